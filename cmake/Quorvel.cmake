@@ -1,0 +1,50 @@
+# Shared build rules: one INTERFACE target carries the warning and sanitizer flags that every
+# library, program and test links, and two helpers add a library and its test binary.
+
+add_library(quorvel_flags INTERFACE)
+target_compile_options(quorvel_flags INTERFACE
+  -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wold-style-cast -Woverloaded-virtual
+  -Wnull-dereference -Wformat=2 -Wimplicit-fallthrough)
+if(QUORVEL_WERROR)
+  target_compile_options(quorvel_flags INTERFACE -Werror)
+endif()
+if(QUORVEL_SANITIZE)
+  target_compile_options(quorvel_flags INTERFACE
+    -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+  target_link_options(quorvel_flags INTERFACE -fsanitize=address,undefined)
+endif()
+if(QUORVEL_FUZZ)
+  # Libraries are instrumented for coverage; only the fuzz targets link libFuzzer's main.
+  target_compile_options(quorvel_flags INTERFACE -fsanitize=fuzzer-no-link)
+endif()
+
+# quorvel_library(<target> SOURCES <files...> [DEPS <targets...>] [PRIVATE_DEPS <targets...>])
+# A static library whose headers are included as "folder/file.h" from the project root.
+function(quorvel_library target)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;PRIVATE_DEPS" ${ARGN})
+  add_library(${target} STATIC ${ARG_SOURCES})
+  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${target} PUBLIC quorvel_flags ${ARG_DEPS} PRIVATE ${ARG_PRIVATE_DEPS})
+  set_target_properties(${target} PROPERTIES POSITION_INDEPENDENT_CODE ON)
+endfunction()
+
+# quorvel_test(<target> SOURCES <files...> DEPS <targets...> [LABELS <labels...>]
+#              [RESOURCE_LOCK <names...>])
+# A GoogleTest binary beside its library; every test case is registered with CTest.
+# Tests that bind the system's fixed ports name them in RESOURCE_LOCK.
+function(quorvel_test target)
+  if(NOT QUORVEL_TESTS)
+    return()
+  endif()
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS;RESOURCE_LOCK" ${ARGN})
+  add_executable(${target} ${ARG_SOURCES})
+  target_link_libraries(${target} PRIVATE quorvel_flags ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main)
+  set(props TIMEOUT 300)
+  if(ARG_LABELS)
+    list(APPEND props LABELS "${ARG_LABELS}")
+  endif()
+  if(ARG_RESOURCE_LOCK)
+    list(APPEND props RESOURCE_LOCK "${ARG_RESOURCE_LOCK}")
+  endif()
+  gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
+endfunction()

@@ -1,0 +1,38 @@
+#pragma once
+// A fresh data root for one test: QUORVEL_HOME points at a new temporary folder for the life of
+// the object, and the folder is removed afterwards. No test touches the real data root.
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+namespace qv::testing {
+
+class TempHome {
+ public:
+  TempHome() {
+    static std::atomic<int> counter{0};
+    path_ = std::filesystem::temp_directory_path() /
+            ("quorvel_test_" + std::to_string(getpid()) + "_" + std::to_string(counter++));
+    std::filesystem::remove_all(path_);
+    std::filesystem::create_directories(path_);
+    setenv("QUORVEL_HOME", path_.c_str(), 1);
+  }
+  ~TempHome() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  TempHome(const TempHome&) = delete;
+  TempHome& operator=(const TempHome&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  std::string file(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+}  // namespace qv::testing
