@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs every Debian package listed in scripts/packages.txt that is not installed yet.
+# Installs every Debian package listed in scripts/packages.d/*.txt that is not installed yet.
+# Each part of the system lists what it needs in a file of its own there.
 # Idempotent: when everything is present it changes nothing and needs no network.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -9,7 +10,7 @@ while read -r pkg; do
   [ -z "$pkg" ] && continue
   status=$(dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null || true)
   [ "$status" = "install ok installed" ] || missing+=("$pkg")
-done < <(sed -e 's/#.*//' -e 's/[[:space:]]//g' "$here/packages.txt")
+done < <(cat "$here"/packages.d/*.txt | sed -e 's/#.*//' -e 's/[[:space:]]//g' | sort -u)
 
 if [ ${#missing[@]} -eq 0 ]; then
   exit 0
