@@ -118,16 +118,13 @@ bool ScanPriorityForm(std::string_view text, int32_t* priority, std::string_view
 
 // The time stamp's fields taken as UTC in the current UTC year (a syslog stamp has no year).
 int32_t TimeSentFromStamp(const Rfc3164Fields& fields) {
-  const time_t now = CurrentUtcSeconds().seconds;
-  std::tm utc{};
-  if (gmtime_r(&now, &utc) == nullptr) return 0;
   CalendarFields calendar;
   calendar.second = fields.second;
   calendar.minute = fields.minute;
   calendar.hour = fields.hour;
   calendar.dayOfMonth = fields.day;
   calendar.month = MonthIndex(fields.month);
-  calendar.yearsSince1900 = utc.tm_year;
+  calendar.yearsSince1900 = UtcYearOf(CurrentUtcSeconds().seconds) - 1900;
   const auto ntpSeconds = static_cast<int64_t>(CalendarToNtpSeconds(calendar, 0));
   return static_cast<int32_t>(ntpSeconds - kNtpToUnixOffset);
 }

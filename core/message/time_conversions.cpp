@@ -7,10 +7,13 @@ namespace {
 
 constexpr int kDaysPerMonth[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
 
-// Days from 1 January 1970 to the first day of `month` (0..11) of `year`.
+int64_t LeapYearsBefore(int64_t year) { return (year - 1) / 4 - (year - 1) / 100 + (year - 1) / 400; }
+
+// Days from 1 January 1970 to the first day of `month` (0..11) of `year`; years before 1970
+// count no whole years.
 int64_t DaysBeforeMonth(int year, int month) {
   int64_t days = 0;
-  for (int y = 1970; y < year; ++y) days += IsLeapYear(y) ? 366 : 365;
+  if (year > 1970) days = 365 * (int64_t{year} - 1970) + LeapYearsBefore(year) - LeapYearsBefore(1970);
   for (int m = 0; m < month; ++m) days += kDaysPerMonth[m];
   if (month >= 2 && IsLeapYear(year)) ++days;
   return days;
@@ -21,13 +24,22 @@ int64_t DaysBeforeMonth(int year, int month) {
 bool IsLeapYear(int year) { return year % 400 == 0 || (year % 4 == 0 && year % 100 != 0); }
 
 UtcNow CurrentUtcSeconds() {
+  // The clock's seconds since 1970 are the UTC calendar's seconds: leap seconds are not counted.
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
-  std::tm fields{};
-  gmtime_r(&now.tv_sec, &fields);
-  const int64_t days = DaysBeforeMonth(fields.tm_year + 1900, fields.tm_mon) + fields.tm_mday - 1;
-  const int64_t seconds = days * 86400 + fields.tm_hour * 3600 + fields.tm_min * 60 + fields.tm_sec;
-  return {static_cast<int32_t>(seconds), static_cast<uint16_t>(now.tv_nsec / 1000000)};
+  return {static_cast<int32_t>(now.tv_sec), static_cast<uint16_t>(now.tv_nsec / 1000000)};
+}
+
+int UtcYearOf(int64_t secondsSince1970) {
+  // Civil calendar from a day count (H. Hinnant's days_from_civil, inverted), without the time
+  // zone machinery that gmtime would lock.
+  const int64_t days = (secondsSince1970 >= 0 ? secondsSince1970 : secondsSince1970 - 86399) / 86400 + 719468;
+  const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const int64_t dayOfEra = days - era * 146097;
+  const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const int64_t monthIndex = (5 * dayOfYear + 2) / 153;  // 0 is March
+  return static_cast<int>(yearOfEra + era * 400 + (monthIndex >= 10 ? 1 : 0));
 }
 
 double CalendarToNtpSeconds(const CalendarFields& fields, int milliseconds) {

@@ -27,6 +27,16 @@ TEST(TimeConversionsTest, LeapYearsCountTheirExtraDay) {
   EXPECT_EQ(UnixSeconds({0, 0, 0, 1, 12, 123}), UnixSeconds({0, 0, 0, 1, 0, 123}));
 }
 
+TEST(TimeConversionsTest, UtcYearMatchesTheCalendarAroundNewYear) {
+  for (int64_t t : {int64_t{0}, int64_t{-1}, int64_t{951782400}, int64_t{1767225599}, int64_t{1767225600},
+                    int64_t{2147483647}, int64_t{-2147483648}}) {
+    const time_t value = static_cast<time_t>(t);
+    std::tm utc{};
+    gmtime_r(&value, &utc);
+    EXPECT_EQ(UtcYearOf(t), utc.tm_year + 1900) << t;
+  }
+}
+
 TEST(TimeConversionsTest, NtpSecondsCarryMilliseconds) {
   EXPECT_DOUBLE_EQ(CalendarToNtpSeconds({0, 0, 0, 1, 0, 70}, 250), 2208988800.25);
 }
