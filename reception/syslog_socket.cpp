@@ -49,7 +49,6 @@ CSyslogSocket::CSyslogSocket(CSyslogSink& owner, int32_t port, std::string_view 
     : owner_(owner), port_(port), fd_(OpenBoundSocket(port, bindAddress)) {}
 
 CSyslogSocket::~CSyslogSocket() {
-  if (destroyedFlag_ != nullptr) *destroyedFlag_ = true;
   if (fd_ >= 0) close(fd_);
 }
 
@@ -88,9 +87,18 @@ int CSyslogSocket::ReadBatch(int wanted) {
 
 void CSyslogSocket::OnReceive() {
   if (fd_ < 0 || receiving_) return;
-  receiving_ = true;
-  bool destroyed = false;
-  destroyedFlag_ = &destroyed;
+  // Ends the receiving state however OnDatagram leaves, an exception included, unless the
+  // owner destroyed us.
+  struct ReceivingScope {
+    CSyslogSocket& socket;
+    std::weak_ptr<const int> alive;
+    explicit ReceivingScope(CSyslogSocket& s) : socket(s), alive(s.lifetime_) { socket.receiving_ = true; }
+    ~ReceivingScope() {
+      if (!alive.expired()) socket.receiving_ = false;
+    }
+    ReceivingScope(const ReceivingScope&) = delete;
+    ReceivingScope& operator=(const ReceivingScope&) = delete;
+  } scope(*this);
   int handed = 0;
   while (handed < kMaxDatagramsPerReceive) {
     const int received = ReadBatch(kMaxDatagramsPerReceive - handed);
@@ -100,13 +108,11 @@ void CSyslogSocket::OnReceive() {
       inet_ntop(AF_INET, &senders_[i].sin_addr, address, sizeof address);
       // The text ends at the first zero byte, whether the sender's or ours.
       owner_.OnDatagram(address, ntohs(senders_[i].sin_port), std::string_view(text, strnlen(text, lengths_[i])));
-      if (destroyed) return;  // the owner closed us: `this` is gone
+      if (scope.alive.expired()) return;  // the owner closed us: `this` is gone
     }
     handed += received;
     if (received < kBatch) break;  // the queue is empty
   }
-  destroyedFlag_ = nullptr;
-  receiving_ = false;
 }
 
 void CSyslogSocket::Forward(std::string_view dottedAddress, const SyslogMessage& record) {

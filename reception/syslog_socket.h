@@ -18,6 +18,7 @@
 #include <netinet/in.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -61,9 +62,12 @@ class CSyslogSocket {
 
   // The read notification: hands every waiting datagram (at most kMaxDatagramsPerReceive) to
   // the owner's OnDatagram with the sender's dotted address, its port and the text up to the
-  // first zero byte. Returns at once when nothing is waiting. A nested call (from an event loop
+  // first zero byte; the text lives in the socket, only until OnDatagram returns or destroys
+  // the socket. Returns at once when nothing is waiting. A nested call (from an event loop
   // that the owner runs inside OnDatagram, a modal dialog say) returns without reading, so
   // that datagrams stay in order; the event loop should not watch the descriptor meanwhile.
+  // An exception from OnDatagram passes on; datagrams read with that one but not yet handed
+  // on are dropped, and the socket stays usable.
   void OnReceive();
 
   // Sends the record's syslog line (no line end) as one datagram from this socket to port 514
@@ -78,8 +82,9 @@ class CSyslogSocket {
   CSyslogSink& owner_;
   int32_t port_;
   int fd_ = -1;
-  bool receiving_ = false;           // inside OnReceive: a nested call must not read
-  bool* destroyedFlag_ = nullptr;    // set by the destructor while OnReceive runs
+  bool receiving_ = false;  // inside OnReceive: a nested call must not read
+  // Expires with the object, which tells OnReceive that the owner destroyed it meanwhile.
+  std::shared_ptr<const int> lifetime_ = std::make_shared<const int>(0);
 
   // One batch of received datagrams: each slot holds a whole datagram and its zero.
   std::vector<char> buffers_;

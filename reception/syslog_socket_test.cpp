@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <fstream>
 #include <memory>
+#include <stdexcept>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -89,7 +90,8 @@ class ReentrantSink : public RecordingSink {
   void OnDatagram(std::string_view senderAddress, int32_t senderPort, std::string_view text) override {
     RecordingSink::OnDatagram(senderAddress, senderPort, text);
     if (text == "nest") socket->OnReceive();
-    if (text == "close") socket.reset();
+    if (text == "throw") throw std::runtime_error("owner failed");
+    if (text == "close") socket.reset();  // last: `text` lives in the socket
   }
   std::unique_ptr<CSyslogSocket> socket;
 };
@@ -107,6 +109,17 @@ TEST_F(SyslogSocketTest, TheOwnerMayNestOrCloseInsideOnDatagram) {
   EXPECT_EQ(owner.socket, nullptr);
   ASSERT_EQ(owner.datagrams.size(), sent.size() - 2);
   for (std::size_t i = 0; i < owner.datagrams.size(); ++i) EXPECT_EQ(owner.datagrams[i].text, sent[i]);
+}
+
+TEST_F(SyslogSocketTest, AnOwnerThatThrowsLeavesTheSocketUsable) {
+  ReentrantSink owner;
+  owner.socket = std::make_unique<CSyslogSocket>(owner, 0, "127.0.0.1");
+  ASSERT_TRUE(peer_.SendTo(owner.socket->boundPort(), "throw"));
+  EXPECT_THROW(ReceiveUntil(*owner.socket, owner, 1), std::runtime_error);
+  ASSERT_TRUE(peer_.SendTo(owner.socket->boundPort(), "after"));
+  ASSERT_TRUE(ReceiveUntil(*owner.socket, owner, 2));
+  EXPECT_EQ(owner.datagrams[1].text, "after");
+  owner.socket.reset();  // must not write through a flag of the finished call
 }
 
 TEST_F(SyslogSocketTest, ABurstOfThousandsOfDatagramsWaitsInTheReceiveBuffer) {
