@@ -1,0 +1,65 @@
+#pragma once
+// The rules engine's action executor for both programs: performs every action of a rule that
+// reaches outside the engine.
+//
+//   Run Program             the program of ActionValue, words split first, macros per word
+//   Save to file            the record line appended to the file ActionValue names (strftime)
+//   Send to another Syslog  the record forwarded to port 514 of ActionValue; nothing without a
+//     server                forwarder
+//   Play sound              the sound file ActionValue, in the background, no default sound
+//   Send E-Mail             one mail to ActionValue (EMailSubject, EMailText, EMailInclude);
+//                           blocks until the dialogue has ended
+//   Message Box             ActionValue with macros under the rule's name, through the box host
+//   Copy to Windows         the detail block as an Application event of the source "quorvel"
+//     Event log
+//   Save to Database        ActionValue with macros (quotes doubled) as one SQL statement on the
+//                           connection opened at LoadRules
+//   Send SNMP Trap          a trap to ActionValue with SNMPString after macro substitution
+//   any other code          "Unknown rule fired" with the rule's name, through the box host
+//
+// The four actions that only change the record or the engine's flags (discard, highlight,
+// modify facility, modify severity) are the engine's own and do nothing here. No action reports
+// success; the database and, with "maildebug", the mail client report failures through the
+// context's reporter.
+//
+// Owned by one engine and used on its thread only. Holds the database connection, which lives
+// from the LoadRules that opened it to the next LoadRules or the runner's end.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "rules/action_executor.h"
+#include "rules/actions/database_action.h"
+#include "rules/actions/message_box_host.h"
+#include "rules/mail/mail_sender.h"
+
+namespace qv {
+
+class CActionRunner : public CActionExecutor {
+ public:
+  struct Options {
+    // The mail client's reply wait and port (tests point it at a server of their own).
+    CMailSender::Options mail;
+    // Plays a sound file in the background; null: the process's sound player.
+    std::function<bool(const std::string&)> playSound;
+    // Where traps go; the standard port unless a test listens elsewhere.
+    uint16_t snmpTrapPort = 162;
+  };
+
+  // `boxes` shows the message boxes; it must not be null.
+  explicit CActionRunner(std::unique_ptr<CMessageBoxHost> boxes);
+  CActionRunner(std::unique_ptr<CMessageBoxHost> boxes, Options options);
+
+  void BeginLoadRules(const ActionContext& context) override;
+  void RuleLoaded(const CRule& rule, const ActionContext& context) override;
+  void Execute(const CRule& rule, const SyslogMessage& message, const ActionContext& context) override;
+
+ private:
+  std::unique_ptr<CMessageBoxHost> boxes_;
+  Options options_;
+  CDatabaseAction database_;
+};
+
+}  // namespace qv

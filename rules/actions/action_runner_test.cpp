@@ -1,0 +1,242 @@
+#include "rules/actions/action_runner.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "core/settings/settings_store.h"
+#include "platform/registry/registry.h"
+#include "rules/actions/event_log_copy.h"
+#include "rules/actions/reporting_message_boxes.h"
+#include "rules/actions/save_to_file.h"
+#include "rules/mail/smtp_test_server.h"
+#include "rules/rules_engine.h"
+#include "testing/temp_home.h"
+
+namespace qv {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::Pair;
+
+class RecordingSink : public CSyslogSink {
+ public:
+  void OnDatagram(std::string_view, int32_t, std::string_view) override {}
+  void OnLocalMessage(std::string_view text) override { reports.emplace_back(text); }
+  std::vector<std::string> reports;
+};
+
+class RecordingBoxes : public CMessageBoxHost {
+ public:
+  void ShowMessageBox(const std::string& caption, const std::string& text) override { boxes.emplace_back(caption, text); }
+  void ShowUnknownRule(const std::string& ruleName) override { unknown.push_back(ruleName); }
+  std::vector<std::pair<std::string, std::string>> boxes;
+  std::vector<std::string> unknown;
+};
+
+std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Runs a command and returns what it printed.
+std::string Output(const std::string& command) {
+  std::string text;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    char chunk[4096];
+    for (std::size_t n; (n = fread(chunk, 1, sizeof chunk, pipe)) > 0;) text.append(chunk, n);
+    pclose(pipe);
+  }
+  return text;
+}
+
+bool WaitForFile(const std::filesystem::path& path) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!std::filesystem::exists(path)) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+SyslogMessage Sample() {
+  SyslogMessage m;
+  m.facility = 16;
+  m.severity = 3;
+  m.hostName = "gw1";
+  m.ipAddress = "10.0.0.1";
+  m.senderPort = 514;
+  m.timeReceived = 1791183787;  // 5 October 2026 07:03:07 UTC
+  m.message = "link down";
+  return m;
+}
+
+CRule Rule(const std::string& name, int32_t action, const std::string& value = "") {
+  CRule rule;
+  rule.Name = name;
+  rule.Action = action;
+  rule.ActionValue = value;
+  return rule;
+}
+
+// Rules stored in a fresh data root, loaded into an engine whose executor is the runner.
+class ActionRunnerTest : public ::testing::Test {
+ protected:
+  void SetUp() override { AppSettings().SetInt("Settings", "timeutc", 1); }
+
+  void Store(const CRule& rule) {
+    rule.Save(RuleSectionName(count_));
+    AppSettings().SetInt("Settings", "rulescount", ++count_);
+  }
+
+  void Load(std::unique_ptr<CMessageBoxHost> host = nullptr) {
+    if (host == nullptr) {
+      auto recording = std::make_unique<RecordingBoxes>();
+      boxes_ = recording.get();
+      host = std::move(recording);
+    }
+    engine_ = std::make_unique<CRulesEngine>(sink_, std::make_unique<CActionRunner>(std::move(host), options_));
+    engine_->LoadRules(nullptr);
+  }
+
+  SyslogMessage Run(SyslogMessage message) {
+    bool discard = false;
+    bool highlight = false;
+    engine_->RunRules(message, discard, highlight);
+    return message;
+  }
+
+  qv::testing::TempHome home_;
+  RecordingSink sink_;
+  CActionRunner::Options options_;
+  RecordingBoxes* boxes_ = nullptr;
+  std::unique_ptr<CRulesEngine> engine_;
+  int count_ = 0;
+};
+
+TEST_F(ActionRunnerTest, RunProgramKeepsAHostileMessageInsideItsArgument) {
+  // A program found by name on the search path that writes its arguments to a file.
+  const std::filesystem::path bin = home_.path() / "bin";
+  std::filesystem::create_directories(bin);
+  const std::filesystem::path probe = bin / "qv-argv-probe";
+  std::ofstream(probe) << "#!/bin/sh\nout=$1; shift\nfor a in \"$@\"; do printf '[%s]\\n' \"$a\"; done > \"$out.tmp\"\n"
+                          "mv \"$out.tmp\" \"$out\"\n";
+  std::filesystem::permissions(probe, std::filesystem::perms::owner_all);
+  const std::string path = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "/usr/bin:/bin";
+  setenv("PATH", (bin.string() + ":" + path).c_str(), 1);
+
+  const std::filesystem::path out = home_.path() / "argv";
+  const std::filesystem::path pwned = home_.path() / "pwned";
+  Store(Rule("run", kActionRunProgram, "qv-argv-probe " + out.string() + " \"$hostname: $msg\" $severity  last"));
+  Load();
+  SyslogMessage message = Sample();
+  message.message = "it's \"a\" ; $(touch " + pwned.string() + ") `touch " + pwned.string() + "` | x\nline 2";
+  Run(message);
+
+  setenv("PATH", path.c_str(), 1);
+  ASSERT_TRUE(WaitForFile(out));
+  EXPECT_EQ(ReadFile(out), "[gw1: " + message.message + "]\n[ERROR]\n[last]\n");
+  EXPECT_FALSE(std::filesystem::exists(pwned));
+}
+
+TEST_F(ActionRunnerTest, SaveToFileAppendsRecordLinesToDailyFiles) {
+  setenv("TZ", "XST-2", 1);
+  tzset();
+  const std::time_t day1 = 1791183787;  // 5 October 2026 09:03:07 XST
+  const std::string format = home_.file("%Y%m%d.txt");
+  EXPECT_EQ(SaveFileName(format, day1), home_.file("20261005.txt"));
+  EXPECT_EQ(SaveFileName(format, day1 + 86400), home_.file("20261006.txt"));
+  EXPECT_EQ(SaveFileName(std::string(kSaveFileNameBuffer, 'x'), day1), "");
+
+  std::ofstream(home_.file("20261005.txt")) << "kept\r\n";
+  SyslogMessage first = Sample();
+  SyslogMessage second = Sample();
+  second.message = "link up, \"quoted\"";
+  EXPECT_TRUE(SaveToFile(format, first, day1));
+  EXPECT_TRUE(SaveToFile(format, second, day1 + 60));
+  EXPECT_TRUE(SaveToFile(format, second, day1 + 86400));
+  EXPECT_EQ(ReadFile(home_.file("20261005.txt")), "kept\r\n" + first.FormatRecordLine() + second.FormatRecordLine());
+  EXPECT_EQ(ReadFile(home_.file("20261006.txt")), second.FormatRecordLine());
+  EXPECT_FALSE(SaveToFile(home_.file("no-such-folder/%Y.txt"), first, day1));
+  EXPECT_FALSE(SaveToFile("", first, day1));
+
+  // Through the engine, with the time of the call.
+  Store(Rule("file", kActionSaveToFile, home_.file("today-%Y%m%d.log")));
+  Load();
+  const std::time_t before = std::time(nullptr);
+  Run(first);
+  const std::string written = ReadFile(SaveFileName(home_.file("today-%Y%m%d.log"), before)) +
+                              ReadFile(SaveFileName(home_.file("today-%Y%m%d.log"), std::time(nullptr)));
+  EXPECT_THAT(written, HasSubstr(first.FormatRecordLine()));
+  unsetenv("TZ");
+  tzset();
+}
+
+TEST_F(ActionRunnerTest, PlaySoundHandsTheFileToThePlayer) {
+  std::vector<std::string> played;
+  options_.playSound = [&](const std::string& path) {
+    played.push_back(path);
+    return false;
+  };
+  Store(Rule("sound", kActionPlaySound, "/usr/share/sounds/alarm.wav"));
+  Load();
+  Run(Sample());
+  EXPECT_THAT(played, ElementsAre("/usr/share/sounds/alarm.wav"));
+}
+
+TEST_F(ActionRunnerTest, SendMailDeliversTheMessageLineWithoutMacros) {
+  qv::testing::SmtpTestServer server("smtpd", home_.path());
+  ASSERT_NE(server.port(), 0);
+  options_.mail.port = server.port();
+  AppSettings().SetString("Settings", "mailserver", "127.0.0.1");
+  AppSettings().SetString("Settings", "mailfrom", "syslog");
+  AppSettings().SetString("Settings", "maildomain", "example.org");
+  AppSettings().SetInt("Settings", "maildebug", 1);
+  CRule rule = Rule("mail", kActionSendMail, "ops@example.net");
+  rule.EMailSubject = "$hostname alarm";
+  rule.EMailText = "Look at $msg:";
+  rule.EMailInclude = true;
+  Store(rule);
+  Load();
+  const SyslogMessage message = Sample();
+  Run(message);
+
+  EXPECT_EQ(server.Mail(1),
+            "syslog@example.org\nops@example.net\n"
+            "From: syslog@example.org\r\nTo: ops@example.net\r\nSubject: $hostname alarm\r\n\r\n"
+            "Look at $msg:\r\n" + message.FormatExportLine() + "\r\n");
+  ASSERT_FALSE(sink_.reports.empty());  // the dialogue, reported through the engine's reporter
+  EXPECT_EQ(sink_.reports.front(), "connecting to 127.0.0.1");
+}
+
+TEST_F(ActionRunnerTest, MessageBoxesAndUnknownActionsGoToTheBoxHost) {
+  Store(Rule("first box", kActionMessageBox, "$hostname says $msg"));
+  Store(Rule("second box", kActionMessageBox, "from $ipaddr"));
+  Store(Rule("imported", 13));
+  Load();
+  Run(Sample());
+  EXPECT_THAT(boxes_->boxes, ElementsAre(Pair("first box", "gw1 says link down"), Pair("second box", "from 10.0.0.1")));
+  EXPECT_THAT(boxes_->unknown, ElementsAre("imported"));
+
+  // The service's boxes become local messages.
+  Load(std::make_unique<CReportingMessageBoxes>(sink_));
+  Run(Sample());
+  EXPECT_THAT(sink_.reports, ElementsAre("Message box \"first box\": gw1 says link down",
+                                         "Message box \"second box\": from 10.0.0.1", "Unknown rule fired: imported"));
+}
+
+}  // namespace
+}  // namespace qv

@@ -1,0 +1,36 @@
+#include "rules/actions/save_to_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace qv {
+
+std::string SaveFileName(std::string_view format, std::time_t now) {
+  std::tm local{};
+  if (localtime_r(&now, &local) == nullptr) return "";
+  char name[kSaveFileNameBuffer];
+  const std::size_t length = std::strftime(name, sizeof name, std::string(format).c_str(), &local);
+  return std::string(name, length);
+}
+
+bool SaveToFile(std::string_view format, const SyslogMessage& message, std::time_t now) {
+  const std::string name = SaveFileName(format, now);
+  if (name.empty()) return false;
+  // O_APPEND: each line lands whole at the end even when another program appends too.
+  const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  const std::string line = message.FormatRecordLine();
+  std::size_t written = 0;
+  while (written < line.size()) {
+    const ssize_t count = write(fd, line.data() + written, line.size() - written);
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) break;
+    written += static_cast<std::size_t>(count);
+  }
+  close(fd);
+  return written == line.size();
+}
+
+}  // namespace qv
