@@ -11,7 +11,11 @@ std::string SaveFileName(std::string_view format, std::time_t now) {
   std::tm local{};
   if (localtime_r(&now, &local) == nullptr) return "";
   char name[kSaveFileNameBuffer];
+  // The format is the user's file name by design; strftime writes no more than the buffer holds.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
   const std::size_t length = std::strftime(name, sizeof name, std::string(format).c_str(), &local);
+#pragma GCC diagnostic pop
   return std::string(name, length);
 }
 

@@ -1,0 +1,57 @@
+#include "rules/actions/save_to_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "testing/temp_home.h"
+
+namespace qv {
+namespace {
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+TEST(SaveToFileTest, AppendsRecordLinesToOneFilePerDay) {
+  qv::testing::TempHome home;
+  const char* zone = std::getenv("TZ");
+  const std::string savedZone = zone != nullptr ? zone : "";
+  setenv("TZ", "XST-2", 1);
+  tzset();
+
+  const std::time_t day1 = 1791183787;  // 5 October 2026 09:03:07 XST
+  const std::string format = home.file("%Y%m%d.txt");
+  EXPECT_EQ(SaveFileName(format, day1), home.file("20261005.txt"));
+  EXPECT_EQ(SaveFileName(format, day1 + 86400), home.file("20261006.txt"));
+  EXPECT_EQ(SaveFileName(std::string(kSaveFileNameBuffer - 1, 'x'), day1), std::string(kSaveFileNameBuffer - 1, 'x'));
+  EXPECT_EQ(SaveFileName(std::string(kSaveFileNameBuffer, 'x'), day1), "");  // does not fit
+
+  std::ofstream(home.file("20261005.txt")) << "kept\r\n";
+  SyslogMessage first;
+  first.hostName = "gw1";
+  first.ipAddress = "10.0.0.1";
+  first.message = "link down";
+  SyslogMessage second = first;
+  second.message = "link up, \"quoted\"";
+  EXPECT_TRUE(SaveToFile(format, first, day1));
+  EXPECT_TRUE(SaveToFile(format, second, day1 + 60));
+  EXPECT_TRUE(SaveToFile(format, second, day1 + 86400));
+  EXPECT_EQ(ReadFile(home.file("20261005.txt")), "kept\r\n" + first.FormatRecordLine() + second.FormatRecordLine());
+  EXPECT_EQ(ReadFile(home.file("20261006.txt")), second.FormatRecordLine());
+
+  EXPECT_FALSE(SaveToFile(home.file("no-such-folder/%Y.txt"), first, day1));
+  EXPECT_FALSE(SaveToFile("", first, day1));
+  EXPECT_FALSE(SaveToFile(home.path().string(), first, day1));  // a folder
+
+  if (zone != nullptr) setenv("TZ", savedZone.c_str(), 1); else unsetenv("TZ");
+  tzset();
+}
+
+}  // namespace
+}  // namespace qv
