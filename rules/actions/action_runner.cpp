@@ -2,6 +2,7 @@
 
 #include <ctime>
 
+#include "core/settings/settings_store.h"
 #include "platform/sound/sound_player.h"
 #include "rules/actions/event_log_copy.h"
 #include "rules/actions/run_program.h"
@@ -19,7 +20,9 @@ CActionRunner::CActionRunner(std::unique_ptr<CMessageBoxHost> boxes, Options opt
 void CActionRunner::BeginLoadRules(const ActionContext&) { database_.Close(); }
 
 void CActionRunner::RuleLoaded(const CRule& rule, const ActionContext& context) {
-  if (rule.Action == kActionDatabase && !database_.IsOpen()) database_.Open(context.reporter);
+  if (rule.Action != kActionDatabase || database_.IsOpen()) return;
+  // A failure is reported, and the next database rule of the load tries again.
+  if (!database_.Open(AppSettings().GetString("Settings", "db"))) context.reporter.OnLocalMessage(database_.ErrorReport());
 }
 
 void CActionRunner::Execute(const CRule& rule, const SyslogMessage& message, const ActionContext& context) {
@@ -48,7 +51,10 @@ void CActionRunner::Execute(const CRule& rule, const SyslogMessage& message, con
       CopyToEventLog(message);
       break;
     case kActionDatabase:
-      database_.Execute(SubstituteMacros(rule.ActionValue, message, true), context.reporter);
+      // Also while the connection is not open: each matching message reports that.
+      if (!database_.Execute(SubstituteMacros(rule.ActionValue, message, true))) {
+        context.reporter.OnLocalMessage(database_.ErrorReport());
+      }
       break;
     case kActionSnmpTrap:
       SendSnmpTrap(rule.ActionValue, SubstituteMacros(rule.SNMPString, message, false), rule.SNMPCommunity,

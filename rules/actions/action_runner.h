@@ -31,8 +31,8 @@
 #include <string>
 
 #include "rules/action_executor.h"
-#include "rules/actions/database_action.h"
 #include "rules/actions/message_box_host.h"
+#include "rules/database/database_connection.h"
 #include "rules/mail/mail_sender.h"
 
 namespace qv {
@@ -59,7 +59,7 @@ class CActionRunner : public CActionExecutor {
  private:
   std::unique_ptr<CMessageBoxHost> boxes_;
   Options options_;
-  CDatabaseAction database_;
+  CDatabaseConnection database_;
 };
 
 }  // namespace qv

@@ -2,6 +2,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -247,6 +248,126 @@ TEST_F(ActionRunnerTest, SnmpTrapCarriesTheStringWithMacros) {
   ASSERT_EQ(trap->BindingCount(), 1);
   EXPECT_EQ(trap->BindingNameText(1), "1.3.6.1.4.1.9999.1");
   EXPECT_EQ(trap->BindingValueText(1), "gw1: link down (ERROR)");
+}
+
+// The records of a log as qvevent lists them: number, times, type, id, source, computer, strings.
+std::vector<std::vector<std::string>> ListedEvents(const std::string& log) {
+  std::vector<std::vector<std::string>> events;
+  std::istringstream lines(Output(std::string(QVEVENT_PATH) + " list " + log));
+  for (std::string line; std::getline(lines, line);) {
+    std::vector<std::string> fields;
+    std::istringstream split(line);
+    for (std::string field; std::getline(split, field, '\t');) fields.push_back(field);
+    events.push_back(fields);
+  }
+  return events;
+}
+
+TEST_F(ActionRunnerTest, EventLogCopyWritesTheDetailBlockWithTheTypeOfTheSeverity) {
+  CRule severity = Rule("make it an error", kActionModifySeverity);
+  severity.ActionInt = 2;
+  severity.Facility = 23;  // only the messages of facility 23
+  Store(severity);
+  Store(Rule("copy", kActionEventLog));
+  Load();
+
+  SyslogMessage fromTranslator = Sample();
+  fromTranslator.facility = kFacilityWindows;
+  fromTranslator.ipAddress = "127.0.0.1";
+  Run(fromTranslator);  // would loop: not written
+  SyslogMessage local23 = fromTranslator;
+  local23.facility = 23;
+  local23.severity = 6;
+  const SyslogMessage changed = Run(local23);
+  EXPECT_EQ(changed.severity, 2);
+  SyslogMessage warning = Sample();
+  warning.severity = 4;
+  Run(warning);
+
+  const auto events = ListedEvents("Application");
+  ASSERT_EQ(events.size(), 2u);
+  ASSERT_EQ(events[0].size(), 8u);
+  EXPECT_EQ(events[0][3], "error");
+  EXPECT_EQ(events[0][4], "0");
+  EXPECT_EQ(events[0][5], "quorvel");
+  std::string detail = changed.FormatDetailBlock();
+  for (std::size_t at = 0; (at = detail.find("\r\n", at)) != std::string::npos; at += 4) detail.replace(at, 2, "\\r\\n");
+  EXPECT_EQ(events[0][7], detail);
+  EXPECT_EQ(events[1][3], "warning");
+
+  // The source was registered once, with the message file that shows event 0 as its string.
+  reg::HKEY key = nullptr;
+  ASSERT_EQ(reg::OpenKey(reg::LocalMachine(), "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\quorvel",
+                         reg::Access::kRead, &key),
+            reg::kSuccess);
+  uint32_t type = 0;
+  std::string data;
+  EXPECT_EQ(reg::QueryValue(key, "EventMessageFile", &type, &data), reg::kSuccess);
+  EXPECT_EQ(type, reg::kRegSz);
+  EXPECT_EQ(data, home_.file("qvmsg.txt"));
+  EXPECT_TRUE(std::filesystem::exists(data));
+  EXPECT_EQ(reg::QueryValue(key, "TypesSupported", &type, &data), reg::kSuccess);
+  EXPECT_EQ(type, reg::kRegDword);
+  EXPECT_EQ(data, std::string("\x07\0\0\0", 4));
+  reg::CloseKey(key);
+}
+
+TEST(EventTypeTest, SeveritiesMapToErrorWarningAndInformation) {
+  EXPECT_EQ(EventTypeForSeverity(0), 1);
+  EXPECT_EQ(EventTypeForSeverity(3), 1);
+  EXPECT_EQ(EventTypeForSeverity(4), 2);
+  EXPECT_EQ(EventTypeForSeverity(5), 4);
+  EXPECT_EQ(EventTypeForSeverity(7), 4);
+  EXPECT_EQ(EventTypeForSeverity(12), 2);  // a threshold value set by Modify Severity, read modulo 8
+  EXPECT_EQ(EventTypeForSeverity(-1), 1);
+}
+
+TEST_F(ActionRunnerTest, SaveToDatabaseInsertsWithQuotesDoubled) {
+  const std::string file = home_.file("messages.db");
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE log (host TEXT, msg TEXT)", nullptr, nullptr, nullptr), SQLITE_OK);
+  AppSettings().SetString("Settings", "db", ("ODBC;Driver=SQLite3;Database=" + file).c_str());
+  Store(Rule("db", kActionDatabase, "INSERT INTO log VALUES ('$hostname', '$msg')"));
+  Store(Rule("bad statement", kActionDatabase, "INSERT INTO nowhere VALUES (1)"));
+  Load();
+  EXPECT_THAT(sink_.reports, IsEmpty());
+
+  SyslogMessage message = Sample();
+  message.message = "it's 'quoted'";
+  Run(message);
+
+  std::vector<std::string> rows;
+  sqlite3_stmt* query = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT host || '|' || msg FROM log", -1, &query, nullptr), SQLITE_OK);
+  while (sqlite3_step(query) == SQLITE_ROW) rows.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(query, 0)));
+  sqlite3_finalize(query);
+  sqlite3_close(db);
+  EXPECT_THAT(rows, ElementsAre("gw1|it's 'quoted'"));
+  ASSERT_EQ(sink_.reports.size(), 1u);  // the statement on a missing table, with the driver's text
+  EXPECT_THAT(sink_.reports[0], ::testing::StartsWith("Database CDBException error: "));
+  EXPECT_THAT(sink_.reports[0], HasSubstr("nowhere"));
+  EXPECT_THAT(sink_.reports[0], ::testing::EndsWith(", (-1)"));
+}
+
+TEST_F(ActionRunnerTest, DatabaseErrorsAreReportedAtLoadAndForEveryMatchingMessage) {
+  AppSettings().SetString("Settings", "db", "Driver=No Such Driver;Database=/nowhere");
+  Store(Rule("db one", kActionDatabase, "INSERT INTO log VALUES ('$msg')"));
+  Store(Rule("db two", kActionDatabase, "INSERT INTO log VALUES ('$msg')"));
+  Load();
+  ASSERT_EQ(sink_.reports.size(), 2u);  // each database rule of the load tries again
+  EXPECT_THAT(sink_.reports[0], ::testing::StartsWith("Database CDBException error: "));
+  EXPECT_THAT(sink_.reports[0], ::testing::EndsWith(", (-1)"));
+  EXPECT_EQ(sink_.reports[1], sink_.reports[0]);
+
+  sink_.reports.clear();
+  Run(Sample());
+  Run(Sample());
+  EXPECT_THAT(sink_.reports,
+              ElementsAre("Database CDBException error: The database connection is not open, (-2)",
+                          "Database CDBException error: The database connection is not open, (-2)",
+                          "Database CDBException error: The database connection is not open, (-2)",
+                          "Database CDBException error: The database connection is not open, (-2)"));
 }
 
 }  // namespace

@@ -11,9 +11,9 @@
 namespace qv {
 namespace {
 
-constexpr uint16_t kErrorType = 1;
-constexpr uint16_t kWarningType = 2;
-constexpr uint16_t kInformationType = 4;
+using evt::kErrorType;
+using evt::kInformationType;
+using evt::kWarningType;
 constexpr uint32_t kTypesSupported = kErrorType | kWarningType | kInformationType;
 
 void RegisterEventSourceKey() {
