@@ -69,7 +69,7 @@ class CLineSender {
 
 CFileMonitor::CFileMonitor(MonitorReporter reporter) : CMonitorThread(std::move(reporter)) {}
 
-CFileMonitor::~CFileMonitor() { Stop(); }
+CFileMonitor::~CFileMonitor() { EndWorker(); }
 
 void CFileMonitor::Init() {
   entries_.clear();

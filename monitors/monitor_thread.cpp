@@ -7,7 +7,9 @@ namespace qv {
 CMonitorThread::CMonitorThread(MonitorReporter reporter)
     : reporter_(std::move(reporter)) {}
 
-CMonitorThread::~CMonitorThread() {
+CMonitorThread::~CMonitorThread() { EndWorker(); }
+
+void CMonitorThread::EndWorker() {
   Stop();
   // A worker stuck past the stop wait must still end before this object goes away.
   if (worker_.joinable()) worker_.join();
@@ -24,10 +26,7 @@ bool CMonitorThread::Stop() {
 }
 
 void CMonitorThread::Start() {
-  if (worker_.joinable()) {
-    Stop();
-    if (worker_.joinable()) worker_.join();
-  }
+  if (worker_.joinable()) EndWorker();
   Init();
   stopEvent_.Reset();
   endedEvent_.Reset();

@@ -11,7 +11,7 @@
 //
 // Threading: Start, Stop and the destructor are called from the owner's thread only. Init runs
 // on that thread before the worker starts, so whatever it loads needs no lock; afterwards only
-// the worker touches it. A derived class must call Stop() in its own destructor, before its
+// the worker touches it. A derived class must call EndWorker() in its own destructor, before its
 // members go away under a still-running worker.
 
 #include <functional>
@@ -57,6 +57,9 @@ class CMonitorThread {
   // Sleeps the poll interval. False when the stop event (or a failed wait) ended it early, which
   // means Run must return.
   bool WaitPollInterval() const;
+  // Stop, then wait as long as it takes for a late worker: for destructors, whose members the
+  // worker may still be using.
+  void EndWorker();
   const CManualResetEvent& StopEvent() const { return stopEvent_; }
   bool StopRequested() const { return stopEvent_.IsSet(); }
 

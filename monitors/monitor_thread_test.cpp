@@ -16,7 +16,7 @@ using std::chrono::milliseconds;
 class CCountingMonitor final : public CMonitorThread {
  public:
   CCountingMonitor() : CMonitorThread({}) {}
-  ~CCountingMonitor() override { Stop(); }
+  ~CCountingMonitor() override { EndWorker(); }
 
   void Init() override {
     initThread = std::this_thread::get_id();

@@ -24,7 +24,7 @@ CPingMonitor::CPingMonitor(MonitorReporter reporter)
   SetPollInterval(std::clamp(seconds, kMinPollSeconds, kMaxPollSeconds) * 1000);
 }
 
-CPingMonitor::~CPingMonitor() { Stop(); }
+CPingMonitor::~CPingMonitor() { EndWorker(); }
 
 void CPingMonitor::Init() {
   hosts_.clear();
