@@ -69,3 +69,21 @@ function(quorvel_add_all_subdirectories)
     endif()
   endforeach()
 endfunction()
+
+# quorvel_fuzzer(<target> SOURCES <files...> DEPS <targets...>)
+# A libFuzzer target (clang, QUORVEL_FUZZ=ON); LLVMFuzzerTestOneInput is its entry point.
+function(quorvel_fuzzer target)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${target} ${ARG_SOURCES})
+  target_link_libraries(${target} PRIVATE quorvel_flags ${ARG_DEPS})
+  target_compile_options(${target} PRIVATE -fsanitize=fuzzer)
+  target_link_options(${target} PRIVATE -fsanitize=fuzzer)
+endfunction()
+
+# quorvel_benchmark(<target> SOURCES <files...> DEPS <targets...>)
+# A Google Benchmark program; run it by hand, it is not a test.
+function(quorvel_benchmark target)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${target} ${ARG_SOURCES})
+  target_link_libraries(${target} PRIVATE quorvel_flags ${ARG_DEPS} benchmark::benchmark benchmark::benchmark_main)
+endfunction()

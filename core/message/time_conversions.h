@@ -33,4 +33,7 @@ inline constexpr int64_t kNtpToUnixOffset = 2208988800;
 
 bool IsLeapYear(int year);
 
+// The UTC calendar year of a time.
+int UtcYearOf(int64_t secondsSince1970);
+
 }  // namespace qv

@@ -1,0 +1,52 @@
+// Cost of parsing one received datagram in each of its forms, and of serialising a record into
+// the line that history and relay carry. The copy of the text is the reference: it is what any
+// receiver pays at least once per datagram.
+
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+#include "core/message/syslog_message.h"
+
+namespace {
+
+const std::string kRfc3164 = "<34>Oct 11 22:14:15 core-sw1.example.net %LINK-3-UPDOWN: Interface "
+                             "GigabitEthernet0/1, changed state to down";
+const std::string kPriorityOnly = "<190>%SEC-6-IPACCESSLOGP: list 101 denied tcp 10.1.1.1(1234) -> 10.2.2.2(80)";
+const std::string kRecordLine = "0,5,localhost,127.0.0.1,514,6,1791183787,1791183787,\"File Monitor: "
+                                "/var/log/app/server.log Modified\"";
+
+void BM_CopyTextReference(benchmark::State& state) {
+  for (auto _ : state) {
+    std::string copy = kRfc3164;
+    benchmark::DoNotOptimize(copy);
+  }
+}
+BENCHMARK(BM_CopyTextReference);
+
+void ParseLoop(benchmark::State& state, const std::string& text, const char* sender) {
+  qv::SyslogMessage record;
+  for (auto _ : state) {
+    record.ParseDatagram(sender, 514, text);
+    benchmark::DoNotOptimize(record);
+  }
+}
+
+void BM_ParseRfc3164(benchmark::State& state) { ParseLoop(state, kRfc3164, "10.0.0.5"); }
+void BM_ParsePriorityOnly(benchmark::State& state) { ParseLoop(state, kPriorityOnly, "10.0.0.5"); }
+void BM_ParseRecordLine(benchmark::State& state) { ParseLoop(state, kRecordLine, "127.0.0.1"); }
+BENCHMARK(BM_ParseRfc3164);
+BENCHMARK(BM_ParsePriorityOnly);
+BENCHMARK(BM_ParseRecordLine);
+
+void BM_FormatRecordLine(benchmark::State& state) {
+  qv::SyslogMessage record;
+  record.ParseDatagram("10.0.0.5", 514, kRfc3164);
+  for (auto _ : state) {
+    std::string line = record.FormatRecordLine();
+    benchmark::DoNotOptimize(line);
+  }
+}
+BENCHMARK(BM_FormatRecordLine);
+
+}  // namespace

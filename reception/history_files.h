@@ -1,0 +1,65 @@
+#pragma once
+// The two history files, qvhista.txt and qvhistb.txt, written in turn: one grows until it has
+// passed the limit, then the other is emptied and written, so that the pair always holds between
+// one and two limits' worth of the most recent record lines. The windowed program and the
+// service each own one object over the same two files.
+//
+// Every Append opens, writes and closes: a line is in the kernel (and so survives a crash of
+// the program) when Append returns, and nothing is held open between messages, so both
+// programs can append in turn. Appends are O_APPEND writes, so lines of the two programs never
+// overwrite each other. No lock is taken.
+//
+// File errors (folder missing, access denied, disk full) are ignored: the line is then lost
+// without report. Not thread-safe: each program appends from its receiving thread only.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace qv {
+
+class CHistoryFiles {
+ public:
+  // Reads "histpath" (section "settings"); when it is empty the files live in the data root.
+  // The limit starts at 2048 bytes; then the current file is chosen.
+  CHistoryFiles();
+
+  // Makes the more recently modified file current when both exist (fileB when the times are
+  // equal); otherwise makes fileA current and deletes fileB, whose history is then lost.
+  void ChooseCurrent();
+
+  // Each file may grow past kilobytes x 512 bytes before the other is started, so that both
+  // together hold about the configured kilobytes. 0, or a negative value, switches the history
+  // off; very large values are capped at the largest limit.
+  void SetLimitKB(int32_t kilobytes);
+
+  // Appends `line` (which carries its own CR LF) to the current file. A current file that is
+  // missing (deleted by Clear, say) means choosing anew; one that has grown beyond the limit
+  // hands over to the other file, which is emptied first. The test happens before writing, so
+  // a file may pass the limit by one line.
+  void Append(std::string_view line);
+
+  // The files to load, older first: with both present the one modified earlier is older (fileB
+  // when the times are equal); a single file is `older` with `newer` empty; none gives two
+  // empty paths.
+  void GetLoadOrder(std::string& older, std::string& newer) const;
+
+  // Deletes both files; errors are ignored. The next Append starts fileA afresh.
+  void Clear();
+
+  const std::string& fileA() const { return fileA_; }
+  const std::string& fileB() const { return fileB_; }
+  bool currentIsA() const { return currentIsA_; }
+  int32_t limit() const { return limit_; }
+
+ private:
+  const std::string& Current() const { return currentIsA_ ? fileA_ : fileB_; }
+  const std::string& Other() const { return currentIsA_ ? fileB_ : fileA_; }
+
+  std::string fileA_;
+  std::string fileB_;
+  bool currentIsA_ = true;
+  int32_t limit_ = 2048;
+};
+
+}  // namespace qv

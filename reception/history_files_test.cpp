@@ -1,0 +1,184 @@
+#include "reception/history_files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "core/settings/settings_store.h"
+#include "testing/temp_home.h"
+
+namespace qv {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Contents(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+void Write(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+// Sets a file's modification time to `seconds` and `nanoseconds` since 1970.
+void Touch(const std::string& path, time_t seconds, long nanoseconds = 0) {
+  const timespec times[2] = {{seconds, nanoseconds}, {seconds, nanoseconds}};
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+// A line of exactly 100 bytes with its CR LF, numbered so that its file can be told.
+std::string Line(int number) {
+  std::string line = "0,5,localhost,127.0.0.1,514,6,2000,1000,\"line " + std::to_string(number) + " ";
+  line.resize(97, '.');
+  return line + "\"\r\n";
+}
+
+class HistoryFilesTest : public ::testing::Test {
+ protected:
+  std::string A() const { return home_.file("qvhista.txt"); }
+  std::string B() const { return home_.file("qvhistb.txt"); }
+
+  qv::testing::TempHome home_;
+};
+
+TEST_F(HistoryFilesTest, FilesLiveInHistpathOrInTheDataRoot) {
+  CHistoryFiles inRoot;
+  EXPECT_EQ(inRoot.fileA(), A());
+  EXPECT_EQ(inRoot.fileB(), B());
+  EXPECT_EQ(inRoot.limit(), 2048);
+
+  const fs::path folder = home_.path() / "history";
+  fs::create_directory(folder);
+  AppSettings().SetString("Settings", "histpath", folder.c_str());
+  CHistoryFiles elsewhere;
+  EXPECT_EQ(elsewhere.fileA(), (folder / "qvhista.txt").string());
+  elsewhere.Append(Line(1));
+  EXPECT_EQ(Contents(elsewhere.fileA()), Line(1));
+  EXPECT_FALSE(fs::exists(A()));
+}
+
+TEST_F(HistoryFilesTest, TheSixthLineOf100BytesPassesHalfAKilobyteAndTheOtherFileIsEmptiedFirst) {
+  CHistoryFiles history;
+  history.SetLimitKB(1);
+  EXPECT_EQ(history.limit(), 512);
+  std::string expectA, expectB;
+  for (int i = 1; i <= 6; ++i) expectA += Line(i);
+  for (int i = 7; i <= 12; ++i) expectB += Line(i);
+  for (int i = 1; i <= 12; ++i) history.Append(Line(i));
+  EXPECT_EQ(Contents(A()), expectA);
+  EXPECT_EQ(Contents(B()), expectB);
+  EXPECT_FALSE(history.currentIsA());
+
+  history.Append(Line(13));  // back to fileA, emptied first
+  EXPECT_EQ(Contents(A()), Line(13));
+  EXPECT_EQ(Contents(B()), expectB);
+  EXPECT_TRUE(history.currentIsA());
+}
+
+TEST_F(HistoryFilesTest, ASizeOfZeroOrLessWritesNothingAndHugeSizesDoNotOverflow) {
+  CHistoryFiles history;
+  history.SetLimitKB(0);
+  history.Append(Line(1));
+  history.SetLimitKB(-4);
+  history.Append(Line(2));
+  EXPECT_FALSE(fs::exists(A()));
+  EXPECT_FALSE(fs::exists(B()));
+
+  history.SetLimitKB(std::numeric_limits<int32_t>::max());
+  EXPECT_EQ(history.limit(), std::numeric_limits<int32_t>::max());
+  history.SetLimitKB(4194303);
+  EXPECT_EQ(history.limit(), 4194303 * 512);
+}
+
+TEST_F(HistoryFilesTest, FileBAloneAtStartIsDeleted) {
+  Write(B(), Line(1));
+  CHistoryFiles history;
+  EXPECT_TRUE(history.currentIsA());
+  EXPECT_FALSE(fs::exists(B()));
+  std::string older, newer;
+  history.GetLoadOrder(older, newer);
+  EXPECT_EQ(older, "");
+  EXPECT_EQ(newer, "");
+}
+
+TEST_F(HistoryFilesTest, TheLaterFileIsCurrentAndLoadsLastWithEqualTimesFavouringFileBAsOlder) {
+  Write(A(), Line(1));
+  Write(B(), Line(2));
+  std::string older, newer;
+
+  Touch(A(), 1000000, 500);  // later by nanoseconds only
+  Touch(B(), 1000000, 499);
+  EXPECT_TRUE(CHistoryFiles().currentIsA());
+  CHistoryFiles().GetLoadOrder(older, newer);
+  EXPECT_EQ(older, B());
+  EXPECT_EQ(newer, A());
+
+  Touch(B(), 1000001);
+  EXPECT_FALSE(CHistoryFiles().currentIsA());
+  CHistoryFiles().GetLoadOrder(older, newer);
+  EXPECT_EQ(older, A());
+  EXPECT_EQ(newer, B());
+
+  Touch(A(), 1000001);
+  EXPECT_FALSE(CHistoryFiles().currentIsA());
+  CHistoryFiles().GetLoadOrder(older, newer);
+  EXPECT_EQ(older, B());
+  EXPECT_EQ(newer, A());
+
+  CHistoryFiles history;
+  std::remove(B().c_str());
+  history.GetLoadOrder(older, newer);
+  EXPECT_EQ(older, A());
+  EXPECT_EQ(newer, "");
+}
+
+TEST_F(HistoryFilesTest, ClearThenANewMessageStartsFileAAfresh) {
+  Write(A(), Line(1));
+  Write(B(), Line(2));
+  Touch(A(), 1000000);
+  CHistoryFiles history;
+  ASSERT_FALSE(history.currentIsA());
+  history.Clear();
+  EXPECT_FALSE(fs::exists(A()));
+  EXPECT_FALSE(fs::exists(B()));
+  history.Append(Line(3));
+  EXPECT_EQ(Contents(A()), Line(3));
+  EXPECT_FALSE(fs::exists(B()));
+}
+
+TEST_F(HistoryFilesTest, EveryLineIsInTheFileWhenAppendReturnsAndTwoWritersTakeTurns) {
+  CHistoryFiles windowed;
+  CHistoryFiles service;
+  windowed.Append(Line(1));
+  EXPECT_EQ(Contents(A()), Line(1));
+  service.Append(Line(2));
+  windowed.Append(Line(3));
+  EXPECT_EQ(Contents(A()), Line(1) + Line(2) + Line(3));
+
+  // One program switched files and emptied fileB; the other follows the newer file.
+  windowed.SetLimitKB(1);
+  for (int i = 4; i <= 7; ++i) windowed.Append(Line(i));
+  ASSERT_FALSE(windowed.currentIsA());
+  CHistoryFiles restarted;
+  EXPECT_FALSE(restarted.currentIsA());
+}
+
+TEST_F(HistoryFilesTest, AMissingFolderLosesLinesQuietly) {
+  AppSettings().SetString("Settings", "histpath", (home_.path() / "missing").c_str());
+  CHistoryFiles history;
+  history.Append(Line(1));
+  std::string older, newer;
+  history.GetLoadOrder(older, newer);
+  EXPECT_EQ(older, "");
+  EXPECT_FALSE(fs::exists(home_.path() / "missing"));
+}
+
+}  // namespace
+}  // namespace qv

@@ -1,0 +1,42 @@
+#pragma once
+// The actions that reach outside the rules engine: run a program, save to a file, forward, play
+// a sound, send e-mail, show a message box, copy to the event log, save to the database, send an
+// SNMP trap, and the report of an unknown action code. The engine itself performs the four
+// actions that only change the record or its own flags (discard, highlight, modify facility,
+// modify severity) and hands every other rule here.
+//
+// The executor belongs to one engine and is called on the engine's thread only, one call at a
+// time. It holds what outlives a single action, such as the database connection, which lives
+// from one LoadRules to the next.
+
+#include "core/message/syslog_message.h"
+#include "reception/syslog_sink.h"
+#include "rules/forwarder.h"
+#include "rules/rule.h"
+
+namespace qv {
+
+// What the engine lends an action.
+struct ActionContext {
+  CSyslogSink& reporter;   // reports become local messages through OnLocalMessage
+  CForwarder* forwarder;   // null when the owner has no listening socket
+};
+
+class CActionExecutor {
+ public:
+  virtual ~CActionExecutor() = default;
+
+  // LoadRules is replacing the rule list: close the database connection if it is open.
+  virtual void BeginLoadRules(const ActionContext& context) = 0;
+
+  // LoadRules has added an enabled rule to the list. A "Save to Database" rule opens the
+  // database connection here when it is not open; a failure is reported and the next database
+  // rule tries again.
+  virtual void RuleLoaded(const CRule& rule, const ActionContext& context) = 0;
+
+  // Performs the rule's action for one record. Failures are reported through the context's
+  // reporter or not at all; they never change the course of the engine.
+  virtual void Execute(const CRule& rule, const SyslogMessage& message, const ActionContext& context) = 0;
+};
+
+}  // namespace qv

@@ -1,0 +1,96 @@
+#pragma once
+// Puts every received record through the enabled rules, in their stored order. One engine
+// belongs to each message store (the windowed program's document, the service's engine).
+//
+// For each rule whose conditions the record meets, the rule's per-sender threshold is applied
+// and then its action performed: "Discard message" ends the run and tells the caller to drop the
+// record, "Highlight message" sets the caller's highlight flag, "Modify Facility" and "Modify
+// Severity" change the record so that later rules test the new values, and every other action
+// goes to the action executor. With first-rule-only set, the run ends after the first rule whose
+// action was performed; a rule held back by its threshold does not count.
+//
+// Thresholds: after a rule with ThreshSecs fired for a sender address, it stays silent for that
+// sender until ThreshSecs seconds have passed and fires again for the first matching record
+// after that. Rules that share a name share their thresholds. LoadRules re-arms them all.
+//
+// Not locked: LoadRules and RunRules must be called from one thread at a time (the owner's
+// receiving thread). The reporter and any forwarder must outlive the engine or their detachment.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "core/message/syslog_message.h"
+#include "core/message/time_conversions.h"
+#include "reception/syslog_sink.h"
+#include "rules/action_executor.h"
+#include "rules/forwarder.h"
+#include "rules/rule.h"
+
+namespace qv {
+
+class CRulesEngine {
+ public:
+  using Clock = std::function<UtcNow()>;
+
+  // No rules, no thresholds, no forwarder, first-rule-only clear. The engine owns `executor`;
+  // without one (null), actions other than the four the engine performs itself are skipped.
+  // `clock` gives the time for thresholds (the system clock unless a test supplies one).
+  CRulesEngine(CSyslogSink& reporter, std::unique_ptr<CActionExecutor> executor, Clock clock = CurrentUtcSeconds);
+  ~CRulesEngine();
+  CRulesEngine(const CRulesEngine&) = delete;
+  CRulesEngine& operator=(const CRulesEngine&) = delete;
+
+  // The socket that forwards records for "Send to another Syslog server"; null detaches it.
+  void SetForwarder(CForwarder* forwarder) { forwarder_ = forwarder; }
+
+  // Replaces the rules with the enabled stored rules ("rulescount" sections "Rules\rule<n>"),
+  // each with Highlighted cleared, empties the thresholds and attaches `forwarder`. The owner
+  // calls it at start, after the rule editor closes and after a settings import.
+  void LoadRules(CForwarder* forwarder);
+
+  // Runs the rules on one record. `discard` and `highlight` are cleared first and set by the
+  // discard and highlight actions; the record's facility and severity may change. `highlight`
+  // may be the record's own `highlighted` field.
+  void RunRules(SyslogMessage& message, bool& discard, bool& highlight);
+
+  // The threshold test of a rule with ThreshSecs for the record's sender: false (fire) when the
+  // rule has not fired for that sender or its quiet time has passed, which starts a new quiet
+  // time; true (hold back) otherwise.
+  bool IsSuppressed(const CRule& rule, const SyslogMessage& message);
+
+  void SetFirstRuleOnly(bool firstRuleOnly) { firstRuleOnly_ = firstRuleOnly; }
+  bool FirstRuleOnly() const { return firstRuleOnly_; }
+
+  const std::vector<CRule>& Rules() const { return rules_; }
+  // Threshold entries held: one per rule name and sender; those whose quiet time is over may
+  // have been dropped.
+  size_t ThresholdCount() const { return thresholdCount_; }
+
+ private:
+  struct ThresholdEntry {
+    std::string ruleName;
+    double nextAllowed;  // seconds since 1 January 1900
+  };
+
+  void Perform(CRule& rule, SyslogMessage& message, bool& discard, bool& highlight);
+  ActionContext Context() { return ActionContext{reporter_, forwarder_}; }
+  void DropExpiredThresholds(double now);
+
+  CSyslogSink& reporter_;
+  std::unique_ptr<CActionExecutor> executor_;
+  Clock clock_;
+  CForwarder* forwarder_ = nullptr;
+  bool firstRuleOnly_ = false;
+  std::vector<CRule> rules_;
+  // By sender address. An entry whose time has passed acts like no entry, so such entries are
+  // swept out now and then: spoofed sender addresses cannot grow the table without end.
+  std::unordered_map<uint32_t, std::vector<ThresholdEntry>> thresholds_;
+  size_t thresholdCount_ = 0;
+  size_t sweepAt_;
+};
+
+}  // namespace qv
