@@ -36,7 +36,8 @@ class CFileMonitor final : public CMonitorThread {
     bool log = false;
   };
 
-  explicit CFileMonitor(MonitorReporter reporter);
+  // An empty reporter means LocalSyslogReporter().
+  explicit CFileMonitor(MonitorReporter reporter = {});
   ~CFileMonitor() override;
 
   // Empties the list and loads it from the settings; empty paths are skipped.

@@ -2,10 +2,18 @@
 
 #include <utility>
 
+#include "reception/local_injection.h"
+
 namespace qv {
 
+MonitorReporter LocalSyslogReporter() {
+  return [](const std::string& text, int severity, const std::string& sourceAddress) {
+    SendLocalSyslog(text, severity, sourceAddress);
+  };
+}
+
 CMonitorThread::CMonitorThread(MonitorReporter reporter)
-    : reporter_(std::move(reporter)) {}
+    : reporter_(reporter ? std::move(reporter) : LocalSyslogReporter()) {}
 
 CMonitorThread::~CMonitorThread() { EndWorker(); }
 
@@ -42,7 +50,7 @@ bool CMonitorThread::WaitPollInterval() const {
 }
 
 void CMonitorThread::Report(const std::string& text, int severity, const std::string& sourceAddress) const {
-  if (reporter_) reporter_(text, severity, sourceAddress);
+  reporter_(text, severity, sourceAddress);
 }
 
 void CMonitorThread::WorkerBody() {

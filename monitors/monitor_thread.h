@@ -25,12 +25,16 @@ namespace qv {
 // Hands one finding to the system: message text, severity 0..7, source address as dotted text.
 using MonitorReporter = std::function<void(const std::string& text, int severity, const std::string& sourceAddress)>;
 
+// The reporter monitors use by default: SendLocalSyslog, the system's own local injection.
+MonitorReporter LocalSyslogReporter();
+
 class CMonitorThread {
  public:
   static constexpr int kDefaultPollIntervalMs = 5000;
   static constexpr int kStopWaitMs = 3000;
 
-  explicit CMonitorThread(MonitorReporter reporter);
+  // An empty reporter means LocalSyslogReporter().
+  explicit CMonitorThread(MonitorReporter reporter = {});
   virtual ~CMonitorThread();
   CMonitorThread(const CMonitorThread&) = delete;
   CMonitorThread& operator=(const CMonitorThread&) = delete;

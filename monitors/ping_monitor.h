@@ -29,7 +29,8 @@ class CPingMonitor final : public CMonitorThread {
     bool lastResult = true;
   };
 
-  explicit CPingMonitor(MonitorReporter reporter);
+  // An empty reporter means LocalSyslogReporter().
+  explicit CPingMonitor(MonitorReporter reporter = {});
   ~CPingMonitor() override;
 
   // Empties the host list and loads it from the settings; empty values are skipped.
