@@ -83,7 +83,8 @@ class ServiceManagerTest : public ::testing::Test {
   std::string SleeperScript() {
     const std::string path = home_.file("sleeper.sh");
     std::ofstream(path) << "#!/bin/sh\n"
-                           "printf '%s\\n%s\\n' \"$QUORVEL_HOME\" \"$QUORVEL_SERVICE_START\" > \"$QUORVEL_HOME/env.txt\"\n"
+                           "printf '%s\\n%s\\n' \"$QUORVEL_HOME\" \"$QUORVEL_SERVICE_START\" \\\n"
+                           "  > \"$QUORVEL_HOME/env.txt\"\n"
                            "exec sleep 60\n";
     chmod(path.c_str(), 0755);
     return path;
@@ -176,7 +177,8 @@ TEST_F(ServiceManagerTest, StartRunsTheProgramDetachedMarkedAndWithoutInheritedD
   EXPECT_NE(getsid(pid), getsid(0));
   std::vector<std::string> descriptors;
   for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd")) {
-    descriptors.push_back(entry.path().filename().string() + "->" + std::filesystem::read_symlink(entry.path()).string());
+    const std::string target = std::filesystem::read_symlink(entry.path()).string();
+    descriptors.push_back(entry.path().filename().string() + "->" + target);
   }
   std::sort(descriptors.begin(), descriptors.end());
   EXPECT_EQ(descriptors, (std::vector<std::string>{"0->/dev/null", "1->/dev/null", "2->/dev/null"}));
@@ -230,6 +232,7 @@ TEST(ServiceStateTest, OnlyTheRecordedLiveProcessKeepsAServiceRunning) {
       state.status.controlsAccepted = kAcceptStop;
       state.pid = pid;
       state.startTime = startTime;
+      state.bootId = CurrentBootId();
       return true;
     });
   };
@@ -240,8 +243,15 @@ TEST(ServiceStateTest, OnlyTheRecordedLiveProcessKeepsAServiceRunning) {
   EXPECT_EQ(status.currentState, kRunning);
   EXPECT_EQ(status.processId, getpid());
 
-  // The same process id with another start time is another process.
+  // The same process id with another start time is another process, and so is a process of an
+  // earlier boot, where start times counted from another moment.
   ASSERT_TRUE(store(getpid(), ProcessStartTime(getpid()) + 1));
+  EXPECT_EQ(EffectiveStatus(stateFile.Read(), now).currentState, kStopped);
+  ASSERT_TRUE(stateFile.Update([&](ServiceState& state) {
+    state.startTime = ProcessStartTime(getpid());
+    state.bootId = "another-boot";
+    return true;
+  }));
   EXPECT_EQ(EffectiveStatus(stateFile.Read(), now).currentState, kStopped);
 
   // An exited process that nobody has reaped yet is not running either.
