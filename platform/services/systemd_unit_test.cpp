@@ -1,0 +1,91 @@
+// Units are written into a folder of the test's own; no test touches the real systemd.
+
+#include "platform/services/systemd_unit.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/services/service_manager.h"
+#include "testing/temp_home.h"
+
+namespace qv::svc {
+namespace {
+
+class SystemdUnitTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    units_ = home_.path() / "units";
+    std::filesystem::create_directories(units_);
+    setenv("QUORVEL_SYSTEMD_UNIT_DIR", units_.c_str(), 1);
+    ASSERT_EQ(manager_.Open(), kSuccess);
+  }
+  void TearDown() override { unsetenv("QUORVEL_SYSTEMD_UNIT_DIR"); }
+
+  ServiceConfig Config(const std::string& image) const {
+    ServiceConfig config;
+    config.name = "Quorvel";
+    config.displayName = "Quorvel Syslog";
+    config.imagePath = image;
+    config.startType = kAutoStart;
+    return config;
+  }
+
+  testing::TempHome home_;
+  std::filesystem::path units_;
+  ServiceManager manager_;
+};
+
+TEST_F(SystemdUnitTest, AddingWritesAnEnabledUnitAndDeletingRemovesIt) {
+  ServiceHandle service;
+  ASSERT_EQ(manager_.CreateService(Config("/opt/my tools/dun%mir$1"), &service), kSuccess);
+  const auto unit = units_ / "quorvel.service";
+  const auto wants = units_ / "multi-user.target.wants" / "quorvel.service";
+  std::stringstream text;
+  text << std::ifstream(unit).rdbuf();
+  EXPECT_NE(text.str().find("\nDescription=Quorvel Syslog\n"), std::string::npos);
+  EXPECT_NE(text.str().find("\nExecStart=\"/opt/my tools/dun%%mir$$1\"\n"), std::string::npos) << text.str();
+  EXPECT_NE(text.str().find("\nEnvironment=\"QUORVEL_HOME=" + home_.path().string() + "\"\n"), std::string::npos);
+  EXPECT_NE(text.str().find("\nEnvironment=\"QUORVEL_SERVICE_START=Quorvel:systemd\"\n"), std::string::npos);
+  EXPECT_NE(text.str().find("\nWantedBy=multi-user.target\n"), std::string::npos);
+  ASSERT_TRUE(std::filesystem::is_symlink(wants));
+  EXPECT_EQ(std::filesystem::read_symlink(wants), unit);
+
+  ASSERT_EQ(service.ChangeStartType(kDemandStart), kSuccess);
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(wants)));
+  EXPECT_TRUE(std::filesystem::exists(unit));
+  ASSERT_EQ(service.ChangeStartType(kAutoStart), kSuccess);
+  EXPECT_TRUE(std::filesystem::is_symlink(wants));
+
+  ASSERT_EQ(service.Delete(), kSuccess);
+  EXPECT_FALSE(std::filesystem::exists(unit));
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(wants)));
+}
+
+TEST_F(SystemdUnitTest, AServiceWhoseUnitCannotBeWrittenIsNotCreated) {
+  ServiceHandle service;
+  EXPECT_EQ(manager_.CreateService(Config("/opt/dun\nmir"), &service), kStoreFailed);
+  EXPECT_EQ(manager_.OpenService("Quorvel", &service), kServiceDoesNotExist);
+
+  std::filesystem::remove_all(units_);
+  std::ofstream(units_.string()) << "a file where the folder should be";
+  EXPECT_EQ(manager_.CreateService(Config("/opt/dunmir"), &service), kStoreFailed);
+  EXPECT_EQ(manager_.OpenService("Quorvel", &service), kServiceDoesNotExist);
+}
+
+TEST(SystemdUnitFolderTest, NoUnitsWithoutSystemd) {
+  struct stat info {};
+  if (stat("/run/systemd/system", &info) == 0) GTEST_SKIP() << "this host runs systemd";
+  unsetenv("QUORVEL_SYSTEMD_UNIT_DIR");
+  EXPECT_FALSE(SystemdUnitFolder().has_value());
+  ServiceConfig config;
+  config.name = "Quorvel";
+  config.imagePath = "/opt/dunmir";
+  EXPECT_TRUE(InstallSystemdUnit(config));
+}
+
+}  // namespace
+}  // namespace qv::svc

@@ -1,0 +1,54 @@
+#include "rules/actions/substitute_macros.h"
+
+#include <functional>
+
+#include "core/message/names.h"
+
+namespace qv {
+namespace {
+
+// Replaces every occurrence of `macro`, left to right; the value is made only when needed.
+void ReplaceAll(std::string& text, std::string_view macro, const std::function<std::string()>& value) {
+  std::size_t at = text.find(macro);
+  if (at == std::string::npos) return;
+  const std::string replacement = value();
+  std::string result;
+  std::size_t from = 0;
+  for (; at != std::string::npos; at = text.find(macro, from)) {
+    result.append(text, from, at - from);
+    result += replacement;
+    from = at + macro.size();
+  }
+  result.append(text, from, std::string::npos);
+  text = std::move(result);
+}
+
+std::string DoubleSingleQuotes(std::string_view text) {
+  std::string result;
+  result.reserve(text.size());
+  for (const char c : text) {
+    result += c;
+    if (c == '\'') result += '\'';
+  }
+  return result;
+}
+
+}  // namespace
+
+std::string SubstituteMacros(std::string_view text, const SyslogMessage& message, bool doubleQuotes) {
+  std::string result(text);
+  if (result.find('$') == std::string::npos) return result;
+  ReplaceAll(result, "$facility", [&] { return std::string(FacilityName(message.facility)); });
+  ReplaceAll(result, "$hostname", [&] { return message.hostName; });
+  ReplaceAll(result, "$ipaddr", [&] { return message.ipAddress; });
+  ReplaceAll(result, "$severity", [&] { return std::string(SeverityName(message.severity)); });
+  ReplaceAll(result, "$recvtime", [&] { return message.FormatTimeReceived(); });
+  ReplaceAll(result, "$recvstdtime", [&] { return message.FormatTimeReceivedStd(); });
+  ReplaceAll(result, "$msg", [&] { return doubleQuotes ? DoubleSingleQuotes(message.message) : message.message; });
+  ReplaceAll(result, "$all", [&] {
+    return doubleQuotes ? DoubleSingleQuotes(message.FormatExportLine()) : message.FormatExportText();
+  });
+  return result;
+}
+
+}  // namespace qv

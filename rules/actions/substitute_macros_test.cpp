@@ -1,0 +1,79 @@
+#include "rules/actions/substitute_macros.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+
+#include "core/settings/settings_store.h"
+#include "testing/temp_home.h"
+
+namespace qv {
+namespace {
+
+class SubstituteMacrosTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* zone = std::getenv("TZ");
+    hadZone_ = zone != nullptr;
+    savedZone_ = hadZone_ ? zone : "";
+    setenv("TZ", "XST-2", 1);
+    tzset();
+    message_.facility = 16;
+    message_.severity = 4;
+    message_.hostName = "gw1";
+    message_.ipAddress = "10.0.0.1";
+    message_.timeReceived = 1791183787;  // 5 October 2026 07:03:07 UTC
+    message_.message = "link down";
+  }
+  void TearDown() override {
+    if (hadZone_) setenv("TZ", savedZone_.c_str(), 1); else unsetenv("TZ");
+    tzset();
+  }
+
+  qv::testing::TempHome home_;
+  SyslogMessage message_;
+  bool hadZone_ = false;
+  std::string savedZone_;
+};
+
+TEST_F(SubstituteMacrosTest, ReplacesEveryMacroByItsField) {
+  EXPECT_EQ(SubstituteMacros("$hostname/$ipaddr: $msg", message_, false), "gw1/10.0.0.1: link down");
+  EXPECT_EQ(SubstituteMacros("$facility $severity $msg $msg", message_, false), "local0 WARNING link down link down");
+  EXPECT_EQ(SubstituteMacros("[$recvtime] [$recvstdtime]", message_, false),
+            "[Oct 05 09:03:07 XST] [2026-10-05 07:03:07]");
+  AppSettings().SetInt("Settings", "timeutc", 1);
+  EXPECT_EQ(SubstituteMacros("$recvtime|$recvstdtime", message_, false), "Oct 05 07:03:07 UTC|2026-10-05 07:03:07");
+  EXPECT_EQ(SubstituteMacros("$all", message_, false),
+            "Oct 05 07:03:07 UTC,gw1,10.0.0.1,local0,WARNING,,\"link down\"");
+}
+
+TEST_F(SubstituteMacrosTest, MacrosAreExactAndPrefixesStillMatch) {
+  EXPECT_EQ(SubstituteMacros("no macros here: 100% 'quoted'", message_, true), "no macros here: 100% 'quoted'");
+  EXPECT_EQ(SubstituteMacros("$MSG $Hostname $ $ms", message_, false), "$MSG $Hostname $ $ms");
+  EXPECT_EQ(SubstituteMacros("$msgs", message_, false), "link downs");
+  EXPECT_EQ(SubstituteMacros("$$msg$", message_, false), "$link down$");
+}
+
+TEST_F(SubstituteMacrosTest, QuoteFlagDoublesOnlyMessageAndAll) {
+  AppSettings().SetInt("Settings", "timeutc", 1);
+  message_.message = "it's";
+  message_.hostName = "o'hara";
+  EXPECT_EQ(SubstituteMacros("INSERT INTO log VALUES ('$msg', '$hostname')", message_, true),
+            "INSERT INTO log VALUES ('it''s', 'o'hara')");
+  EXPECT_EQ(SubstituteMacros("$msg", message_, false), "it's");
+  EXPECT_EQ(SubstituteMacros("$all", message_, true),
+            "Oct 05 07:03:07 UTC,o''hara,10.0.0.1,local0,WARNING,,\"it''s\"\r\n");
+}
+
+TEST_F(SubstituteMacrosTest, InsertedTextIsExpandedOnlyByLaterSteps) {
+  AppSettings().SetInt("Settings", "timeutc", 1);
+  message_.hostName = "$msg-host";
+  message_.message = "see $all, not $hostname, and $msg";
+  EXPECT_EQ(SubstituteMacros("$hostname", message_, false),
+            "see Oct 05 07:03:07 UTC,$msg-host,10.0.0.1,local0,WARNING,,\"see $all, not $hostname, and $msg\", "
+            "not $hostname, and $msg-host");
+}
+
+}  // namespace
+}  // namespace qv

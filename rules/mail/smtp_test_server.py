@@ -1,0 +1,121 @@
+#!/usr/bin/python3
+"""SMTP servers for the mail client's tests, on 127.0.0.1 at a port the system picks.
+
+  smtp_test_server.py smtpd OUTDIR    a real SMTP server (aiosmtpd)
+  smtp_test_server.py refuse OUTDIR   answers the greeting and every line with an error
+  smtp_test_server.py split OUTDIR    sends its greeting in two chunks, then says 250 to all
+
+Each writes OUTDIR/port once it listens, appends every command line it reads, raw and with its
+line end, to OUTDIR/lines, and the smtpd server writes each
+delivered mail to OUTDIR/mail-N as the envelope sender, the recipients and the data, each on a
+line of its own. Every server ends by itself after LIFETIME seconds.
+"""
+import asyncio
+import logging
+import os
+import socket
+import sys
+import time
+
+LIFETIME = 60
+
+
+def write_file(path, data):
+    tmp = path + ".tmp"
+    with open(tmp, "wb") as f:
+        f.write(data)
+    os.rename(tmp, path)  # readers never see half a file
+
+
+def record_line(outdir, line):
+    with open(os.path.join(outdir, "lines"), "ab") as f:
+        f.write(bytes(line))
+
+
+def run_smtpd(outdir):
+    from aiosmtpd.smtp import SMTP
+
+    class LineRecorder(logging.Handler):
+        def emit(self, record):
+            if record.msg.startswith("_handle_client readline") and record.args:
+                record_line(outdir, record.args[0])
+
+    log = logging.getLogger("mail.log")
+    log.setLevel(logging.DEBUG)
+    log.addHandler(LineRecorder())
+
+    class Handler:
+        count = 0
+
+        async def handle_DATA(self, server, session, envelope):
+            Handler.count += 1
+            data = b"\n".join([envelope.mail_from.encode(), ",".join(envelope.rcpt_tos).encode(),
+                               envelope.original_content or envelope.content])
+            write_file(os.path.join(outdir, "mail-%d" % Handler.count), data)
+            return "250 OK"
+
+    async def main():
+        loop = asyncio.get_running_loop()
+        server = await loop.create_server(lambda: SMTP(Handler(), hostname="testserver"), "127.0.0.1", 0)
+        write_file(os.path.join(outdir, "port"), str(server.sockets[0].getsockname()[1]).encode())
+        await asyncio.sleep(LIFETIME)
+
+    asyncio.run(main())
+
+
+def run_plain(outdir, mode):
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(1)
+    listener.settimeout(LIFETIME)
+    write_file(os.path.join(outdir, "port"), str(listener.getsockname()[1]).encode())
+    conn, _ = listener.accept()
+    conn.settimeout(LIFETIME)
+    reply = b"550 refused\r\n" if mode == "refuse" else b"250 fine\r\n"
+
+    def answer(data):
+        try:
+            conn.sendall(data)
+        except OSError:
+            pass  # the client may be gone already; what it sent is still read and recorded
+
+    if mode == "refuse":
+        answer(b"554 not today\r\n")
+    else:
+        answer(b"220 first chunk ")
+        time.sleep(0.3)
+        answer(b"second chunk\r\n")
+    pending = b""
+    in_data = False
+    while True:
+        try:
+            chunk = conn.recv(4096)
+        except OSError:
+            break
+        if not chunk:
+            break
+        pending += chunk
+        while b"\n" in pending:
+            line, pending = pending.split(b"\n", 1)
+            line += b"\n"
+            record_line(outdir, line)
+            # Within the data no line is answered but the closing full stop.
+            if in_data:
+                if line == b".\r\n":
+                    in_data = False
+                    answer(reply)
+                continue
+            if line.upper().startswith(b"DATA"):
+                in_data = mode != "refuse"
+                answer(b"354 go ahead\r\n" if in_data else reply)
+                continue
+            answer(b"221 bye\r\n" if mode != "refuse" and line.upper().startswith(b"QUIT") else reply)
+    conn.close()
+
+
+if __name__ == "__main__":
+    mode, outdir = sys.argv[1], sys.argv[2]
+    if mode == "smtpd":
+        run_smtpd(outdir)
+    else:
+        run_plain(outdir, mode)

@@ -1,0 +1,57 @@
+#pragma once
+// Runs the dunmir program for tests (DUNMIR_PATH is defined by the test's build rule): to the
+// end, or in the background until the test signals it. Output goes to /dev/null.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace qv::testing {
+
+// Starts dunmir with `arguments`; returns its process id.
+inline pid_t SpawnDunmir(const std::vector<std::string>& arguments) {
+  std::vector<std::string> words{DUNMIR_PATH};
+  words.insert(words.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int null = open("/dev/null", O_RDWR);
+    dup2(null, 1);
+    dup2(null, 2);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+// The exit code of a child, or nothing when it did not end normally within `limit` (it is then
+// killed and reaped).
+inline std::optional<int> WaitForExit(pid_t pid, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  int status = 0;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return std::nullopt;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (!WIFEXITED(status)) return std::nullopt;
+  return WEXITSTATUS(status);
+}
+
+inline std::optional<int> RunDunmir(const std::vector<std::string>& arguments) {
+  return WaitForExit(SpawnDunmir(arguments));
+}
+
+}  // namespace qv::testing

@@ -1,0 +1,58 @@
+#include "service/service_app.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <strings.h>
+
+#include "platform/paths/data_root.h"
+#include "platform/services/service_host.h"
+#include "service/service_installer.h"
+#include "service/termination_signals.h"
+
+namespace qv {
+
+CommandWord CommandWordOf(int argc, char* argv[]) {
+  std::string tail;
+  for (int i = 1; i < argc; ++i) {
+    if (i > 1) tail += ' ';
+    tail += argv[i];
+  }
+  if (strcasecmp(tail.c_str(), "add") == 0) return CommandWord::kAdd;
+  if (strcasecmp(tail.c_str(), "remove") == 0) return CommandWord::kRemove;
+  if (strcasecmp(tail.c_str(), "debug") == 0) return CommandWord::kDebug;
+  return CommandWord::kNormalStart;
+}
+
+int CServiceApp::Run(int argc, char* argv[]) {
+  const CommandWord word = CommandWordOf(argc, argv);
+  if (word == CommandWord::kAdd) return AddService(kServiceDisplayName, kServiceDescription) ? 0 : 1;
+  if (word == CommandWord::kRemove) return RemoveService() ? 0 : 1;
+
+  QCoreApplication app(argc, argv);
+  QCoreApplication::setApplicationName("dunmir");
+  svc::CServiceHost host(kServiceName);
+  bool stopRequested = false;
+  const CTerminationSignals terminationSignals([&](int) {
+    // Under the manager the first signal stops the service through its control handler, which
+    // then ends the loop; a second signal, or one without the manager, ends the loop at once.
+    if (!stopRequested && host.RequestStop()) {
+      stopRequested = true;
+      return;
+    }
+    QCoreApplication::quit();
+  });
+
+  if (word == CommandWord::kNormalStart) {
+    host.StartDispatcher([&app] { QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection); });
+  } else {
+    std::fprintf(stderr, "dunmir: running in the foreground; data in %s\n", DataRoot().c_str());
+  }
+
+  // The engine (receive socket, rules, history, relay and monitors) is created here, once it
+  // exists; until then the program hosts the service without doing any syslog work.
+
+  return app.exec();
+}
+
+}  // namespace qv

@@ -1,0 +1,27 @@
+#pragma once
+// Adding the service program to the service manager and removing it again ("dunmir add",
+// "dunmir remove"). Both report failure as false and write nothing; the program then ends with
+// exit code 1.
+//
+// On this system the service gets no security descriptor of its own: whoever may use the data
+// root may start and stop it, and nobody else.
+
+#include <string>
+
+namespace qv {
+
+inline constexpr const char* kServiceName = "Quorvel";
+inline constexpr const char* kServiceDisplayName = "Quorvel Syslog";
+inline constexpr const char* kServiceDescription = "Listens for and acts on syslog messages";
+
+// Creates the service for this program (its own full path, at most 512 characters) with
+// automatic start, the dependency "Tcpip" and the description as value "Description" of the
+// service's key. False when the path cannot be had, the manager cannot be opened or the
+// service exists already.
+bool AddService(const std::string& displayName, const std::string& description);
+
+// Stops the service when it runs (waiting while it reports stop pending) and deletes it. False
+// when the manager or the service cannot be opened or the deletion fails.
+bool RemoveService();
+
+}  // namespace qv
