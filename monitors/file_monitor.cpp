@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <functional>
 #include <string_view>
@@ -74,7 +75,7 @@ CFileMonitor::~CFileMonitor() { EndWorker(); }
 void CFileMonitor::Init() {
   entries_.clear();
   const CSettingsStore& settings = AppSettings();
-  const int32_t count = settings.GetInt("Settings", "filecount", 0);
+  const int32_t count = std::min(settings.GetInt("Settings", "filecount", 0), kMaxEntries);
   for (int32_t i = 0; i < count; ++i) {
     const std::string index = std::to_string(i);
     const std::string path = settings.GetString("Files", "file" + index);

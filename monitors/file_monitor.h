@@ -27,6 +27,8 @@ class CFileMonitor final : public CMonitorThread {
   // One appended-line message holds at most this many bytes of a line; a longer line is sent in
   // pieces, so that every piece fits in one datagram.
   static constexpr std::size_t kMaxLineBytes = 32768;
+  // A damaged "filecount" of billions would keep Start reading the store for hours.
+  static constexpr int32_t kMaxEntries = 10000;
 
   struct Entry {
     std::string path;

@@ -74,6 +74,11 @@ TEST_F(FileMonitorTest, InitLoadsTheCountedNonEmptyEntriesWithTheirBaseline) {
   EXPECT_EQ(entries[1].size, 0);
   EXPECT_EQ(entries[1].modifiedNs, 0);
 
+  // A damaged count ends at the bound instead of reading the store for hours.
+  settings.SetInt("Settings", "filecount", INT32_MAX);
+  monitor_.Init();
+  EXPECT_EQ(monitor_.Entries().size(), 3u);
+
   // Start reloads: an emptied list starts no polling at all.
   settings.SetInt("Settings", "filecount", 0);
   monitor_.Start();

@@ -29,7 +29,7 @@ CPingMonitor::~CPingMonitor() { EndWorker(); }
 void CPingMonitor::Init() {
   hosts_.clear();
   const CSettingsStore& settings = AppSettings();
-  const int32_t count = settings.GetInt("Settings", "pingcount", 0);
+  const int32_t count = std::min(settings.GetInt("Settings", "pingcount", 0), kMaxHosts);
   for (int32_t i = 0; i < count; ++i) {
     const std::string host = settings.GetString("Pings", "ping" + std::to_string(i));
     if (!host.empty()) AddHost(host);

@@ -29,6 +29,9 @@ class CPingMonitor final : public CMonitorThread {
     bool lastResult = true;
   };
 
+  // A damaged "pingcount" of billions would keep Start reading the store for hours.
+  static constexpr int32_t kMaxHosts = 10000;
+
   // An empty reporter means LocalSyslogReporter().
   explicit CPingMonitor(MonitorReporter reporter = {});
   ~CPingMonitor() override;
