@@ -122,8 +122,14 @@ void CFileMonitor::CheckEntry(Entry& entry) {
 }
 
 void CFileMonitor::ReportAppendedLines(const std::string& path, int64_t from, int64_t to) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Only regular files hold lines; non-blocking, so that no special file can hold the worker.
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return;
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    return;
+  }
 
   // Only the bytes up to the size just seen: anything written since belongs to the next poll,
   // which starts at that size, so no line is sent twice.
