@@ -57,6 +57,9 @@ TEST(PatternMatcherTest, AlternationWithNothingOrARepetitionOnTheRight) {
   EXPECT_TRUE(Matches("^a|b+c$", "ac"));
   EXPECT_TRUE(Matches("^a|b+c$", "bbc"));
   EXPECT_FALSE(Matches("^a|b+c$", "c"));
+  // After a repetition "|" binds that repetition's empty end node and is never reached.
+  EXPECT_FALSE(Matches("^a*|b$", "b"));
+  EXPECT_TRUE(Matches("^(a*)|b$", "b"));
   EXPECT_FALSE(Compiles("a|*"));
   EXPECT_FALSE(Compiles("a||b"));
 }
