@@ -198,6 +198,17 @@ TEST(PatternMatcherTest, CapturesKeepTheFirstPassAndTheStartPositionLimitsTheSea
   EXPECT_FALSE(MatchPattern(compiled.get(), std::string(69, 'x'), 0, &captures, 1));
 }
 
+TEST(PatternMatcherTest, SearchesFindMatchesThatBeginAfterChoicesAndSwitches) {
+  EXPECT_TRUE(Matches("{x?}y", "aay"));
+  EXPECT_TRUE(Matches("\\c(sshd)|(sudo)\\[", "x SUDO["));
+  EXPECT_FALSE(Matches("\\C(sshd)|(sudo)\\[", "x SUDO[", 0));
+  EXPECT_TRUE(Matches("\\ca", "xA"));
+  EXPECT_TRUE(Matches("<\\d", "ab 5"));
+  EXPECT_TRUE(Matches("[^a]", "aab"));
+  EXPECT_TRUE(Matches("q*$", "abc"));  // an empty match at the end of the text
+  EXPECT_TRUE(Matches("(a#)|b", "xxb"));
+}
+
 TEST(PatternMatcherTest, EmptyPassesEndAndHardSearchesStopWithinTheirBounds) {
   EXPECT_TRUE(Matches("^(a*)*b$", "aab"));
   EXPECT_FALSE(Matches("^(a*)*b$", "aac"));
