@@ -38,6 +38,9 @@ class CSnmpEndpoint {
 
   // The socket is bound (and, for sending, the host was found).
   bool Ready() const { return fd_ >= 0; }
+  // The socket, -1 when not ready. Only for waiting on it beside other descriptors (a thread's
+  // stop event); reading and writing go through Receive, Send and Reply.
+  int Descriptor() const { return fd_; }
 
   // Encodes and sends one datagram to the host and port; the number of bytes sent, 0 when the
   // endpoint is not ready or the send failed.

@@ -1,0 +1,23 @@
+#include "monitors/monitor_set.h"
+
+#include "core/settings/settings_store.h"
+
+namespace qv {
+
+CMonitorSet::CMonitorSet(MonitorReporter reporter, CTelephonyLibrary& telephony)
+    : fileMonitor_(reporter), pingMonitor_(reporter), callMonitor_(reporter, telephony) {}
+
+void CMonitorSet::StartConfigured() {
+  const CSettingsStore& settings = AppSettings();
+  if (settings.GetInt("Settings", "FileMonitor", 0) != 0) fileMonitor_.Start();
+  if (settings.GetInt("Settings", "PingMonitor", 0) != 0) pingMonitor_.Start();
+  if (settings.GetInt("Settings", "TapiMonitor", 0) != 0) callMonitor_.Start();
+}
+
+void CMonitorSet::StopAll() {
+  fileMonitor_.Stop();
+  pingMonitor_.Stop();
+  callMonitor_.Stop();
+}
+
+}  // namespace qv
