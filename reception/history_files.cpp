@@ -102,9 +102,18 @@ void CHistoryFiles::SetLimitKB(int32_t kilobytes) {
   }
 }
 
+// The current file's status: through the held descriptor when it is the current file's (no
+// path walk), where a link count of 0 means the file was deleted or replaced since.
+std::optional<struct stat> CHistoryFiles::CurrentStatus() const {
+  if (writer_ < 0 || writerPath_ != Current()) return Status(Current());
+  struct stat info {};
+  if (fstat(writer_, &info) != 0 || info.st_nlink == 0) return Status(Current());
+  return info;
+}
+
 void CHistoryFiles::Append(std::string_view line) {
   if (limit_ == 0) return;
-  const auto current = Status(Current());
+  const auto current = CurrentStatus();
   const struct stat* known = nullptr;
   if (!current) {
     ChooseCurrent();

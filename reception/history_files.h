@@ -7,9 +7,10 @@
 // Every Append hands its line to the kernel with one write before it returns, so the line
 // survives a crash of the program; nothing is buffered between messages. The current file's
 // descriptor is kept between appends (an open per message would cost more than the rest of the
-// message's handling), but each Append first checks by path that the file it would write is
-// still the current file, the same one (device and inode) the descriptor holds: a file deleted,
-// replaced or switched away from by either program is never written through an old descriptor.
+// message's handling), but each Append first checks that the file it would write is still the
+// current file and still linked under its name (a path look-up when the descriptor does not
+// hold it): a file deleted, replaced or switched away from by either program is never written
+// through an old descriptor.
 // Appends are O_APPEND writes, so both programs can append in turn and lines of the two never
 // overwrite each other. No lock is taken.
 //
@@ -19,6 +20,7 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -64,6 +66,7 @@ class CHistoryFiles {
  private:
   const std::string& Current() const { return currentIsA_ ? fileA_ : fileB_; }
   const std::string& Other() const { return currentIsA_ ? fileB_ : fileA_; }
+  std::optional<struct stat> CurrentStatus() const;
   int Writer(const std::string& path, const struct stat* info);
   void CloseWriter();
 

@@ -5,6 +5,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <array>
+
 #include "reception/relay.h"
 
 namespace qv {
@@ -31,9 +33,28 @@ CRelaySender::~CRelaySender() {
 
 void CRelaySender::Relay(std::string_view recordLine) {
   if (fd_ < 0 || recordLine.size() < 2) return;
-  static const sockaddr_in viewer = Loopback(RELAY_PORT);
-  sendto(fd_, recordLine.data(), recordLine.size() - 2, MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&viewer),
-         sizeof viewer);
+  if (queued_.size() < kMaxQueued) queued_.resize(kMaxQueued);
+  queued_[count_++].assign(recordLine.substr(0, recordLine.size() - 2));
+  if (count_ == kMaxQueued) Flush();
+}
+
+void CRelaySender::Flush() {
+  static sockaddr_in viewer = Loopback(RELAY_PORT);
+  std::array<iovec, kMaxQueued> lines{};
+  std::array<mmsghdr, kMaxQueued> datagrams{};
+  for (std::size_t i = 0; i < count_; ++i) {
+    lines[i] = {queued_[i].data(), queued_[i].size()};
+    datagrams[i].msg_hdr.msg_name = &viewer;
+    datagrams[i].msg_hdr.msg_namelen = sizeof viewer;
+    datagrams[i].msg_hdr.msg_iov = &lines[i];
+    datagrams[i].msg_hdr.msg_iovlen = 1;
+  }
+  // A datagram the kernel refuses is skipped, not retried: the relay is never checked.
+  for (std::size_t sent = 0; sent < count_;) {
+    const int n = sendmmsg(fd_, datagrams.data() + sent, static_cast<unsigned>(count_ - sent), MSG_DONTWAIT);
+    sent += n > 0 ? static_cast<std::size_t>(n) : 1;
+  }
+  count_ = 0;
 }
 
 }  // namespace qv

@@ -30,7 +30,10 @@ CServiceEngine::CServiceEngine(const ExecutorFactory& makeExecutor)
   rules_.LoadRules(this);
 
   notifier_ = std::make_unique<QSocketNotifier>(socket_.descriptor(), QSocketNotifier::Read);
-  QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(), [this] { socket_.OnReceive(); });
+  QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(), [this] {
+    socket_.OnReceive();
+    relay_.Flush();
+  });
 
   const int32_t minutes = AppSettings().GetInt("Settings", "timemark", 0);
   if (minutes > 0) {
@@ -62,6 +65,7 @@ void CServiceEngine::OnDatagram(std::string_view senderAddress, int32_t senderPo
 
 void CServiceEngine::OnLocalMessage(std::string_view text) {
   Relay(MakeLocalRecord(text, kLocalSeverity, "127.0.0.1").FormatRecordLine());
+  relay_.Flush();  // with whatever of the current batch is queued before it, in order
 }
 
 void CServiceEngine::Relay(const std::string& recordLine) {
