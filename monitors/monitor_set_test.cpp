@@ -33,6 +33,9 @@ class MonitorSetTest : public ::testing::Test {
     std::ofstream(home_.path() / "telephony" / "lines" / "modem") << "name=Test Modem\n";
   }
 
+  // A free port for the trap monitor instead of 162.
+  static uint16_t TrapPort() { return static_cast<uint16_t>(testing::UdpPeer().port()); }
+
   SyslogMessage Received(std::size_t index) const {
     SyslogMessage record;
     const auto& datagram = sink_.datagrams.at(index);
@@ -50,11 +53,12 @@ class MonitorSetTest : public ::testing::Test {
 TEST_F(MonitorSetTest, OnlySwitchedOnMonitorsStartAndTheirFindingsArriveAsRecords) {
   AppSettings().SetInt("Settings", "FileMonitor", 1);
   AppSettings().SetInt("Settings", "TapiMonitor", 1);
-  CMonitorSet monitors({}, telephony_);
+  CMonitorSet monitors({}, telephony_, TrapPort());
   monitors.FileMonitor().SetPollInterval(50);
-  monitors.StartConfigured();
+  monitors.StartConfigured(1);  // as the service does: the trap monitor is on unless switched off
   EXPECT_TRUE(monitors.FileMonitor().IsRunning());
   EXPECT_FALSE(monitors.PingMonitor().IsRunning());
+  EXPECT_TRUE(monitors.TrapMonitor().IsRunning());
 
   ASSERT_TRUE(testing::ReceiveUntil(socket_, sink_, 1));
   EXPECT_EQ(Received(0).message, "Call Monitor: Listening for calls on Test Modem");
@@ -70,15 +74,17 @@ TEST_F(MonitorSetTest, OnlySwitchedOnMonitorsStartAndTheirFindingsArriveAsRecord
   monitors.StopAll();
   EXPECT_FALSE(monitors.FileMonitor().IsRunning());
   EXPECT_FALSE(monitors.CallMonitor().IsRunning());
+  EXPECT_FALSE(monitors.TrapMonitor().IsRunning());
 }
 
 TEST_F(MonitorSetTest, NothingStartsWithTheSwitchesOff) {
   AppSettings().SetInt("Settings", "PingMonitor", 0);
-  CMonitorSet monitors({}, telephony_);
-  monitors.StartConfigured();
+  CMonitorSet monitors({}, telephony_, TrapPort());
+  monitors.StartConfigured(0);  // as the windowed program does
   EXPECT_FALSE(monitors.FileMonitor().IsRunning());
   EXPECT_FALSE(monitors.PingMonitor().IsRunning());
   EXPECT_FALSE(monitors.CallMonitor().IsRunning());
+  EXPECT_FALSE(monitors.TrapMonitor().IsRunning());
   EXPECT_FALSE(testing::ReceiveUntil(socket_, sink_, 1, milliseconds(300)));
   monitors.StopAll();
 }
