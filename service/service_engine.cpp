@@ -28,6 +28,7 @@ CServiceEngine::CServiceEngine(const ExecutorFactory& makeExecutor)
   history_->SetLimitKB(AppSettings().GetInt("Settings", "historysize", 1000));
   rules_.SetFirstRuleOnly(Setting("FirstRuleOnly", 0));
   rules_.LoadRules(this);
+  monitors_ = std::make_unique<CServiceMonitors>();
 
   notifier_ = std::make_unique<QSocketNotifier>(socket_.descriptor(), QSocketNotifier::Read);
   QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(), [this] {

@@ -30,6 +30,7 @@
 #include "rules/action_executor.h"
 #include "rules/forwarder.h"
 #include "rules/rules_engine.h"
+#include "service/service_monitors.h"
 
 namespace qv {
 
@@ -70,6 +71,7 @@ class CServiceEngine final : public CSyslogSink, private CForwarder {
   std::optional<CHistoryFiles> history_;  // only while listening: choosing files may delete one
   std::unique_ptr<QSocketNotifier> notifier_;
   QTimer timeMark_;
+  std::unique_ptr<CServiceMonitors> monitors_;
   std::string text_;  // the datagram with its line feeds flattened, reused between datagrams
 };
 

@@ -55,6 +55,7 @@ class ServiceEngineTest : public ::testing::Test {
   void SetUp() override {
     port_ = qv::testing::FreeUdpPort();
     AppSettings().SetInt("Settings", "udpport", port_);
+    AppSettings().SetInt("Settings", "SNMPTrapMonitor", 0);  // one test turns it back on
   }
   void TearDown() override {
     if (dunmir_ > 0) {
@@ -128,6 +129,25 @@ TEST_F(ServiceEngineTest, EachAcceptedMessageIsRelayedAndWrittenOnceAsItsRecordL
   marked.ReadRecordLine(viewer_.datagrams[1].text);
   EXPECT_EQ(marked.message, "qvtest: please mark me now");
   EXPECT_TRUE(marked.highlighted);
+}
+
+TEST_F(ServiceEngineTest, WithoutItsSwitchTheServiceStartsTheTrapMonitor) {
+  ASSERT_TRUE(relayListener_.created());
+  AppSettings().SetString("Settings", "SNMPTrapMonitor", nullptr);
+  StartDunmir();
+  // The monitor binds port 162 on its own thread; a trap sent before that is lost, so resend.
+  for (int attempt = 0; attempt < 20 && viewer_.datagrams.empty(); ++attempt) {
+    ASSERT_EQ(std::system("snmptrap -v1 -c public 127.0.0.1:162 1.3.6.1.4.1.8072 10.0.0.5 6 17 '' "
+                          "1.3.6.1.4.1.8072.1 s hello >/dev/null 2>&1"),
+              0);
+    qv::testing::ReceiveUntil(relayListener_, viewer_, 1, 500ms);
+  }
+  ASSERT_FALSE(viewer_.datagrams.empty());
+  SyslogMessage trap;
+  trap.ReadRecordLine(viewer_.datagrams[0].text);
+  EXPECT_EQ(trap.message.rfind("SNMP Trap: ", 0), 0u) << trap.message;
+  EXPECT_EQ(trap.ipAddress, "10.0.0.5");
+  EXPECT_EQ(HistoryLines(home_).size(), viewer_.datagrams.size());
 }
 
 TEST_F(ServiceEngineTest, ASecondServiceOnATakenPortSaysWhyAndFails) {

@@ -56,6 +56,7 @@ class ServiceControlTest : public ::testing::Test {
     setenv("QUORVEL_SYSTEMD_UNIT_DIR", units_.c_str(), 1);
     // The service receives on a free port of its own, never on the system's 514.
     AppSettings().SetInt("Settings", "udpport", testing::FreeUdpPort());
+    AppSettings().SetInt("Settings", "SNMPTrapMonitor", 0);  // port 162 is not ours here
   }
   void TearDown() override {
     // Never leave a service process behind.
