@@ -27,10 +27,8 @@ bool ModifiedLater(const struct stat& a, const struct stat& b) {
   return a.st_mtim.tv_nsec > b.st_mtim.tv_nsec;
 }
 
-// Writes all of `line` with one O_APPEND descriptor; stops quietly at the first error.
-void AppendToFile(const std::string& path, std::string_view line) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
-  if (fd < 0) return;
+// Writes all of `line` to an O_APPEND descriptor; stops quietly at the first error.
+void WriteLine(int fd, std::string_view line) {
   std::size_t written = 0;
   while (written < line.size()) {
     const ssize_t n = write(fd, line.data() + written, line.size() - written);
@@ -40,10 +38,37 @@ void AppendToFile(const std::string& path, std::string_view line) {
       break;
     }
   }
-  close(fd);
 }
 
 }  // namespace
+
+CHistoryFiles::~CHistoryFiles() { CloseWriter(); }
+
+void CHistoryFiles::CloseWriter() {
+  if (writer_ >= 0) close(writer_);
+  writer_ = -1;
+}
+
+// The descriptor for `path` whose file is `info` (or, with no info, a file about to be
+// created). A descriptor whose file has since been deleted, replaced or switched away from is
+// closed and the path opened anew, so a line never goes to a file that is no longer current.
+int CHistoryFiles::Writer(const std::string& path, const struct stat* info) {
+  if (writer_ >= 0 && info != nullptr && writerPath_ == path && writerDevice_ == info->st_dev &&
+      writerInode_ == info->st_ino) {
+    return writer_;
+  }
+  CloseWriter();
+  writer_ = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  struct stat opened {};
+  if (writer_ < 0 || fstat(writer_, &opened) != 0) {
+    CloseWriter();
+    return -1;
+  }
+  writerPath_ = path;
+  writerDevice_ = opened.st_dev;
+  writerInode_ = opened.st_ino;
+  return writer_;
+}
 
 CHistoryFiles::CHistoryFiles() {
   std::string folder = AppSettings().GetString("settings", "histpath");
@@ -77,16 +102,29 @@ void CHistoryFiles::SetLimitKB(int32_t kilobytes) {
   }
 }
 
+// The current file's status: through the held descriptor when it is the current file's (no
+// path walk), where a link count of 0 means the file was deleted or replaced since.
+std::optional<struct stat> CHistoryFiles::CurrentStatus() const {
+  if (writer_ < 0 || writerPath_ != Current()) return Status(Current());
+  struct stat info {};
+  if (fstat(writer_, &info) != 0 || info.st_nlink == 0) return Status(Current());
+  return info;
+}
+
 void CHistoryFiles::Append(std::string_view line) {
   if (limit_ == 0) return;
-  const auto current = Status(Current());
+  const auto current = CurrentStatus();
+  const struct stat* known = nullptr;
   if (!current) {
     ChooseCurrent();
   } else if (current->st_size > limit_) {
     currentIsA_ = !currentIsA_;
     std::remove(Current().c_str());
+  } else {
+    known = &*current;
   }
-  AppendToFile(Current(), line);
+  const int fd = Writer(Current(), known);
+  if (fd >= 0) WriteLine(fd, line);
 }
 
 void CHistoryFiles::GetLoadOrder(std::string& older, std::string& newer) const {
@@ -106,6 +144,7 @@ void CHistoryFiles::GetLoadOrder(std::string& older, std::string& newer) const {
 }
 
 void CHistoryFiles::Clear() {
+  CloseWriter();
   std::remove(fileA_.c_str());
   std::remove(fileB_.c_str());
 }

@@ -4,15 +4,23 @@
 // one and two limits' worth of the most recent record lines. The windowed program and the
 // service each own one object over the same two files.
 //
-// Every Append opens, writes and closes: a line is in the kernel (and so survives a crash of
-// the program) when Append returns, and nothing is held open between messages, so both
-// programs can append in turn. Appends are O_APPEND writes, so lines of the two programs never
+// Every Append hands its line to the kernel with one write before it returns, so the line
+// survives a crash of the program; nothing is buffered between messages. The current file's
+// descriptor is kept between appends (an open per message would cost more than the rest of the
+// message's handling), but each Append first checks that the file it would write is still the
+// current file and still linked under its name (a path look-up when the descriptor does not
+// hold it): a file deleted, replaced or switched away from by either program is never written
+// through an old descriptor.
+// Appends are O_APPEND writes, so both programs can append in turn and lines of the two never
 // overwrite each other. No lock is taken.
 //
 // File errors (folder missing, access denied, disk full) are ignored: the line is then lost
 // without report. Not thread-safe: each program appends from its receiving thread only.
 
+#include <sys/stat.h>
+
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -23,6 +31,9 @@ class CHistoryFiles {
   // Reads "histpath" (section "settings"); when it is empty the files live in the data root.
   // The limit starts at 2048 bytes; then the current file is chosen.
   CHistoryFiles();
+  ~CHistoryFiles();
+  CHistoryFiles(const CHistoryFiles&) = delete;
+  CHistoryFiles& operator=(const CHistoryFiles&) = delete;
 
   // Makes the more recently modified file current when both exist (fileB when the times are
   // equal); otherwise makes fileA current and deletes fileB, whose history is then lost.
@@ -55,11 +66,19 @@ class CHistoryFiles {
  private:
   const std::string& Current() const { return currentIsA_ ? fileA_ : fileB_; }
   const std::string& Other() const { return currentIsA_ ? fileB_ : fileA_; }
+  std::optional<struct stat> CurrentStatus() const;
+  int Writer(const std::string& path, const struct stat* info);
+  void CloseWriter();
 
   std::string fileA_;
   std::string fileB_;
   bool currentIsA_ = true;
   int32_t limit_ = 2048;
+  // The descriptor of the file last written, with the path and identity it was opened for.
+  int writer_ = -1;
+  std::string writerPath_;
+  dev_t writerDevice_ = 0;
+  ino_t writerInode_ = 0;
 };
 
 }  // namespace qv

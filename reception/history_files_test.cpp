@@ -170,6 +170,22 @@ TEST_F(HistoryFilesTest, EveryLineIsInTheFileWhenAppendReturnsAndTwoWritersTakeT
   EXPECT_FALSE(restarted.currentIsA());
 }
 
+TEST_F(HistoryFilesTest, AFileClearedOrReplacedByTheOtherProgramIsNeverWrittenThroughAnOldDescriptor) {
+  CHistoryFiles service;
+  service.Append(Line(1));
+
+  CHistoryFiles windowed;
+  windowed.Clear();  // "Clear History" in the other program
+  service.Append(Line(2));
+  EXPECT_EQ(Contents(A()), Line(2));
+
+  // A file put in place of the current one (a restored copy, say) is the one written to.
+  Write(home_.file("restored.txt"), Line(3));
+  fs::rename(home_.file("restored.txt"), A());
+  service.Append(Line(4));
+  EXPECT_EQ(Contents(A()), Line(3) + Line(4));
+}
+
 TEST_F(HistoryFilesTest, AMissingFolderLosesLinesQuietly) {
   AppSettings().SetString("Settings", "histpath", (home_.path() / "missing").c_str());
   CHistoryFiles history;

@@ -4,10 +4,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <ctime>
 #include <string>
 
-#include "core/message/names.h"
 #include "core/message/syslog_message.h"
 #include "core/settings/settings_store.h"
 
@@ -17,15 +15,7 @@ void SendLocalSyslog(std::string_view text, int32_t severity, std::string_view s
   const int32_t port = AppSettings().GetInt("Settings", "udpport", 514);
   if (port < 1 || port > 65535) return;  // would otherwise wrap round to some other port
 
-  SyslogMessage record;
-  record.severity = severity;
-  record.hostName = sourceAddress == "127.0.0.1" ? "localhost" : "";
-  record.ipAddress = sourceAddress;
-  record.facility = kFacilitySyslog;
-  record.timeSent = record.timeReceived = static_cast<int32_t>(std::time(nullptr));
-  record.senderPort = 514;
-  record.message = text;
-  std::string line = record.FormatRecordLine();
+  std::string line = MakeLocalRecord(text, severity, sourceAddress).FormatRecordLine();
   if (line.size() >= 2) line.resize(line.size() - 2);  // the datagram carries no CR LF
 
   const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <cstring>
 
 #include "core/message/syslog_message.h"
@@ -19,20 +20,27 @@ constexpr std::size_t kSlotBytes = CSyslogSocket::kMaxDatagram + 1;  // room for
 
 static_assert(CSyslogSocket::kReceiveBufferBytes >= 131072);
 
+// The bound socket, or -1 with errno telling why not.
 int OpenBoundSocket(int32_t port, std::string_view bindAddress) {
-  if (port < 0 || port > 65535) return -1;
+  if (port < 0 || port > 65535) {
+    errno = EINVAL;
+    return -1;
+  }
   sockaddr_in local{};
   local.sin_family = AF_INET;
   local.sin_port = htons(static_cast<uint16_t>(port));
   local.sin_addr.s_addr = htonl(INADDR_ANY);
   if (!bindAddress.empty() && inet_pton(AF_INET, std::string(bindAddress).c_str(), &local.sin_addr) != 1) {
+    errno = EINVAL;
     return -1;
   }
   // Close-on-exec: programs started by rule actions must not inherit the syslog port.
   const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
   if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+    const int reason = errno;
     close(fd);
+    errno = reason;
     return -1;
   }
   // A privileged program may pass net.core.rmem_max; others get what the kernel allows.
@@ -46,7 +54,7 @@ int OpenBoundSocket(int32_t port, std::string_view bindAddress) {
 }  // namespace
 
 CSyslogSocket::CSyslogSocket(CSyslogSink& owner, int32_t port, std::string_view bindAddress)
-    : owner_(owner), port_(port), fd_(OpenBoundSocket(port, bindAddress)) {}
+    : owner_(owner), port_(port), fd_(OpenBoundSocket(port, bindAddress)), error_(fd_ < 0 ? errno : 0) {}
 
 CSyslogSocket::~CSyslogSocket() {
   if (fd_ >= 0) close(fd_);

@@ -53,6 +53,8 @@ class CSyslogSocket {
 
   // True when the socket was created and bound. The owner destroys a socket that was not.
   bool created() const { return fd_ >= 0; }
+  // Why creation failed (an errno value such as EADDRINUSE); 0 when created.
+  int error() const { return error_; }
   // The port it was asked to bind.
   int32_t port() const { return port_; }
   // The port it is bound to (differs from port() only for port 0); 0 when not created.
@@ -82,6 +84,7 @@ class CSyslogSocket {
   CSyslogSink& owner_;
   int32_t port_;
   int fd_ = -1;
+  int error_ = 0;
   bool receiving_ = false;  // inside OnReceive: a nested call must not read
   // Expires with the object, which tells OnReceive that the owner destroyed it meanwhile.
   std::shared_ptr<const int> lifetime_ = std::make_shared<const int>(0);

@@ -1,5 +1,6 @@
 #include "rules/pattern_matcher.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <string>
@@ -91,6 +92,10 @@ struct CompiledPattern {
   std::vector<ByteSet> sets;
   int32_t first = kNone;
   int32_t loopCount = 0;
+  // The bytes a match can begin with, when every match consumes at least one byte; searches
+  // try only the positions that hold one of them.
+  bool hasFirstBytes = false;
+  ByteSet firstBytes{};
 };
 
 namespace {
@@ -117,6 +122,7 @@ class PatternCompiler {
     const int32_t final = NewNode(kFinal);
     Append(chain, final);
     out_.first = chain.head;
+    FindFirstBytes();
     return true;
   }
 
@@ -158,6 +164,54 @@ class PatternCompiler {
       chain.head = node;
     } else {
       Node(before).next = node;
+    }
+  }
+
+  // Follows every path from the first node to its first consuming node and collects the bytes
+  // those accept, literals in both cases (the case flag is not known yet). A path that reaches
+  // the end node without consuming means a match may be empty: then there is no filter.
+  void FindFirstBytes() {
+    ByteSet bytes{};
+    std::vector<bool> seen(out_.nodes.size(), false);
+    std::vector<int32_t> pending = {out_.first};
+    while (!pending.empty()) {
+      const int32_t index = pending.back();
+      pending.pop_back();
+      if (index == kNone || seen[static_cast<size_t>(index)]) continue;
+      seen[static_cast<size_t>(index)] = true;
+      const PatternNode& node = Node(index);
+      if (IsConsuming(node.kind)) {
+        for (int b = 0; b < 256; ++b) {
+          if (MayStartWith(node, static_cast<uint8_t>(b))) bytes[static_cast<size_t>(b / 8)] |= static_cast<uint8_t>(1u << (b % 8));
+        }
+        continue;
+      }
+      if (node.kind == kFinal) return;
+      if (IsBranch(node.kind)) {
+        pending.push_back(node.next);
+        pending.push_back(node.data);
+      } else if (node.kind == kJump) {
+        pending.push_back(node.data);
+      } else if (node.kind == kSkipRight) {
+        pending.push_back(Node(node.data).next);
+      } else {
+        pending.push_back(node.next);
+      }
+    }
+    out_.hasFirstBytes = true;
+    out_.firstBytes = bytes;
+  }
+
+  bool MayStartWith(const PatternNode& node, uint8_t c) const {
+    switch (node.kind) {
+      case kAny: return true;
+      case kLiteral: return ToUpper(c) == ToUpper(static_cast<uint8_t>(node.data));
+      case kInSet:
+      case kNotInSet: {
+        const bool in = (out_.sets[static_cast<size_t>(node.data)][c / 8] >> (c % 8)) & 1u;
+        return node.kind == kInSet ? in : !in;
+      }
+      default: return ClassMatches(node.kind, c);
     }
   }
 
@@ -415,6 +469,51 @@ class PatternCompiler {
   int groupCount_ = 0;
 };
 
+// A stack that lives on the caller's stack until it outgrows `N` entries, so that the usual
+// short search needs no heap memory. Not copyable: it points into itself.
+template <typename T, size_t N>
+class SearchStack {
+ public:
+  SearchStack() = default;
+  SearchStack(const SearchStack&) = delete;
+  SearchStack& operator=(const SearchStack&) = delete;
+
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  void clear() { size_ = 0; }
+  void push_back(const T& value) {
+    if (size_ == capacity_) Grow(size_ + 1);
+    data_[size_++] = value;
+  }
+  void pop_back() { --size_; }
+  T& back() { return data_[size_ - 1]; }
+  T& operator[](size_t index) { return data_[index]; }
+  const T& operator[](size_t index) const { return data_[index]; }
+  // Shrinks to `count` entries, or grows to it filling with `value`.
+  void resize(size_t count, const T& value = T()) {
+    if (count > capacity_) Grow(count);
+    for (size_t i = size_; i < count; ++i) data_[i] = value;
+    size_ = count;
+  }
+
+ private:
+  void Grow(size_t needed) {
+    size_t capacity = capacity_ * 2;
+    while (capacity < needed) capacity *= 2;
+    std::vector<T> larger(capacity);
+    std::copy(data_, data_ + size_, larger.begin());
+    heap_.swap(larger);
+    data_ = heap_.data();
+    capacity_ = capacity;
+  }
+
+  std::array<T, N> inline_;  // entries are written before they are read
+  std::vector<T> heap_;
+  T* data_ = inline_.data();
+  size_t capacity_ = N;
+  size_t size_ = 0;
+};
+
 // One pending choice of the backtracking walk.
 struct ChoicePoint {
   int32_t node;
@@ -444,14 +543,14 @@ class PatternSearch {
       : pattern_(pattern),
         text_(reinterpret_cast<const uint8_t*>(text.data())),
         length_(static_cast<int32_t>(text.size())),
-        caseSensitive_(caseSensitive),
-        passStart_(static_cast<size_t>(pattern.loopCount), kNone) {}
+        caseSensitive_(caseSensitive) {}
 
   Outcome Attempt(int32_t start, PatternCaptures* captures) {
     choices_.clear();
     marks_.clear();
     undo_.clear();
-    std::fill(passStart_.begin(), passStart_.end(), kNone);
+    passStart_.clear();
+    passStart_.resize(static_cast<size_t>(pattern_.loopCount), kNone);
     const bool caseAtStart = caseSensitive_;
     position_ = start;
     int32_t node = pattern_.first;
@@ -574,11 +673,12 @@ class PatternSearch {
   // Writes the capture table: later passes first, so each group keeps its first pass.
   void Record(int32_t start, PatternCaptures* captures) const {
     if (captures == nullptr) return;
-    for (auto mark = marks_.rbegin(); mark != marks_.rend(); ++mark) {
-      if (mark->slot < kPatternCaptureSlots) {
-        captures->start[static_cast<size_t>(mark->slot)] = mark->offset;
+    for (size_t i = marks_.size(); i-- > 0;) {
+      const CaptureMark& mark = marks_[i];
+      if (mark.slot < kPatternCaptureSlots) {
+        captures->start[static_cast<size_t>(mark.slot)] = mark.offset;
       } else {
-        captures->end[static_cast<size_t>(mark->slot - kPatternCaptureSlots)] = mark->offset;
+        captures->end[static_cast<size_t>(mark.slot - kPatternCaptureSlots)] = mark.offset;
       }
     }
     captures->start[0] = start;
@@ -591,10 +691,10 @@ class PatternSearch {
   bool caseSensitive_;
   int32_t position_ = 0;
   int64_t steps_ = 0;
-  std::vector<ChoicePoint> choices_;
-  std::vector<CaptureMark> marks_;
-  std::vector<LoopUndo> undo_;
-  std::vector<int32_t> passStart_;
+  SearchStack<ChoicePoint, 32> choices_;
+  SearchStack<CaptureMark, 32> marks_;
+  SearchStack<LoopUndo, 32> undo_;
+  SearchStack<int32_t, 16> passStart_;
 };
 
 }  // namespace
@@ -639,6 +739,16 @@ bool MatchPattern(const CompiledPattern* pattern, std::string_view text, size_t 
         } else if (ToUpper(bytes[p]) != ToUpper(literal)) {
           continue;
         }
+        const Outcome outcome = attempt(p);
+        if (outcome != Outcome::kNoMatch) return outcome == Outcome::kMatch;
+      }
+      return false;
+    }
+    if (pattern->hasFirstBytes) {
+      const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+      for (int32_t p = static_cast<int32_t>(startPosition); p < length; ++p) {
+        const uint8_t c = bytes[p];
+        if (((pattern->firstBytes[c / 8] >> (c % 8)) & 1u) == 0) continue;
         const Outcome outcome = attempt(p);
         if (outcome != Outcome::kNoMatch) return outcome == Outcome::kMatch;
       }

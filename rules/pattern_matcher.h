@@ -13,7 +13,8 @@
 //
 // Operators, "|" included, bind the single element before them: one node, or a whole group
 // when a group ends there ("ab|cd" is a, then b or c, then d). An operator that follows another
-// one applies to the first one's final (empty) node, so "a**" is refused and "a*?" is "a*".
+// one applies to the first one's final (empty) node, so "a**" is refused, "a*?" is "a*", and
+// in "a*|b" the "|" is never reached: it is "a*" (write "(a*)|b" for the alternation).
 // Letters are A-Z and a-z, digits 0-9; bytes 0x80-0xFF are in no class. Sets ignore the case
 // switches. A ")" or "}" without its opener ends the pattern; a group left open is closed at the
 // end of the pattern.

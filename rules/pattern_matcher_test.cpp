@@ -57,6 +57,9 @@ TEST(PatternMatcherTest, AlternationWithNothingOrARepetitionOnTheRight) {
   EXPECT_TRUE(Matches("^a|b+c$", "ac"));
   EXPECT_TRUE(Matches("^a|b+c$", "bbc"));
   EXPECT_FALSE(Matches("^a|b+c$", "c"));
+  // After a repetition "|" binds that repetition's empty end node and is never reached.
+  EXPECT_FALSE(Matches("^a*|b$", "b"));
+  EXPECT_TRUE(Matches("^(a*)|b$", "b"));
   EXPECT_FALSE(Compiles("a|*"));
   EXPECT_FALSE(Compiles("a||b"));
 }
@@ -193,6 +196,17 @@ TEST(PatternMatcherTest, CapturesKeepTheFirstPassAndTheStartPositionLimitsTheSea
   EXPECT_TRUE(MatchPattern(compiled.get(), std::string(70, 'x'), 0, &captures, 1));
   EXPECT_EQ(captures.start[63], 62);
   EXPECT_FALSE(MatchPattern(compiled.get(), std::string(69, 'x'), 0, &captures, 1));
+}
+
+TEST(PatternMatcherTest, SearchesFindMatchesThatBeginAfterChoicesAndSwitches) {
+  EXPECT_TRUE(Matches("{x?}y", "aay"));
+  EXPECT_TRUE(Matches("\\c(sshd)|(sudo)\\[", "x SUDO["));
+  EXPECT_FALSE(Matches("\\C(sshd)|(sudo)\\[", "x SUDO[", 0));
+  EXPECT_TRUE(Matches("\\ca", "xA"));
+  EXPECT_TRUE(Matches("<\\d", "ab 5"));
+  EXPECT_TRUE(Matches("[^a]", "aab"));
+  EXPECT_TRUE(Matches("q*$", "abc"));  // an empty match at the end of the text
+  EXPECT_TRUE(Matches("(a#)|b", "xxb"));
 }
 
 TEST(PatternMatcherTest, EmptyPassesEndAndHardSearchesStopWithinTheirBounds) {

@@ -25,7 +25,7 @@ void CRulesEngine::LoadRules(CForwarder* forwarder) {
   thresholdCount_ = 0;
   sweepAt_ = kFirstSweep;
 
-  const int32_t count = AppSettings().GetInt("Settings", "rulescount", 0);
+  const int32_t count = std::min(AppSettings().GetInt("Settings", "rulescount", 0), kMaxStoredRules);
   for (int32_t n = 0; n < count; ++n) {
     CRule rule;
     rule.Load(RuleSectionName(n));

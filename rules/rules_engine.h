@@ -49,7 +49,10 @@ class CRulesEngine {
 
   // Replaces the rules with the enabled stored rules ("rulescount" sections "Rules\rule<n>"),
   // each with Highlighted cleared, empties the thresholds and attaches `forwarder`. The owner
-  // calls it at start, after the rule editor closes and after a settings import.
+  // calls it at start, after the rule editor closes and after a settings import. A count above
+  // kMaxStoredRules (a damaged or hostile import) reads only that many sections, so that the
+  // load ends: every section costs several store reads.
+  static constexpr int32_t kMaxStoredRules = 10000;
   void LoadRules(CForwarder* forwarder);
 
   // Runs the rules on one record. `discard` and `highlight` are cleared first and set by the

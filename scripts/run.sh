@@ -1,13 +1,12 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs the main job in the foreground.
+# Installs what is missing, builds, and runs the main job in the foreground: the service engine
+# dunmir on the configured syslog port (514 unless "udpport" says otherwise).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${QUORVEL_BUILD_DIR:-$top/build}
 "$top/scripts/setup.sh"
 "$top/scripts/build.sh"
 export QUORVEL_HOME=${QUORVEL_HOME:-/var/lib/quorvel}
-echo "Data root: $QUORVEL_HOME"
-if [ $# -eq 0 ]; then
-  set -- "<34>Oct 11 22:14:15 mymachine su: 'su root' failed for lonvick on /dev/pts/8" "<13>no time stamp here"
-fi
-exec "$build/tools/qvparse/qvparse" "$@"
+port=$("$build/tools/qvreg/qvreg" get 'Software\Fendrake\Quorvel\Settings' udpport 2>/dev/null || echo 514)
+echo "Quorvel: data in $QUORVEL_HOME, receiving syslog on UDP port $port (Ctrl-C stops)"
+exec "$build/service/dunmir" debug

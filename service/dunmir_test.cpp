@@ -15,6 +15,8 @@
 #include "service/control/service_control.h"
 #include "service/dunmir_test_process.h"
 #include "service/service_app.h"
+#include "core/settings/settings_store.h"
+#include "testing/free_udp_port.h"
 #include "testing/temp_home.h"
 
 namespace qv {
@@ -76,6 +78,9 @@ class DunmirTest : public ::testing::Test {
     units_ = home_.path() / "units";
     std::filesystem::create_directories(units_);
     setenv("QUORVEL_SYSTEMD_UNIT_DIR", units_.c_str(), 1);
+    // The service receives on a free port of its own, never on the system's 514.
+    AppSettings().SetInt("Settings", "udpport", testing::FreeUdpPort());
+    AppSettings().SetInt("Settings", "SNMPTrapMonitor", 0);  // port 162 is not ours here
   }
   void TearDown() override {
     const pid_t pid = QueryStatus().processId;

@@ -7,6 +7,7 @@
 
 #include "platform/paths/data_root.h"
 #include "platform/services/service_host.h"
+#include "service/service_engine.h"
 #include "service/service_installer.h"
 #include "service/termination_signals.h"
 
@@ -49,9 +50,11 @@ int CServiceApp::Run(int argc, char* argv[]) {
     std::fprintf(stderr, "dunmir: running in the foreground; data in %s\n", DataRoot().c_str());
   }
 
-  // The engine (receive socket, rules, history, relay and monitors) is created here, once it
-  // exists; until then the program hosts the service without doing any syslog work.
-
+  CServiceEngine engine([](CSyslogSink&) { return std::unique_ptr<CActionExecutor>(); });
+  if (!engine.listening()) {
+    std::fprintf(stderr, "dunmir: %s\n", engine.failure().c_str());
+    return 1;
+  }
   return app.exec();
 }
 

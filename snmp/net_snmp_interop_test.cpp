@@ -75,7 +75,8 @@ TEST_F(NetSnmpInteropTest, SnmptrapdShowsTheTrapsSentBySendSnmpTrap) {
 
   const std::string output = trapd->Output();
   EXPECT_NE(output.find("TRAP1 TRAP, SNMP v1, community ops|enterprise=.1.3.6.1.4.1.9999.1|agent=10.1.2.3|"
-                        "generic=2|specific=17|uptime=0|.1.3.6.1.4.1.9999.1.1 = STRING: \"router1: disk full on /var\""),
+                        "generic=2|specific=17|uptime=0|"
+                        ".1.3.6.1.4.1.9999.1.1 = STRING: \"router1: disk full on /var\""),
             std::string::npos)
       << output;
   // snmptrapd shows the specific number of an enterprise-specific trap as an arc (".0").

@@ -6,7 +6,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <utility>
 
@@ -106,7 +108,7 @@ std::optional<CSnmpMessage> CSnmpEndpoint::Receive() {
   if (!Ready()) return std::nullopt;
   // poll rather than select: select cannot watch a descriptor numbered 1024 or more.
   pollfd watch{fd_, POLLIN, 0};
-  const int timeoutMs = timeoutSeconds_ > 0 ? timeoutSeconds_ * 1000 : -1;
+  const int timeoutMs = timeoutSeconds_ <= 0 ? -1 : std::min(timeoutSeconds_, INT_MAX / 1000) * 1000;
   const int ready = poll(&watch, 1, timeoutMs);
   if (ready < 0) lastError_ = errno;
   if (ready <= 0) return std::nullopt;

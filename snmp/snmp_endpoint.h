@@ -38,11 +38,14 @@ class CSnmpEndpoint {
 
   // The socket is bound (and, for sending, the host was found).
   bool Ready() const { return fd_ >= 0; }
+  // The socket, -1 when not ready. Only for waiting on it beside other descriptors (a thread's
+  // stop event); reading and writing go through Receive, Send and Reply.
+  int Descriptor() const { return fd_; }
 
   // Encodes and sends one datagram to the host and port; the number of bytes sent, 0 when the
   // endpoint is not ready or the send failed.
   int Send(const CSnmpMessage& message);
-  // Waits up to the time-out (0: without limit) for a datagram, reads at most the buffer size
+  // Waits up to the time-out (0 or less: without limit) for a datagram, reads at most the buffer size
   // of it, remembers its source as the peer and decodes it. Nothing when no datagram came in
   // time, the read failed or the datagram does not decode (a datagram longer than the buffer is
   // cut and so does not decode).

@@ -145,6 +145,18 @@ void AppendNumber(std::string& out, int64_t value) {
 
 }  // namespace
 
+SyslogMessage MakeLocalRecord(std::string_view text, int32_t severity, std::string_view sourceAddress) {
+  SyslogMessage record;
+  record.severity = severity;
+  record.hostName = sourceAddress == "127.0.0.1" ? "localhost" : "";
+  record.ipAddress = sourceAddress;
+  record.facility = kFacilitySyslog;
+  record.timeSent = record.timeReceived = static_cast<int32_t>(std::time(nullptr));
+  record.senderPort = 514;
+  record.message = text;
+  return record;
+}
+
 bool IsLoopbackAddress(std::string_view dottedAddress) {
   const std::string address(dottedAddress);
   in_addr parsed{};

@@ -61,6 +61,11 @@ struct SyslogMessage {
   std::string FormatSyslogLine() const;
 };
 
+// A record the system makes itself (a local message, a monitor's finding): facility "syslog",
+// `severity`, both times now, port 514, the source address, and host "localhost" when the
+// source is exactly "127.0.0.1", else no host.
+SyslogMessage MakeLocalRecord(std::string_view text, int32_t severity, std::string_view sourceAddress);
+
 // True for a dotted IPv4 address in 127.0.0.0/8.
 bool IsLoopbackAddress(std::string_view dottedAddress);
 

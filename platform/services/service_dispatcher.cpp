@@ -71,6 +71,7 @@ bool ClaimStart(const CServiceStateFile& stateFile, const std::string& token) {
     state.status.currentState = kStartPending;
     state.pid = self;
     state.startTime = selfStart;
+    state.bootId = CurrentBootId();
     state.controlsHandled = handled;
     return true;
   });

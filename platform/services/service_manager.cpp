@@ -217,6 +217,7 @@ Status ServiceHandle::Start() const {
     } else {
       state.pid = pid;
       state.startTime = ProcessStartTime(pid);
+      state.bootId = CurrentBootId();
     }
     return true;
   });

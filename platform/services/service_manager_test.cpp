@@ -83,7 +83,8 @@ class ServiceManagerTest : public ::testing::Test {
   std::string SleeperScript() {
     const std::string path = home_.file("sleeper.sh");
     std::ofstream(path) << "#!/bin/sh\n"
-                           "printf '%s\\n%s\\n' \"$QUORVEL_HOME\" \"$QUORVEL_SERVICE_START\" > \"$QUORVEL_HOME/env.txt\"\n"
+                           "printf '%s\\n%s\\n' \"$QUORVEL_HOME\" \"$QUORVEL_SERVICE_START\" \\\n"
+                           "  > \"$QUORVEL_HOME/env.txt\"\n"
                            "exec sleep 60\n";
     chmod(path.c_str(), 0755);
     return path;
@@ -174,12 +175,21 @@ TEST_F(ServiceManagerTest, StartRunsTheProgramDetachedMarkedAndWithoutInheritedD
 
   ASSERT_TRUE(WaitFor([&] { return ReadText("/proc/" + std::to_string(pid) + "/comm") == "sleep\n"; }));
   EXPECT_NE(getsid(pid), getsid(0));
-  std::vector<std::string> descriptors;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd")) {
-    descriptors.push_back(entry.path().filename().string() + "->" + std::filesystem::read_symlink(entry.path()).string());
-  }
-  std::sort(descriptors.begin(), descriptors.end());
-  EXPECT_EQ(descriptors, (std::vector<std::string>{"0->/dev/null", "1->/dev/null", "2->/dev/null"}));
+  // Only the standard streams, once the program has finished loading (the loader opens
+  // libraries for a moment).
+  const auto descriptors = [&] {
+    std::vector<std::string> found;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+      const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
+      found.push_back(entry.path().filename().string() + "->" + target);
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+  };
+  const std::vector<std::string> standardStreams{"0->/dev/null", "1->/dev/null", "2->/dev/null"};
+  EXPECT_TRUE(WaitFor([&] { return descriptors() == standardStreams; }, std::chrono::milliseconds(2000)))
+      << ::testing::PrintToString(descriptors());
 
   // A service whose process dies reads as stopped, with the platform's "process aborted".
   ASSERT_EQ(kill(pid, SIGKILL), 0);
@@ -230,6 +240,7 @@ TEST(ServiceStateTest, OnlyTheRecordedLiveProcessKeepsAServiceRunning) {
       state.status.controlsAccepted = kAcceptStop;
       state.pid = pid;
       state.startTime = startTime;
+      state.bootId = CurrentBootId();
       return true;
     });
   };
@@ -240,8 +251,15 @@ TEST(ServiceStateTest, OnlyTheRecordedLiveProcessKeepsAServiceRunning) {
   EXPECT_EQ(status.currentState, kRunning);
   EXPECT_EQ(status.processId, getpid());
 
-  // The same process id with another start time is another process.
+  // The same process id with another start time is another process, and so is a process of an
+  // earlier boot, where start times counted from another moment.
   ASSERT_TRUE(store(getpid(), ProcessStartTime(getpid()) + 1));
+  EXPECT_EQ(EffectiveStatus(stateFile.Read(), now).currentState, kStopped);
+  ASSERT_TRUE(stateFile.Update([&](ServiceState& state) {
+    state.startTime = ProcessStartTime(getpid());
+    state.bootId = "another-boot";
+    return true;
+  }));
   EXPECT_EQ(EffectiveStatus(stateFile.Read(), now).currentState, kStopped);
 
   // An exited process that nobody has reaped yet is not running either.

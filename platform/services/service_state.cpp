@@ -40,6 +40,7 @@ ServiceState Parse(const std::string& text) {
     else if (key == "waithint") ParseNumber(value, &state.status.waitHint);
     else if (key == "pid") ParseNumber(value, &state.pid);
     else if (key == "starttime") ParseNumber(value, &state.startTime);
+    else if (key == "boot") state.bootId = std::string(value);
     else if (key == "token") state.startToken = std::string(value);
     else if (key == "requested") ParseNumber(value, &state.requestedAt);
     else if (key == "handled") ParseNumber(value, &state.controlsHandled);
@@ -54,7 +55,7 @@ std::string Format(const ServiceState& state) {
       << "\naccepted=" << state.status.controlsAccepted << "\nexit=" << state.status.win32ExitCode
       << "\nspecific=" << state.status.serviceSpecificExitCode << "\ncheckpoint=" << state.status.checkPoint
       << "\nwaithint=" << state.status.waitHint << "\npid=" << state.pid << "\nstarttime=" << state.startTime
-      << "\ntoken=" << state.startToken << "\nrequested=" << state.requestedAt
+      << "\nboot=" << state.bootId      << "\ntoken=" << state.startToken << "\nrequested=" << state.requestedAt
       << "\nhandled=" << state.controlsHandled << "\n";
   return out.str();
 }
@@ -120,8 +121,11 @@ bool CServiceStateFile::Update(const std::function<bool(ServiceState&)>& change)
 ServiceStatus EffectiveStatus(const ServiceState& state, int64_t now) {
   ServiceStatus status = state.status;
   if (status.currentState == kStopped) return status;
-  const bool unclaimedStartExpired = state.pid == 0 && (state.startToken.empty() || now - state.requestedAt > kStartClaimSeconds);
-  if (unclaimedStartExpired || (state.pid != 0 && !ProcessIsAlive(state.pid, state.startTime))) {
+  const bool unclaimedStartExpired =
+      state.pid == 0 && (state.startToken.empty() || now - state.requestedAt > kStartClaimSeconds);
+  const bool processGone = state.pid != 0 && ((!state.bootId.empty() && state.bootId != CurrentBootId()) ||
+                                              !ProcessIsAlive(state.pid, state.startTime));
+  if (unclaimedStartExpired || processGone) {
     ServiceStatus stopped;
     stopped.serviceType = status.serviceType;
     stopped.win32ExitCode = kProcessAborted;
@@ -129,6 +133,15 @@ ServiceStatus EffectiveStatus(const ServiceState& state, int64_t now) {
   }
   status.processId = state.pid;
   return status;
+}
+
+const std::string& CurrentBootId() {
+  static const std::string bootId = [] {
+    std::string text = ReadFile("/proc/sys/kernel/random/boot_id");
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    return text;
+  }();
+  return bootId;
 }
 
 uint64_t ProcessStartTime(pid_t pid) {

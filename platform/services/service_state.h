@@ -36,6 +36,7 @@ struct ServiceState {
   ServiceStatus status;          // as last reported; processId is not stored
   pid_t pid = 0;                 // the service process; 0 while a start is on its way
   uint64_t startTime = 0;        // the process's start time, to tell a reused process id
+  std::string bootId;            // the boot the process ran in; start times restart with each boot
   std::string startToken;        // given to the process the manager starts, cleared when claimed
   int64_t requestedAt = 0;       // when the manager requested the start, seconds since 1970
   uint64_t controlsHandled = 0;  // counts answered controls, so a controller sees its answer
@@ -59,9 +60,12 @@ class CServiceStateFile {
 };
 
 // The status a controller should see: the stored one, or stopped when the recorded process is
-// gone (exit code kProcessAborted unless it reported stopped) or a start was never claimed.
+// gone (or ran in an earlier boot) (exit code kProcessAborted unless it reported stopped) or a start was never claimed.
 // Fills `processId` while the process lives.
 ServiceStatus EffectiveStatus(const ServiceState& state, int64_t now);
+
+// This boot's identity (the kernel's random boot id).
+const std::string& CurrentBootId();
 
 // The start time of a process in clock ticks since boot, 0 when there is no such process.
 uint64_t ProcessStartTime(pid_t pid);

@@ -66,8 +66,8 @@ std::optional<std::string> SystemdUnitText(const ServiceConfig& config, const st
   text += "Wants=network-online.target\nAfter=network-online.target\n\n";
   text += "[Service]\nType=simple\n";
   text += "Environment=" + Quoted("QUORVEL_HOME=" + dataRoot, false) + "\n";
-  text += "Environment=" + Quoted(std::string(kStartMarkVariable) + "=" + config.name + ":" + kSystemdStartToken, false) +
-          "\n";
+  const std::string mark = std::string(kStartMarkVariable) + "=" + config.name + ":" + kSystemdStartToken;
+  text += "Environment=" + Quoted(mark, false) + "\n";
   text += "ExecStart=" + Quoted(config.imagePath, true) + "\n";
   // A stop is reported pending for up to 35 seconds before the service must have ended.
   text += "TimeoutStopSec=40\n\n";

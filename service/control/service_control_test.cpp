@@ -10,6 +10,8 @@
 #include "platform/services/service_manager.h"
 #include "platform/services/service_state.h"
 #include "service/dunmir_test_process.h"
+#include "core/settings/settings_store.h"
+#include "testing/free_udp_port.h"
 #include "testing/temp_home.h"
 
 namespace qv {
@@ -52,6 +54,9 @@ class ServiceControlTest : public ::testing::Test {
     units_ = home_.path() / "units";
     std::filesystem::create_directories(units_);
     setenv("QUORVEL_SYSTEMD_UNIT_DIR", units_.c_str(), 1);
+    // The service receives on a free port of its own, never on the system's 514.
+    AppSettings().SetInt("Settings", "udpport", testing::FreeUdpPort());
+    AppSettings().SetInt("Settings", "SNMPTrapMonitor", 0);  // port 162 is not ours here
   }
   void TearDown() override {
     // Never leave a service process behind.

@@ -1,0 +1,25 @@
+#include "monitors/monitor_set.h"
+
+#include "core/settings/settings_store.h"
+
+namespace qv {
+
+CMonitorSet::CMonitorSet(MonitorReporter reporter, CTelephonyLibrary& telephony, uint16_t trapPort)
+    : fileMonitor_(reporter), pingMonitor_(reporter), callMonitor_(reporter, telephony), trapMonitor_(reporter, trapPort) {}
+
+void CMonitorSet::StartConfigured(int32_t trapMonitorDefault) {
+  const CSettingsStore& settings = AppSettings();
+  if (settings.GetInt("Settings", "FileMonitor", 0) != 0) fileMonitor_.Start();
+  if (settings.GetInt("Settings", "PingMonitor", 0) != 0) pingMonitor_.Start();
+  if (settings.GetInt("Settings", "TapiMonitor", 0) != 0) callMonitor_.Start();
+  if (settings.GetInt("Settings", "SNMPTrapMonitor", trapMonitorDefault) != 0) trapMonitor_.Start();
+}
+
+void CMonitorSet::StopAll() {
+  fileMonitor_.Stop();
+  pingMonitor_.Stop();
+  callMonitor_.Stop();
+  trapMonitor_.Stop();
+}
+
+}  // namespace qv

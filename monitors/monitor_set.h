@@ -1,0 +1,44 @@
+#pragma once
+// The file, ping, phone-call and SNMP trap monitors of one program, for its owner (the service's
+// engine, the windowed program's document) to start and stop together.
+//
+// All four objects exist for the life of the set; the ping monitor reads its period and timeout
+// when the set is created. StartConfigured starts each monitor whose switch in section
+// "Settings" is on ("FileMonitor", "PingMonitor", "TapiMonitor", each default 0, and
+// "SNMPTrapMonitor", whose default the owner gives: 1 in the service, 0 in the windowed
+// program), reading the switches at that call; StopAll stops all of them, started or not.
+//
+// Threading: create, start, stop and destroy from the owner's thread.
+
+#include "monitors/call_monitor.h"
+#include "monitors/file_monitor.h"
+#include "monitors/ping_monitor.h"
+#include "monitors/trap_monitor.h"
+
+namespace qv {
+
+class CMonitorSet {
+ public:
+  // An empty reporter means LocalSyslogReporter(); the phone-call monitor uses `telephony`, the
+  // trap monitor listens on `trapPort` (another port only in tests).
+  explicit CMonitorSet(MonitorReporter reporter = {}, CTelephonyLibrary& telephony = Telephony(),
+                       uint16_t trapPort = CTrapMonitor::kTrapPort);
+  CMonitorSet(const CMonitorSet&) = delete;
+  CMonitorSet& operator=(const CMonitorSet&) = delete;
+
+  void StartConfigured(int32_t trapMonitorDefault);
+  void StopAll();
+
+  CFileMonitor& FileMonitor() { return fileMonitor_; }
+  CPingMonitor& PingMonitor() { return pingMonitor_; }
+  CCallMonitor& CallMonitor() { return callMonitor_; }
+  CTrapMonitor& TrapMonitor() { return trapMonitor_; }
+
+ private:
+  CFileMonitor fileMonitor_;
+  CPingMonitor pingMonitor_;
+  CCallMonitor callMonitor_;
+  CTrapMonitor trapMonitor_;
+};
+
+}  // namespace qv

@@ -1,0 +1,93 @@
+#include "monitors/monitor_set.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "core/message/syslog_message.h"
+#include "core/settings/settings_store.h"
+#include "reception/udp_test_peer.h"
+#include "testing/temp_home.h"
+
+namespace qv {
+namespace {
+
+using std::chrono::milliseconds;
+
+// The monitors as a program runs them: started from their switches, reporting through the real
+// local injection to a syslog socket listening on "udpport" of the loopback address.
+class MonitorSetTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(socket_.created());
+    const CSettingsStore& settings = AppSettings();
+    settings.SetInt("Settings", "udpport", socket_.boundPort());
+    log_ = home_.file("service.log");
+    std::ofstream(log_) << "before\n";
+    settings.SetInt("Settings", "filecount", 1);
+    settings.SetString("Files", "file0", log_.c_str());
+    settings.SetInt("Files", "filelog0", 1);
+    std::filesystem::create_directories(home_.path() / "telephony" / "lines");
+    std::ofstream(home_.path() / "telephony" / "lines" / "modem") << "name=Test Modem\n";
+  }
+
+  // A free port for the trap monitor instead of 162.
+  static uint16_t TrapPort() { return static_cast<uint16_t>(testing::UdpPeer().port()); }
+
+  SyslogMessage Received(std::size_t index) const {
+    SyslogMessage record;
+    const auto& datagram = sink_.datagrams.at(index);
+    record.ParseDatagram(datagram.address, datagram.port, datagram.text);
+    return record;
+  }
+
+  testing::TempHome home_;
+  testing::RecordingSink sink_;
+  CSyslogSocket socket_{sink_, 0, "127.0.0.1"};
+  CTelephonyLibrary telephony_{QV_TAPI_PROVIDER_PATH};
+  std::string log_;
+};
+
+TEST_F(MonitorSetTest, OnlySwitchedOnMonitorsStartAndTheirFindingsArriveAsRecords) {
+  AppSettings().SetInt("Settings", "FileMonitor", 1);
+  AppSettings().SetInt("Settings", "TapiMonitor", 1);
+  CMonitorSet monitors({}, telephony_, TrapPort());
+  monitors.FileMonitor().SetPollInterval(50);
+  monitors.StartConfigured(1);  // as the service does: the trap monitor is on unless switched off
+  EXPECT_TRUE(monitors.FileMonitor().IsRunning());
+  EXPECT_FALSE(monitors.PingMonitor().IsRunning());
+  EXPECT_TRUE(monitors.TrapMonitor().IsRunning());
+
+  ASSERT_TRUE(testing::ReceiveUntil(socket_, sink_, 1));
+  EXPECT_EQ(Received(0).message, "Call Monitor: Listening for calls on Test Modem");
+  std::ofstream(log_, std::ios::app) << "disk almost full\r\n";
+  ASSERT_TRUE(testing::ReceiveUntil(socket_, sink_, 2));
+  const SyslogMessage line = Received(1);
+  EXPECT_EQ(line.message, "service.log: disk almost full");
+  EXPECT_EQ(line.severity, 6);
+  EXPECT_EQ(line.facility, 5);
+  EXPECT_EQ(line.hostName, "localhost");
+  EXPECT_EQ(line.ipAddress, "127.0.0.1");
+
+  monitors.StopAll();
+  EXPECT_FALSE(monitors.FileMonitor().IsRunning());
+  EXPECT_FALSE(monitors.CallMonitor().IsRunning());
+  EXPECT_FALSE(monitors.TrapMonitor().IsRunning());
+}
+
+TEST_F(MonitorSetTest, NothingStartsWithTheSwitchesOff) {
+  AppSettings().SetInt("Settings", "PingMonitor", 0);
+  CMonitorSet monitors({}, telephony_, TrapPort());
+  monitors.StartConfigured(0);  // as the windowed program does
+  EXPECT_FALSE(monitors.FileMonitor().IsRunning());
+  EXPECT_FALSE(monitors.PingMonitor().IsRunning());
+  EXPECT_FALSE(monitors.CallMonitor().IsRunning());
+  EXPECT_FALSE(monitors.TrapMonitor().IsRunning());
+  EXPECT_FALSE(testing::ReceiveUntil(socket_, sink_, 1, milliseconds(300)));
+  monitors.StopAll();
+}
+
+}  // namespace
+}  // namespace qv

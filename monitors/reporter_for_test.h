@@ -1,0 +1,62 @@
+#pragma once
+// A reporter for tests: collects every finding a monitor sends, from any thread, and lets the
+// test wait for a number of them.
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "monitors/monitor_thread.h"
+
+namespace qv::testing {
+
+struct Finding {
+  std::string text;
+  int severity;
+  std::string sourceAddress;
+};
+
+class CFindingCollector {
+ public:
+  MonitorReporter Reporter() {
+    return [this](const std::string& text, int severity, const std::string& address) {
+      std::lock_guard lock(mutex_);
+      findings_.push_back({text, severity, address});
+      changed_.notify_all();
+    };
+  }
+
+  // Waits until at least `count` findings arrived or `timeout` passed; returns all texts so far.
+  std::vector<std::string> WaitForTexts(std::size_t count, std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, timeout, [&] { return findings_.size() >= count; });
+    return TextsLocked();
+  }
+  std::vector<std::string> Texts() {
+    std::lock_guard lock(mutex_);
+    return TextsLocked();
+  }
+  std::vector<Finding> Findings() {
+    std::lock_guard lock(mutex_);
+    return findings_;
+  }
+  void Clear() {
+    std::lock_guard lock(mutex_);
+    findings_.clear();
+  }
+
+ private:
+  std::vector<std::string> TextsLocked() const {
+    std::vector<std::string> texts;
+    for (const Finding& finding : findings_) texts.push_back(finding.text);
+    return texts;
+  }
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<Finding> findings_;
+};
+
+}  // namespace qv::testing

@@ -1,0 +1,75 @@
+#include "platform/process/process_starter.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+
+#include <cerrno>
+
+#include "platform/process/child_reaper.h"
+
+extern char** environ;
+
+namespace qv {
+namespace {
+
+// Owns the spawn attributes and file actions for one start.
+class SpawnSetup {
+ public:
+  SpawnSetup() {
+    posix_spawnattr_init(&attr_);
+    posix_spawn_file_actions_init(&actions_);
+  }
+  ~SpawnSetup() {
+    posix_spawn_file_actions_destroy(&actions_);
+    posix_spawnattr_destroy(&attr_);
+  }
+  SpawnSetup(const SpawnSetup&) = delete;
+  SpawnSetup& operator=(const SpawnSetup&) = delete;
+
+  int Prepare() {
+    sigset_t none;
+    sigset_t all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    int error = posix_spawnattr_setsigmask(&attr_, &none);
+    if (error == 0) error = posix_spawnattr_setsigdefault(&attr_, &all);
+    if (error == 0) {
+      error = posix_spawnattr_setflags(&attr_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
+    }
+    for (int fd = 0; fd <= 2 && error == 0; ++fd) {
+      error = posix_spawn_file_actions_addopen(&actions_, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
+    }
+    if (error == 0) error = posix_spawn_file_actions_addclosefrom_np(&actions_, 3);
+    return error;
+  }
+
+  const posix_spawnattr_t* attr() const { return &attr_; }
+  const posix_spawn_file_actions_t* actions() const { return &actions_; }
+
+ private:
+  posix_spawnattr_t attr_;
+  posix_spawn_file_actions_t actions_;
+};
+
+}  // namespace
+
+int StartProcess(const std::vector<std::string>& argv, pid_t* pid) {
+  if (argv.empty() || argv[0].empty()) return EINVAL;
+  std::vector<char*> args;
+  args.reserve(argv.size() + 1);
+  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
+
+  SpawnSetup setup;
+  int error = setup.Prepare();
+  if (error != 0) return error;
+  pid_t child = 0;
+  error = posix_spawnp(&child, args[0], setup.actions(), setup.attr(), args.data(), environ);
+  if (error != 0) return error;
+  CChildReaper::Instance().Watch(child);
+  if (pid != nullptr) *pid = child;
+  return 0;
+}
+
+}  // namespace qv

@@ -1,0 +1,78 @@
+#pragma once
+// The service's engine: it owns the syslog port and does, without a window, what the windowed
+// program does when it is alone. Every datagram received on "udpport" is parsed, given a host
+// name when "resolve" is on, put through the rules when "RulesEnabled" is on, and, unless a rule
+// discarded it, relayed to the windowed program and appended to the history. The time mark and
+// the reports of the rules (database errors, the mail dialogue) take the same road without rules.
+// The monitors run on their own threads and reach the engine only as loopback datagrams.
+//
+// Settings are read once, when the engine is created ("udpport", "RulesEnabled", "resolve",
+// "FirstRuleOnly", "historysize", "timemark" and the monitor switches); a running service
+// rereads them only when restarted.
+//
+// The engine lives on the thread of the Qt event loop that watches its socket; everything but
+// the monitors runs there, one datagram at a time.
+
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "core/message/host_name_cache.h"
+#include "reception/history_files.h"
+#include "reception/relay_sender.h"
+#include "reception/syslog_sink.h"
+#include "reception/syslog_socket.h"
+#include "rules/action_executor.h"
+#include "rules/forwarder.h"
+#include "rules/rules_engine.h"
+#include "service/service_monitors.h"
+
+namespace qv {
+
+class CServiceEngine final : public CSyslogSink, private CForwarder {
+ public:
+  // Makes the executor of the actions that reach outside the rules engine; its reports go to
+  // `reporter`, the engine.
+  using ExecutorFactory = std::function<std::unique_ptr<CActionExecutor>(CSyslogSink& reporter)>;
+
+  // Creates the relay socket, the name cache, the receive socket, the rules engine (with the
+  // executor from `makeExecutor`), the history and the monitors. When the receive port cannot
+  // be bound, listening() is false and nothing else was started.
+  explicit CServiceEngine(const ExecutorFactory& makeExecutor);
+  ~CServiceEngine() override;
+  CServiceEngine(const CServiceEngine&) = delete;
+  CServiceEngine& operator=(const CServiceEngine&) = delete;
+
+  bool listening() const { return socket_.created(); }
+  // One line saying why the engine is not listening, for example
+  // "cannot receive syslog on UDP port 514: Address already in use".
+  std::string failure() const;
+
+  void OnDatagram(std::string_view senderAddress, int32_t senderPort, std::string_view text) override;
+  void OnLocalMessage(std::string_view text) override;
+
+  // Sends a record line to the windowed program, then appends it to the history.
+  void Relay(const std::string& recordLine);
+
+ private:
+  void Forward(std::string_view dottedAddress, const SyslogMessage& message) override;
+
+  CRelaySender relay_;
+  CHostNameCache names_;
+  const bool rulesEnabled_;
+  const bool resolveNames_;
+  CSyslogSocket socket_;
+  CRulesEngine rules_;
+  std::optional<CHistoryFiles> history_;  // only while listening: choosing files may delete one
+  std::unique_ptr<QSocketNotifier> notifier_;
+  QTimer timeMark_;
+  std::unique_ptr<CServiceMonitors> monitors_;
+  std::string text_;  // the datagram with its line feeds flattened, reused between datagrams
+};
+
+}  // namespace qv

@@ -1,0 +1,28 @@
+#pragma once
+// The monitors the service starts with its engine, each on its own thread, each reporting as a
+// loopback datagram to "udpport" so that its findings take the road of received messages:
+// the file, ping and phone-call monitors by their switches ("FileMonitor", "PingMonitor",
+// "TapiMonitor", default off), and the SNMP trap monitor by "SNMPTrapMonitor", which is on
+// unless switched off (the windowed program's own default is off). The switches are read once,
+// at creation. Destruction stops every monitor; each stop waits at most 3000 ms.
+
+#include <memory>
+
+#include "monitors/monitor_set.h"
+#include "monitors/trap_monitor.h"
+
+namespace qv {
+
+class CServiceMonitors {
+ public:
+  CServiceMonitors();
+  ~CServiceMonitors();
+  CServiceMonitors(const CServiceMonitors&) = delete;
+  CServiceMonitors& operator=(const CServiceMonitors&) = delete;
+
+ private:
+  CMonitorSet monitors_;
+  std::unique_ptr<CTrapMonitor> trapMonitor_;  // only when switched on
+};
+
+}  // namespace qv

@@ -1,0 +1,62 @@
+#pragma once
+// A network namespace of the test's own: the calling process moves into a new namespace that
+// has nothing but its own loopback interface, brought up. Echo requests and everything else sent
+// there never reach another machine, and the namespace's settings (a host that ignores echo, the
+// group range allowed to open ICMP datagram sockets) can be changed without touching the
+// machine's own.
+//
+// Needs root (CAP_SYS_ADMIN); Enter returns false elsewhere and the test should skip. Entering
+// is done once per process and must happen before the test starts other threads, which then
+// inherit the namespace.
+
+#include <fcntl.h>
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+
+namespace qv::testing {
+
+class OwnNetworkNamespace {
+ public:
+  static bool Enter() {
+    static const bool entered = EnterOnce();
+    return entered;
+  }
+
+  // The namespace's loopback stops (or starts again) answering echo requests.
+  static bool IgnoreEcho(bool ignore) { return WriteSetting("/proc/sys/net/ipv4/icmp_echo_ignore_all", ignore ? "1" : "0"); }
+
+  // Lets every group open ICMP datagram sockets (or nobody, the default of a new namespace).
+  static bool AllowDatagramPing(bool allow) {
+    return WriteSetting("/proc/sys/net/ipv4/ping_group_range", allow ? "0 2147483647" : "1 0");
+  }
+
+ private:
+  static bool EnterOnce() {
+    if (unshare(CLONE_NEWNET) != 0) return false;
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    ifreq request{};
+    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+    bool up = ioctl(fd, SIOCGIFFLAGS, &request) == 0;
+    request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
+    up = up && ioctl(fd, SIOCSIFFLAGS, &request) == 0;
+    close(fd);
+    return up;
+  }
+
+  static bool WriteSetting(const char* path, const std::string& value) {
+    const int fd = open(path, O_WRONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool written = write(fd, value.data(), value.size()) == static_cast<ssize_t>(value.size());
+    close(fd);
+    return written;
+  }
+};
+
+}  // namespace qv::testing
