@@ -14,6 +14,7 @@
 #include <sstream>
 #include <thread>
 
+#include "core/message/names.h"
 #include "core/settings/settings_store.h"
 #include "platform/registry/registry.h"
 #include "reception/udp_test_peer.h"
