@@ -1,20 +1,10 @@
 #include "service/service_monitors.h"
 
-#include "core/settings/settings_store.h"
-
 namespace qv {
 
-CServiceMonitors::CServiceMonitors() {
-  monitors_.StartConfigured();
-  if (AppSettings().GetInt("Settings", "SNMPTrapMonitor", 1) != 0) {
-    trapMonitor_ = std::make_unique<CTrapMonitor>();
-    trapMonitor_->Start();
-  }
-}
+// The service's default for "SNMPTrapMonitor" is on.
+CServiceMonitors::CServiceMonitors() { monitors_.StartConfigured(1); }
 
-CServiceMonitors::~CServiceMonitors() {
-  if (trapMonitor_) trapMonitor_->Stop();
-  monitors_.StopAll();
-}
+CServiceMonitors::~CServiceMonitors() { monitors_.StopAll(); }
 
 }  // namespace qv

@@ -6,10 +6,7 @@
 // unless switched off (the windowed program's own default is off). The switches are read once,
 // at creation. Destruction stops every monitor; each stop waits at most 3000 ms.
 
-#include <memory>
-
 #include "monitors/monitor_set.h"
-#include "monitors/trap_monitor.h"
 
 namespace qv {
 
@@ -22,7 +19,6 @@ class CServiceMonitors {
 
  private:
   CMonitorSet monitors_;
-  std::unique_ptr<CTrapMonitor> trapMonitor_;  // only when switched on
 };
 
 }  // namespace qv
