@@ -4,12 +4,12 @@
 // forwards or backwards, with change notification.
 //
 // A log is a sub-key of the registry key kEventLogKey
-// (SYSTEM\CurrentControlSet\Services\Eventlog); Application, System and Security are created at the first use of this layer, and
-// another log is made by creating its key. An event source is a sub-key of its log's key
-// (Application\quorvel); its value "EventMessageFile" names the message files that readers use
-// to format its events (see message_file.h). A log's optional DWORD value "MaxSize" caps the
-// bytes its records take (default 20 MiB, at least 64 KiB); past it the oldest records are
-// removed, as the platform's "overwrite as needed" logs do.
+// (SYSTEM\CurrentControlSet\Services\Eventlog); Application, System and Security are created
+// at the first use of this layer, and another log is made by creating its key. An event source
+// is a sub-key of its log's key (Application\quorvel); its value "EventMessageFile" names the
+// message files that readers use to format its events (see message_file.h). A log's optional
+// DWORD value "MaxSize" caps the bytes its records take (default 20 MiB, at least 64 KiB); past
+// it the oldest records are removed, as the platform's "overwrite as needed" logs do.
 //
 // The records live in the SQLite database "eventlog.db" in the data root (WAL mode, busy
 // timeout), so any number of processes write and read the logs at once. Records of a log are

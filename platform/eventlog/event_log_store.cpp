@@ -50,7 +50,8 @@ class Statement {
   std::string_view Blob(int column) const {
     const void* bytes = sqlite3_column_blob(stmt_, column);
     const int size = sqlite3_column_bytes(stmt_, column);
-    return bytes == nullptr ? std::string_view() : std::string_view(static_cast<const char*>(bytes), static_cast<size_t>(size));
+    if (bytes == nullptr) return {};
+    return std::string_view(static_cast<const char*>(bytes), static_cast<size_t>(size));
   }
 
  private:

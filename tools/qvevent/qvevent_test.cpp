@@ -43,7 +43,9 @@ Result Qvevent(const std::vector<std::string>& args) {
   close(out[1]);
   std::string output;
   char buffer[4096];
-  for (ssize_t n; spawned == 0 && (n = read(out[0], buffer, sizeof buffer)) > 0;) output.append(buffer, static_cast<size_t>(n));
+  for (ssize_t n; spawned == 0 && (n = read(out[0], buffer, sizeof buffer)) > 0;) {
+    output.append(buffer, static_cast<size_t>(n));
+  }
   close(out[0]);
   int status = 0;
   if (spawned != 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return {-1, output};
@@ -122,13 +124,15 @@ TEST_F(QveventTest, EventsOfTheLibraryAndOfTheToolAreTheSameRecords) {
 }
 
 TEST_F(QveventTest, BadCommandLinesAndUnknownLogsAreRefused) {
-  const std::vector<std::string> good = {"write", "--log", "Application", "--source", "s", "--type", "error", "--id", "1"};
+  const std::vector<std::string> good = {"write", "--log",  "Application", "--source", "s",
+                                        "--type", "error", "--id",        "1"};
   EXPECT_EQ(Qvevent({"write", "--log", "Nowhere", "--source", "s", "--type", "error", "--id", "1"}).exitCode, 1);
   EXPECT_EQ(Qvevent({"list", "Nowhere"}).exitCode, 1);
   EXPECT_EQ(Qvevent({"write", "--log", "Application", "--source", "s", "--type", "fatal", "--id", "1"}).exitCode, 2);
   EXPECT_EQ(Qvevent({"write", "--log", "Application", "--source", "s", "--type", "error", "--id", "-1"}).exitCode, 2);
-  EXPECT_EQ(Qvevent({"write", "--log", "Application", "--source", "s", "--type", "error", "--id", "4294967296"}).exitCode,
-            2);
+  EXPECT_EQ(
+      Qvevent({"write", "--log", "Application", "--source", "s", "--type", "error", "--id", "4294967296"}).exitCode,
+      2);
   EXPECT_EQ(Qvevent({"write", "--log", "Application", "--source", "s", "--type", "error"}).exitCode, 2);
   EXPECT_EQ(Qvevent({"write", "--log", "Application", "--log", "System", "--source", "s", "--type", "error", "--id",
                      "1"})

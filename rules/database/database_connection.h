@@ -1,0 +1,67 @@
+#pragma once
+// The database connection of the "Save to Database" action: one ODBC connection through the
+// driver manager (unixODBC), opened with the "db" setting and used for statements executed
+// directly.
+//
+// The connect string is the setting with every "ODBC;" removed (a leftover of the form that
+// older data-source dialogs produced); the driver manager is told never to prompt. Any ODBC
+// driver works; the embedded default is SQLite's, named without a data source:
+//   Driver=SQLite3;Database=/var/lib/quorvel/messages.db
+// and PostgreSQL's is another, for example:
+//   Driver=PostgreSQL Unicode;Servername=db.example;Port=5432;Database=syslog;Username=q;Password=p
+//
+// Failures keep the driver's text and the ODBC return code, and ErrorReport renders them as the
+// local message "Database CDBException error: %s, (%d)". When the driver reports several
+// diagnostic records their texts are joined with a space. A statement on a connection that is
+// not open fails with the return code of an ODBC call on a missing connection,
+// SQL_INVALID_HANDLE (-2), and the text "The database connection is not open".
+//
+// Not thread-safe: the rules engine that owns the connection uses it from one thread. Opening
+// waits at most 30 seconds for the server where the driver honours a login timeout.
+
+#include <string>
+#include <string_view>
+
+namespace qv {
+
+struct DatabaseError {
+  std::string text;
+  int code = 0;
+};
+
+class CDatabaseConnection {
+ public:
+  CDatabaseConnection();
+  ~CDatabaseConnection();  // closes the connection
+  CDatabaseConnection(const CDatabaseConnection&) = delete;
+  CDatabaseConnection& operator=(const CDatabaseConnection&) = delete;
+
+  // Closes any open connection, then connects with `dbSetting` as described above. False on
+  // failure; lastError() then tells why.
+  bool Open(std::string_view dbSetting);
+  void Close();
+  bool IsOpen() const;
+
+  // Executes `statement` as it is; a result set, if any, is discarded. False on failure,
+  // including when the connection is not open; lastError() then tells why.
+  bool Execute(std::string_view statement);
+
+  const DatabaseError& lastError() const { return error_; }
+  // "Database CDBException error: <text>, (<code>)" for lastError().
+  std::string ErrorReport() const;
+  // The complete connect string that the driver returned when the connection opened.
+  const std::string& completedConnectString() const { return completed_; }
+
+ private:
+  struct Handles;
+  Handles* handles_;
+  DatabaseError error_;
+  std::string completed_;
+};
+
+// The connect string for a "db" setting: every "ODBC;" removed, left to right.
+std::string ConnectStringFromSetting(std::string_view dbSetting);
+
+std::string FormatDatabaseError(const DatabaseError& error);
+
+}  // namespace qv

@@ -1,0 +1,180 @@
+#include "rules/database/database_connection.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "testing/temp_home.h"
+
+namespace qv {
+namespace {
+
+constexpr const char* kPrefix = "Database CDBException error: ";
+
+std::vector<std::string> SqliteColumn(const std::string& file, const char* sql) {
+  std::vector<std::string> values;
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    sqlite3_exec(
+        db, sql,
+        [](void* out, int, char** columns, char**) {
+          static_cast<std::vector<std::string>*>(out)->push_back(columns[0] != nullptr ? columns[0] : "NULL");
+          return 0;
+        },
+        &values, nullptr);
+  }
+  sqlite3_close(db);
+  return values;
+}
+
+bool StartsAndEndsWith(const std::string& text, const std::string& start, const std::string& end) {
+  return text.rfind(start, 0) == 0 && text.size() >= start.size() + end.size() &&
+         text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+TEST(ConnectStringTest, EveryOdbcPrefixIsRemovedAndNothingElse) {
+  EXPECT_EQ(ConnectStringFromSetting("ODBC;DSN=syslog;UID=q;PWD=p"), "DSN=syslog;UID=q;PWD=p");
+  EXPECT_EQ(ConnectStringFromSetting("ODBC;Driver=SQLite3;ODBC;Database=/a;ODBC;"), "Driver=SQLite3;Database=/a;");
+  EXPECT_EQ(ConnectStringFromSetting("odbc;DSN=x;ODBC"), "odbc;DSN=x;ODBC");
+  EXPECT_EQ(ConnectStringFromSetting("OODBC;DBC;"), "ODBC;");  // one pass, left to right
+  EXPECT_EQ(ConnectStringFromSetting(""), "");
+}
+
+TEST(DatabaseConnectionTest, SqliteDriverInsertsTextWithItsQuotesIntact) {
+  qv::testing::TempHome home;
+  const std::string file = home.file("messages.db");
+  CDatabaseConnection db;
+  EXPECT_FALSE(db.IsOpen());
+  ASSERT_TRUE(db.Open("ODBC;Driver=SQLite3;Database=" + file + ";")) << db.ErrorReport();
+  EXPECT_TRUE(db.IsOpen());
+  EXPECT_NE(db.completedConnectString().find("Database=" + file), std::string::npos);
+
+  ASSERT_TRUE(db.Execute("CREATE TABLE log(host TEXT, msg TEXT)")) << db.ErrorReport();
+  // The action doubles the quotes of the message text; the statement is executed as it is.
+  EXPECT_TRUE(db.Execute("INSERT INTO log VALUES ('router1', 'it''s \"quoted\"; DROP TABLE log; --')"));
+  EXPECT_TRUE(db.Execute("UPDATE log SET host = 'x' WHERE host = 'nobody'"));  // no rows is no failure
+  EXPECT_TRUE(db.Execute("SELECT * FROM log"));                               // a result set is discarded
+  EXPECT_EQ(SqliteColumn(file, "SELECT msg FROM log"), std::vector<std::string>{"it's \"quoted\"; DROP TABLE log; --"});
+
+  db.Close();
+  EXPECT_FALSE(db.IsOpen());
+  ASSERT_TRUE(db.Open("Driver=SQLite3;Database=" + file));
+  EXPECT_TRUE(db.Execute("INSERT INTO log VALUES ('r2', 'again')"));
+  EXPECT_EQ(SqliteColumn(file, "SELECT COUNT(*) FROM log"), std::vector<std::string>{"2"});
+}
+
+TEST(DatabaseConnectionTest, FailuresCarryTheDriversTextAndTheReturnCode) {
+  qv::testing::TempHome home;
+  CDatabaseConnection db;
+
+  EXPECT_FALSE(db.Execute("INSERT INTO log VALUES ('x')"));
+  EXPECT_EQ(db.ErrorReport(), std::string(kPrefix) + "The database connection is not open, (-2)");
+
+  EXPECT_FALSE(db.Open("ODBC;Driver=NoSuchDriver;Database=/nowhere"));
+  EXPECT_FALSE(db.IsOpen());
+  EXPECT_TRUE(StartsAndEndsWith(db.ErrorReport(), kPrefix, ", (-1)")) << db.ErrorReport();
+  EXPECT_NE(db.lastError().text.find("NoSuchDriver"), std::string::npos) << db.lastError().text;
+  EXPECT_FALSE(db.Execute("INSERT INTO log VALUES ('x')"));
+  EXPECT_EQ(db.lastError().code, -2);
+
+  EXPECT_FALSE(db.Open(""));  // never prompts for the missing data source
+  EXPECT_TRUE(StartsAndEndsWith(db.ErrorReport(), kPrefix, ", (-1)")) << db.ErrorReport();
+  EXPECT_GT(db.lastError().text.size(), 10u);
+
+  ASSERT_TRUE(db.Open("Driver=SQLite3;Database=" + home.file("m.db")));
+  EXPECT_FALSE(db.Execute("INSERT INTO missing VALUES ('x')"));
+  EXPECT_TRUE(StartsAndEndsWith(db.ErrorReport(), kPrefix, ", (-1)")) << db.ErrorReport();
+  EXPECT_NE(db.lastError().text.find("no such table: missing"), std::string::npos) << db.lastError().text;
+  EXPECT_FALSE(db.Execute("this is not SQL"));
+  EXPECT_NE(db.lastError().text.find("syntax error"), std::string::npos) << db.lastError().text;
+  // The connection stays usable after a failed statement.
+  EXPECT_TRUE(db.Execute("CREATE TABLE t(x)"));
+}
+
+// A PostgreSQL server of the test's own: a fresh cluster in the temporary folder that listens
+// only on a Unix socket there, started and stopped by the test.
+class PostgresServer {
+ public:
+  explicit PostgresServer(const std::filesystem::path& folder) : dir_(folder / "pg") {
+    for (const auto& entry : std::filesystem::directory_iterator("/usr/lib/postgresql")) {
+      if (std::filesystem::exists(entry.path() / "bin" / "initdb")) bin_ = (entry.path() / "bin").string();
+    }
+  }
+  ~PostgresServer() {
+    if (started_) Run(bin_ + "/pg_ctl -D " + dir_.string() + " -m immediate -w stop");
+  }
+
+  bool available() const { return !bin_.empty(); }
+
+  bool Start() {
+    std::filesystem::create_directories(dir_);
+    // The server refuses to run as root; it runs as the "postgres" account then.
+    if (geteuid() == 0) {
+      if (std::system(("chown postgres " + dir_.string() + " 2>/dev/null").c_str()) != 0) return false;
+      asUser_ = "runuser -u postgres -- ";
+    }
+    if (!Run(bin_ + "/initdb -D " + dir_.string() + " -U postgres --auth=trust --no-sync -E UTF8")) return false;
+    started_ = Run(bin_ + "/pg_ctl -D " + dir_.string() + " -l " + dir_.string() + "/log -w -t 60 -o \"-p " +
+                   std::to_string(kPort) + " -k " + dir_.string() + " -c listen_addresses=''\" start");
+    return started_;
+  }
+
+  std::string ConnectString() const {
+    return "ODBC;Driver=PostgreSQL Unicode;Servername=" + dir_.string() + ";Port=" + std::to_string(kPort) +
+           ";Database=postgres;Username=postgres;";
+  }
+
+  std::string Query(const std::string& sql) const {
+    const std::string command = asUser_ + bin_ + "/psql -h " + dir_.string() + " -p " + std::to_string(kPort) +
+                                " -U postgres -At -c \"" + sql + "\" postgres 2>/dev/null";
+    std::FILE* pipe = popen(command.c_str(), "r");
+    std::string output;
+    std::array<char, 256> buffer{};
+    while (pipe != nullptr && std::fgets(buffer.data(), buffer.size(), pipe) != nullptr) output += buffer.data();
+    if (pipe != nullptr) pclose(pipe);
+    return output;
+  }
+
+ private:
+  static constexpr int kPort = 54329;  // names the socket file only; nothing listens on TCP
+
+  bool Run(const std::string& command) const {
+    return std::system((asUser_ + command + " >/dev/null 2>&1").c_str()) == 0;
+  }
+
+  std::filesystem::path dir_;
+  std::string bin_;
+  std::string asUser_;
+  bool started_ = false;
+};
+
+TEST(DatabaseConnectionTest, PostgresqlDriverWorksTheSameWay) {
+  qv::testing::TempHome home;
+  PostgresServer server(home.path());
+  if (!server.available()) GTEST_SKIP() << "the PostgreSQL server binaries are not installed";
+  std::ifstream drivers("/etc/odbcinst.ini");
+  bool registered = false;
+  for (std::string line; std::getline(drivers, line);) registered = registered || line == "[PostgreSQL Unicode]";
+  if (!registered) {
+    GTEST_SKIP() << "the PostgreSQL ODBC driver is not registered";
+  }
+  ASSERT_TRUE(server.Start());
+
+  CDatabaseConnection db;
+  ASSERT_TRUE(db.Open(server.ConnectString())) << db.ErrorReport();
+  ASSERT_TRUE(db.Execute("CREATE TABLE log(msg TEXT)")) << db.ErrorReport();
+  EXPECT_TRUE(db.Execute("INSERT INTO log VALUES ('it''s')")) << db.ErrorReport();
+  EXPECT_EQ(server.Query("SELECT msg FROM log"), "it's\n");
+  EXPECT_FALSE(db.Execute("INSERT INTO missing VALUES ('x')"));
+  EXPECT_TRUE(StartsAndEndsWith(db.ErrorReport(), kPrefix, ", (-1)")) << db.ErrorReport();
+  EXPECT_NE(db.lastError().text.find("\"missing\" does not exist"), std::string::npos) << db.lastError().text;
+}
+
+}  // namespace
+}  // namespace qv
