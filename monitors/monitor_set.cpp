@@ -9,6 +9,7 @@ CMonitorSet::CMonitorSet(MonitorReporter reporter, CTelephonyLibrary& telephony,
 
 void CMonitorSet::StartConfigured(int32_t trapMonitorDefault) {
   const CSettingsStore& settings = AppSettings();
+  if (settings.GetInt("Settings", "EventLog", 1) != 0) eventLogMonitors_.StartEventLogMonitors();
   if (settings.GetInt("Settings", "FileMonitor", 0) != 0) fileMonitor_.Start();
   if (settings.GetInt("Settings", "PingMonitor", 0) != 0) pingMonitor_.Start();
   if (settings.GetInt("Settings", "TapiMonitor", 0) != 0) callMonitor_.Start();
@@ -16,6 +17,7 @@ void CMonitorSet::StartConfigured(int32_t trapMonitorDefault) {
 }
 
 void CMonitorSet::StopAll() {
+  eventLogMonitors_.StopEventLogMonitors();
   fileMonitor_.Stop();
   pingMonitor_.Stop();
   callMonitor_.Stop();

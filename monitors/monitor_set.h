@@ -1,16 +1,19 @@
 #pragma once
-// The file, ping, phone-call and SNMP trap monitors of one program, for its owner (the service's
-// engine, the windowed program's document) to start and stop together.
+// The monitors of one program, for its owner (the service's engine, the windowed program's
+// document) to start and stop together: the event-log translators, the file, ping, phone-call
+// and SNMP trap monitors.
 //
-// All four objects exist for the life of the set; the ping monitor reads its period and timeout
-// when the set is created. StartConfigured starts each monitor whose switch in section
-// "Settings" is on ("FileMonitor", "PingMonitor", "TapiMonitor", each default 0, and
-// "SNMPTrapMonitor", whose default the owner gives: 1 in the service, 0 in the windowed
-// program), reading the switches at that call; StopAll stops all of them, started or not.
+// The monitor objects exist for the life of the set; the ping monitor reads its period and
+// timeout when the set is created. StartConfigured starts what is switched on in section
+// "Settings", reading the switches at that call: "EventLog" (default 1) the translators of every
+// event log, "FileMonitor", "PingMonitor" and "TapiMonitor" (each default 0) their monitors, and
+// "SNMPTrapMonitor", whose default the owner gives (1 in the service, 0 in the windowed
+// program), the trap monitor. StopAll stops all of them, started or not.
 //
 // Threading: create, start, stop and destroy from the owner's thread.
 
 #include "monitors/call_monitor.h"
+#include "monitors/event_log_monitors.h"
 #include "monitors/file_monitor.h"
 #include "monitors/ping_monitor.h"
 #include "monitors/trap_monitor.h"
@@ -33,12 +36,14 @@ class CMonitorSet {
   CPingMonitor& PingMonitor() { return pingMonitor_; }
   CCallMonitor& CallMonitor() { return callMonitor_; }
   CTrapMonitor& TrapMonitor() { return trapMonitor_; }
+  CEventLogMonitors& EventLogMonitors() { return eventLogMonitors_; }
 
  private:
   CFileMonitor fileMonitor_;
   CPingMonitor pingMonitor_;
   CCallMonitor callMonitor_;
   CTrapMonitor trapMonitor_;
+  CEventLogMonitors eventLogMonitors_;
 };
 
 }  // namespace qv

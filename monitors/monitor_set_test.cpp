@@ -60,11 +60,21 @@ TEST_F(MonitorSetTest, OnlySwitchedOnMonitorsStartAndTheirFindingsArriveAsRecord
   EXPECT_FALSE(monitors.PingMonitor().IsRunning());
   EXPECT_TRUE(monitors.TrapMonitor().IsRunning());
 
+  EXPECT_TRUE(monitors.EventLogMonitors().Started()) << "the event-log switch is on by default";
+
   ASSERT_TRUE(testing::ReceiveUntil(socket_, sink_, 1));
   EXPECT_EQ(Received(0).message, "Call Monitor: Listening for calls on Test Modem");
-  std::ofstream(log_, std::ios::app) << "disk almost full\r\n";
+  evt::HEventSource source = nullptr;
+  ASSERT_EQ(evt::RegisterEventSource("Backup", &source), evt::kSuccess);
+  EXPECT_EQ(evt::ReportEvent(source, evt::kWarningType, 0, 1, {"tape", "full"}), evt::kSuccess);
+  evt::DeregisterEventSource(source);
   ASSERT_TRUE(testing::ReceiveUntil(socket_, sink_, 2));
-  const SyslogMessage line = Received(1);
+  EXPECT_EQ(Received(1).message, "Application/Backup: tape full");
+  EXPECT_EQ(Received(1).facility, 24);
+
+  std::ofstream(log_, std::ios::app) << "disk almost full\r\n";
+  ASSERT_TRUE(testing::ReceiveUntil(socket_, sink_, 3));
+  const SyslogMessage line = Received(2);
   EXPECT_EQ(line.message, "service.log: disk almost full");
   EXPECT_EQ(line.severity, 6);
   EXPECT_EQ(line.facility, 5);
@@ -75,16 +85,19 @@ TEST_F(MonitorSetTest, OnlySwitchedOnMonitorsStartAndTheirFindingsArriveAsRecord
   EXPECT_FALSE(monitors.FileMonitor().IsRunning());
   EXPECT_FALSE(monitors.CallMonitor().IsRunning());
   EXPECT_FALSE(monitors.TrapMonitor().IsRunning());
+  EXPECT_FALSE(monitors.EventLogMonitors().Started());
 }
 
 TEST_F(MonitorSetTest, NothingStartsWithTheSwitchesOff) {
   AppSettings().SetInt("Settings", "PingMonitor", 0);
+  AppSettings().SetInt("Settings", "EventLog", 0);
   CMonitorSet monitors({}, telephony_, TrapPort());
   monitors.StartConfigured(0);  // as the windowed program does
   EXPECT_FALSE(monitors.FileMonitor().IsRunning());
   EXPECT_FALSE(monitors.PingMonitor().IsRunning());
   EXPECT_FALSE(monitors.CallMonitor().IsRunning());
   EXPECT_FALSE(monitors.TrapMonitor().IsRunning());
+  EXPECT_FALSE(monitors.EventLogMonitors().Started());
   EXPECT_FALSE(testing::ReceiveUntil(socket_, sink_, 1, milliseconds(300)));
   monitors.StopAll();
 }
