@@ -14,23 +14,15 @@
 #include "platform/services/service_state.h"
 #include "service/control/service_control.h"
 #include "service/dunmir_test_process.h"
+#include "service/service_program_test_support.h"
 #include "service/service_app.h"
 #include "core/settings/settings_store.h"
-#include "testing/free_udp_port.h"
-#include "testing/temp_home.h"
 
 namespace qv {
 namespace {
 
-template <typename Condition>
-bool WaitFor(Condition condition) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
+using testing::QueryStatus;
+using testing::WaitFor;
 
 std::string Value(std::string_view name) {
   reg::ScopedKey key;
@@ -49,16 +41,6 @@ uint32_t DwordValue(std::string_view name) {
   return value;
 }
 
-svc::ServiceStatus QueryStatus() {
-  svc::ServiceManager manager;
-  svc::ServiceHandle service;
-  svc::ServiceStatus status;
-  if (manager.Open() == svc::kSuccess && manager.OpenService("Quorvel", &service) == svc::kSuccess) {
-    service.QueryStatus(&status);
-  }
-  return status;
-}
-
 // True once the process handles both SIGTERM and SIGINT itself (the "SigCgt" mask).
 bool CatchesTerminationSignals(pid_t pid) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
@@ -72,25 +54,7 @@ bool CatchesTerminationSignals(pid_t pid) {
   return false;
 }
 
-class DunmirTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    units_ = home_.path() / "units";
-    std::filesystem::create_directories(units_);
-    setenv("QUORVEL_SYSTEMD_UNIT_DIR", units_.c_str(), 1);
-    // The service receives on a free port of its own, never on the system's 514.
-    AppSettings().SetInt("Settings", "udpport", testing::FreeUdpPort());
-    AppSettings().SetInt("Settings", "SNMPTrapMonitor", 0);  // port 162 is not ours here
-  }
-  void TearDown() override {
-    const pid_t pid = QueryStatus().processId;
-    if (pid > 0) kill(pid, SIGKILL);
-    unsetenv("QUORVEL_SYSTEMD_UNIT_DIR");
-  }
-
-  testing::TempHome home_;
-  std::filesystem::path units_;
-};
+using DunmirTest = testing::ServiceProgramTest;
 
 TEST(CommandWordTest, TheWholeTailCountsInAnyCase) {
   const auto word = [](std::vector<std::string> arguments) {

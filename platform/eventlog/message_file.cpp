@@ -44,27 +44,6 @@ bool StartsWithKeyword(std::string_view line, std::string_view keyword) {
 
 std::string_view ValueOf(std::string_view line) { return Trim(line.substr(line.find('=') + 1)); }
 
-// A decimal number, or a hexadecimal one after "0x", that fits 32 bits.
-std::optional<uint32_t> ParseNumber(std::string_view text) {
-  int base = 10;
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    base = 16;
-    text.remove_prefix(2);
-  }
-  if (text.empty()) return std::nullopt;
-  uint64_t value = 0;
-  for (char c : text) {
-    int digit = -1;
-    if (c >= '0' && c <= '9') digit = c - '0';
-    if (base == 16 && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-    if (base == 16 && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-    if (digit < 0) return std::nullopt;
-    value = value * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
-    if (value > UINT32_MAX) return std::nullopt;
-  }
-  return static_cast<uint32_t>(value);
-}
-
 // Applies a printf-style string specification ("-10s", ".3s") to `arg`; false when `spec` is
 // not one.
 bool ApplySpec(std::string_view spec, const std::string& arg, std::string& out) {
@@ -257,6 +236,26 @@ bool InstallOwnMessageFile() {
     return false;
   }
   return true;
+}
+
+std::optional<uint32_t> ParseNumber(std::string_view text) {
+  int base = 10;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    base = 16;
+    text.remove_prefix(2);
+  }
+  if (text.empty()) return std::nullopt;
+  uint64_t value = 0;
+  for (char c : text) {
+    int digit = -1;
+    if (c >= '0' && c <= '9') digit = c - '0';
+    if (base == 16 && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+    if (base == 16 && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+    if (digit < 0) return std::nullopt;
+    value = value * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
+    if (value > UINT32_MAX) return std::nullopt;
+  }
+  return static_cast<uint32_t>(value);
 }
 
 }  // namespace qv::evt

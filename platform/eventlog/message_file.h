@@ -67,4 +67,7 @@ std::string OwnMessageFilePath();
 // Writes the file when it is missing or differs (atomically, by rename); false on failure.
 bool InstallOwnMessageFile();
 
+// A message or event id: a decimal number, or a hexadecimal one after "0x", that fits 32 bits.
+std::optional<uint32_t> ParseNumber(std::string_view text);
+
 }  // namespace qv::evt

@@ -10,32 +10,14 @@
 #include "platform/services/service_manager.h"
 #include "platform/services/service_state.h"
 #include "service/dunmir_test_process.h"
+#include "service/service_program_test_support.h"
 #include "core/settings/settings_store.h"
-#include "testing/free_udp_port.h"
-#include "testing/temp_home.h"
 
 namespace qv {
 namespace {
 
-template <typename Condition>
-bool WaitFor(Condition condition) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
-
-svc::ServiceStatus QueryStatus() {
-  svc::ServiceManager manager;
-  svc::ServiceHandle service;
-  svc::ServiceStatus status;
-  if (manager.Open() == svc::kSuccess && manager.OpenService("Quorvel", &service) == svc::kSuccess) {
-    service.QueryStatus(&status);
-  }
-  return status;
-}
+using testing::QueryStatus;
+using testing::WaitFor;
 
 uint32_t StartType() {
   svc::ServiceManager manager;
@@ -48,25 +30,8 @@ uint32_t StartType() {
   return config.startType;
 }
 
-class ServiceControlTest : public ::testing::Test {
+class ServiceControlTest : public testing::ServiceProgramTest {
  protected:
-  void SetUp() override {
-    units_ = home_.path() / "units";
-    std::filesystem::create_directories(units_);
-    setenv("QUORVEL_SYSTEMD_UNIT_DIR", units_.c_str(), 1);
-    // The service receives on a free port of its own, never on the system's 514.
-    AppSettings().SetInt("Settings", "udpport", testing::FreeUdpPort());
-    AppSettings().SetInt("Settings", "SNMPTrapMonitor", 0);  // port 162 is not ours here
-  }
-  void TearDown() override {
-    // Never leave a service process behind.
-    const pid_t pid = QueryStatus().processId;
-    if (pid > 0) kill(pid, SIGKILL);
-    unsetenv("QUORVEL_SYSTEMD_UNIT_DIR");
-  }
-
-  testing::TempHome home_;
-  std::filesystem::path units_;
   const CServiceControl control_;
 };
 

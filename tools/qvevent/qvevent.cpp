@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "platform/eventlog/event_log.h"
+#include "platform/eventlog/message_file.h"
 
 namespace {
 
@@ -70,26 +71,6 @@ std::string TypeName(uint16_t type) {
   return std::to_string(type);
 }
 
-std::optional<uint32_t> ParseId(std::string_view text) {
-  int base = 10;
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    base = 16;
-    text.remove_prefix(2);
-  }
-  if (text.empty()) return std::nullopt;
-  uint64_t value = 0;
-  for (char c : text) {
-    const int digit = c >= '0' && c <= '9' ? c - '0'
-                      : base == 16 && c >= 'a' && c <= 'f' ? c - 'a' + 10
-                      : base == 16 && c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                                           : -1;
-    if (digit < 0) return std::nullopt;
-    value = value * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
-    if (value > UINT32_MAX) return std::nullopt;
-  }
-  return static_cast<uint32_t>(value);
-}
-
 int Write(int argc, char** argv) {
   std::map<std::string_view, std::string_view> options;
   int next = 2;
@@ -107,7 +88,7 @@ int Write(int argc, char** argv) {
     if (options.count(required) == 0) return Usage();
   }
   const std::optional<uint16_t> type = ParseType(options["--type"]);
-  const std::optional<uint32_t> id = ParseId(options["--id"]);
+  const std::optional<uint32_t> id = ParseNumber(options["--id"]);
   if (!type || !id) return Usage();
 
   EventRecord event;

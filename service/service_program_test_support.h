@@ -1,0 +1,64 @@
+#pragma once
+// What the tests that drive the real service program share: a fresh data root with a systemd
+// unit folder of its own, the service receiving on a free port (never the system's 514, never
+// the trap port), its status as the manager reports it, and a clean end whatever the test did.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "core/settings/settings_store.h"
+#include "platform/services/service_manager.h"
+#include "platform/services/service_state.h"
+#include "testing/free_udp_port.h"
+#include "testing/temp_home.h"
+
+namespace qv::testing {
+
+// Polls `condition` for up to 10 s.
+template <typename Condition>
+inline bool WaitFor(Condition condition) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+// The service's status; default values when it is not installed.
+inline svc::ServiceStatus QueryStatus() {
+  svc::ServiceManager manager;
+  svc::ServiceHandle service;
+  svc::ServiceStatus status;
+  if (manager.Open() == svc::kSuccess && manager.OpenService("Quorvel", &service) == svc::kSuccess) {
+    service.QueryStatus(&status);
+  }
+  return status;
+}
+
+class ServiceProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    units_ = home_.path() / "units";
+    std::filesystem::create_directories(units_);
+    setenv("QUORVEL_SYSTEMD_UNIT_DIR", units_.c_str(), 1);
+    AppSettings().SetInt("Settings", "udpport", FreeUdpPort());
+    AppSettings().SetInt("Settings", "SNMPTrapMonitor", 0);
+  }
+  void TearDown() override {
+    // Never leave a service process behind.
+    const pid_t pid = QueryStatus().processId;
+    if (pid > 0) kill(pid, SIGKILL);
+    unsetenv("QUORVEL_SYSTEMD_UNIT_DIR");
+  }
+
+  TempHome home_;
+  std::filesystem::path units_;
+};
+
+}  // namespace qv::testing
