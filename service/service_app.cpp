@@ -7,6 +7,8 @@
 
 #include "platform/paths/data_root.h"
 #include "platform/services/service_host.h"
+#include "rules/actions/action_runner.h"
+#include "rules/actions/reporting_message_boxes.h"
 #include "service/service_engine.h"
 #include "service/service_installer.h"
 #include "service/termination_signals.h"
@@ -50,7 +52,10 @@ int CServiceApp::Run(int argc, char* argv[]) {
     std::fprintf(stderr, "dunmir: running in the foreground; data in %s\n", DataRoot().c_str());
   }
 
-  CServiceEngine engine([](CSyslogSink&) { return std::unique_ptr<CActionExecutor>(); });
+  // Without an interactive user, message boxes become local messages.
+  CServiceEngine engine([](CSyslogSink& reporter) -> std::unique_ptr<CActionExecutor> {
+    return std::make_unique<CActionRunner>(std::make_unique<CReportingMessageBoxes>(reporter));
+  });
   if (!engine.listening()) {
     std::fprintf(stderr, "dunmir: %s\n", engine.failure().c_str());
     return 1;

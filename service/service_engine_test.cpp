@@ -8,8 +8,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -129,6 +131,68 @@ TEST_F(ServiceEngineTest, EachAcceptedMessageIsRelayedAndWrittenOnceAsItsRecordL
   marked.ReadRecordLine(viewer_.datagrams[1].text);
   EXPECT_EQ(marked.message, "qvtest: please mark me now");
   EXPECT_TRUE(marked.highlighted);
+}
+
+TEST_F(ServiceEngineTest, RuleActionsRunInTheServiceAndMessageBoxesBecomeLocalMessages) {
+  ASSERT_TRUE(relayListener_.created());
+  const CSettingsStore& store = AppSettings();
+  store.SetInt("Settings", "rulescount", 2);
+  store.SetString("Rules\\rule0", "Message", "save me");
+  store.SetInt("Rules\\rule0", "Action", 1);  // Save to file
+  store.SetString("Rules\\rule0", "ActionValue", home_.file("saved-%Y.txt").c_str());
+  store.SetString("Rules\\rule1", "Name", "Boxer");
+  store.SetString("Rules\\rule1", "Message", "box me");
+  store.SetInt("Rules\\rule1", "Action", 6);  // Message Box
+  store.SetString("Rules\\rule1", "ActionValue", "seen: $msg");
+  StartDunmir();
+
+  Logger("please save me");
+  Logger("please box me");
+  ASSERT_TRUE(qv::testing::ReceiveUntil(relayListener_, viewer_, 3));
+  SyslogMessage box;
+  box.ReadRecordLine(viewer_.datagrams[1].text);  // the box comes before the message that fired it
+  EXPECT_EQ(box.message, "Message box \"Boxer\": seen: qvtest: please box me");
+  EXPECT_EQ(box.ipAddress, "127.0.0.1");
+
+  const time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  std::ifstream saved(home_.file("saved-" + std::to_string(local.tm_year + 1900) + ".txt"));
+  std::string line;
+  ASSERT_TRUE(std::getline(saved, line));
+  EXPECT_EQ(WithoutLineEnd(line), viewer_.datagrams[0].text);
+}
+
+TEST_F(ServiceEngineTest, AnEventAndALineOfAWatchedLogReachRelayAndHistory) {
+  ASSERT_TRUE(relayListener_.created());
+  const std::string log = home_.file("router.log");
+  std::ofstream(log) << "old line\n";
+  const CSettingsStore& store = AppSettings();
+  store.SetInt("Settings", "FileMonitor", 1);
+  store.SetInt("Settings", "filecount", 1);
+  store.SetString("Files", "file0", log.c_str());
+  store.SetInt("Files", "filelog0", 1);
+  StartDunmir();
+
+  const std::string qvevent = std::string(QVEVENT_PATH) +
+                              " write --log Application --source tester --type warning --id 0 'disk is slow'";
+  ASSERT_EQ(std::system(qvevent.c_str()), 0);
+  std::ofstream(log, std::ios::app) << "new line\n";
+  ASSERT_TRUE(qv::testing::ReceiveUntil(relayListener_, viewer_, 2, 15s));  // the file is polled every 5 s
+  std::vector<std::string> messages;
+  for (const auto& datagram : viewer_.datagrams) {
+    SyslogMessage record;
+    record.ReadRecordLine(datagram.text);
+    messages.push_back(record.message);
+    if (record.facility == 24) {
+      EXPECT_EQ(record.severity, 4) << record.message;
+    }
+  }
+  EXPECT_NE(std::find(messages.begin(), messages.end(), "router.log: new line"), messages.end());
+  EXPECT_NE(std::find_if(messages.begin(), messages.end(),
+                         [](const std::string& m) { return m.find("disk is slow") != std::string::npos; }),
+            messages.end());
+  EXPECT_EQ(HistoryLines(home_).size(), viewer_.datagrams.size());
 }
 
 TEST_F(ServiceEngineTest, WithoutItsSwitchTheServiceStartsTheTrapMonitor) {
