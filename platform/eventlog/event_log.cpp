@@ -172,9 +172,10 @@ Status ReadEventLog(HEventLog log, uint32_t flags, uint32_t recordOffset, void* 
 
 Status NotifyChangeEventLog(HEventLog log) {
   if (log == nullptr) return kInvalidHandle;
-  if (!EnsureDataRoot()) return kAccessDenied;
+  const std::string folder = EventLogFolder();
+  if (folder.empty()) return kAccessDenied;
   // The watch exists before the newest number is taken, so no write can slip between the two.
-  log->watcher = std::make_unique<CFileChangeWatcher>(DataRoot(), "eventlog.db");
+  log->watcher = std::make_unique<CFileChangeWatcher>(folder, "eventlog.db");
   LogSpan span;
   const Status status = CEventLogStore::Instance().GetSpan(log->name, &span);
   if (status != kSuccess) return status;

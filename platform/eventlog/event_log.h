@@ -11,7 +11,7 @@
 // DWORD value "MaxSize" caps the bytes its records take (default 20 MiB, at least 64 KiB); past
 // it the oldest records are removed, as the platform's "overwrite as needed" logs do.
 //
-// The records live in the SQLite database "eventlog.db" in the data root (WAL mode, busy
+// The records live in the SQLite database "eventlog/eventlog.db" in the data root (WAL mode, busy
 // timeout), so any number of processes write and read the logs at once. Records of a log are
 // numbered from 1 without gaps; removal only ever takes the oldest ones. Each record is stored in
 // the layout that reads return (event_record.h).

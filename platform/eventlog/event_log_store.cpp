@@ -1,7 +1,9 @@
 #include "platform/eventlog/event_log_store.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
+#include <cerrno>
 #include <ctime>
 #include <mutex>
 
@@ -82,6 +84,13 @@ class Transaction {
 
 }  // namespace
 
+std::string EventLogFolder() {
+  if (!EnsureDataRoot()) return "";
+  const std::string folder = DataPath("eventlog");
+  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return "";
+  return folder;
+}
+
 struct CEventLogStore::Connection {
   std::mutex mutex;
   sqlite3* db = nullptr;
@@ -89,10 +98,14 @@ struct CEventLogStore::Connection {
 
   // The open database for the current data root, or null when it cannot be opened.
   sqlite3* Db() {
-    const std::string wanted = DataPath(kDatabaseName);
+    const std::string folder = EventLogFolder();
+    if (folder.empty()) {
+      Close();
+      return nullptr;
+    }
+    const std::string wanted = folder + "/" + kDatabaseName;
     if (db != nullptr && wanted == path) return db;
     Close();
-    if (!EnsureDataRoot()) return nullptr;
     sqlite3* opened = nullptr;
     if (sqlite3_open_v2(wanted.c_str(), &opened, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                         nullptr) != SQLITE_OK) {

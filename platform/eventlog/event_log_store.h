@@ -1,5 +1,7 @@
 #pragma once
-// The records of every event log, in the SQLite database "eventlog.db" in the data root.
+// The records of every event log, in the SQLite database "eventlog.db" in the folder "eventlog"
+// of the data root. The folder holds nothing else, so that a watch on it wakes the event-log
+// readers only for writes of the logs, not for every line of the history beside it.
 //
 // Tables: `logs` (one row per log that ever had a record: its newest record number, how many
 // records it holds and their bytes) and `records` (log, number, the record in its read layout).
@@ -17,6 +19,10 @@
 #include "platform/eventlog/event_record.h"
 
 namespace qv::evt {
+
+// "<data root>/eventlog", created (mode 0700) when missing; empty when it cannot be.
+std::string EventLogFolder();
+
 
 struct LogSpan {
   uint32_t oldest = 0;  // 0 when the log is empty
