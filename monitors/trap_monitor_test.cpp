@@ -32,11 +32,7 @@ const char kReferenceLine[] =
 class TrapMonitorTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::filesystem::create_directories(home_.path() / "persist");
-    env_ = {{"SNMP_PERSISTENT_DIR", home_.file("persist")},
-            {"SNMPCONFPATH", home_.path().string()},
-            {"MIBS", ""},
-            {"MIBDIRS", home_.path().string()}};
+    env_ = testing::NetSnmpEnvironment(home_.path());
     port_ = static_cast<uint16_t>(testing::UdpPeer().port());
   }
 

@@ -26,12 +26,7 @@ using testing::CTestChildProcess;
 class NetSnmpInteropTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    // The tools keep state and read configuration; keep both inside the test's own folder.
-    std::filesystem::create_directories(home_.path() / "persist");
-    env_ = {{"SNMP_PERSISTENT_DIR", home_.file("persist")},
-            {"SNMPCONFPATH", home_.path().string()},
-            {"MIBS", ""},
-            {"MIBDIRS", home_.path().string()}};
+    env_ = testing::NetSnmpEnvironment(home_.path());
   }
 
   std::unique_ptr<CTestChildProcess> Run(const std::vector<std::string>& argv, const std::string& outputName) {

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <optional>
@@ -107,5 +108,15 @@ class CTestChildProcess {
   pid_t pid_ = -1;
   std::optional<int> exitStatus_;
 };
+
+// The environment for net-snmp's tools in a test: their state and configuration stay inside the
+// test's own `folder`, and no MIB files are read.
+inline std::map<std::string, std::string> NetSnmpEnvironment(const std::filesystem::path& folder) {
+  std::filesystem::create_directories(folder / "persist");
+  return {{"SNMP_PERSISTENT_DIR", (folder / "persist").string()},
+          {"SNMPCONFPATH", folder.string()},
+          {"MIBS", ""},
+          {"MIBDIRS", folder.string()}};
+}
 
 }  // namespace qv::testing
