@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <chrono>
 #include <ctime>
 #include <mutex>
+#include <thread>
 
 #include "platform/paths/data_root.h"
 
@@ -106,8 +108,25 @@ struct CEventLogStore::Connection {
     const std::string wanted = folder + "/" + kDatabaseName;
     if (db != nullptr && wanted == path) return db;
     Close();
+    // Switching a new database to WAL can fail at once, without the busy handler, while
+    // another process is creating it; the first opening is therefore tried a few times.
     sqlite3* opened = nullptr;
-    if (sqlite3_open_v2(wanted.c_str(), &opened, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+    bool busy = true;
+    for (int attempt = 0; attempt < 50 && opened == nullptr && busy; ++attempt) {
+      if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      opened = OpenOnce(wanted, &busy);
+    }
+    if (opened == nullptr) return nullptr;
+    db = opened;
+    path = wanted;
+    return db;
+  }
+
+  // The opened database, or null; `busy` tells whether another connection was in the way.
+  static sqlite3* OpenOnce(const std::string& file, bool* busy) {
+    *busy = false;
+    sqlite3* opened = nullptr;
+    if (sqlite3_open_v2(file.c_str(), &opened, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                         nullptr) != SQLITE_OK) {
       sqlite3_close(opened);
       return nullptr;
@@ -119,12 +138,12 @@ struct CEventLogStore::Connection {
       ok = transaction.open() && Exec(opened, kSchema) && transaction.Commit();
     }
     if (!ok) {
+      const int code = sqlite3_errcode(opened) & 0xff;
+      *busy = code == SQLITE_BUSY || code == SQLITE_LOCKED;
       sqlite3_close(opened);
       return nullptr;
     }
-    db = opened;
-    path = wanted;
-    return db;
+    return opened;
   }
 
   void Close() {
