@@ -74,7 +74,9 @@ CTlsSession::Status CTlsSession::Classify(int result) {
   switch (SSL_get_error(ssl_, result)) {
     case SSL_ERROR_WANT_READ: return Status::kWantRead;
     case SSL_ERROR_WANT_WRITE: return Status::kWantWrite;
-    case SSL_ERROR_ZERO_RETURN: return Status::kClosed;
+    case SSL_ERROR_ZERO_RETURN:
+      failure_ = "connection closed during the handshake";
+      return Status::kClosed;
     case SSL_ERROR_SYSCALL:
       if (ERR_peek_error() == 0) {
         failure_ = "connection closed during the handshake";
