@@ -59,12 +59,12 @@ void CCustomFilterList::Delete(const std::string& name) {
   changed_ = false;
 }
 
-void CCustomFilterList::Move(int from, int to) {
-  if (from < 0 || static_cast<size_t>(from) >= names_.size()) return;
-  std::string name = std::move(names_[static_cast<size_t>(from)]);
-  names_.erase(names_.begin() + from);
-  const size_t at = to < 0 ? names_.size() : std::min(static_cast<size_t>(to), names_.size());
-  names_.insert(names_.begin() + static_cast<std::ptrdiff_t>(at), std::move(name));
+void CCustomFilterList::SetOrder(std::vector<std::string> order) {
+  std::vector<std::string> sorted = order;
+  std::vector<std::string> listed = names_;
+  std::sort(sorted.begin(), sorted.end());
+  std::sort(listed.begin(), listed.end());
+  if (sorted == listed) names_ = std::move(order);
 }
 
 void CCustomFilterList::Save() const {

@@ -35,9 +35,9 @@ class CCustomFilterList {
   // Unlists the name; its working entry stays but will not be saved.
   void Delete(const std::string& name);
   void ClearAll() { names_.clear(); }
-  // Moves listed name `from` so that it ends up at position `to` (negative or past the end: to
-  // the end). An out-of-range `from` does nothing.
-  void Move(int from, int to);
+  // Takes the list order from the dialog's list after the user dragged rows: `order` must hold
+  // exactly the listed entries (any order); anything else is ignored.
+  void SetOrder(std::vector<std::string> order);
   // Writes the listed filters to "Custom\custom0".. in list order and "customcount".
   void Save() const;
 

@@ -37,7 +37,8 @@ TEST_F(EditorsTest, CustomFiltersAreRenumberedInListOrderAfterADelete) {
   reopened.Load();
   ASSERT_EQ(reopened.Names(), (std::vector<std::string>{"first", "second", "third"}));
   reopened.Delete("first");
-  reopened.Move(1, 0);  // third before second
+  reopened.SetOrder({"second"});  // not the listed names: ignored
+  reopened.SetOrder({"third", "second"});
   reopened.Save();
   EXPECT_EQ(store_.GetInt("Settings", "customcount", 0), 2);
   EXPECT_EQ(StoredName(0), "third");
@@ -110,7 +111,7 @@ TEST_F(EditorsTest, HighlightTableListsTextsOnceAndSavesInListOrder) {
   EXPECT_TRUE(table.Entry("error")->useRegExp);
   table.AddModify({"", false, system});
   table.AddModify({"fan", false, system});
-  table.Move(2, 0);
+  table.SetOrder({"fan", "error", "link"});
   table.Delete({2, 2});  // "link"
   EXPECT_NE(table.Entry("link"), nullptr);
   table.Save();

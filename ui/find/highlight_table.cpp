@@ -43,12 +43,12 @@ void CHighlightTable::ClearAll() {
   table_.clear();
 }
 
-void CHighlightTable::Move(int from, int to) {
-  if (from < 0 || static_cast<size_t>(from) >= texts_.size()) return;
-  std::string text = std::move(texts_[static_cast<size_t>(from)]);
-  texts_.erase(texts_.begin() + from);
-  const size_t at = to < 0 ? texts_.size() : std::min(static_cast<size_t>(to), texts_.size());
-  texts_.insert(texts_.begin() + static_cast<std::ptrdiff_t>(at), std::move(text));
+void CHighlightTable::SetOrder(std::vector<std::string> order) {
+  std::vector<std::string> sorted = order;
+  std::vector<std::string> listed = texts_;
+  std::sort(sorted.begin(), sorted.end());
+  std::sort(listed.begin(), listed.end());
+  if (sorted == listed) texts_ = std::move(order);
 }
 
 void CHighlightTable::Save() const {

@@ -27,8 +27,9 @@ class CHighlightTable {
   void Delete(std::vector<int> positions);
   // Unlists every text and empties the table.
   void ClearAll();
-  // Moves listed text `from` so that it ends up at `to` (negative or past the end: the end).
-  void Move(int from, int to);
+  // Takes the list order from the dialog's list after the user dragged rows: `order` must hold
+  // exactly the listed entries (any order); anything else is ignored.
+  void SetOrder(std::vector<std::string> order);
   // Writes each listed text that has an entry to "Highlights\highlight<i>" in list order, then
   // "hlcount" = the number of listed texts.
   void Save() const;
