@@ -1,20 +1,11 @@
 #include "ui/editors/preferences.h"
 
 #include "core/settings/settings_store.h"
+#include "ui/find/highlight_list.h"
 
 namespace qv {
 namespace {
 
-constexpr std::array<uint32_t, CSeverityColours::kCount> kDefaultColours = {
-    0x0000FF,  // Emergency: red
-    0x00C0FF,  // Alert: orange
-    0x00FFFF,  // Critical: yellow
-    0xC0C0FF,  // Error: pink
-    0xC0FFFF,  // Warning: pale yellow
-    0xC0FFC0,  // Notice: pale green
-    0xFFFFC0,  // Informational: pale cyan
-    0xE0E0E0,  // Debug: grey
-};
 
 std::string ColourName(int severity) { return "color" + std::to_string(severity); }
 
@@ -85,7 +76,7 @@ std::optional<CPreferences::Error> CPreferences::Save(const PreferencesFields& f
   return std::nullopt;
 }
 
-uint32_t CSeverityColours::Default(int severity) { return kDefaultColours[static_cast<std::size_t>(Clamp(severity))]; }
+uint32_t CSeverityColours::Default(int severity) { return kDefaultSeverityColours[static_cast<std::size_t>(Clamp(severity))]; }
 
 uint32_t CSeverityColours::Get(int severity) {
   severity = Clamp(severity);

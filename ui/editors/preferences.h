@@ -49,7 +49,7 @@ class CPreferences {
 class CSeverityColours {
  public:
   static constexpr int kCount = 8;
-  static uint32_t Default(int severity);
+  static uint32_t Default(int severity);  // the list view's default table
   static uint32_t Get(int severity);
   static void Set(int severity, uint32_t colour);
   // Stores and returns the default colour.
