@@ -18,6 +18,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/paths/data_root.h"
 #include "platform/registry/registry.h"
 
 namespace {
@@ -131,6 +132,11 @@ int List(std::string_view key) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  qv::UseSharedUmask();
+  if (const std::string problem = qv::CheckDataRoot(); !problem.empty()) {
+    std::fprintf(stderr, "qvreg: %s\n", problem.c_str());
+    return kUsage + 1;
+  }
   if (argc < 3) return Usage();
   const std::string_view command = argv[1];
   const std::string_view key = StripRootPrefix(argv[2]);
