@@ -66,7 +66,7 @@ bool CRulesEngine::IsSuppressed(const CRule& rule, const SyslogMessage& message)
   const double now = utc.seconds + utc.milliseconds / 1000.0 + static_cast<double>(kNtpToUnixOffset);
   const double next = now + rule.ThreshSecs;
 
-  std::vector<ThresholdEntry>& entries = SenderEntries(AddressToNumber(message.ipAddress));
+  std::vector<ThresholdEntry>& entries = SenderEntries(message.ipAddress);
   for (ThresholdEntry& entry : entries) {
     if (entry.ruleName != rule.Name) continue;
     if (entry.nextAllowed < now) {
@@ -80,7 +80,7 @@ bool CRulesEngine::IsSuppressed(const CRule& rule, const SyslogMessage& message)
   return false;
 }
 
-std::vector<CRulesEngine::ThresholdEntry>& CRulesEngine::SenderEntries(uint32_t address) {
+std::vector<CRulesEngine::ThresholdEntry>& CRulesEngine::SenderEntries(const std::string& address) {
   const auto found = thresholds_.find(address);
   if (found != thresholds_.end()) {
     senders_.splice(senders_.begin(), senders_, found->second);

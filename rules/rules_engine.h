@@ -83,8 +83,9 @@ class CRulesEngine {
     std::string ruleName;
     double nextAllowed;  // seconds since 1 January 1900
   };
+  // Keyed by the address text: IPv6 senders are told apart like IPv4 ones.
   struct SenderThresholds {
-    uint32_t address;
+    std::string address;
     std::vector<ThresholdEntry> entries;
   };
   using SenderList = std::list<SenderThresholds>;
@@ -92,7 +93,7 @@ class CRulesEngine {
   void Perform(CRule& rule, SyslogMessage& message, bool& discard, bool& highlight);
   ActionContext Context() { return ActionContext{reporter_, forwarder_}; }
   void DropExpiredThresholds(double now);
-  std::vector<ThresholdEntry>& SenderEntries(uint32_t address);
+  std::vector<ThresholdEntry>& SenderEntries(const std::string& address);
 
   CSyslogSink& reporter_;
   std::unique_ptr<CActionExecutor> executor_;
@@ -103,7 +104,7 @@ class CRulesEngine {
   // By sender address, most recently used first. An entry whose time has passed acts like no
   // entry, so such entries are swept out now and then.
   SenderList senders_;
-  std::unordered_map<uint32_t, SenderList::iterator> thresholds_;
+  std::unordered_map<std::string, SenderList::iterator> thresholds_;
   size_t thresholdCount_ = 0;
   size_t sweepAt_;
 };

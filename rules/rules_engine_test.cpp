@@ -138,6 +138,13 @@ TEST_F(RulesEngineTest, ThresholdHoldsARuleBackPerSender) {
   engine_.LoadRules(nullptr);
   RunAt(122, Record("10.0.0.1"));
   EXPECT_EQ(log_.executed.size(), 2u);
+
+  // IPv6 senders are told apart too (their texts all convert to the same IPv4 number).
+  log_.executed.clear();
+  RunAt(200, Record("2001:db8::1"));
+  RunAt(201, Record("2001:db8::2"));
+  RunAt(202, Record("2001:db8::1"));
+  EXPECT_EQ(log_.executed.size(), 2u);
 }
 
 TEST_F(RulesEngineTest, RulesWithOneNameShareTheirThresholds) {
