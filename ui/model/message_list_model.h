@@ -11,8 +11,10 @@
 // view update except while the display is locked, which is how the lock keeps rows in place.
 //
 // Columns are the sub-items 0..6 of kListColumnTable. Colours: the "Severity" cell black on the
-// severity's colour ("color0".."color7", read by ReloadColours); every cell of a highlighted
-// message in inverted window colours; other cells the view's own colours. Received times follow
+// severity's colour ("color0".."color7", read by ReloadColours); the "Message" cell in the colours
+// of the first highlighting entry its message matches (ReloadHighlights); every other cell of a
+// highlighted message, and its "Message" cell when no entry matches, in inverted window colours;
+// other cells the view's own colours. Received times follow
 // "timeutc" as read at the last Sync.
 //
 // User-interface thread only.
@@ -24,6 +26,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "ui/find/highlight_list.h"
+
 namespace qv {
 
 class CQuorvelDoc;
@@ -32,9 +36,6 @@ class CMessageListModel : public QAbstractTableModel {
   Q_OBJECT
 
  public:
-  // The severity colours when none is stored, index = severity.
-  static const std::array<QColor, 8> kDefaultSeverityColours;
-
   // Reads the colours and announces the document's shown list. `doc` must outlive the model.
   explicit CMessageListModel(CQuorvelDoc& doc, QObject* parent = nullptr);
 
@@ -47,12 +48,15 @@ class CMessageListModel : public QAbstractTableModel {
   void Sync();
   // Rereads the eight severity colours and repaints.
   void ReloadColours();
+  // Rebuilds the highlighting list ("Highlights\highlight%d", "hlcount") and repaints.
+  void ReloadHighlights();
 
  private:
   void OnShownMessageChanged(int position);
 
   CQuorvelDoc& doc_;
   std::array<QColor, 8> severityColours_;
+  mutable CHighlightList highlights_;  // matching caches compiled patterns
   // What the views were last told: row r is the message number firstNumber_ + r.
   int32_t rows_ = 0;
   uint64_t firstNumber_ = 0;
