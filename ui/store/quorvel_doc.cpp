@@ -108,10 +108,9 @@ void CQuorvelDoc::OnRelayedLine(std::string_view recordLine, bool refresh) {
 
 void CQuorvelDoc::AddRelayedBatch() {
   if (!relay_) return;
-  std::vector<SyslogMessage> batch;
-  batch.reserve(kRelayedPerTurn);
-  const bool more = relay_->Take(batch, kRelayedPerTurn);
-  for (SyslogMessage& record : batch) AddToStore(record, true);
+  relayed_.clear();
+  const bool more = relay_->Take(relayed_, kRelayedPerTurn);
+  for (const std::string& line : relayed_) OnRelayedLine(line, true);
   if (more) QMetaObject::invokeMethod(this, &CQuorvelDoc::AddRelayedBatch, Qt::QueuedConnection);
 }
 

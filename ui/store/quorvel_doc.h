@@ -207,7 +207,8 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   std::string pathName_;
   bool multiFileOpen_ = false;
   bool mayEmptyOnce_ = false;
-  std::string text_;  // a datagram with its line feeds flattened, reused
+  std::string text_;                   // a datagram with its line feeds flattened, reused
+  std::vector<std::string> relayed_;  // record lines taken from the relay, reused
 };
 
 }  // namespace qv

@@ -34,30 +34,23 @@ bool CRelayReception::Start(const std::string& path, std::string* error) {
 
 void CRelayReception::Drain() {
   std::vector<std::string> lines;
-  std::vector<SyslogMessage> records;
   pollfd waits[2] = {{receiver_.fd(), POLLIN, 0}, {stopFd_, POLLIN, 0}};
   for (;;) {
     if (poll(waits, 2, -1) < 0) continue;  // interrupted
     if (waits[1].revents != 0) return;
     lines.clear();
-    while (receiver_.ReceiveBatch(lines, CRelayReceiver::kMaxBatch) > 0 && lines.size() < 4 * CRelayReceiver::kMaxBatch) {
+    while (lines.size() < kMaxPerHandOver && receiver_.ReceiveBatch(lines, CRelayReceiver::kMaxBatch) > 0) {
     }
     if (lines.empty()) continue;
-    // Records are read here, off the owner's thread, so that it only stores them.
-    records.resize(lines.size());
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-      records[i] = SyslogMessage();
-      records[i].ReadRecordLine(lines[i]);
-    }
     bool wake = false;
     {
       const std::lock_guard lock(mutex_);
-      for (SyslogMessage& record : records) {
+      for (std::string& line : lines) {
         if (waiting_.size() >= kMaxWaiting) {
           dropped_.fetch_add(1, std::memory_order_relaxed);
           continue;
         }
-        waiting_.push_back(std::move(record));
+        waiting_.push_back(std::move(line));
       }
       wake = wakeDue_ && !waiting_.empty();
       if (wake) wakeDue_ = false;
@@ -66,7 +59,7 @@ void CRelayReception::Drain() {
   }
 }
 
-bool CRelayReception::Take(std::vector<SyslogMessage>& out, std::size_t max) {
+bool CRelayReception::Take(std::vector<std::string>& out, std::size_t max) {
   const std::lock_guard lock(mutex_);
   const std::size_t count = std::min(max, waiting_.size());
   for (std::size_t i = 0; i < count; ++i) {

@@ -1,12 +1,13 @@
 #pragma once
 // The viewer's end of the relay while the service runs: a thread of its own drains the relay
 // socket as fast as records arrive (the kernel queues only net.unix.max_dgram_qlen datagrams,
-// 512 by default: 10 ms at 50,000 records a second), reads each record line into a record, and
-// queues the records for the owner's thread, which takes them in arrival order and in batches.
+// 512 by default: 10 ms at 50,000 records a second) and queues the record lines for the owner's
+// thread, which takes them in arrival order and in batches. The thread does nothing else, so
+// that it is back at the socket as soon as possible.
 //
-// `wake` is called on the draining thread whenever records wait and no take is due yet; the
-// owner answers it by posting a Take to its own thread. Records beyond kMaxWaiting (an owner
-// that has stopped taking) are dropped and counted, so memory stays bounded.
+// `wake` is called on the draining thread whenever lines wait and no take is due yet; the owner
+// answers it by posting a Take to its own thread. Lines beyond kMaxWaiting (an owner that has
+// stopped taking) are dropped and counted, so memory stays bounded.
 
 #include <atomic>
 #include <cstddef>
@@ -18,7 +19,6 @@
 #include <thread>
 #include <vector>
 
-#include "core/message/syslog_message.h"
 #include "reception/relay_receiver.h"
 
 namespace qv {
@@ -26,6 +26,8 @@ namespace qv {
 class CRelayReception {
  public:
   static constexpr std::size_t kMaxWaiting = 1 << 20;
+  // Lines read from the socket before they are handed over.
+  static constexpr std::size_t kMaxPerHandOver = 512;
 
   explicit CRelayReception(std::function<void()> wake);
   // Stops the thread; records not taken are lost.
@@ -37,9 +39,9 @@ class CRelayReception {
   // when the socket cannot be bound (another viewer holds it, say).
   bool Start(const std::string& path, std::string* error);
 
-  // Moves at most `max` waiting records, oldest first, to the end of `out`. Returns true when
-  // more wait; the caller then takes again later (no further wake comes for them).
-  bool Take(std::vector<SyslogMessage>& out, std::size_t max);
+  // Moves at most `max` waiting record lines (without CR LF), oldest first, to the end of `out`.
+  // Returns true when more wait; the caller then takes again later (no wake comes for them).
+  bool Take(std::vector<std::string>& out, std::size_t max);
 
   uint64_t dropped() const { return dropped_.load(std::memory_order_relaxed); }
 
@@ -51,7 +53,7 @@ class CRelayReception {
   int stopFd_ = -1;  // an eventfd that ends the thread's wait
   std::thread thread_;
   std::mutex mutex_;
-  std::deque<SyslogMessage> waiting_;
+  std::deque<std::string> waiting_;
   bool wakeDue_ = true;  // the next record that arrives calls wake
   std::atomic<uint64_t> dropped_{0};
 };
