@@ -57,17 +57,8 @@ class QuorvelDocTest : public ::testing::Test {
 };
 
 TEST_F(QuorvelDocTest, DatagramsRunRulesAndHistoryOnlyWhileTheServiceIsNotRunning) {
-  CRule highlight;
-  highlight.Name = "mark";
-  highlight.Action = kActionHighlight;
-  highlight.Message = "urgent";
-  highlight.Save(RuleSectionName(0));
-  CRule discard;
-  discard.Name = "drop";
-  discard.Action = kActionDiscard;
-  discard.Message = "drop";
-  discard.Save(RuleSectionName(1));
-  AppSettings().SetInt("Settings", "rulescount", 2);
+  testing::SaveRule(0, "mark", kActionHighlight, "urgent");
+  testing::SaveRule(1, "drop", kActionDiscard, "drop");
 
   FakeService* service = nullptr;
   RecordingFrame frame;

@@ -31,12 +31,7 @@ class RelayEndToEndTest : public testing::ServiceProgramTest {
     ServiceProgramTest::SetUp();
     testing::EnsureCoreApplication();
     AppSettings().SetInt("Settings", "EventLog", 0);
-    CRule highlight;
-    highlight.Name = "mark";
-    highlight.Action = kActionHighlight;
-    highlight.Message = "urgent";
-    highlight.Save(RuleSectionName(0));
-    AppSettings().SetInt("Settings", "rulescount", 1);
+    testing::SaveRule(0, "mark", kActionHighlight, "urgent");
     port_ = AppSettings().GetInt("Settings", "udpport", 0);
   }
 
