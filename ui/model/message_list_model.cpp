@@ -16,11 +16,6 @@ enum Column { kTimeReceived = 0, kAddress, kFacility, kSeverity, kMessage, kHost
 
 QColor ToQColor(Colour colour) { return QColor(RedOf(colour), GreenOf(colour), BlueOf(colour)); }
 
-Colour FromQColor(const QColor& colour) {
-  return MakeColour(static_cast<uint32_t>(colour.red()), static_cast<uint32_t>(colour.green()),
-                    static_cast<uint32_t>(colour.blue()));
-}
-
 // The application's colours; black on white without a graphical application (tests).
 QPalette CurrentPalette() {
   return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr ? QGuiApplication::palette()
@@ -88,7 +83,6 @@ QString DisplayText(std::string_view bytes) {
 
 CMessageListModel::CMessageListModel(CQuorvelDoc& doc, QObject* parent) : QAbstractTableModel(parent), doc_(doc) {
   ReloadColours();
-  ReloadHighlights();
   connect(&doc_, &CQuorvelDoc::shownMessageChanged, this, &CMessageListModel::OnShownMessageChanged);
   Sync();
 }
@@ -127,10 +121,6 @@ QVariant CMessageListModel::data(const QModelIndex& index, int role) const {
       const bool background = role == Qt::BackgroundRole;
       if (column == kSeverity) {
         return background ? severityColours_[static_cast<std::size_t>(std::max(message.severity, 0) % 8)] : QColor(Qt::black);
-      }
-      if (column == kMessage && highlights_.size() > 0) {
-        SyslogMessage record = message.ToMessage();
-        if (const auto colours = highlights_.MatchHighlight(record)) return ToQColor(background ? colours->background : colours->text);
       }
       if (!message.highlighted) return {};
       return CurrentPalette().color(background ? QPalette::Text : QPalette::Base);
@@ -178,12 +168,6 @@ void CMessageListModel::ReloadColours() {
   const std::array<Colour, 8> colours = LoadSeverityColours();
   for (std::size_t i = 0; i < colours.size(); ++i) severityColours_[i] = ToQColor(colours[i]);
   if (rows_ > 0) emit dataChanged(index(0, kSeverity), index(rows_ - 1, kSeverity), {Qt::BackgroundRole});
-}
-
-void CMessageListModel::ReloadHighlights() {
-  const QPalette palette = CurrentPalette();
-  highlights_.ReloadHighlights({FromQColor(palette.color(QPalette::Text)), FromQColor(palette.color(QPalette::Base))});
-  if (rows_ > 0) emit dataChanged(index(0, kMessage), index(rows_ - 1, kMessage));
 }
 
 void CMessageListModel::OnShownMessageChanged(int position) {

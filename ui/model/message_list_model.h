@@ -11,10 +11,9 @@
 // view update except while the display is locked, which is how the lock keeps rows in place.
 //
 // Columns are the sub-items 0..6 of kListColumnTable. Colours: the "Severity" cell black on the
-// severity's colour ("color0".."color7", read by ReloadColours); the "Message" cell in the colours
-// of the first highlighting entry its message matches (ReloadHighlights); every other cell of a
-// highlighted message, and its "Message" cell when no entry matches, in inverted window colours;
-// other cells the view's own colours. Received times follow
+// severity's colour ("color0".."color7", read by ReloadColours); every other cell of a
+// highlighted message in inverted window colours; other cells the view's own colours. (The text
+// highlighting of the "Message" cell is the view's delegate's.) Received times follow
 // "timeutc" as read at the last Sync.
 //
 // User-interface thread only.
@@ -25,8 +24,6 @@
 #include <array>
 #include <cstdint>
 #include <string_view>
-
-#include "ui/find/highlight_list.h"
 
 namespace qv {
 
@@ -48,15 +45,12 @@ class CMessageListModel : public QAbstractTableModel {
   void Sync();
   // Rereads the eight severity colours and repaints.
   void ReloadColours();
-  // Rebuilds the highlighting list ("Highlights\highlight%d", "hlcount") and repaints.
-  void ReloadHighlights();
 
  private:
   void OnShownMessageChanged(int position);
 
   CQuorvelDoc& doc_;
   std::array<QColor, 8> severityColours_;
-  mutable CHighlightList highlights_;  // matching caches compiled patterns
   // What the views were last told: row r is the message number firstNumber_ + r.
   int32_t rows_ = 0;
   uint64_t firstNumber_ = 0;

@@ -128,17 +128,6 @@ TEST_F(MessageListModelTest, CellsAndColours) {
   EXPECT_NE(colour(1, 4, Qt::BackgroundRole), colour(1, 4, Qt::ForegroundRole));
   EXPECT_EQ(colour(1, 3, Qt::BackgroundRole), QColor(0, 0, 255));  // the severity cell keeps its colour
 
-  // A highlighting entry colours the "Message" cell, highlighted or not; other cells stay inverted.
-  AppSettings().SetInt("Settings", "hlcount", 1);
-  AppSettings().SetString(HighlightSection(0), "String", "plain");
-  AppSettings().SetInt(HighlightSection(0), "fg", static_cast<int32_t>(MakeColour(255, 0, 0)));
-  AppSettings().SetInt(HighlightSection(0), "bg", static_cast<int32_t>(MakeColour(255, 255, 0)));
-  model_->ReloadHighlights();
-  EXPECT_EQ(colour(1, 4, Qt::ForegroundRole), QColor(255, 0, 0));
-  EXPECT_EQ(colour(1, 4, Qt::BackgroundRole), QColor(255, 255, 0));
-  EXPECT_EQ(colour(1, 5, Qt::BackgroundRole), colour(1, 1, Qt::BackgroundRole));
-  EXPECT_TRUE(model_->index(1, 5).data(Qt::BackgroundRole).isValid());
-  EXPECT_FALSE(model_->index(0, 4).data(Qt::BackgroundRole).isValid());
 }
 
 }  // namespace
