@@ -170,13 +170,31 @@ void CMessageListModel::ReloadColours() {
   if (rows_ > 0) emit dataChanged(index(0, kSeverity), index(rows_ - 1, kSeverity), {Qt::BackgroundRole});
 }
 
-void CMessageListModel::OnShownMessageChanged(int position) {
+int CMessageListModel::PositionOfRow(int row) const {
   const CMessageStore& store = doc_.Store();
-  if (store.shownGeneration() != generation_ || position < 0) return;
+  if (store.shownGeneration() != generation_ || row < 0 || row >= rows_) return -1;
+  const uint64_t number = firstNumber_ + static_cast<uint64_t>(row);
+  const uint64_t first = store.shownAdded() - static_cast<uint64_t>(store.shownCount());
+  return number >= first && number < store.shownAdded() ? static_cast<int>(number - first) : -1;
+}
+
+int CMessageListModel::RowOfPosition(int position) const {
+  const CMessageStore& store = doc_.Store();
+  if (store.shownGeneration() != generation_ || position < 0 || position >= store.shownCount()) return -1;
   const uint64_t number = store.shownAdded() - static_cast<uint64_t>(store.shownCount()) + static_cast<uint64_t>(position);
-  if (number < firstNumber_ || number >= firstNumber_ + static_cast<uint64_t>(rows_)) return;
-  const int row = static_cast<int>(number - firstNumber_);
-  emit dataChanged(index(row, 0), index(row, kListColumns - 1));
+  if (number < firstNumber_ || number >= firstNumber_ + static_cast<uint64_t>(rows_)) return -1;
+  return static_cast<int>(number - firstNumber_);
+}
+
+SyslogMessage CMessageListModel::MessageAt(int row) const {
+  StoredMessageView message;
+  if (row < 0 || row >= rows_ || !doc_.Store().ShownByNumber(firstNumber_ + static_cast<uint64_t>(row), &message)) return {};
+  return message.ToMessage();
+}
+
+void CMessageListModel::OnShownMessageChanged(int position) {
+  const int row = RowOfPosition(position);
+  if (row >= 0) emit dataChanged(index(row, 0), index(row, kListColumns - 1));
 }
 
 }  // namespace qv

@@ -25,6 +25,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "core/message/syslog_message.h"
+
 namespace qv {
 
 class CQuorvelDoc;
@@ -43,6 +45,15 @@ class CMessageListModel : public QAbstractTableModel {
 
   // Brings the announced rows up to the document's shown list.
   void Sync();
+
+  // Rows and the document's shown positions differ while the model lags a full ring (between
+  // updates, and while the display is locked): a view works in rows and must translate before
+  // it hands a position to the document (ToggleHighlight, GetSelectedIndex) or takes one from it
+  // (EnsureSelected). -1 for a row whose message has left the ring, or a position not announced.
+  int PositionOfRow(int row) const;
+  int RowOfPosition(int position) const;
+  // The message a row shows; an empty record when it has left the ring.
+  SyslogMessage MessageAt(int row) const;
   // Rereads the eight severity colours and repaints.
   void ReloadColours();
 

@@ -63,6 +63,13 @@ TEST_F(MessageListModelTest, RowsFollowTheRingAsItFillsWrapsAndIsFiltered) {
   EXPECT_EQ(model_->rowCount(), 5);
   EXPECT_EQ(Cell(2, 4), "m10");
   EXPECT_EQ(Cell(0, 4), "");
+  // Rows and the document's positions part while the model lags the full ring.
+  EXPECT_EQ(model_->PositionOfRow(2), 0);
+  EXPECT_EQ(doc_->GetMessage(0).message, "m10");
+  EXPECT_EQ(model_->MessageAt(2).message, "m10");
+  EXPECT_EQ(model_->PositionOfRow(0), -1);
+  EXPECT_EQ(model_->RowOfPosition(2), 4);
+  EXPECT_EQ(model_->RowOfPosition(3), -1);  // m13: not announced yet
   Add("x1");
   Add("x2");
   Add("x3");

@@ -41,7 +41,11 @@ void CRelayReception::Drain() {
     lines.clear();
     while (lines.size() < kMaxPerHandOver && receiver_.ReceiveBatch(lines, CRelayReceiver::kMaxBatch) > 0) {
     }
-    if (lines.empty()) continue;
+    if (lines.empty()) {
+      // Readable yet nothing to read: a socket error. Do not spin on it.
+      if ((waits[0].revents & (POLLERR | POLLNVAL)) != 0) poll(&waits[1], 1, 10);
+      continue;
+    }
     bool wake = false;
     {
       const std::lock_guard lock(mutex_);
