@@ -100,17 +100,19 @@ void CQuorvelDoc::OnLocalMessage(std::string_view text) {
   if (!serviceRunning_) history_->Append(record.FormatRecordLine());
 }
 
-void CQuorvelDoc::OnRelayedLine(std::string_view recordLine, bool refresh) {
+bool CQuorvelDoc::OnRelayedLine(std::string_view recordLine, bool refresh) {
   SyslogMessage record;
   record.ReadRecordLine(recordLine);
-  AddToStore(record, refresh);
+  return AddToStore(record, refresh);
 }
 
 void CQuorvelDoc::AddRelayedBatch() {
   if (!relay_) return;
   relayed_.clear();
   const bool more = relay_->Take(relayed_, kRelayedPerTurn);
-  for (const std::string& line : relayed_) OnRelayedLine(line, true);
+  bool shownGrew = false;
+  for (const std::string& line : relayed_) shownGrew = OnRelayedLine(line, false) || shownGrew;
+  if (shownGrew && frame_ != nullptr) frame_->RequestRefresh();  // one request per batch
   if (more) QMetaObject::invokeMethod(this, &CQuorvelDoc::AddRelayedBatch, Qt::QueuedConnection);
 }
 
@@ -124,11 +126,12 @@ void CQuorvelDoc::StartReception() {
 
 void CQuorvelDoc::AddMessage(SyslogMessage record, bool refresh) { AddToStore(record, refresh); }
 
-void CQuorvelDoc::AddToStore(SyslogMessage& record, bool refresh) {
+bool CQuorvelDoc::AddToStore(SyslogMessage& record, bool refresh) {
   bool shownGrew = false;
   TellNovelty(store_.Add(record, &shownGrew), record);
   SetModifiedFlag(true);
   if (refresh && shownGrew && frame_ != nullptr) frame_->RequestRefresh();
+  return shownGrew;
 }
 
 void CQuorvelDoc::TellNovelty(const CMessageStore::Novelty& novelty, const SyslogMessage& record) {

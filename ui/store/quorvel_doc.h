@@ -84,7 +84,8 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   // host "localhost", stored with refresh and appended to the history unless the service runs.
   void OnLocalMessage(std::string_view text) override;
   // A record line relayed by the service (without CR LF): read as it stands and stored.
-  void OnRelayedLine(std::string_view recordLine, bool refresh = true);
+  // Returns whether the shown list grew.
+  bool OnRelayedLine(std::string_view recordLine, bool refresh = true);
 
   // What the view does at its first update, once per run: StartServer("udpport") when
   // "startserver" (default 1) is on, ReloadRules, and LoadHistory when "loadhistory" (default 1)
@@ -180,7 +181,8 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
 
  private:
   void Forward(std::string_view dottedAddress, const SyslogMessage& message) override;
-  void AddToStore(SyslogMessage& record, bool refresh);
+  // Returns whether the shown list grew.
+  bool AddToStore(SyslogMessage& record, bool refresh);
   void AddRelayedBatch();
   bool ReadFile(const std::string& path, bool intoRing);
   void SetTitle(std::string title);
