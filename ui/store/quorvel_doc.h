@@ -7,8 +7,8 @@
 // running it binds the relay socket <data root>/relay instead and stores each relayed record
 // line as it stands: no rules, no name look-up, no history, no monitors. Or it does not listen.
 // The relay socket is drained on a thread of the document's own, because the kernel queues only
-// a few hundred datagrams; the records reach the store on the user-interface thread, in order,
-// in batches.
+// net.unix.max_dgram_qlen datagrams (512 on most systems); the records reach the store on the
+// user-interface thread, in order, in batches.
 //
 // Settings read when the document is created: "maxsize" (again whenever the store is emptied;
 // 0 or negative means the default 100000), "historysize", "RulesEnabled", "FirstRuleOnly" and
