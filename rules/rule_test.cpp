@@ -1,5 +1,6 @@
 #include "rules/rule.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <set>
@@ -231,7 +232,13 @@ TEST_F(RuleTest, ConditionsOnFacilitySeverityAddressTimeHostAndHighlight) {
   rule.IP = 0x0A000001;  // 10.0.0.1
   EXPECT_TRUE(rule.Matches(Record(1, 3, "x", "10.0.0.1")));
   EXPECT_FALSE(rule.Matches(Record(1, 3, "x", "Unknown")));
+  // All ones is what an IPv6 text converts to; an IPv6 sender still never matches.
+  rule.IP = 0xFFFFFFFF;
+  EXPECT_TRUE(rule.Matches(Record(1, 3, "x", "255.255.255.255")));
+  EXPECT_FALSE(rule.Matches(Record(1, 3, "x", "::1")));
+  EXPECT_FALSE(rule.Matches(Record(1, 3, "x", "2001:db8::ff")));
   rule.IP = 0;
+  EXPECT_TRUE(rule.Matches(Record(1, 3, "x", "2001:db8::ff")));
 
   rule.TimeRange = 1'700'000'000;
   EXPECT_FALSE(rule.Matches(Record(1, 3, "x")));  // upper bound 0: nothing
@@ -254,6 +261,15 @@ TEST_F(RuleTest, ConditionsOnFacilitySeverityAddressTimeHostAndHighlight) {
   EXPECT_FALSE(rule.Matches(marked));
   marked.highlighted = true;
   EXPECT_TRUE(rule.Matches(marked));
+}
+
+TEST(AddressToNumberTest, ConvertsAsInetAddrDoes) {
+  for (const char* text : {"192.168.1.10", "0.0.0.0", "255.255.255.255", "10.0.0.1", "127.0.0.1", "1.2.3",
+                           "1.2", "16909060", "0x7f.1", "010.0.0.1", "1.2.3.04", "1.2.3.4 ", "1.2.3.4 x",
+                           "1.2.3.256", "1.2.3.1000", "1.2.3.4.", ".1.2.3", "1..2.3", "", "Unknown", "::1",
+                           "-1.2.3.4", "+1.2.3.4"}) {
+    EXPECT_EQ(AddressToNumber(text), ntohl(inet_addr(text))) << "'" << text << "'";
+  }
 }
 
 TEST_F(RuleTest, PlainContentsIgnoreCaseAndPatternsKeepIt) {

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "core/settings/settings_store.h"
+#include "reception/relay.h"
 
 namespace qv {
 namespace {
@@ -19,27 +20,41 @@ bool Setting(const char* name, int32_t defaultValue) {
 }  // namespace
 
 CServiceEngine::CServiceEngine(const ExecutorFactory& makeExecutor)
-    : rulesEnabled_(Setting("RulesEnabled", 1)),
+    : relay_(RelaySocketPath()),
+      rulesEnabled_(Setting("RulesEnabled", 1)),
       resolveNames_(Setting("resolve", 0)),
+      parseOptions_(ReadParseOptions()),
       socket_(*this, AppSettings().GetInt("Settings", "udpport", 514)),
       rules_(*this, makeExecutor(*this)) {
   if (!socket_.created()) return;
+  receivers_.emplace(*this, ReceiverSettings::Read());
+  if (!receivers_->failure().empty()) return;
   history_.emplace();
   history_->SetLimitKB(AppSettings().GetInt("Settings", "historysize", 1000));
   rules_.SetFirstRuleOnly(Setting("FirstRuleOnly", 0));
   rules_.LoadRules(this);
   monitors_ = std::make_unique<CServiceMonitors>();
 
-  notifier_ = std::make_unique<QSocketNotifier>(socket_.descriptor(), QSocketNotifier::Read);
-  QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(), [this] {
-    socket_.OnReceive();
-    relay_.Flush();
-  });
+  std::vector<CSyslogReceivers::Watch> watches = receivers_->watches();
+  watches.push_back({socket_.descriptor(), [this] { socket_.OnReceive(); }});
+  for (CSyslogReceivers::Watch& watch : watches) {
+    auto notifier = std::make_unique<QSocketNotifier>(watch.descriptor, QSocketNotifier::Read);
+    QObject::connect(notifier.get(), &QSocketNotifier::activated, notifier.get(),
+                     [this, onReadable = std::move(watch.onReadable)] {
+                       history_->CheckFileName();  // once per batch: a history renamed away is left
+                       onReadable();
+                       FlushRelay();
+                     });
+    notifiers_.push_back(std::move(notifier));
+  }
 
   const int32_t minutes = AppSettings().GetInt("Settings", "timemark", 0);
   if (minutes > 0) {
     timeMark_.setInterval(std::chrono::minutes(std::min(minutes, 35791)));  // the timer's range
-    QObject::connect(&timeMark_, &QTimer::timeout, &timeMark_, [this] { OnLocalMessage(kTimeMark); });
+    QObject::connect(&timeMark_, &QTimer::timeout, &timeMark_, [this] {
+      history_->CheckFileName();
+      OnLocalMessage(kTimeMark);
+    });
     timeMark_.start();
   }
 }
@@ -48,6 +63,7 @@ CServiceEngine::~CServiceEngine() = default;
 
 std::string CServiceEngine::failure() const {
   if (listening()) return "";
+  if (receivers_) return receivers_->failure();
   return "cannot receive syslog on UDP port " + std::to_string(socket_.port()) + ": " + std::strerror(socket_.error());
 }
 
@@ -57,7 +73,7 @@ void CServiceEngine::OnDatagram(std::string_view senderAddress, int32_t senderPo
   if (text_.size() > 1) std::replace(text_.begin() + 1, text_.end(), '\n', ' ');
 
   SyslogMessage record;
-  record.ParseDatagram(senderAddress, senderPort, text_);
+  record.ParseDatagram(senderAddress, senderPort, text_, parseOptions_);
   if (resolveNames_ && record.hostName.empty()) record.hostName = names_.Resolve(record.ipAddress);
   bool discard = false;
   if (rulesEnabled_) rules_.RunRules(record, discard, record.highlighted);
@@ -66,16 +82,48 @@ void CServiceEngine::OnDatagram(std::string_view senderAddress, int32_t senderPo
 
 void CServiceEngine::OnLocalMessage(std::string_view text) {
   Relay(MakeLocalRecord(text, kLocalSeverity, "127.0.0.1").FormatRecordLine());
-  relay_.Flush();  // with whatever of the current batch is queued before it, in order
+  FlushRelay();  // with whatever of the current batch is queued before it, in order
+}
+
+void CServiceEngine::FlushRelay() {
+  relay_.Flush();
+  if (!relay_.waiting()) {
+    if (relayWritable_) relayWritable_->setEnabled(false);
+    return;
+  }
+  // Lines wait for the viewer to read: send them on as soon as its queue has room.
+  if (!relayWritable_ || relayWritable_->socket() != relay_.fd()) {
+    if (relayWritable_) relayWritable_.release()->deleteLater();  // it may be the caller
+    relayWritable_ = std::make_unique<QSocketNotifier>(relay_.fd(), QSocketNotifier::Write);
+    QObject::connect(relayWritable_.get(), &QSocketNotifier::activated, relayWritable_.get(),
+                     [this] { FlushRelay(); });
+  }
+  relayWritable_->setEnabled(true);
 }
 
 void CServiceEngine::Relay(const std::string& recordLine) {
   relay_.Relay(recordLine);
-  if (history_) history_->Append(recordLine);
+  if (!history_) return;
+  // A history that stops or starts working again says so once. The report's own line does not
+  // count, so a nearly full disk cannot make reports about reports.
+  if (reportingHistory_) {
+    history_->AppendUntracked(recordLine);
+    return;
+  }
+  history_->Append(recordLine);
+  if (const auto report = history_->TakeReport()) {
+    reportingHistory_ = true;
+    OnLocalMessage(*report);
+    reportingHistory_ = false;
+  }
 }
 
 void CServiceEngine::Forward(std::string_view dottedAddress, const SyslogMessage& message) {
-  socket_.Forward(dottedAddress, message);
+  if (CTcpForwarder::Handles(dottedAddress)) {
+    tcpForwarder_.Forward(dottedAddress, message);
+  } else {
+    socket_.Forward(dottedAddress, message);
+  }
 }
 
 }  // namespace qv
