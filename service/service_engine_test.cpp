@@ -25,6 +25,7 @@
 
 #include "core/message/syslog_message.h"
 #include "core/settings/settings_store.h"
+#include "platform/registry/registry.h"
 #include "reception/relay.h"
 #include "reception/relay_receiver.h"
 #include "reception/udp_test_peer.h"
@@ -353,6 +354,31 @@ TEST_F(ServiceEngineTest, TheTimeMarkIsRelayedAndWrittenEveryTimemarkMinutes) {
   const std::vector<std::string> history = HistoryLines(home_);
   ASSERT_EQ(history.size(), 1u);
   EXPECT_EQ(WithoutLineEnd(history[0]), relayed_[0]);
+}
+
+TEST_F(ServiceEngineTest, TheServiceTranslatesEveryEventLogNotOnlySixteen) {
+  // Fifteen logs that sort before "Security" and "System" push them past a table of sixteen.
+  for (int n = 1; n <= 15; ++n) {
+    reg::ScopedKey log;
+    const std::string name = "SYSTEM\\CurrentControlSet\\Services\\Eventlog\\A" + std::string(n < 10 ? "0" : "") +
+                             std::to_string(n);
+    ASSERT_EQ(reg::CreateKey(reg::LocalMachine(), name, reg::Access::kReadWrite, log.out()), reg::kSuccess);
+  }
+  StartDunmir();
+  const std::string qvevent =
+      std::string(QVEVENT_PATH) + " write --log System --source kernel --type error --id 0 'late log'";
+  // The translators start beside the socket; an event written before they watch is not news.
+  std::vector<std::string> history;
+  const auto deadline = std::chrono::steady_clock::now() + 15s;
+  while (history.empty() && std::chrono::steady_clock::now() < deadline) {
+    ASSERT_EQ(std::system(qvevent.c_str()), 0);
+    std::this_thread::sleep_for(500ms);
+    history = HistoryLines(home_);
+  }
+  ASSERT_FALSE(history.empty());
+  SyslogMessage record;
+  record.ReadRecordLine(WithoutLineEnd(history[0]));
+  EXPECT_EQ(record.message.find("System/kernel"), 0u) << record.message;
 }
 
 }  // namespace
