@@ -12,7 +12,9 @@
 #include "monitors/monitor_set.h"
 #include "reception/history_files.h"
 #include "reception/relay.h"
+#include "reception/syslog_receivers.h"
 #include "reception/syslog_socket.h"
+#include "reception/tcp_forwarder.h"
 #include "ui/store/relay_reception.h"
 
 namespace qv {
@@ -54,6 +56,19 @@ bool ReadFileLine(std::string& line, SyslogMessage* record) {
 
 }  // namespace
 
+namespace {
+
+// Keeps receivers alive until the event loop deletes it.
+class DeferredDeletion : public QObject {
+ public:
+  explicit DeferredDeletion(std::unique_ptr<CSyslogReceivers> receivers) : receivers_(std::move(receivers)) {}
+
+ private:
+  std::unique_ptr<CSyslogReceivers> receivers_;
+};
+
+}  // namespace
+
 CQuorvelDoc::CQuorvelDoc(const ExecutorFactory& makeExecutor, std::unique_ptr<CServiceAccess> service, QObject* parent)
     : QObject(parent),
       service_(service ? std::move(service) : std::make_unique<CSystemServiceAccess>()),
@@ -62,6 +77,8 @@ CQuorvelDoc::CQuorvelDoc(const ExecutorFactory& makeExecutor, std::unique_ptr<CS
       rulesEnabled_(Setting("RulesEnabled", 1) != 0),
       resolveNames_(Setting("resolve", 0) != 0),
       history_(std::make_unique<CHistoryFiles>()),
+      parseOptions_(ReadParseOptions()),
+      tcpForwarder_(std::make_unique<CTcpForwarder>()),
       monitors_(std::make_unique<CMonitorSet>()) {
   history_->SetLimitKB(Setting("historysize", 1000));
   rules_.SetFirstRuleOnly(Setting("FirstRuleOnly", 0) != 0);
@@ -82,8 +99,10 @@ void CQuorvelDoc::OnDatagram(std::string_view senderAddress, int32_t senderPort,
   if (text_.size() > 1) std::replace(text_.begin() + 1, text_.end(), '\n', ' ');
 
   SyslogMessage record;
-  record.ParseDatagram(senderAddress, senderPort, text_);
-  if (resolveNames_ && record.hostName.empty()) record.hostName = names_.Resolve(record.ipAddress);
+  record.ParseDatagram(senderAddress, senderPort, text_, parseOptions_);
+  // The name cache knows IPv4 only: an IPv6 text would be looked up as 255.255.255.255.
+  const bool ipv4 = record.ipAddress.find(':') == std::string::npos;
+  if (resolveNames_ && ipv4 && record.hostName.empty()) record.hostName = names_.Resolve(record.ipAddress);
   const bool alone = !serviceRunning_;
   if (rulesEnabled_ && alone) {
     bool discard = false;
@@ -209,6 +228,15 @@ bool CQuorvelDoc::StartUdp(int32_t port) {
   connect(notifier_.get(), &QSocketNotifier::activated, this, [this] {
     if (socket_) socket_->OnReceive();
   });
+  receivers_ = std::make_unique<CSyslogReceivers>(*this, ReceiverSettings::Read());
+  for (CSyslogReceivers::Watch& watch : receivers_->watches()) {
+    auto notifier = std::make_unique<QSocketNotifier>(watch.descriptor, QSocketNotifier::Read);
+    connect(notifier.get(), &QSocketNotifier::activated, this,
+            [this, onReadable = std::move(watch.onReadable)] {
+              if (receivers_) onReadable();
+            });
+    receiverNotifiers_.push_back(std::move(notifier));
+  }
   return true;
 }
 
@@ -220,6 +248,14 @@ void CQuorvelDoc::StopServer(bool updateStatus) {
     notifier_->setEnabled(false);
     notifier_.release()->deleteLater();
     socket_.reset();
+    for (std::unique_ptr<QSocketNotifier>& notifier : receiverNotifiers_) {
+      notifier->setEnabled(false);
+      notifier.release()->deleteLater();
+    }
+    receiverNotifiers_.clear();
+    // Stopping may come from inside a receiver's own call (a command run while a message is
+    // handled): it is destroyed once control is back in the event loop.
+    if (receivers_) (new DeferredDeletion(std::move(receivers_)))->deleteLater();
   }
   if (relay_) {
     std::unique_ptr<CRelayReception> relay = std::move(relay_);
@@ -257,7 +293,11 @@ bool CQuorvelDoc::IsListeningOnRelay() const { return relay_ != nullptr; }
 void CQuorvelDoc::ReloadRules() { rules_.LoadRules(socket_ ? this : nullptr); }
 
 void CQuorvelDoc::Forward(std::string_view dottedAddress, const SyslogMessage& message) {
-  if (socket_) socket_->Forward(dottedAddress, message);
+  if (CTcpForwarder::Handles(dottedAddress)) {
+    tcpForwarder_->Forward(dottedAddress, message);
+  } else if (socket_) {
+    socket_->Forward(dottedAddress, message);
+  }
 }
 
 void CQuorvelDoc::SetHistoryLimitKB(int32_t kilobytes) { history_->SetLimitKB(kilobytes); }

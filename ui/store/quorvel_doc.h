@@ -48,7 +48,9 @@ namespace qv {
 class CHistoryFiles;
 class CMonitorSet;
 class CRelayReception;
+class CSyslogReceivers;
 class CSyslogSocket;
+class CTcpForwarder;
 
 class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   Q_OBJECT
@@ -198,8 +200,14 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   bool resolveNames_;
   std::unique_ptr<CHistoryFiles> history_;
   bool serviceRunning_ = false;
+  const ParseOptions parseOptions_;  // "rfc5424", "lenient", "yearfix", read at creation
   std::unique_ptr<CSyslogSocket> socket_;
   std::unique_ptr<QSocketNotifier> notifier_;
+  // Beside the UDP socket: IPv6, TCP and TLS as the settings ask; quietly absent when they
+  // cannot be opened, like the socket itself.
+  std::unique_ptr<CSyslogReceivers> receivers_;
+  std::vector<std::unique_ptr<QSocketNotifier>> receiverNotifiers_;
+  std::unique_ptr<CTcpForwarder> tcpForwarder_;  // rule values "tcp://host:port"
   std::unique_ptr<CRelayReception> relay_;
   std::unique_ptr<CMonitorSet> monitors_;
   bool timeMarkRunning_ = false;
