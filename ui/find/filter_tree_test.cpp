@@ -1,0 +1,241 @@
+#include "ui/find/filter_tree.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "core/settings/settings_store.h"
+#include "testing/temp_home.h"
+
+namespace qv {
+namespace {
+
+// The document and list reduced to what choosing needs: a filter over a vector.
+class FakeList : public CFilterTarget {
+ public:
+  bool IsFilterShown() const override { return filter.has_value(); }
+  void ApplyFilter(const CRule& rule) override {
+    filter = rule;
+    ++applied;
+  }
+  void ShowAll() override {
+    filter.reset();
+    ++showAlls;
+  }
+  std::optional<int32_t> SelectedTimeReceived() const override { return selectedTime; }
+  void SelectLastRow() override { ++lastRowSelections; }
+
+  std::vector<std::string> Shown() {
+    std::vector<std::string> texts;
+    for (const SyslogMessage& message : all) {
+      if (!filter || filter->Matches(message)) texts.push_back(message.message);
+    }
+    return texts;
+  }
+
+  std::vector<SyslogMessage> all;
+  std::optional<CRule> filter;
+  std::optional<int32_t> selectedTime;
+  int applied = 0;
+  int showAlls = 0;
+  int lastRowSelections = 0;
+};
+
+SyslogMessage Message(std::string text, int32_t severity = 6, int32_t timeReceived = 1'700'000'000) {
+  SyslogMessage message;
+  message.message = std::move(text);
+  message.severity = severity;
+  message.timeReceived = timeReceived;
+  message.ipAddress = "10.0.0.1";
+  message.hostName = "alpha";
+  message.facility = 1;
+  return message;
+}
+
+int EntryIndex(const CFilterTree& tree, FilterBranch branch, const std::string& text) {
+  const std::vector<FilterEntry>& entries = tree.Entries(branch);
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (entries[i].text == text) return static_cast<int>(i);
+  }
+  ADD_FAILURE() << "no entry " << text;
+  return -1;
+}
+
+class FilterTreeTest : public ::testing::Test {
+ protected:
+  void Choose(FilterBranch branch, const std::string& entry = {}, CFilterTree::Dialogs dialogs = {},
+              std::time_t now = 0) {
+    const int index = entry.empty() ? -1 : EntryIndex(tree_, branch, entry);
+    tree_.Choose({branch, index}, list_, dialogs, now);
+  }
+
+  qv::testing::TempHome home_;
+  CFilterTree tree_;
+  FakeList list_;
+};
+
+TEST_F(FilterTreeTest, SeverityEntriesFilterExactlyOrByThreshold) {
+  for (int32_t severity = 0; severity <= 7; ++severity) {
+    list_.all.push_back(Message("s" + std::to_string(severity), severity));
+  }
+  ASSERT_EQ(tree_.Entries(FilterBranch::kSeverity).size(), 16u);
+  Choose(FilterBranch::kSeverity, "Warning or Higher");
+  EXPECT_EQ(list_.Shown(), (std::vector<std::string>{"s0", "s1", "s2", "s3", "s4"}));
+  EXPECT_EQ(list_.lastRowSelections, 1);
+  Choose(FilterBranch::kSeverity, "Error");
+  EXPECT_EQ(list_.Shown(), (std::vector<std::string>{"s3"}));
+
+  // The top-level item has entries below it: choosing it does nothing.
+  Choose(FilterBranch::kSeverity);
+  EXPECT_EQ(list_.applied, 2);
+}
+
+TEST_F(FilterTreeTest, TimeWindowCentresOnTheSelectedMessageOrOnNow) {
+  const int32_t noon = 1'700'049'600;  // 12:00:00 UTC
+  for (int32_t offset : {-61, -60, 0, 60, 61}) list_.all.push_back(Message(std::to_string(offset), 6, noon + offset));
+  list_.selectedTime = noon;
+  Choose(FilterBranch::kTimeReceived, "Within 1 minute");
+  EXPECT_EQ(list_.Shown(), (std::vector<std::string>{"-60", "0", "60"}));
+
+  list_.selectedTime.reset();
+  Choose(FilterBranch::kTimeReceived, "Within 1 second", {}, noon + 60);
+  EXPECT_EQ(list_.Shown(), (std::vector<std::string>{"60", "61"}));
+
+  // Four weeks around a moment near the start of time neither wraps nor reads as "no window".
+  list_.all = {Message("early", 6, 10), Message("late", 6, 2'419'301)};
+  Choose(FilterBranch::kTimeReceived, "Within 4 weeks", {}, 100);
+  EXPECT_EQ(list_.Shown(), (std::vector<std::string>{"early"}));
+}
+
+TEST_F(FilterTreeTest, ShowAllActsOnlyWhileAFilterIsShown) {
+  Choose(FilterBranch::kShowAll);
+  EXPECT_EQ(list_.showAlls, 0);
+  EXPECT_EQ(list_.lastRowSelections, 0);
+
+  Choose(FilterBranch::kHighlighted);
+  ASSERT_TRUE(list_.filter);
+  EXPECT_TRUE(list_.filter->Highlighted);
+  Choose(FilterBranch::kShowAll);
+  EXPECT_FALSE(list_.filter);
+  EXPECT_EQ(list_.lastRowSelections, 2);
+}
+
+TEST_F(FilterTreeTest, EntriesFollowTheStoreAndAnEmptyBranchPassesEverything) {
+  EXPECT_EQ(tree_.Entries(FilterBranch::kFacility).size(), 25u);
+  EXPECT_EQ(tree_.Entries(FilterBranch::kFacility).back().text, "Windows");
+  tree_.ForgetEntries();
+  EXPECT_TRUE(tree_.Entries(FilterBranch::kFacility).empty());
+
+  list_.all = {Message("a"), Message("b")};
+  list_.all[1].facility = 4;
+  Choose(FilterBranch::kFacility);
+  EXPECT_EQ(list_.applied, 1);
+  EXPECT_EQ(list_.Shown().size(), 2u);
+
+  EXPECT_TRUE(tree_.AddFacility(4));
+  EXPECT_FALSE(tree_.AddFacility(4));
+  EXPECT_FALSE(tree_.AddFacility(25));
+  EXPECT_FALSE(tree_.AddFacility(-1));
+  EXPECT_TRUE(tree_.AddFacility(10));  // also named "security"
+  Choose(FilterBranch::kFacility, "security");
+  EXPECT_EQ(list_.Shown(), (std::vector<std::string>{"b"}));
+
+  list_.all[1].ipAddress = "192.168.1.10";
+  list_.all[1].hostName = "beta";
+  EXPECT_FALSE(tree_.AddAddress(""));
+  EXPECT_TRUE(tree_.AddAddress("10.0.0.1"));
+  EXPECT_TRUE(tree_.AddAddress("192.168.1.10"));
+  EXPECT_FALSE(tree_.AddAddress("10.0.0.1"));
+  EXPECT_FALSE(tree_.AddHostName(""));
+  EXPECT_TRUE(tree_.AddHostName("beta"));
+  Choose(FilterBranch::kAddress, "192.168.1.10");
+  EXPECT_EQ(list_.Shown(), (std::vector<std::string>{"b"}));
+  Choose(FilterBranch::kHostname, "beta");
+  EXPECT_EQ(list_.Shown(), (std::vector<std::string>{"b"}));
+
+  tree_.ForgetEntries();
+  EXPECT_TRUE(tree_.Entries(FilterBranch::kAddress).empty());
+  EXPECT_TRUE(tree_.Entries(FilterBranch::kHostname).empty());
+  EXPECT_EQ(tree_.Entries(FilterBranch::kSeverity).size(), 16u);
+}
+
+TEST_F(FilterTreeTest, CancellingMultipleFieldsKeepsTheFilterAndCancellingContentsShowsAll) {
+  list_.all = {Message("disk error", 3), Message("link up", 6)};
+  CFilterTree::Dialogs cancelling{[] { return std::nullopt; }, [] { return std::nullopt; }};
+  Choose(FilterBranch::kSeverity, "Error");
+  Choose(FilterBranch::kMultipleFields, {}, cancelling);
+  EXPECT_EQ(list_.Shown(), (std::vector<std::string>{"disk error"}));
+  EXPECT_EQ(list_.showAlls, 0);
+
+  Choose(FilterBranch::kMessageContents, {}, cancelling);
+  EXPECT_FALSE(list_.filter);
+  EXPECT_EQ(list_.showAlls, 1);
+  EXPECT_EQ(list_.lastRowSelections, 1);  // no selection step after a cancel
+
+  FilterFields fields;
+  fields.message = "^link";
+  fields.useRegExp = true;
+  fields.severityIndex = 7;  // "Informational"
+  fields.seconds = 30;
+  list_.selectedTime = 1'700'000'000;
+  CFilterTree::Dialogs confirming{[&] { return fields; }, [&] { return fields; }};
+  Choose(FilterBranch::kMultipleFields, {}, confirming);
+  EXPECT_EQ(list_.Shown(), (std::vector<std::string>{"link up"}));
+  EXPECT_EQ(list_.filter->TimeRange, 1'700'000'000 - 30);
+  EXPECT_EQ(list_.filter->timeRangeEnd, 1'700'000'000 + 30);
+
+  Choose(FilterBranch::kMessageContents, {}, confirming);
+  EXPECT_EQ(list_.filter->Message, "^link");
+  EXPECT_TRUE(list_.filter->UseRegExp);
+  EXPECT_EQ(list_.filter->Severity, -1);  // contents only
+}
+
+TEST_F(FilterTreeTest, CustomBranchIsRebuiltFromTheStoreAndLoadsTheChosenFilter) {
+  const CSettingsStore& store = AppSettings();
+  CRule errors;
+  errors.Name = "errors";
+  errors.Severity = 11;
+  errors.Save("Custom\\custom0");
+  CRule recent;
+  recent.Name = "recent beta";
+  recent.Hostname = "beta";
+  recent.TimeRange = 60;
+  recent.Save("Custom\\custom1");
+  EXPECT_TRUE(tree_.Entries(FilterBranch::kCustom).empty());
+  Choose(FilterBranch::kCustom);  // no filters yet: passes everything
+  EXPECT_EQ(list_.applied, 1);
+
+  store.SetInt("Settings", "customcount", 2);
+  tree_.RebuildCustomFilters();
+  ASSERT_EQ(tree_.Entries(FilterBranch::kCustom).size(), 2u);
+  EXPECT_EQ(tree_.Entries(FilterBranch::kCustom)[1].text, "recent beta");
+
+  list_.all = {Message("old", 6, 1000), Message("new", 3, 5000), Message("newer", 6, 5030)};
+  list_.all[1].hostName = list_.all[2].hostName = "beta";
+  Choose(FilterBranch::kCustom, "errors");
+  EXPECT_EQ(list_.Shown(), (std::vector<std::string>{"new"}));
+  Choose(FilterBranch::kCustom, "recent beta", {}, 5000);
+  EXPECT_EQ(list_.Shown(), (std::vector<std::string>{"new", "newer"}));
+}
+
+TEST_F(FilterTreeTest, SearchForTextFiltersAfterEveryLetter) {
+  list_.all = {Message("kernel: eth0 up"), Message("disk error"), Message("Error: fan"), Message("user login")};
+  const std::vector<std::pair<std::string, std::vector<std::string>>> steps = {
+      {"e", {"kernel: eth0 up", "disk error", "Error: fan", "user login"}},
+      {"er", {"kernel: eth0 up", "disk error", "Error: fan", "user login"}},
+      {"err", {"disk error", "Error: fan"}},
+  };
+  for (const auto& [typed, expected] : steps) {
+    ApplySearchText(typed, false, list_);
+    EXPECT_EQ(list_.Shown(), expected) << typed;
+  }
+  EXPECT_EQ(list_.lastRowSelections, 3);
+  ApplySearchText("", false, list_);
+  EXPECT_EQ(list_.applied, 3);
+  ApplySearchText("^Err", true, list_);
+  EXPECT_EQ(list_.Shown(), (std::vector<std::string>{"Error: fan"}));
+}
+
+}  // namespace
+}  // namespace qv

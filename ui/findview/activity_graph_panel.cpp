@@ -1,0 +1,54 @@
+#include "ui/findview/activity_graph_panel.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+
+#include "ui/findview/full_text_view.h"
+
+namespace qv {
+
+CActivityGraphPanel::CActivityGraphPanel(QWidget* parent) : QWidget(parent) {
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  setMinimumHeight(0);
+}
+
+void CActivityGraphPanel::paintEvent(QPaintEvent*) {
+  const int width = this->width();
+  const int height = this->height();
+  QPainter painter(this);
+  painter.fillRect(rect(), Qt::black);
+  painter.setPen(QPen(QColor(0, 128, 0), 1));
+  for (int x = 0; x < width; x += 10) painter.drawLine(x, 0, x, height);
+  for (int y = 0; y < height; y += 10) painter.drawLine(0, y, width, y);
+  if (list_ == nullptr) return;
+
+  graph_.Build(width, list_->ShownCount(), [this](int64_t i) { return list_->ShownTimeReceived(static_cast<int>(i)); });
+  if (graph_.HasMessages()) {
+    // One-pixel-wide columns: each bar is a vertical line from the bottom up.
+    painter.setPen(QPen(QColor(255, 255, 0), 1));
+    for (int x = 0; x < graph_.Columns(); ++x) {
+      const int h = graph_.BarHeight(x, height);
+      painter.drawLine(x, height - h, x, height - 1);
+    }
+  }
+  const int selected = list_->GetSelectedIndex();
+  if (selected >= 0 && selected < list_->ShownCount()) {
+    if (const std::optional<int> x = graph_.ColumnOf(list_->ShownTimeReceived(selected))) {
+      painter.setPen(QPen(QColor(255, 0, 0), 1));
+      painter.drawLine(*x, 0, *x, height);
+    }
+    if (textView_ != nullptr) textView_->ShowMessage(list_->ShownMessage(selected).message);
+  } else if (textView_ != nullptr) {
+    textView_->ShowMessage(std::nullopt);
+  }
+}
+
+void CActivityGraphPanel::mouseReleaseEvent(QMouseEvent* event) {
+  if (list_ == nullptr || list_->ShownCount() == 0 || event->button() != Qt::LeftButton) return;
+  list_->SelectMessage(static_cast<int>(graph_.ClickPosition(static_cast<int>(event->position().x()))));
+  update();
+}
+
+void CActivityGraphPanel::mouseDoubleClickEvent(QMouseEvent*) { emit findRequested(); }
+
+}  // namespace qv

@@ -1,0 +1,42 @@
+#pragma once
+// The activity graph pane: messages shown per pixel column over time, on a black background
+// with a dark-green 10-pixel grid, yellow bars and a red line at the selected message. Each
+// painting also gives the full-text view the selected message's text, so the two panes always
+// describe the same selection. A click selects the first message of the nearest column that
+// holds one; a double-click asks for the Find dialog.
+
+#include <QWidget>
+
+#include "ui/find/activity_graph.h"
+#include "ui/find/message_list_access.h"
+
+namespace qv {
+
+class CFullTextView;
+
+class CActivityGraphPanel : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit CActivityGraphPanel(QWidget* parent = nullptr);
+
+  // Not owned; either may be null.
+  void SetList(CMessageListAccess* list) { list_ = list; }
+  void SetTextView(CFullTextView* textView) { textView_ = textView; }
+  const CActivityGraph& Graph() const { return graph_; }
+
+ signals:
+  void findRequested();
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+ private:
+  CMessageListAccess* list_ = nullptr;
+  CFullTextView* textView_ = nullptr;
+  CActivityGraph graph_;
+};
+
+}  // namespace qv

@@ -1,0 +1,198 @@
+#include "ui/findview/filter_tree_view.h"
+
+#include <QKeyEvent>
+#include <QPainter>
+#include <QPainterPath>
+
+#include "ui/findview/filter_dialogs.h"
+#include "ui/findview/match_fields_group.h"
+
+namespace qv {
+
+namespace {
+
+constexpr int kBranchRole = Qt::UserRole;
+constexpr int kEntryRole = Qt::UserRole + 1;
+
+// Restores a flag on every way out of a scope.
+class FlagGuard {
+ public:
+  explicit FlagGuard(bool& flag) : flag_(flag) { flag_ = true; }
+  ~FlagGuard() { flag_ = false; }
+  FlagGuard(const FlagGuard&) = delete;
+  FlagGuard& operator=(const FlagGuard&) = delete;
+
+ private:
+  bool& flag_;
+};
+
+}  // namespace
+
+// Drawn rather than bundled: each image is a few strokes, and drawing keeps them sharp.
+QIcon FilterTreeImage(int index) {
+  QPixmap pixmap(16, 16);
+  pixmap.fill(Qt::transparent);
+  QPainter p(&pixmap);
+  p.setRenderHint(QPainter::Antialiasing);
+  const QPen outline(QColor(40, 40, 40), 1);
+  p.setPen(outline);
+  switch (index) {
+    case 0:  // all messages: a page of lines
+      p.setBrush(Qt::white);
+      p.drawRect(2, 1, 11, 14);
+      for (int y = 4; y <= 12; y += 3) p.drawLine(4, y, 11, y);
+      break;
+    case 1:  // facility: a cabinet of drawers
+      p.setBrush(QColor(205, 170, 110));
+      p.drawRect(2, 1, 12, 14);
+      p.drawLine(2, 8, 14, 8);
+      p.drawLine(7, 4, 9, 4);
+      p.drawLine(7, 11, 9, 11);
+      break;
+    case 2:  // time received: a clock
+      p.setBrush(Qt::white);
+      p.drawEllipse(1, 1, 14, 14);
+      p.drawLine(8, 8, 8, 3);
+      p.drawLine(8, 8, 12, 8);
+      break;
+    case 3: {  // severity: a warning triangle
+      QPainterPath triangle;
+      triangle.moveTo(8, 1);
+      triangle.lineTo(15, 14);
+      triangle.lineTo(1, 14);
+      triangle.closeSubpath();
+      p.setBrush(QColor(255, 200, 0));
+      p.drawPath(triangle);
+      p.drawLine(8, 5, 8, 10);
+      p.drawPoint(8, 12);
+      break;
+    }
+    case 4:  // message contents: a speech balloon with text
+      p.setBrush(QColor(220, 235, 255));
+      p.drawRoundedRect(1, 2, 14, 10, 3, 3);
+      p.drawLine(4, 12, 3, 15);
+      p.drawLine(4, 6, 12, 6);
+      p.drawLine(4, 9, 10, 9);
+      break;
+    case 5:  // host name: a monitor
+      p.setBrush(QColor(120, 170, 230));
+      p.drawRect(1, 2, 14, 9);
+      p.setBrush(Qt::gray);
+      p.drawRect(5, 12, 6, 2);
+      break;
+    case 6:  // address: three linked nodes
+      p.setBrush(QColor(80, 160, 80));
+      p.drawLine(4, 4, 12, 4);
+      p.drawLine(4, 4, 8, 12);
+      p.drawLine(12, 4, 8, 12);
+      p.drawEllipse(1, 1, 6, 6);
+      p.drawEllipse(9, 1, 6, 6);
+      p.drawEllipse(5, 9, 6, 6);
+      break;
+    case 7:  // highlighted: a marker stroke
+      p.setBrush(QColor(255, 255, 0));
+      p.drawRect(1, 5, 14, 7);
+      p.drawLine(3, 8, 13, 8);
+      break;
+    default: {  // several fields, custom filters: a funnel
+      QPainterPath funnel;
+      funnel.moveTo(1, 2);
+      funnel.lineTo(15, 2);
+      funnel.lineTo(10, 8);
+      funnel.lineTo(10, 14);
+      funnel.lineTo(6, 12);
+      funnel.lineTo(6, 8);
+      funnel.closeSubpath();
+      p.setBrush(QColor(90, 130, 200));
+      p.drawPath(funnel);
+      break;
+    }
+  }
+  return QIcon(pixmap);
+}
+
+CFilterTreeView::CFilterTreeView(QWidget* parent) : QTreeWidget(parent) {
+  setHeaderHidden(true);
+  setRootIsDecorated(true);
+  setDragDropMode(QAbstractItemView::NoDragDrop);
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  setIconSize(QSize(16, 16));
+  for (const FilterBranchInfo& info : kFilterBranches) {
+    auto* item = new QTreeWidgetItem(this, {info.caption});
+    item->setIcon(0, FilterTreeImage(info.image));
+    item->setData(0, kBranchRole, static_cast<int>(info.branch));
+    item->setData(0, kEntryRole, -1);
+    ReplaceEntryItems(info.branch);
+  }
+  connect(this, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
+    if (!rebuilding_) ChooseItem(item);
+  });
+  connect(this, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) { ChooseItem(item); });
+}
+
+QTreeWidgetItem* CFilterTreeView::BranchItem(FilterBranch branch) const {
+  return topLevelItem(static_cast<int>(branch));
+}
+
+void CFilterTreeView::AddEntryItem(FilterBranch branch, int entry) {
+  QTreeWidgetItem* parentItem = BranchItem(branch);
+  const FilterEntry& source = tree_.Entries(branch)[static_cast<size_t>(entry)];
+  auto* item = new QTreeWidgetItem(parentItem, {FromBytes(source.text)});
+  item->setIcon(0, parentItem->icon(0));
+  item->setData(0, kBranchRole, static_cast<int>(branch));
+  item->setData(0, kEntryRole, entry);
+}
+
+void CFilterTreeView::ReplaceEntryItems(FilterBranch branch) {
+  FlagGuard guard(rebuilding_);
+  QTreeWidgetItem* parentItem = BranchItem(branch);
+  qDeleteAll(parentItem->takeChildren());
+  for (size_t i = 0; i < tree_.Entries(branch).size(); ++i) AddEntryItem(branch, static_cast<int>(i));
+}
+
+void CFilterTreeView::AddAddress(const std::string& address) {
+  if (tree_.AddAddress(address)) AddEntryItem(FilterBranch::kAddress, static_cast<int>(tree_.Entries(FilterBranch::kAddress).size()) - 1);
+}
+
+void CFilterTreeView::AddHostName(const std::string& hostName) {
+  if (tree_.AddHostName(hostName)) {
+    AddEntryItem(FilterBranch::kHostname, static_cast<int>(tree_.Entries(FilterBranch::kHostname).size()) - 1);
+  }
+}
+
+void CFilterTreeView::AddFacility(int32_t facility) {
+  if (tree_.AddFacility(facility)) {
+    AddEntryItem(FilterBranch::kFacility, static_cast<int>(tree_.Entries(FilterBranch::kFacility).size()) - 1);
+  }
+}
+
+void CFilterTreeView::ForgetEntries() {
+  tree_.ForgetEntries();
+  for (FilterBranch branch : {FilterBranch::kHostname, FilterBranch::kAddress, FilterBranch::kFacility}) {
+    ReplaceEntryItems(branch);
+  }
+}
+
+void CFilterTreeView::RebuildCustomFilters() {
+  tree_.RebuildCustomFilters();
+  ReplaceEntryItems(FilterBranch::kCustom);
+}
+
+void CFilterTreeView::ChooseItem(QTreeWidgetItem* item) {
+  if (item == nullptr || list_ == nullptr) return;
+  const FilterItem chosen{static_cast<FilterBranch>(item->data(0, kBranchRole).toInt()), item->data(0, kEntryRole).toInt()};
+  CMessageListAccess& list = *list_;
+  CFilterTree::Dialogs dialogs{[this, &list] { return CSearchTextDialog::Run(list, this); },
+                               [this] { return CFilterDialog::Run(this); }};
+  tree_.Choose(chosen, list, dialogs);
+}
+
+void CFilterTreeView::keyPressEvent(QKeyEvent* event) {
+  if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && currentItem() != nullptr) {
+    ChooseItem(currentItem());
+    return;
+  }
+  QTreeWidget::keyPressEvent(event);
+}
+
+}  // namespace qv

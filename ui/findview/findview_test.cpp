@@ -1,0 +1,315 @@
+// The finding widgets without a display: dialogs filled and pressed, with the settings they
+// store read back; the panes painted into images and clicked.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include <arpa/inet.h>
+
+#include "core/settings/settings_store.h"
+#include "testing/temp_home.h"
+#include "ui/findview/activity_graph_panel.h"
+#include "ui/findview/custom_filter_dialog.h"
+#include "ui/findview/filter_dialogs.h"
+#include "ui/findview/filter_tree_view.h"
+#include "ui/findview/find_dialog.h"
+#include "ui/findview/full_text_view.h"
+#include "ui/findview/highlight_colouring.h"
+#include "ui/findview/highlight_dialog.h"
+#include "ui/findview/match_fields_group.h"
+
+namespace qv {
+namespace {
+
+// The document's shown list and the list view's selection over a vector.
+class FakeList : public CMessageListAccess {
+ public:
+  bool IsFilterShown() const override { return filter.has_value(); }
+  void ApplyFilter(const CRule& rule) override {
+    filter = rule;
+    ++filtersApplied;
+    Rebuild();
+  }
+  void ShowAll() override {
+    filter.reset();
+    Rebuild();
+  }
+  int ShownCount() const override { return static_cast<int>(shown.size()); }
+  SyslogMessage ShownMessage(int position) const override {
+    return position >= 0 && position < ShownCount() ? shown[static_cast<size_t>(position)] : SyslogMessage();
+  }
+  int32_t ShownTimeReceived(int position) const override { return ShownMessage(position).timeReceived; }
+  int GetSelectedIndex() const override { return selected; }
+  void SelectMessage(int position) override { selected = position < 0 ? ShownCount() - 1 : position; }
+
+  void Rebuild() {
+    shown.clear();
+    for (const SyslogMessage& message : all) {
+      if (!filter || filter->Matches(message)) shown.push_back(message);
+    }
+  }
+
+  std::vector<SyslogMessage> all;
+  std::vector<SyslogMessage> shown;
+  std::optional<CRule> filter;
+  int selected = -1;
+  int filtersApplied = 0;
+};
+
+SyslogMessage Message(std::string text, int32_t timeReceived, std::string address = "10.0.0.1") {
+  SyslogMessage message;
+  message.message = std::move(text);
+  message.timeReceived = timeReceived;
+  message.ipAddress = std::move(address);
+  message.hostName = "alpha";
+  message.severity = 3;
+  message.facility = 1;
+  return message;
+}
+
+template <typename T>
+T* Child(QWidget* parent, const char* name) {
+  T* child = parent->findChild<T*>(name);
+  if (child == nullptr) qFatal("no child %s", name);
+  return child;
+}
+
+QPushButton* Button(QWidget* parent, const QString& caption) {
+  for (QPushButton* button : parent->findChildren<QPushButton*>()) {
+    if (button->text() == caption) return button;
+  }
+  qFatal("no button %s", qPrintable(caption));
+}
+
+}  // namespace
+
+class FindViewTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init() { home_ = std::make_unique<qv::testing::TempHome>(); }
+  void cleanup() { home_.reset(); }
+
+  void customFilterEditorSavesOnlyByOkInListOrder() {
+    const CSettingsStore& store = AppSettings();
+    int questions = 0;
+    {
+      CCustomFilterDialog dialog(nullptr, [&](QWidget*) { ++questions; return true; });
+      QVERIFY(!Button(&dialog, "&Add/Modify Filter")->isEnabled());
+      for (const char* name : {"errors", "web", "late"}) {
+        QTest::keyClicks(Child<QLineEdit>(&dialog, "name"), name);
+        QVERIFY(Button(&dialog, "&Add/Modify Filter")->isEnabled());
+        Child<QComboBox>(&dialog, "severity")->setCurrentIndex(12);  // "Error or Higher"
+        Child<QLineEdit>(&dialog, "seconds")->setText("90");
+        QTest::mouseClick(Button(&dialog, "&Add/Modify Filter"), Qt::LeftButton);
+        Child<QLineEdit>(&dialog, "name")->clear();
+      }
+      QCOMPARE(dialog.Names()->count(), 3);
+      dialog.reject();  // closing without OK writes nothing
+    }
+    QCOMPARE(store.GetInt("Settings", "customcount", -1), -1);
+
+    CCustomFilterDialog dialog(nullptr, [&](QWidget*) { ++questions; return true; });
+    for (const char* name : {"errors", "web", "late"}) {
+      Child<QLineEdit>(&dialog, "name")->setText(name);
+      dialog.AddModify();
+    }
+    // A drag puts "late" first; deleting "errors" leaves two, renumbered from 0.
+    dialog.Names()->insertItem(0, dialog.Names()->takeItem(2));
+    Child<QLineEdit>(&dialog, "name")->clear();
+    QTest::keyClicks(Child<QLineEdit>(&dialog, "name"), "errors");
+    QTest::mouseClick(Button(&dialog, "&Delete Filter"), Qt::LeftButton);
+    QCOMPARE(dialog.Names()->count(), 2);
+    // An unsaved edit is offered for saving on OK.
+    Child<QLineEdit>(&dialog, "name")->clear();
+    QTest::keyClicks(Child<QLineEdit>(&dialog, "name"), "host");
+    QTest::keyClicks(Child<QLineEdit>(&dialog, "hostname"), "beta");
+    QTest::mouseClick(Button(&dialog, "OK"), Qt::LeftButton);
+    QCOMPARE(questions, 1);
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QCOMPARE(store.GetInt("Settings", "customcount", 0), 3);
+    QCOMPARE(store.GetString("Custom\\custom0", "Name"), std::string("late"));
+    QCOMPARE(store.GetString("Custom\\custom1", "Name"), std::string("web"));
+    QCOMPARE(store.GetString("Custom\\custom2", "Name"), std::string("host"));
+    QCOMPARE(store.GetString("Custom\\custom2", "Hostname"), std::string("beta"));
+
+    // Reopened: a double-click fills the form from the stored entry.
+    store.SetInt("Custom\\custom1", "TimeRange", 90);
+    CCustomFilterDialog reopened(nullptr, [&](QWidget*) { ++questions; return false; });
+    reopened.OpenFilter("web");
+    QCOMPARE(Child<QLineEdit>(&reopened, "seconds")->text(), QString("90"));
+    QCOMPARE(Child<QLineEdit>(&reopened, "name")->text(), QString("web"));
+    QCOMPARE(questions, 1);  // the form was not changed
+  }
+
+  void highlightEditorWritesOnOkAndDrawsEachEntryInItsColours() {
+    const CSettingsStore& store = AppSettings();
+    std::vector<QColor> offered{QColor(255, 0, 0), QColor(255, 255, 0), QColor(0, 0, 255)};
+    auto chooser = [&](const QColor&, CHighlightDialog::Swatch, QWidget*) -> std::optional<QColor> {
+      if (offered.empty()) return std::nullopt;
+      QColor next = offered.front();
+      offered.erase(offered.begin());
+      return next;
+    };
+    {
+      CHighlightDialog dialog(nullptr, chooser);
+      dialog.TextField()->setText("error");
+      QTest::mouseClick(Child<QPushButton>(&dialog, "Text"), Qt::LeftButton);
+      QTest::mouseClick(Child<QPushButton>(&dialog, "Background"), Qt::LeftButton);
+      QTest::mouseClick(Button(&dialog, "Add/Modify"), Qt::LeftButton);
+      dialog.TextField()->setText("err");
+      QTest::mouseClick(Child<QPushButton>(&dialog, "Text"), Qt::LeftButton);
+      dialog.RegExpBox()->setChecked(true);
+      QTest::mouseClick(Button(&dialog, "Add/Modify"), Qt::LeftButton);
+      QTest::mouseClick(Button(&dialog, "Cancel"), Qt::LeftButton);
+    }
+    QCOMPARE(store.GetInt("Settings", "hlcount", -1), -1);
+
+    offered = {QColor(255, 0, 0), QColor(255, 255, 0)};
+    CHighlightDialog dialog(nullptr, chooser);
+    dialog.TextField()->setText("error");
+    dialog.PickColour(CHighlightDialog::Swatch::kText);
+    dialog.PickColour(CHighlightDialog::Swatch::kBackground);
+    dialog.AddModify();
+    dialog.TextField()->setText("err");
+    dialog.PickColour(CHighlightDialog::Swatch::kText);  // chooser cancelled: the swatch stays
+    QCOMPARE(dialog.SwatchColour(CHighlightDialog::Swatch::kText), QColor(255, 0, 0));
+    dialog.AddModify();
+    dialog.TextField()->setText("error");
+    dialog.RegExpBox()->setChecked(true);
+    dialog.AddModify();  // the listed text changes in place
+    QCOMPARE(dialog.List()->topLevelItemCount(), 2);
+    QCOMPARE(dialog.List()->topLevelItem(0)->background(0).color(), QColor(255, 255, 0));
+    QCOMPARE(dialog.List()->topLevelItem(0)->foreground(0).color(), QColor(255, 0, 0));
+    dialog.OpenEntry(1);
+    QCOMPARE(dialog.TextField()->text(), QString("err"));
+    dialog.accept();
+
+    QCOMPARE(store.GetInt("Settings", "hlcount", 0), 2);
+    QCOMPARE(store.GetString("Highlights\\highlight0", "String"), std::string("error"));
+    QCOMPARE(store.GetInt("Highlights\\highlight0", "useregexp", 0), 1);
+    QCOMPARE(store.GetInt("Highlights\\highlight0", "bg", 0), static_cast<int32_t>(MakeColour(255, 255, 0)));
+    CHighlightColouring colouring;
+    colouring.ReloadHighlights();
+    const auto colours = colouring.Match(Message("disk error", 0));
+    QVERIFY(colours.has_value());
+    QCOMPARE(colours->first, QColor(255, 0, 0));
+    QCOMPARE(colours->second, QColor(255, 255, 0));
+  }
+
+  void searchFiltersAsTheUserTypesAndFindWalksTheList() {
+    FakeList list;
+    list.all = {Message("kernel up", 100), Message("disk error", 200, "192.168.1.10"), Message("Error: fan", 300),
+                Message("user login", 400)};
+    list.Rebuild();
+    CSearchTextDialog search(list);
+    QTest::keyClicks(Child<QLineEdit>(&search, "text"), "err");
+    QCOMPARE(list.filtersApplied, 3);
+    QCOMPARE(list.ShownCount(), 2);
+    QCOMPARE(list.selected, 1);
+    QCOMPARE(search.Fields().message, std::string("err"));
+    list.ShowAll();
+
+    list.selected = -1;
+    CFindDialog find(list);
+    QVERIFY(find.CurrentTexts().join("").isEmpty());
+    Child<QLineEdit>(&find, "message")->setText("error");
+    QVERIFY(find.Find(true));
+    QCOMPARE(list.selected, 1);
+    QCOMPARE(find.CurrentTexts()[1], QString("192.168.1.10"));
+    QTest::mouseClick(Button(&find, "Find Next"), Qt::LeftButton);
+    QCOMPARE(list.selected, 2);
+    QVERIFY(!find.Find(true));  // nothing further: the selection stays
+    QCOMPARE(list.selected, 2);
+    QTest::mouseClick(Button(&find, "Find Previous"), Qt::LeftButton);
+    QCOMPARE(list.selected, 1);
+    Child<QLineEdit>(&find, "message")->clear();
+    Child<QLineEdit>(&find, "address")->setText("10.0.0.1");
+    QVERIFY(find.Find(false));
+    QCOMPARE(list.selected, 0);
+  }
+
+  void filterTreeFollowsTheStoreAndChoosingFilters() {
+    FakeList list;
+    list.all = {Message("a", 100), Message("b", 200, "192.168.1.10")};
+    list.all[0].severity = 4;
+    list.all[1].severity = 6;
+    list.Rebuild();
+    CFilterTreeView tree;
+    tree.SetList(&list);
+    QCOMPARE(tree.topLevelItemCount(), 10);
+    QCOMPARE(tree.topLevelItem(9)->text(0), QString("Custom filters"));
+    QCOMPARE(tree.BranchItem(FilterBranch::kFacility)->childCount(), 25);
+    tree.ForgetEntries();
+    QCOMPARE(tree.BranchItem(FilterBranch::kFacility)->childCount(), 0);
+    tree.AddAddress("10.0.0.1");
+    tree.AddAddress("192.168.1.10");
+    tree.AddAddress("10.0.0.1");
+    tree.AddHostName("");
+    QCOMPARE(tree.BranchItem(FilterBranch::kAddress)->childCount(), 2);
+    QCOMPARE(tree.BranchItem(FilterBranch::kHostname)->childCount(), 0);
+
+    tree.setCurrentItem(tree.BranchItem(FilterBranch::kSeverity)->child(12));  // "Warning or Higher"
+    QCOMPARE(list.ShownCount(), 1);
+    QCOMPARE(list.shown[0].message, std::string("a"));
+    tree.setCurrentItem(tree.BranchItem(FilterBranch::kAddress)->child(1));
+    QCOMPARE(list.shown[0].message, std::string("b"));
+    // Forgetting the selected entry moves the selection without choosing anything.
+    const int applied = list.filtersApplied;
+    tree.ForgetEntries();
+    QCOMPARE(list.filtersApplied, applied);
+    tree.setCurrentItem(tree.BranchItem(FilterBranch::kShowAll));
+    QVERIFY(!list.IsFilterShown());
+
+    AppSettings().SetInt("Settings", "customcount", 1);
+    AppSettings().SetString("Custom\\custom0", "Name", "mine");
+    tree.RebuildCustomFilters();
+    QCOMPARE(tree.BranchItem(FilterBranch::kCustom)->child(0)->text(0), QString("mine"));
+  }
+
+  void graphPaintsBarsAndSelectionAndClicksSelect() {
+    FakeList list;
+    for (int i = 0; i < 10; ++i) list.all.push_back(Message("m" + std::to_string(i), 1000 + (i < 5 ? 0 : 99)));
+    list.all.push_back(Message("login from 192.168.1.10 failed", 1099, "192.168.1.10"));
+    list.Rebuild();
+    list.selected = 10;
+    AppSettings().SetInt("Settings", "resolvetextip", 1);
+    CFullTextView text(nullptr, [](uint32_t address) {
+      return address == inet_addr("192.168.1.10") ? std::string("gateway") : std::string();
+    });
+    CActivityGraphPanel panel;
+    panel.SetList(&list);
+    panel.SetTextView(&text);
+    panel.resize(100, 50);
+    const QImage image = panel.grab().toImage();
+    QCOMPARE(panel.Graph().SecondsPerColumn(), 1u);
+    QCOMPARE(image.pixelColor(5, 5), QColor(Qt::black));
+    QCOMPARE(image.pixelColor(10, 5), QColor(0, 128, 0));
+    QCOMPARE(image.pixelColor(0, 49), QColor(255, 255, 0));    // five messages: the left bar
+    QCOMPARE(image.pixelColor(55, 49), QColor(255, 255, 0));   // the base line of an empty column
+    QCOMPARE(image.pixelColor(55, 45), QColor(Qt::black));
+    QCOMPARE(image.pixelColor(99, 20), QColor(255, 0, 0));     // the selected message
+    QCOMPARE(text.toPlainText(), QString("login from 192.168.1.10 failed"));
+    QTRY_COMPARE(text.toPlainText(), QString("login from gateway failed"));
+
+    QTest::mouseClick(&panel, Qt::LeftButton, {}, QPoint(60, 10));  // nearest: the right edge
+    QCOMPARE(list.selected, 5);
+    QTest::mouseClick(&panel, Qt::LeftButton, {}, QPoint(30, 10));
+    QCOMPARE(list.selected, 0);
+    QSignalSpy finds(&panel, &CActivityGraphPanel::findRequested);
+    QTest::mouseDClick(&panel, Qt::LeftButton, {}, QPoint(30, 10));
+    QCOMPARE(finds.count(), 1);
+  }
+
+ private:
+  std::unique_ptr<qv::testing::TempHome> home_;
+};
+
+}  // namespace qv
+
+QTEST_MAIN(qv::FindViewTest)
+#include "findview_test.moc"
