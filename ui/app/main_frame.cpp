@@ -261,11 +261,12 @@ void CMainFrame::CreatePanes() {
 
 void CMainFrame::ApplyPaneSizes() {
   if (!panesCreated_ || isMinimized()) return;
-  const QSize outerSize = frameGeometry().size();
-  const PaneSizes sizes = ComputePaneSizes(outerSize.width(), outerSize.height());
-  outer_->setSizes({sizes.upperHeight, sizes.graphHeight});
-  upper_->setSizes({sizes.treeWidth, sizes.rightWidth});
-  right_->setSizes({sizes.listHeight, sizes.textHeight});
+  // The panes' own area: the menus, toolbar and status bar are not the panes' to share.
+  const PaneSizes sizes = ComputePaneSizes(outer_->width(), outer_->height());
+  // The splitter bars take their room from the growing panes, so the fixed ones keep their size.
+  outer_->setSizes({sizes.upperHeight - outer_->handleWidth(), sizes.graphHeight});
+  upper_->setSizes({sizes.treeWidth, sizes.rightWidth - upper_->handleWidth()});
+  right_->setSizes({sizes.listHeight - right_->handleWidth(), sizes.textHeight});
 }
 
 QWidget* CMainFrame::ToolBarWidget() const { return toolBar_; }
@@ -395,12 +396,16 @@ void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void CMainFrame::dropEvent(QDropEvent* event) {
+  event->acceptProposedAction();
+  OpenDroppedFiles(event->mimeData()->urls());
+}
+
+void CMainFrame::OpenDroppedFiles(const QList<QUrl>& urls) {
   std::vector<std::string> paths;
-  for (const QUrl& url : event->mimeData()->urls()) {
+  for (const QUrl& url : urls) {
     if (url.isLocalFile()) paths.push_back(url.toLocalFile().toStdString());
   }
   if (paths.empty() || !SaveModified()) return;
-  event->acceptProposedAction();
   doc_.OpenDroppedFiles(paths);
   list_->OnInitialUpdate();
   UpdateAllViews();

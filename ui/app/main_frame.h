@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <QUrl>
 
 #include <map>
 #include <memory>
@@ -90,6 +91,9 @@ class CMainFrame : public CPersistentFrame, public CDocFrame, public CListViewHo
   // Whether minimising may hide the window: "hideifmini" and a tray to come back from.
   bool HidesWhenMinimised() const;
   void SetHideWhenMinimised(bool hide) { hideWhenMinimised_ = hide; }
+
+  // Files dropped on the window: the first replaces the store, the others are added to it.
+  void OpenDroppedFiles(const QList<QUrl>& urls);
 
   // The time mark: what the "timemark" timer adds.
   void AddTimeMark();

@@ -50,7 +50,9 @@ TEST(FrameCommands, IdsAreUniqueAndEveryCommandIsFoundWithItsTexts) {
   // Every toolbar button is a command of the table, in the documented order.
   std::string order;
   for (const int32_t id : ToolbarCommands()) {
-    if (id != 0) ASSERT_NE(nullptr, FindFrameCommand(id)) << id;
+    if (id != 0) {
+      ASSERT_NE(nullptr, FindFrameCommand(id)) << id;
+    }
     order += std::to_string(id) + " ";
   }
   EXPECT_EQ("57600 57601 57603 0 32803 57634 0 32799 0 57664 32771 32773 32805 32807 ", order);
