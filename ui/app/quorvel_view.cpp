@@ -31,6 +31,18 @@ bool firstUpdateDone = false;
 
 constexpr int kMessageColumn = 4;
 
+// Column widths are kept in the pixels of the small dialog font the program was laid out with,
+// in which a received time with its zone just fills the default 100 pixels. Fonts here are usually wider, so
+// widths are scaled by how much wider this font writes such a time; stored widths stay
+// comparable whatever the font.
+constexpr int kDesignTimeWidth = 100;
+constexpr const char* kDesignTimeSample = "Dec 08 00:00:00 UTC";
+
+double WidthScale(const QFontMetrics& metrics) {
+  constexpr int kCellMargins = 12;
+  return std::max(1.0, (metrics.horizontalAdvance(kDesignTimeSample) + kCellMargins) / double(kDesignTimeWidth));
+}
+
 // Paints the "Message" cell of a message that the highlight list matches in that entry's colours.
 class CHighlightDelegate : public QStyledItemDelegate {
  public:
@@ -87,7 +99,9 @@ void CQuorvelView::SetColumnWidth(int column, int32_t width) {
   }
   header->setSectionHidden(column, false);
   // Widths are 16-bit values in the settings; -2 sizes the column to its header.
-  const int size = width == kColumnWidthFitHeader ? header->sectionSizeHint(column) : static_cast<int16_t>(width);
+  const int size = width == kColumnWidthFitHeader
+                       ? header->sectionSizeHint(column)
+                       : static_cast<int>(static_cast<int16_t>(width) * WidthScale(fontMetrics()) + 0.5);
   header->resizeSection(column, std::max(size, header->minimumSectionSize()));
 }
 
@@ -110,7 +124,8 @@ void CQuorvelView::SaveColumnSettings() const {
   ColumnOrder order{};
   const QHeaderView* header = horizontalHeader();
   for (int column = 0; column < kListColumns; ++column) {
-    widths[static_cast<std::size_t>(column)] = IsColumnShown(column) ? header->sectionSize(column) : 0;
+    widths[static_cast<std::size_t>(column)] =
+        IsColumnShown(column) ? static_cast<int32_t>(header->sectionSize(column) / WidthScale(fontMetrics()) + 0.5) : 0;
     order[static_cast<std::size_t>(column)] = header->logicalIndex(column);
   }
   SaveColumnWidths(widths);

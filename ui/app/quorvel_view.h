@@ -4,6 +4,9 @@
 // highlight, send to rules, copy as export lines), the column choice, widths and order, header
 // sorting, and the start of reception at its first update.
 //
+// Column widths in the settings are in the units of the program's original small font and are
+// scaled to the font in use, so that the default widths fit their texts here too.
+//
 // Rows and the document's shown positions: the model announces the document's list only at
 // Sync, so before acting on selected rows the view syncs, and a row is then the position.
 //
