@@ -20,24 +20,42 @@ constexpr std::size_t kSlotBytes = CSyslogSocket::kMaxDatagram + 1;  // room for
 
 static_assert(CSyslogSocket::kReceiveBufferBytes >= 131072);
 
-// The bound socket, or -1 with errno telling why not.
+// The bound socket, or -1 with errno telling why not. An address holding ':' is IPv6, and the
+// socket then takes only IPv6 (IPv4 senders keep their own socket and dotted addresses).
 int OpenBoundSocket(int32_t port, std::string_view bindAddress) {
   if (port < 0 || port > 65535) {
     errno = EINVAL;
     return -1;
   }
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  local.sin_port = htons(static_cast<uint16_t>(port));
-  local.sin_addr.s_addr = htonl(INADDR_ANY);
-  if (!bindAddress.empty() && inet_pton(AF_INET, std::string(bindAddress).c_str(), &local.sin_addr) != 1) {
-    errno = EINVAL;
-    return -1;
+  const std::string address(bindAddress);
+  const bool v6 = address.find(':') != std::string::npos;
+  sockaddr_storage local{};
+  socklen_t length = sizeof(sockaddr_in);
+  if (v6) {
+    auto& v6local = reinterpret_cast<sockaddr_in6&>(local);
+    v6local.sin6_family = AF_INET6;
+    v6local.sin6_port = htons(static_cast<uint16_t>(port));
+    length = sizeof(sockaddr_in6);
+    if (inet_pton(AF_INET6, address.c_str(), &v6local.sin6_addr) != 1) {
+      errno = EINVAL;
+      return -1;
+    }
+  } else {
+    auto& v4local = reinterpret_cast<sockaddr_in&>(local);
+    v4local.sin_family = AF_INET;
+    v4local.sin_port = htons(static_cast<uint16_t>(port));
+    v4local.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (!address.empty() && inet_pton(AF_INET, address.c_str(), &v4local.sin_addr) != 1) {
+      errno = EINVAL;
+      return -1;
+    }
   }
   // Close-on-exec: programs started by rule actions must not inherit the syslog port.
-  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  const int fd = socket(local.ss_family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
-  if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+  const int on = 1;
+  if (v6) setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
+  if (bind(fd, reinterpret_cast<const sockaddr*>(&local), length) != 0) {
     const int reason = errno;
     close(fd);
     errno = reason;
@@ -61,10 +79,11 @@ CSyslogSocket::~CSyslogSocket() {
 }
 
 int32_t CSyslogSocket::boundPort() const {
-  sockaddr_in local{};
+  sockaddr_storage local{};
   socklen_t length = sizeof local;
   if (fd_ < 0 || getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &length) != 0) return 0;
-  return ntohs(local.sin_port);
+  // The port sits at the same offset in both families.
+  return ntohs(reinterpret_cast<const sockaddr_in&>(local).sin_port);
 }
 
 int CSyslogSocket::ReadBatch(int wanted) {
@@ -80,7 +99,7 @@ int CSyslogSocket::ReadBatch(int wanted) {
     slots[i].iov_base = &buffers_[i * kSlotBytes];
     slots[i].iov_len = kMaxDatagram;
     headers[i].msg_hdr.msg_name = &senders_[i];
-    headers[i].msg_hdr.msg_namelen = sizeof(sockaddr_in);
+    headers[i].msg_hdr.msg_namelen = sizeof(sockaddr_storage);
     headers[i].msg_hdr.msg_iov = &slots[i];
     headers[i].msg_hdr.msg_iovlen = 1;
   }
@@ -112,10 +131,17 @@ void CSyslogSocket::OnReceive() {
     const int received = ReadBatch(kMaxDatagramsPerReceive - handed);
     for (int i = 0; i < received; ++i) {
       const char* text = &buffers_[i * kSlotBytes];
-      char address[INET_ADDRSTRLEN] = "";
-      inet_ntop(AF_INET, &senders_[i].sin_addr, address, sizeof address);
+      char address[INET6_ADDRSTRLEN] = "";
+      const sockaddr_storage& sender = senders_[i];
+      const auto& v4 = reinterpret_cast<const sockaddr_in&>(sender);
+      const auto& v6 = reinterpret_cast<const sockaddr_in6&>(sender);
+      if (sender.ss_family == AF_INET6) {
+        inet_ntop(AF_INET6, &v6.sin6_addr, address, sizeof address);
+      } else {
+        inet_ntop(AF_INET, &v4.sin_addr, address, sizeof address);
+      }
       // The text ends at the first zero byte, whether the sender's or ours.
-      owner_.OnDatagram(address, ntohs(senders_[i].sin_port), std::string_view(text, strnlen(text, lengths_[i])));
+      owner_.OnDatagram(address, ntohs(v4.sin_port), std::string_view(text, strnlen(text, lengths_[i])));
       if (scope.alive.expired()) return;  // the owner closed us: `this` is gone
     }
     handed += received;

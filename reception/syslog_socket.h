@@ -2,7 +2,7 @@
 // The UDP socket every message enters by, and from which records are forwarded to other syslog
 // servers.
 //
-// CSyslogSocket is a non-blocking IPv4 datagram socket. It does no waiting of its own: the
+// CSyslogSocket is a non-blocking datagram socket, IPv4, or IPv6 only when bound to an IPv6 address. It does no waiting of its own: the
 // owner's event loop watches descriptor() for readability (a QSocketNotifier in both programs)
 // and calls OnReceive(), which hands each waiting datagram to the owner's OnDatagram, in arrival
 // order, each one completely before the next. The socket belongs to the thread that calls
@@ -16,6 +16,7 @@
 // nothing; failed receives and sends are ignored.
 
 #include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <cstdint>
 #include <memory>
@@ -42,7 +43,8 @@ class CSyslogSocket {
   static constexpr int kMaxDatagramsPerReceive = 64;
 
   // Binds `port` (0: a port the kernel chooses, see boundPort()) on `bindAddress`, a dotted IPv4
-  // address, or on all local addresses when it is empty. `owner` is not owned and must outlive
+  // address, or on all local IPv4 addresses when it is empty; an IPv6 text ("::" for all) makes
+  // an IPv6 socket, whose senders are handed on in IPv6 text. `owner` is not owned and must outlive
   // the socket. A port outside 0..65535 or an address that is not dotted fails creation.
   CSyslogSocket(CSyslogSink& owner, int32_t port, std::string_view bindAddress = {});
   // Closes the socket. It may be destroyed from inside the owner's OnDatagram: the datagrams
@@ -91,7 +93,7 @@ class CSyslogSocket {
 
   // One batch of received datagrams: each slot holds a whole datagram and its zero.
   std::vector<char> buffers_;
-  std::vector<sockaddr_in> senders_;
+  std::vector<sockaddr_storage> senders_;
   std::vector<unsigned> lengths_;
 };
 

@@ -181,7 +181,10 @@ bool CRule::Matches(const SyslogMessage& message) {
   if (Facility >= 0 && message.facility != Facility) return false;
   if (Severity >= 0 && Severity <= 7 && message.severity != Severity) return false;
   if (Severity >= 8 && message.severity > Severity - 8) return false;
-  if (IP != 0 && AddressToNumber(message.ipAddress) != IP) return false;
+  // An IPv6 sender never matches an IPv4 condition (its text would convert to all ones).
+  if (IP != 0 && (message.ipAddress.find(':') != std::string::npos || AddressToNumber(message.ipAddress) != IP)) {
+    return false;
+  }
   if (TimeRange != 0 && (message.timeReceived < TimeRange || message.timeReceived > timeRangeEnd)) return false;
   if (!Message.empty() && !ContentsMatch(message.message)) return false;
   if (!Hostname.empty() && Hostname != message.hostName) return false;

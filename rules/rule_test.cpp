@@ -231,7 +231,13 @@ TEST_F(RuleTest, ConditionsOnFacilitySeverityAddressTimeHostAndHighlight) {
   rule.IP = 0x0A000001;  // 10.0.0.1
   EXPECT_TRUE(rule.Matches(Record(1, 3, "x", "10.0.0.1")));
   EXPECT_FALSE(rule.Matches(Record(1, 3, "x", "Unknown")));
+  // All ones is what an IPv6 text converts to; an IPv6 sender still never matches.
+  rule.IP = 0xFFFFFFFF;
+  EXPECT_TRUE(rule.Matches(Record(1, 3, "x", "255.255.255.255")));
+  EXPECT_FALSE(rule.Matches(Record(1, 3, "x", "::1")));
+  EXPECT_FALSE(rule.Matches(Record(1, 3, "x", "2001:db8::ff")));
   rule.IP = 0;
+  EXPECT_TRUE(rule.Matches(Record(1, 3, "x", "2001:db8::ff")));
 
   rule.TimeRange = 1'700'000'000;
   EXPECT_FALSE(rule.Matches(Record(1, 3, "x")));  // upper bound 0: nothing

@@ -21,20 +21,29 @@ bool Setting(const char* name, int32_t defaultValue) {
 CServiceEngine::CServiceEngine(const ExecutorFactory& makeExecutor)
     : rulesEnabled_(Setting("RulesEnabled", 1)),
       resolveNames_(Setting("resolve", 0)),
+      parseOptions_(ReadParseOptions()),
       socket_(*this, AppSettings().GetInt("Settings", "udpport", 514)),
       rules_(*this, makeExecutor(*this)) {
   if (!socket_.created()) return;
+  receivers_.emplace(*this, ReceiverSettings::Read());
+  if (!receivers_->failure().empty()) return;
   history_.emplace();
   history_->SetLimitKB(AppSettings().GetInt("Settings", "historysize", 1000));
   rules_.SetFirstRuleOnly(Setting("FirstRuleOnly", 0));
   rules_.LoadRules(this);
   monitors_ = std::make_unique<CServiceMonitors>();
 
-  notifier_ = std::make_unique<QSocketNotifier>(socket_.descriptor(), QSocketNotifier::Read);
-  QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(), [this] {
-    socket_.OnReceive();
-    relay_.Flush();
-  });
+  std::vector<CSyslogReceivers::Watch> watches = receivers_->watches();
+  watches.push_back({socket_.descriptor(), [this] { socket_.OnReceive(); }});
+  for (CSyslogReceivers::Watch& watch : watches) {
+    auto notifier = std::make_unique<QSocketNotifier>(watch.descriptor, QSocketNotifier::Read);
+    QObject::connect(notifier.get(), &QSocketNotifier::activated, notifier.get(),
+                     [this, onReadable = std::move(watch.onReadable)] {
+                       onReadable();
+                       relay_.Flush();
+                     });
+    notifiers_.push_back(std::move(notifier));
+  }
 
   const int32_t minutes = AppSettings().GetInt("Settings", "timemark", 0);
   if (minutes > 0) {
@@ -48,6 +57,7 @@ CServiceEngine::~CServiceEngine() = default;
 
 std::string CServiceEngine::failure() const {
   if (listening()) return "";
+  if (receivers_) return receivers_->failure();
   return "cannot receive syslog on UDP port " + std::to_string(socket_.port()) + ": " + std::strerror(socket_.error());
 }
 
@@ -57,7 +67,7 @@ void CServiceEngine::OnDatagram(std::string_view senderAddress, int32_t senderPo
   if (text_.size() > 1) std::replace(text_.begin() + 1, text_.end(), '\n', ' ');
 
   SyslogMessage record;
-  record.ParseDatagram(senderAddress, senderPort, text_);
+  record.ParseDatagram(senderAddress, senderPort, text_, parseOptions_);
   if (resolveNames_ && record.hostName.empty()) record.hostName = names_.Resolve(record.ipAddress);
   bool discard = false;
   if (rulesEnabled_) rules_.RunRules(record, discard, record.highlighted);

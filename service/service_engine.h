@@ -7,8 +7,10 @@
 // The monitors run on their own threads and reach the engine only as loopback datagrams.
 //
 // Settings are read once, when the engine is created ("udpport", "RulesEnabled", "resolve",
-// "FirstRuleOnly", "historysize", "timemark" and the monitor switches); a running service
-// rereads them only when restarted.
+// "FirstRuleOnly", "historysize", "timemark", the monitor switches, the header forms "rfc5424",
+// "lenient" and "yearfix", and the receivers "ipv6", "tcpport", "tcpmaxconn", "tlsport",
+// "tlscert", "tlskey", "tlsca"); a running service rereads them only when restarted. Messages
+// arriving over TCP, TLS or IPv6 take the road of a UDP datagram.
 //
 // The engine lives on the thread of the Qt event loop that watches its socket; everything but
 // the monitors runs there, one datagram at a time.
@@ -21,10 +23,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/message/host_name_cache.h"
 #include "reception/history_files.h"
 #include "reception/relay_sender.h"
+#include "reception/syslog_receivers.h"
 #include "reception/syslog_sink.h"
 #include "reception/syslog_socket.h"
 #include "rules/action_executor.h"
@@ -48,9 +52,10 @@ class CServiceEngine final : public CSyslogSink, private CForwarder {
   CServiceEngine(const CServiceEngine&) = delete;
   CServiceEngine& operator=(const CServiceEngine&) = delete;
 
-  bool listening() const { return socket_.created(); }
+  bool listening() const { return socket_.created() && receivers_ && receivers_->failure().empty(); }
   // One line saying why the engine is not listening, for example
-  // "cannot receive syslog on UDP port 514: Address already in use".
+  // "cannot receive syslog on UDP port 514: Address already in use" (or on the TCP, TLS or
+  // IPv6 receivers that the settings ask for).
   std::string failure() const;
 
   void OnDatagram(std::string_view senderAddress, int32_t senderPort, std::string_view text) override;
@@ -66,10 +71,12 @@ class CServiceEngine final : public CSyslogSink, private CForwarder {
   CHostNameCache names_;
   const bool rulesEnabled_;
   const bool resolveNames_;
+  const ParseOptions parseOptions_;
   CSyslogSocket socket_;
+  std::optional<CSyslogReceivers> receivers_;  // IPv6, TCP and TLS, as the settings ask
   CRulesEngine rules_;
   std::optional<CHistoryFiles> history_;  // only while listening: choosing files may delete one
-  std::unique_ptr<QSocketNotifier> notifier_;
+  std::vector<std::unique_ptr<QSocketNotifier>> notifiers_;
   QTimer timeMark_;
   std::unique_ptr<CServiceMonitors> monitors_;
   std::string text_;  // the datagram with its line feeds flattened, reused between datagrams

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <climits>
 #include <ctime>
+#include <optional>
+#include <utility>
 
 #include "core/message/names.h"
 #include "core/message/time_conversions.h"
@@ -116,17 +118,15 @@ bool ScanPriorityForm(std::string_view text, int32_t* priority, std::string_view
   return scan.Literal('<') && scan.Integer(priority) && scan.Literal('>') && scan.RestOfLine(rest);
 }
 
-// The time stamp's fields taken as UTC in the current UTC year (a syslog stamp has no year).
-int32_t TimeSentFromStamp(const Rfc3164Fields& fields) {
-  CalendarFields calendar;
-  calendar.second = fields.second;
-  calendar.minute = fields.minute;
-  calendar.hour = fields.hour;
-  calendar.dayOfMonth = fields.day;
-  calendar.month = MonthIndex(fields.month);
-  calendar.yearsSince1900 = UtcYearOf(CurrentUtcSeconds().seconds) - 1900;
-  const auto ntpSeconds = static_cast<int64_t>(CalendarToNtpSeconds(calendar, 0));
-  return static_cast<int32_t>(ntpSeconds - kNtpToUnixOffset);
+// The header forms read before the classic one: RFC 5424, then the lenient RFC 3164 variants
+// where the classic scan failed or took something else for the host word.
+std::optional<SyslogHeader> ReadModernHeader(std::string_view text, const Rfc3164Fields* classic,
+                                             const ParseOptions& options) {
+  if (options.rfc5424) {
+    if (auto header = ParseRfc5424Header(text)) return header;
+  }
+  if (options.lenient && (classic == nullptr || LooksMisreadAsHost(classic->host))) return ParseLenientHeader(text);
+  return std::nullopt;
 }
 
 // The standard library's atoi/atol on a field that is not zero-terminated: leading white
@@ -163,7 +163,8 @@ bool IsLoopbackAddress(std::string_view dottedAddress) {
   return inet_pton(AF_INET, address.c_str(), &parsed) == 1 && (ntohl(parsed.s_addr) >> 24) == 127;
 }
 
-void SyslogMessage::ParseDatagram(std::string_view senderAddress, int32_t port, std::string_view text) {
+void SyslogMessage::ParseDatagram(std::string_view senderAddress, int32_t port, std::string_view text,
+                                  const ParseOptions& options) {
   text = text.substr(0, text.find('\0'));
   const bool recordLine = text.empty() || text.front() != '<';
   if (recordLine && IsLoopbackAddress(senderAddress)) {
@@ -176,11 +177,21 @@ void SyslogMessage::ParseDatagram(std::string_view senderAddress, int32_t port, 
   int32_t priority = kPlainPriority;
   Rfc3164Fields fields;
   std::string_view rest;
-  if (!recordLine && ScanRfc3164(text, &fields)) {
+  const bool classic = !recordLine && ScanRfc3164(text, &fields);
+  std::optional<SyslogHeader> modern;
+  if (!recordLine) modern = ReadModernHeader(text, classic ? &fields : nullptr, options);
+  if (modern) {
+    priority = modern->priority;
+    message = std::move(modern->message);
+    hostName = std::move(modern->hostName);
+    if (modern->timeSent) timeSent = *modern->timeSent;
+    if (modern->bsd) timeSent = BsdStampSeconds(*modern->bsd, timeReceived, options.yearFix);
+  } else if (classic) {
     priority = fields.priority;
     message.assign(fields.message);
     hostName.assign(fields.host);
-    timeSent = TimeSentFromStamp(fields);
+    const BsdStamp stamp{0, MonthIndex(fields.month), fields.day, fields.hour, fields.minute, fields.second};
+    timeSent = BsdStampSeconds(stamp, timeReceived, options.yearFix);
   } else if (!recordLine && ScanPriorityForm(text, &priority, &rest)) {
     message.assign(rest);
     hostName.clear();

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/message/syslog_header.h"
+
 namespace qv {
 
 struct SyslogMessage {
@@ -25,11 +27,13 @@ struct SyslogMessage {
   bool operator==(const SyslogMessage&) const = default;
 
   // Fills the record from a received datagram text (at most one line: callers replace line
-  // feeds by spaces). A text that begins with '<' is a syslog message in the RFC 3164 form, the
-  // "<PRI>text" form, or anything else. A text that does not begin with '<' is a serialised
-  // record line when it comes from this machine (a loopback sender: the system's own monitors,
-  // relay and local injection); from any other sender it is a plain message with priority 13.
-  void ParseDatagram(std::string_view senderAddress, int32_t senderPort, std::string_view text);
+  // feeds by spaces). A text that begins with '<' is a syslog message in the RFC 5424 form, the
+  // RFC 3164 form or one of its looser variants (as `options` allow), the "<PRI>text" form, or
+  // anything else. A text that does not begin with '<' is a serialised record line when it comes
+  // from this machine (a loopback sender: the system's own monitors, relay and local injection);
+  // from any other sender it is a plain message with priority 13.
+  void ParseDatagram(std::string_view senderAddress, int32_t senderPort, std::string_view text,
+                     const ParseOptions& options = ParseOptions{});
 
   // Fills the record from a line of a history, document or import file: a serialised record
   // line, or a syslog line beginning with '<' (address "Unknown", port 0).

@@ -1,5 +1,6 @@
-// Any datagram text, from a remote and from a loopback sender, parses without fault, and what a
-// remote sender gets stored reads back from its record line unchanged.
+// Any datagram text, from a remote and from a loopback sender, with every header form on or
+// off, parses without fault, and what a remote sender gets stored reads back from its record
+// line unchanged.
 
 #include <cstddef>
 #include <cstdint>
@@ -9,10 +10,16 @@
 #include "core/message/syslog_message.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  if (size == 0) return 0;
+  // The first byte chooses the header forms; the rest is the datagram.
+  const qv::ParseOptions options{.rfc5424 = (data[0] & 1) != 0, .lenient = (data[0] & 2) != 0,
+                                 .yearFix = (data[0] & 4) != 0};
+  const std::string_view text(reinterpret_cast<const char*>(data) + 1, size - 1);
   qv::SyslogMessage remote;
-  remote.ParseDatagram("192.0.2.1", 514, text);
+  remote.ParseDatagram("192.0.2.1", 514, text, options);
   if (remote.facility < 0 || remote.facility > 25 || remote.severity < 0 || remote.severity > 7) std::abort();
+  // A host name holds no comma, which would shift the fields of the record line.
+  if (remote.hostName.find(',') != std::string::npos) std::abort();
 
   qv::SyslogMessage local;
   local.ParseDatagram("127.0.0.1", 514, text);

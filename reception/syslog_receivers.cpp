@@ -1,0 +1,75 @@
+#include "reception/syslog_receivers.h"
+
+#include <cstring>
+
+#include "core/settings/settings_store.h"
+#include "reception/tls_session.h"
+
+namespace qv {
+namespace {
+
+std::vector<std::string> BindAddresses(bool ipv6) {
+  if (ipv6) return {"0.0.0.0", "::"};
+  return {"0.0.0.0"};
+}
+
+std::string CannotReceive(const char* transport, int32_t port, int error) {
+  return std::string("cannot receive syslog on ") + transport + " port " + std::to_string(port) + ": " +
+         std::strerror(error);
+}
+
+}  // namespace
+
+ReceiverSettings ReceiverSettings::Read() {
+  const CSettingsStore& store = AppSettings();
+  ReceiverSettings settings;
+  settings.udpPort = store.GetInt("Settings", "udpport", 514);
+  settings.ipv6 = store.GetInt("Settings", "ipv6", 0) != 0;
+  settings.tcpPort = store.GetInt("Settings", "tcpport", 0);
+  settings.tcpMaxConnections = store.GetInt("Settings", "tcpmaxconn", 1000);
+  settings.tlsPort = store.GetInt("Settings", "tlsport", 0);
+  settings.tlsCertificate = store.GetString("Settings", "tlscert", "");
+  settings.tlsKey = store.GetString("Settings", "tlskey", "");
+  settings.tlsCa = store.GetString("Settings", "tlsca", "");
+  return settings;
+}
+
+CSyslogReceivers::CSyslogReceivers(CSyslogSink& owner, const ReceiverSettings& settings) {
+  if (settings.ipv6) {
+    udp6_ = std::make_unique<CSyslogSocket>(owner, settings.udpPort, "::");
+    if (!udp6_->created()) failure_ = CannotReceive("UDP over IPv6", settings.udpPort, udp6_->error());
+  }
+  if (failure_.empty() && settings.tcpPort != 0) {
+    tcp_ = std::make_unique<CTcpSyslogServer>(owner, settings.tcpPort, BindAddresses(settings.ipv6),
+                                              settings.tcpMaxConnections);
+    if (!tcp_->created()) failure_ = CannotReceive("TCP", settings.tcpPort, tcp_->error());
+  }
+  if (failure_.empty() && settings.tlsPort != 0) {
+    std::string why;
+    auto context = CTlsServerContext::Create(settings.tlsCertificate, settings.tlsKey, settings.tlsCa, &why);
+    if (!context) {
+      failure_ = "cannot receive syslog on TLS port " + std::to_string(settings.tlsPort) + ": " + why;
+    } else {
+      tls_ = std::make_unique<CTcpSyslogServer>(owner, settings.tlsPort, BindAddresses(settings.ipv6),
+                                                settings.tcpMaxConnections, std::move(context));
+      if (!tls_->created()) failure_ = CannotReceive("TLS", settings.tlsPort, tls_->error());
+    }
+  }
+  if (!failure_.empty()) {
+    tls_.reset();
+    tcp_.reset();
+    udp6_.reset();
+  }
+}
+
+CSyslogReceivers::~CSyslogReceivers() = default;
+
+std::vector<CSyslogReceivers::Watch> CSyslogReceivers::watches() {
+  std::vector<Watch> result;
+  if (udp6_) result.push_back({udp6_->descriptor(), [this] { udp6_->OnReceive(); }});
+  if (tcp_) result.push_back({tcp_->descriptor(), [this] { tcp_->OnReceive(); }});
+  if (tls_) result.push_back({tls_->descriptor(), [this] { tls_->OnReceive(); }});
+  return result;
+}
+
+}  // namespace qv

@@ -1,0 +1,169 @@
+#pragma once
+// The windowed program's messages in memory: the ring of all messages, the filtered list, the
+// three indexes that feed the filter tree, and sorting.
+//
+// Three numbers must not be mixed up. A record's `seq` is the slot of the ring it was given when
+// it was added (total added modulo the capacity). A shown position counts from 0 at the oldest
+// message of the list shown now. A message number counts every message ever added to a list
+// since it was (re)built; the oldest held has number added() - count(), so a number names the
+// same message for as long as it is held, however the ring turns (the list model relies on it).
+//
+// Each message is one heap block (numbers, interned host and address, message bytes) shared by
+// the two lists: the filtered list holds the same blocks as the list of all, so flipping the
+// highlight of a filtered message flips it in both, and a message overwritten in one list lives
+// on in the other. Host names and addresses are interned in the two indexes, which keep every
+// value seen until the store is emptied. Counters are 64-bit, so the ring never miscounts however
+// long the program runs.
+//
+// Not locked: the user-interface thread owns the store.
+
+#include <algorithm>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "core/message/syslog_message.h"
+#include "rules/rule.h"
+
+namespace qv {
+
+// A stored message as it is read: numbers and views into the store. The views stay valid until
+// the message is overwritten or the store is emptied.
+struct StoredMessageView {
+  int32_t seq = 0;
+  int32_t severity = 0;
+  int32_t facility = 0;
+  int32_t timeSent = 0;
+  int32_t timeReceived = 0;
+  int32_t senderPort = 0;
+  bool highlighted = false;
+  std::string_view hostName;
+  std::string_view ipAddress;
+  std::string_view message;
+
+  SyslogMessage ToMessage() const;
+};
+
+class CMessageStore {
+ public:
+  static constexpr int32_t kDefaultMaxEntries = 100000;
+  // Facilities 0..24 have a flag each; every facility above 24 shares the last one.
+  static constexpr int32_t kFacilityFlags = 26;
+
+  // Sort keys: address, facility, host name, message, time received, time sent, severity.
+  static constexpr int kSortKeys = 7;
+
+  // What an added message was new for, so that the filter tree can be told.
+  struct Novelty {
+    bool address = false;
+    bool hostName = false;
+    bool facility = false;
+  };
+
+  // `maxEntries` below 1 means kDefaultMaxEntries.
+  explicit CMessageStore(int32_t maxEntries = kDefaultMaxEntries);
+  ~CMessageStore();
+  CMessageStore(const CMessageStore&) = delete;
+  CMessageStore& operator=(const CMessageStore&) = delete;
+
+  // Empties both lists and the indexes and takes `maxEntries` (below 1: the default) as the new
+  // capacity; shows all. Sort directions are kept.
+  void Clear(int32_t maxEntries);
+
+  // Stores the record in the ring of all (overwriting the oldest once full): sets its `seq`,
+  // turns its carriage returns and line feeds into the markers "®" and "¶", indexes it. While
+  // the filtered list is shown and the record matches the filter it is added there too.
+  // Returns what it was new for; `*shownGrew` tells whether the shown list changed.
+  Novelty Add(SyslogMessage& record, bool* shownGrew = nullptr);
+
+  // Appends a record read from a document file: `seq` is its position, the ring does not wrap
+  // (the capacity grows instead, until the store is next emptied), the filter is not involved.
+  Novelty AppendFromFile(SyslogMessage& record);
+
+  // The list shown now.
+  bool filterShown() const { return filterShown_; }
+  int32_t shownCount() const { return Shown().Count(); }
+  uint64_t shownAdded() const { return Shown().added; }
+  // Changes whenever the shown list is replaced rather than grown: a filter applied, all shown
+  // again, a sort, emptying, a file opened.
+  uint64_t shownGeneration() const { return generation_; }
+  // The message at a shown position, or at a message number of the shown list; false (and `out`
+  // untouched) when it is not held.
+  bool ShownAt(int32_t position, StoredMessageView* out) const;
+  bool ShownByNumber(uint64_t number, StoredMessageView* out) const;
+  // The list of all, oldest first.
+  int32_t storedCount() const { return all_.Count(); }
+  bool StoredAt(int32_t position, StoredMessageView* out) const;
+
+  // Rebuilds the filtered list from all, oldest to newest, with the messages that `filter`
+  // matches, and shows it. Returns the new shown position of the message that was at shown
+  // position `keep`, or -1 when it is not among the matches (or `keep` is -1).
+  int32_t ApplyFilter(const CRule& filter, int32_t keep);
+  void ShowAll();
+
+  // Sorts the shown list by `key` (0..6; others do nothing) in the key's current direction, then
+  // reverses that direction; the sorted order becomes the ring's order from oldest to newest.
+  void SortBy(int key);
+
+  // Flips the highlight of the message at a shown position (in both lists). False when the
+  // position is not held.
+  bool ToggleHighlight(int32_t position);
+
+  int32_t maxEntries() const { return maxEntries_; }
+  uint64_t totalAdded() const { return all_.added; }
+  std::size_t addressesSeen() const { return addresses_.values.size(); }
+  std::size_t hostNamesSeen() const { return hostNames_.values.size(); }
+  bool FacilitySeen(int32_t facility) const;
+  // Bytes of message, host name and address text of the messages in the list of all (walks it).
+  uint64_t TextBytes() const;
+
+  // One stored message (opaque outside the store).
+  struct Block;
+
+ private:
+  struct Ring {
+    std::vector<Block*> entries;
+    uint64_t added = 0;
+    int32_t capacity = 1;
+    int32_t Count() const { return static_cast<int32_t>(std::min<uint64_t>(added, entries.size())); }
+    Block* At(int32_t position) const;  // null outside
+    void Push(Block* block);            // releases what it overwrites
+    void Release();                     // every slot, then empty
+    void Linearise();                   // slot i holds position i; added = count
+  };
+  // Every value once; ids index `values`, which point at the map's keys (nodes do not move).
+  struct Interned {
+    struct Hash {
+      using is_transparent = void;
+      std::size_t operator()(std::string_view value) const { return std::hash<std::string_view>()(value); }
+    };
+    std::unordered_map<std::string, uint32_t, Hash, std::equal_to<>> ids;
+    std::vector<const std::string*> values;
+    uint32_t Intern(std::string_view value, bool* isNew);
+    void Clear();
+  };
+
+  const Ring& Shown() const { return filterShown_ ? filtered_ : all_; }
+  Ring& Shown() { return filterShown_ ? filtered_ : all_; }
+  Block* MakeBlock(const SyslogMessage& record, Novelty* novelty);
+  void View(const Block& block, StoredMessageView* out) const;
+  bool Matches(const Block& block);
+
+  int32_t maxEntries_;
+  Ring all_;
+  Ring filtered_;
+  bool filterShown_ = false;
+  uint64_t generation_ = 0;
+  CRule filter_;
+  Interned addresses_;
+  Interned hostNames_;
+  bool facilitySeen_[kFacilityFlags] = {};
+  bool descending_[kSortKeys] = {};
+  std::string scratch_;
+};
+
+}  // namespace qv

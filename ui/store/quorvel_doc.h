@@ -1,0 +1,213 @@
+#pragma once
+// The windowed program's document: the message store and the hub of reception.
+//
+// Listening has three modes. Alone (the service not running) the document binds "udpport",
+// parses every datagram, looks names up when "resolve" is on, runs the rules, stores the record
+// and appends it to the history, and runs the monitors and the time mark. With the service
+// running it binds the relay socket <data root>/relay instead and stores each relayed record
+// line as it stands: no rules, no name look-up, no history, no monitors. Or it does not listen.
+// The relay socket is drained on a thread of the document's own, because the kernel queues only
+// a few hundred datagrams; the records reach the store on the user-interface thread, in order,
+// in batches.
+//
+// Settings read when the document is created: "maxsize" (again whenever the store is emptied;
+// 0 or negative means the default 100000), "historysize", "RulesEnabled", "FirstRuleOnly" and
+// "resolve". "udpport" is read by each status update, "promptforsave" when closing.
+//
+// The frame (CDocFrame) is not owned and may be absent: then nothing is told and the document
+// still stores and listens (tests, benchmarks). Everything but the relay's draining thread runs
+// on the thread that created the document, which must run a Qt event loop to receive.
+//
+// Failures are quiet: a port that is taken leaves the document not listening (the status says
+// so), file errors end an operation with what was done so far.
+
+#include <QObject>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/message/host_name_cache.h"
+#include "core/message/syslog_message.h"
+#include "reception/syslog_sink.h"
+#include "rules/action_executor.h"
+#include "rules/forwarder.h"
+#include "rules/rule.h"
+#include "rules/rules_engine.h"
+#include "ui/store/doc_frame.h"
+#include "ui/store/message_store.h"
+#include "ui/store/service_access.h"
+
+class QSocketNotifier;
+
+namespace qv {
+
+class CHistoryFiles;
+class CMonitorSet;
+class CRelayReception;
+class CSyslogSocket;
+
+class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
+  Q_OBJECT
+
+ public:
+  // Makes the executor of the actions that reach outside the rules engine (message boxes, mail,
+  // programs...); an empty factory means rules only highlight, discard and modify.
+  using ExecutorFactory = std::function<std::unique_ptr<CActionExecutor>(CSyslogSink& reporter)>;
+
+  static constexpr const char* kTimeMark = "-----Time Mark-----";
+  // Sort keys of SortBy.
+  enum SortKey { kSortAddress = 0, kSortFacility, kSortHostName, kSortMessage, kSortTimeReceived, kSortTimeSent,
+                 kSortSeverity };
+
+  // `service` null means the real service (CSystemServiceAccess). Asks it once whether the
+  // service runs. Nothing listens until StartServer.
+  explicit CQuorvelDoc(const ExecutorFactory& makeExecutor = {}, std::unique_ptr<CServiceAccess> service = nullptr,
+                       QObject* parent = nullptr);
+  ~CQuorvelDoc() override;
+  CQuorvelDoc(const CQuorvelDoc&) = delete;
+  CQuorvelDoc& operator=(const CQuorvelDoc&) = delete;
+
+  // The frame to tell; null for none. Not owned; it must outlive the document or be detached.
+  void SetFrame(CDocFrame* frame) { frame_ = frame; }
+  CServiceAccess& Service() { return *service_; }
+
+  // --- Reception (CSyslogSink) ---
+  // A datagram received on "udpport": line feeds after the first character become spaces, then
+  // parse, name look-up, rules (unless the service runs), store with refresh, history (unless
+  // the service runs).
+  void OnDatagram(std::string_view senderAddress, int32_t senderPort, std::string_view text) override;
+  // A message made here (time mark, reports of the rules): facility syslog, severity debug,
+  // host "localhost", stored with refresh and appended to the history unless the service runs.
+  void OnLocalMessage(std::string_view text) override;
+  // A record line relayed by the service (without CR LF): read as it stands and stored.
+  void OnRelayedLine(std::string_view recordLine, bool refresh = true);
+
+  // What the view does at its first update, once per run: StartServer("udpport") when
+  // "startserver" (default 1) is on, ReloadRules, and LoadHistory when "loadhistory" (default 1)
+  // is on.
+  void StartReception();
+
+  // --- Store ---
+  // Stores a record (see CMessageStore::Add), tells the filter tree what is new, marks the
+  // document modified and, when `refresh` is set and the shown list grew, asks for a refresh.
+  void AddMessage(SyslogMessage record, bool refresh);
+  // The message at a position of the shown list, or at a position of all (oldest first); an
+  // empty record outside the list.
+  SyslogMessage GetMessage(int position) const;
+  SyslogMessage GetStoredMessage(int position) const;
+  int GetShownCount() const { return store_.shownCount(); }
+  bool IsFilterShown() const { return store_.filterShown(); }
+  const CMessageStore& Store() const { return store_; }
+
+  // Shows the messages that `filter` matches (rebuilt from all); the selected message stays
+  // selected when it matches.
+  void ApplyFilter(const CRule& filter);
+  void ShowAll();
+  // Sorts the shown list by a key (0..6), ascending the first time, reversed each time after.
+  void SortBy(int key);
+  // Flips the highlight of the shown message at `position` (and of the same message in all).
+  void ToggleHighlight(int position);
+
+  // --- Listening ---
+  // Starts listening: on the relay when the service runs (no monitors), else on `port` with
+  // the monitors switched on and the time mark. Returns whether it listens.
+  bool StartServer(int32_t port);
+  // Stops listening, the monitors and the time mark; then UpdateStatus when asked.
+  void StopServer(bool updateStatus);
+  // Asks whether the service runs, shows one of "Service Listening on port %d, UI active",
+  // "UI Listening on port %d", "Service Listening on port %d, UI not active" and "Service and
+  // UI Server not listening", and returns whether the document listens.
+  bool UpdateStatus();
+  // The UDP port listened on; 0 when not listening or listening on the relay.
+  int32_t GetListenPort() const;
+  bool IsListeningOnRelay() const;
+  // Whether the service ran when last asked (creation, StartServer, UpdateStatus).
+  bool IsServiceRunning() const { return serviceRunning_; }
+
+  // --- Rules ---
+  // Reads the rules again, forwarding through the listening socket (or none).
+  void ReloadRules();
+  CRulesEngine& RulesEngine() { return rules_; }
+  bool RulesEnabled() const { return rulesEnabled_; }
+  void SetRulesEnabled(bool enabled) { rulesEnabled_ = enabled; }
+  void SetResolveNames(bool resolve) { resolveNames_ = resolve; }
+  void SetHistoryLimitKB(int32_t kilobytes);
+
+  // --- Files ---
+  // Writes every shown message as its syslog line and a line feed. False when the file could
+  // not be written completely.
+  bool ExportFile(const std::string& path);
+  // Adds every line of the file (syslog lines with time received = time sent, record lines)
+  // without refresh each, then asks for one refresh. False when it could not be opened.
+  bool ImportFile(const std::string& path);
+  // Imports the two history files, older first, and disables "&Load History" until emptied.
+  void LoadHistory();
+  // Deletes the history files; the store is not touched.
+  void ClearHistory();
+
+  // --- Document ---
+  // Emptying: both lists, the indexes, the name cache; "maxsize" read again; the title becomes
+  // the current UTC time ("%Y_%b_%d_%H-%M-%S"); the filter tree forgets; "&Load History" is
+  // enabled; all is shown. Skipped while dropped files are opened after the first.
+  void DeleteContents();
+  // File New: emptying, no path, unmodified.
+  void NewDocument();
+  // File Open: emptying, then every line of the file (syslog lines with time received = time
+  // sent, record lines) stored without wrapping the ring. False when it could not be opened.
+  bool OpenDocument(const std::string& path);
+  // File Save: every message of all, oldest first, as its record line. False on any write error.
+  bool SaveDocument(const std::string& path);
+  // Files dropped on the frame: the first replaces the store, the others are added to it.
+  void OpenDroppedFiles(const std::vector<std::string>& paths);
+
+  bool IsModified() const { return modified_; }
+  void SetModifiedFlag(bool modified);
+  // Whether the frame should ask to save before the document is closed or replaced: never when
+  // "promptforsave" (default 0) is off, which also marks the document unmodified.
+  bool SaveModifiedQuestion();
+  const std::string& Title() const { return title_; }
+  const std::string& PathName() const { return pathName_; }
+
+ signals:
+  void titleChanged(const QString& title);
+  void modifiedChanged(bool modified);
+  // The message at a shown position changed in place (its highlight).
+  void shownMessageChanged(int position);
+
+ private:
+  void Forward(std::string_view dottedAddress, const SyslogMessage& message) override;
+  void AddToStore(SyslogMessage& record, bool refresh);
+  void AddRelayedBatch();
+  bool ReadFile(const std::string& path, bool intoRing);
+  void SetTitle(std::string title);
+  void TellNovelty(const CMessageStore::Novelty& novelty, const SyslogMessage& record);
+  bool StartUdp(int32_t port);
+
+  CDocFrame* frame_ = nullptr;
+  std::unique_ptr<CServiceAccess> service_;
+  CMessageStore store_;
+  CHostNameCache names_;
+  CRulesEngine rules_;
+  bool rulesEnabled_;
+  bool resolveNames_;
+  std::unique_ptr<CHistoryFiles> history_;
+  bool serviceRunning_ = false;
+  std::unique_ptr<CSyslogSocket> socket_;
+  std::unique_ptr<QSocketNotifier> notifier_;
+  std::unique_ptr<CRelayReception> relay_;
+  std::unique_ptr<CMonitorSet> monitors_;
+  bool timeMarkRunning_ = false;
+
+  bool modified_ = false;
+  std::string title_;
+  std::string pathName_;
+  bool multiFileOpen_ = false;
+  bool mayEmptyOnce_ = false;
+  std::string text_;  // a datagram with its line feeds flattened, reused
+};
+
+}  // namespace qv

@@ -1,0 +1,73 @@
+#pragma once
+// What the store's tests share: a service whose state the test sets, and a frame that records
+// what the document tells it.
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <string>
+#include <vector>
+
+#include "ui/store/doc_frame.h"
+#include "ui/store/service_access.h"
+
+namespace qv::testing {
+
+// The event loop the document's sockets and timers need; made once per test program.
+inline void EnsureCoreApplication() {
+  static int argc = 1;
+  static char name[] = "quorvel_test";
+  static char* argv[] = {name, nullptr};
+  if (QCoreApplication::instance() == nullptr) new QCoreApplication(argc, argv);
+}
+
+struct FakeService final : CServiceAccess {
+  bool installed = true;
+  bool running = false;
+  int starts = 0, stops = 0, demandStarts = 0;
+  bool IsInstalled() const override { return installed; }
+  bool IsRunning() const override { return installed && running; }
+  bool Start() override { ++starts; running = installed; return installed; }
+  bool Stop() override { ++stops; const bool was = running; running = false; return was; }
+  bool SetDemandStart() override { ++demandStarts; return installed; }
+};
+
+struct RecordingFrame : CDocFrame {
+  std::string listenText;
+  int refreshRequests = 0, viewUpdates = 0, timeMarkStarts = 0, timeMarkStops = 0, forgets = 0;
+  bool historyLoadable = true;
+  std::vector<std::string> addresses, hostNames;
+  std::vector<int32_t> facilities;
+  int selected = -1;
+  bool selectionCleared = false;
+
+  void SetListenText(const std::string& text) override { listenText = text; }
+  void RequestRefresh() override { ++refreshRequests; }
+  void UpdateAllViews() override { ++viewUpdates; }
+  void StartTimeMark() override { ++timeMarkStarts; }
+  void StopTimeMark() override { ++timeMarkStops; }
+  void SetHistoryLoadable(bool loadable) override { historyLoadable = loadable; }
+  void AddAddress(const std::string& address) override { addresses.push_back(address); }
+  void AddHostName(const std::string& hostName) override { hostNames.push_back(hostName); }
+  void AddFacility(int32_t facility) override { facilities.push_back(facility); }
+  void ForgetEntries() override { ++forgets; addresses.clear(); hostNames.clear(); facilities.clear(); }
+  int GetSelectedIndex() const override { return selected; }
+  void ClearSelection() override { selected = -1; selectionCleared = true; }
+  void EnsureSelected(int position) override { selected = position; }
+};
+
+// Runs the event loop until `done` holds or `ms` milliseconds have passed.
+template <typename Condition>
+bool ProcessEventsUntil(Condition done, int ms = 5000) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!done()) {
+    if (clock.elapsed() > ms) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    QThread::msleep(1);
+  }
+  return true;
+}
+
+}  // namespace qv::testing
