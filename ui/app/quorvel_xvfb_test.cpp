@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -29,6 +30,9 @@
 
 #include "testing/free_udp_port.h"
 #include "testing/temp_home.h"
+#include "ui/app/about_dlg.h"
+#include "ui/app/message_box_dlg.h"
+#include "ui/app/view_options_dlg.h"
 
 namespace qv {
 namespace {
@@ -187,6 +191,17 @@ class XvfbTest : public QObject {
     QVERIFY(CountColour(main, qRgb(255, 255, 0)) > 200);
     QVERIFY(CountColour(main, qRgb(255, 255, 192)) > 200);
     QVERIFY(CountColour(main, qRgb(192, 255, 255)) > 200);
+
+    // The program's own small dialogs, drawn by this X server with its fonts.
+    QProcess dialogs;
+    dialogs.setProcessEnvironment(environment);
+    dialogs.start(QCoreApplication::applicationFilePath(), {"--dialogs", folder});
+    QVERIFY(dialogs.waitForFinished(20000));
+    QCOMPARE(dialogs.exitCode(), 0);
+    for (const char* name : {"about", "view-options", "message-box"}) {
+      const QImage dialog(folder + "/quorvel-" + name + ".png");
+      QVERIFY2(!dialog.isNull() && dialog.width() > 100 && dialog.height() > 50, name);
+    }
     viewer.Stop();
     server.Stop();
   }
@@ -199,6 +214,23 @@ int main(int argc, char* argv[]) {
     QGuiApplication application(argc, argv);
     const QPixmap screen = QGuiApplication::primaryScreen()->grabWindow(0);
     return !screen.isNull() && screen.save(QString::fromLocal8Bit(argv[2])) ? 0 : 1;
+  }
+  if (argc == 3 && std::string(argv[1]) == "--dialogs") {
+    QApplication application(argc, argv);
+    const QString folder = QString::fromLocal8Bit(argv[2]);
+    qv::testing::TempHome home;  // "msgboxtime" and the column settings at their defaults
+    qv::CAboutDlg about;
+    qv::CViewOptionsDlg options({true, true, true, true, true, false, true});
+    qv::CMessageBoxDlg box("Door sensor", "The server room door was opened at 09:14 by badge 4411.");
+    bool saved = true;
+    for (const auto& [dialog, name] : {std::pair<QWidget*, const char*>{&about, "about"}, {&options, "view-options"},
+                                       {&box, "message-box"}}) {
+      dialog->show();
+      QApplication::processEvents();
+      QTest::qWait(100);
+      saved = dialog->grab().save(folder + "/quorvel-" + name + ".png") && saved;
+    }
+    return saved ? 0 : 1;
   }
   QCoreApplication application(argc, argv);
   qv::XvfbTest test;
