@@ -79,7 +79,9 @@ int32_t LocalPort(int fd) {
   return ntohs(reinterpret_cast<sockaddr_in&>(local).sin_port);
 }
 
-void Send(int fd, std::string_view bytes) { ASSERT_EQ(send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size())); }
+void Send(int fd, std::string_view bytes) {
+  ASSERT_EQ(send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
+}
 
 TEST(TcpSyslogServerTest, FramesOfSeveralConnectionsArriveWithTheirSenders) {
   Sink sink;

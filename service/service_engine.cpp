@@ -85,7 +85,11 @@ void CServiceEngine::Relay(const std::string& recordLine) {
 }
 
 void CServiceEngine::Forward(std::string_view dottedAddress, const SyslogMessage& message) {
-  socket_.Forward(dottedAddress, message);
+  if (CTcpForwarder::Handles(dottedAddress)) {
+    tcpForwarder_.Forward(dottedAddress, message);
+  } else {
+    socket_.Forward(dottedAddress, message);
+  }
 }
 
 }  // namespace qv

@@ -31,6 +31,7 @@
 #include "reception/syslog_receivers.h"
 #include "reception/syslog_sink.h"
 #include "reception/syslog_socket.h"
+#include "reception/tcp_forwarder.h"
 #include "rules/action_executor.h"
 #include "rules/forwarder.h"
 #include "rules/rules_engine.h"
@@ -74,6 +75,7 @@ class CServiceEngine final : public CSyslogSink, private CForwarder {
   const ParseOptions parseOptions_;
   CSyslogSocket socket_;
   std::optional<CSyslogReceivers> receivers_;  // IPv6, TCP and TLS, as the settings ask
+  CTcpForwarder tcpForwarder_;  // rule values "tcp://host:port"
   CRulesEngine rules_;
   std::optional<CHistoryFiles> history_;  // only while listening: choosing files may delete one
   std::vector<std::unique_ptr<QSocketNotifier>> notifiers_;

@@ -1,0 +1,146 @@
+// Screenshots of the finding panes and dialogs on a real X server (run under xvfb-run): the
+// filter tree with entries, the highlight editor, the custom filter editor, the find dialog and
+// the activity graph, written as PNG files into the folder given as the first argument.
+#include <QApplication>
+#include <QDir>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QScreen>
+#include <QThread>
+#include <QTreeWidget>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#include "core/settings/settings_store.h"
+#include "ui/findview/activity_graph_panel.h"
+#include "ui/findview/custom_filter_dialog.h"
+#include "ui/findview/filter_tree_view.h"
+#include "ui/findview/find_dialog.h"
+#include "ui/findview/full_text_view.h"
+#include "ui/findview/highlight_dialog.h"
+
+namespace qv {
+namespace {
+
+class ScreenList : public CMessageListAccess {
+ public:
+  bool IsFilterShown() const override { return false; }
+  void ApplyFilter(const CRule&) override {}
+  void ShowAll() override {}
+  int ShownCount() const override { return static_cast<int>(messages.size()); }
+  SyslogMessage ShownMessage(int position) const override {
+    return position >= 0 && position < ShownCount() ? messages[static_cast<size_t>(position)] : SyslogMessage();
+  }
+  int32_t ShownTimeReceived(int position) const override { return ShownMessage(position).timeReceived; }
+  int GetSelectedIndex() const override { return selected; }
+  void SelectMessage(int position) override { selected = position < 0 ? ShownCount() - 1 : position; }
+
+  std::vector<SyslogMessage> messages;
+  int selected = -1;
+};
+
+// Shows the widget, lets the X server draw it, and saves what the screen shows of it.
+bool Shoot(QWidget& widget, const QString& path) {
+  widget.show();
+  widget.raise();
+  for (int i = 0; i < 10; ++i) {
+    QApplication::processEvents();
+    QThread::msleep(20);
+  }
+  const QPixmap shot = widget.screen()->grabWindow(widget.winId());
+  const bool saved = !shot.isNull() && shot.save(path);
+  std::printf("%s %s\n", saved ? "wrote" : "FAILED", qPrintable(path));
+  widget.hide();
+  return saved;
+}
+
+}  // namespace
+}  // namespace qv
+
+int main(int argc, char** argv) {
+  if (argc < 2) return 2;
+  const QString folder = argv[1];
+  const std::filesystem::path home = std::filesystem::temp_directory_path() / ("quorvel_screens_" + std::to_string(getpid()));
+  std::filesystem::create_directories(home);
+  setenv("QUORVEL_HOME", home.c_str(), 1);
+  QApplication app(argc, argv);
+  QDir().mkpath(folder);
+  using namespace qv;
+  const CSettingsStore& store = AppSettings();
+  const struct {
+    const char* text;
+    Colour fg, bg;
+  } highlights[] = {{"error", MakeColour(255, 0, 0), MakeColour(255, 255, 0)},
+                    {"login", MakeColour(0, 0, 255), MakeColour(255, 255, 255)},
+                    {"link [0-9]+ down", MakeColour(255, 255, 255), MakeColour(0, 128, 0)}};
+  for (int n = 0; n < 3; ++n) {
+    const std::string section = "Highlights\\highlight" + std::to_string(n);
+    store.SetString(section, "string", highlights[n].text);
+    store.SetInt(section, "fg", static_cast<int32_t>(highlights[n].fg));
+    store.SetInt(section, "bg", static_cast<int32_t>(highlights[n].bg));
+    store.SetInt(section, "useregexp", n == 2);
+  }
+  store.SetInt("Settings", "hlcount", 3);
+  CRule custom;
+  custom.Name = "Errors from the router";
+  custom.Severity = 11;
+  custom.Save("Custom\\custom0");
+  custom.Name = "Last hour";
+  custom.TimeRange = 3600;
+  custom.Save("Custom\\custom1");
+  store.SetInt("Settings", "customcount", 2);
+
+  ScreenList list;
+  for (int i = 0; i < 600; ++i) {
+    SyslogMessage message;
+    message.timeReceived = 1'700'000'000 + i * i / 40 + (i % 7) * 3;
+    message.ipAddress = "192.168.1." + std::to_string(10 + i % 4);
+    message.hostName = "host" + std::to_string(i % 4);
+    message.facility = i % 3 == 0 ? 4 : 1;
+    message.severity = i % 8;
+    message.message = "login from 192.168.1.10 failed #" + std::to_string(i);
+    list.messages.push_back(message);
+  }
+  list.selected = 400;
+
+  bool ok = true;
+  CFilterTreeView tree;
+  tree.SetList(&list);
+  tree.ForgetEntries();
+  for (int i = 0; i < 4; ++i) {
+    tree.AddAddress("192.168.1." + std::to_string(10 + i));
+    tree.AddHostName("host" + std::to_string(i));
+  }
+  tree.AddFacility(1);
+  tree.AddFacility(4);
+  tree.expandAll();
+  tree.resize(240, 620);
+  ok &= Shoot(tree, folder + "/find_tree.png");
+
+  CHighlightDialog highlight;
+  highlight.TextField()->setText("error");
+  ok &= Shoot(highlight, folder + "/find_highlight_editor.png");
+
+  CCustomFilterDialog customEditor;
+  customEditor.OpenFilter("Last hour");
+  ok &= Shoot(customEditor, folder + "/find_custom_filters.png");
+
+  CFindDialog find(list);
+  ok &= Shoot(find, folder + "/find_dialog.png");
+
+  store.SetInt("Settings", "resolvetextip", 1);
+  QWidget panes;
+  auto* text = new CFullTextView(&panes, [](uint32_t) { return std::string("gateway"); });
+  auto* graph = new CActivityGraphPanel(&panes);
+  graph->SetList(&list);
+  graph->SetTextView(text);
+  text->setGeometry(0, 0, 800, 50);
+  graph->setGeometry(0, 50, 800, 175);
+  panes.resize(800, 225);
+  ok &= Shoot(panes, folder + "/find_graph.png");
+
+  std::filesystem::remove_all(home);
+  return ok ? 0 : 1;
+}
