@@ -16,6 +16,12 @@
 #include "core/settings/settings_store.h"
 #include "ui/app/about_dlg.h"
 #include "ui/app/command_icons.h"
+#include "ui/dialogs/database_settings_dialog.h"
+#include "ui/dialogs/monitor_list_dialogs.h"
+#include "ui/dialogs/option_dialogs.h"
+#include "ui/dialogs/rule_editor_dialog.h"
+#include "ui/dialogs/settings_file_dialogs.h"
+#include "ui/dialogs/user_prompts.h"
 #include "ui/findview/activity_graph_panel.h"
 #include "ui/findview/custom_filter_dialog.h"
 #include "ui/findview/filter_tree_view.h"
@@ -24,6 +30,8 @@
 #include "ui/findview/highlight_dialog.h"
 #include "ui/frame/frame_commands.h"
 #include "ui/frame/pane_layout.h"
+#include "ui/model/message_list_model.h"
+#include "ui/settings_file/settings_file.h"
 #include "ui/store/quorvel_doc.h"
 
 namespace qv {
@@ -116,6 +124,14 @@ void CMainFrame::CreateActions() {
   Connect(kCmdFind, &CMainFrame::OnFind);
   Connect(kCmdCustomFilters, &CMainFrame::OnCustomFilters);
   Connect(kCmdHighlighting, &CMainFrame::OnHighlighting);
+  Connect(kCmdPreferences, &CMainFrame::OnPreferences);
+  Connect(kCmdEditRules, &CMainFrame::OnEditRules);
+  Connect(kCmdEmailSettings, &CMainFrame::OnEmailSettings);
+  Connect(kCmdDatabaseSettings, &CMainFrame::OnDatabaseSettings);
+  Connect(kCmdEditFileList, &CMainFrame::OnEditFileList);
+  Connect(kCmdEditPingList, &CMainFrame::OnEditPingList);
+  Connect(kCmdImportSettings, &CMainFrame::OnImportSettings);
+  Connect(kCmdExportSettings, &CMainFrame::OnExportSettings);
   Connect(kCmdRulesEnabled, &CMainFrame::OnRulesEnabled);
   Connect(kCmdFirstRuleOnly, &CMainFrame::OnFirstRuleOnly);
   Connect(kCmdAllMatchingRules, &CMainFrame::OnAllMatchingRules);
@@ -515,6 +531,82 @@ void CMainFrame::OnCustomFilters() {
 void CMainFrame::OnHighlighting() {
   CHighlightDialog dialog(this);
   if (dialog.exec() == QDialog::Accepted) list_->ReloadHighlights();
+}
+
+// --- Settings dialogs ---
+
+void CMainFrame::OnPreferences() {
+  CPreferencesDialog dialog(DefaultPrompts(), this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  const PreferencesFields& fields = dialog.fields();
+  hideWhenMinimised_ = fields.startHidden;
+  doc_.SetResolveNames(fields.resolve);
+  doc_.SetHistoryLimitKB(static_cast<int32_t>(std::strtol(fields.historysize.c_str(), nullptr, 10)));
+  if (dialog.coloursChanged()) list_->Model().ReloadColours();
+  Waiting([this] { commands_.ApplySettings(); });
+  UpdateAllViews();
+}
+
+void CMainFrame::OnEditRules() {
+  CRuleEditorDialog dialog(DefaultPrompts(), this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  doc_.ReloadRules();
+  Waiting([this] { commands_.RestartService(); });
+  UpdateCommandStates();
+}
+
+void CMainFrame::OnEmailSettings() {
+  CEmailSettingsDialog dialog(this);
+  if (dialog.exec() == QDialog::Accepted) Waiting([this] { commands_.RestartService(); });
+}
+
+void CMainFrame::OnDatabaseSettings() {
+  CDatabaseSettingsDialog dialog(DefaultPrompts(), this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  // The connection is opened when the rules are loaded.
+  doc_.ReloadRules();
+  Waiting([this] { commands_.RestartService(); });
+}
+
+void CMainFrame::OnEditFileList() {
+  CFileListDialog dialog(DefaultPrompts(), this);
+  if (dialog.exec() == QDialog::Accepted && AppSettings().GetInt(kSettings, "FileMonitor", 0) != 0) {
+    Waiting([this] { commands_.ApplySettings(); });
+  }
+}
+
+void CMainFrame::OnEditPingList() {
+  CPingListDialog dialog(DefaultPrompts(), this);
+  if (dialog.exec() == QDialog::Accepted && AppSettings().GetInt(kSettings, "PingMonitor", 0) != 0) {
+    Waiting([this] { commands_.ApplySettings(); });
+  }
+}
+
+void CMainFrame::OnImportSettings() {
+  const QString path = ChooseSettingsFile(this, false);
+  if (path.isEmpty()) return;
+  if (!ImportSettings(path.toStdString()).completed) {
+    QMessageBox::warning(this, "Quorvel", QString("Cannot read the settings file %1.").arg(path));
+    return;
+  }
+  doc_.ReloadRules();
+  tree_->RebuildCustomFilters();
+  list_->ReloadHighlights();
+  Waiting([this] { commands_.ApplySettings(); });
+  UpdateAllViews();
+}
+
+void CMainFrame::OnExportSettings() {
+  const QString path = ChooseSettingsFile(this, true);
+  if (path.isEmpty()) return;
+  const QPalette colours = palette();
+  auto stored = [](const QColor& colour) {
+    return static_cast<uint32_t>(colour.red() | (colour.green() << 8) | (colour.blue() << 16));
+  };
+  const HighlightColourDefaults defaults{stored(colours.color(QPalette::Text)), stored(colours.color(QPalette::Base))};
+  if (!ExportSettings(path.toStdString(), defaults)) {
+    QMessageBox::warning(this, "Quorvel", QString("Cannot write the settings file %1.").arg(path));
+  }
 }
 
 // --- Rules and monitors ---

@@ -142,6 +142,14 @@ class CMainFrame : public CPersistentFrame, public CDocFrame, public CListViewHo
   void OnFind();
   void OnCustomFilters();
   void OnHighlighting();
+  void OnPreferences();
+  void OnEditRules();
+  void OnEmailSettings();
+  void OnDatabaseSettings();
+  void OnEditFileList();
+  void OnEditPingList();
+  void OnImportSettings();
+  void OnExportSettings();
   void OnRulesEnabled();
   void OnFirstRuleOnly();
   void OnAllMatchingRules();

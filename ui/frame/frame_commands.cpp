@@ -8,10 +8,6 @@ namespace {
 
 using M = CommandMenu;
 
-constexpr std::string_view kSettingsFile = "the settings export and import file";
-constexpr std::string_view kOptionDialogs = "the option dialogs";
-constexpr std::string_view kRuleEditor = "the rule editor";
-constexpr std::string_view kListEditors = "the file and ping list editors";
 constexpr std::string_view kHelpFile = "a help file";
 
 constexpr std::array kCommands = {
@@ -23,33 +19,31 @@ constexpr std::array kCommands = {
     FrameCommand{kCmdExport, M::kFile, "&Export...", "Export records in RFC 3164 format", "", false, {}},
     FrameCommand{kCmdLoadHistory, M::kFile, "&Load History", "Load the most recent messages", "", true, {}},
     FrameCommand{kCmdClearHistory, M::kFile, "Clear &History", "Clear the History", "", false, {}},
-    FrameCommand{kCmdImportSettings, M::kFile, "Import Se&ttings...", "Load rules, filters, and highlighting", "", true,
-                 kSettingsFile},
-    FrameCommand{kCmdExportSettings, M::kFile, "Export Settings...", "Save rules, filters, and highlighting", "", false,
-                 kSettingsFile},
+    FrameCommand{kCmdImportSettings, M::kFile, "Import Se&ttings...", "Load rules, filters, and highlighting", "", true, {}},
+    FrameCommand{kCmdExportSettings, M::kFile, "Export Settings...", "Save rules, filters, and highlighting", "", false, {}},
     FrameCommand{kCmdExit, M::kFile, "E&xit", "Quit the application; prompts to save documents", "", true, {}},
     FrameCommand{kCmdCopy, M::kEdit, "&Copy", "Copy the selection and put it on the Clipboard", "Ctrl+C", false, {}},
     FrameCommand{kCmdSelectAll, M::kEdit, "Select A&ll", "Select All", "Ctrl+A", false, {}},
     FrameCommand{kCmdFind, M::kEdit, "&Find...", "Find messages", "Ctrl+F", true, {}},
-    FrameCommand{kCmdPreferences, M::kEdit, "Prefere&nces...", "Edit preferences", "", true, kOptionDialogs},
+    FrameCommand{kCmdPreferences, M::kEdit, "Prefere&nces...", "Edit preferences", "", true, {}},
     FrameCommand{kCmdToolbar, M::kView, "&Toolbar", "Show or hide the toolbar", "", false, {}},
     FrameCommand{kCmdStatusBar, M::kView, "&Status Bar", "Show or hide the status bar", "", false, {}},
     FrameCommand{kCmdViewOptions, M::kView, "&Options...", "Set options for display", "", true, {}},
     FrameCommand{kCmdCustomFilters, M::kView, "Edit &Custom Filters...", "", "", false, {}},
     FrameCommand{kCmdHighlighting, M::kView, "Edit &Highlighting...", "Edit the list of strings to highlight", "", false, {}},
     FrameCommand{kCmdRulesEnabled, M::kRules, "&Rules Enabled", "Activate/Deactivate Rules", "", false, {}},
-    FrameCommand{kCmdEditRules, M::kRules, "&Edit Rules...", "Edit the rules", "", false, kRuleEditor},
+    FrameCommand{kCmdEditRules, M::kRules, "&Edit Rules...", "Edit the rules", "", false, {}},
     FrameCommand{kCmdFirstRuleOnly, M::kRules, "&First Rule Only", "Only Execute the first matching rule", "", true, {}},
     FrameCommand{kCmdAllMatchingRules, M::kRules, "All &Matching Rules", "Execute all matcing rules", "", false, {}},
-    FrameCommand{kCmdEmailSettings, M::kRules, "Email &Settings...", "Set Email server etc.", "", true, kOptionDialogs},
-    FrameCommand{kCmdDatabaseSettings, M::kRules, "&Database Settings...", "Set Database", "", false, kOptionDialogs},
+    FrameCommand{kCmdEmailSettings, M::kRules, "Email &Settings...", "Set Email server etc.", "", true, {}},
+    FrameCommand{kCmdDatabaseSettings, M::kRules, "&Database Settings...", "Set Database", "", false, {}},
     FrameCommand{kCmdEventLog, M::kMonitors, "Event &Log", "Translate Event Log Messages to Syslog", "", false, {}},
     FrameCommand{kCmdFileMonitor, M::kMonitors, "&Files/Folders", "Log changes to files and folders", "", true, {}},
     FrameCommand{kCmdEditFileList, M::kMonitors, "&Edit File/Folder List...", "Edit list of Files/Folders to Monitor", "",
-                 false, kListEditors},
+                 false, {}},
     FrameCommand{kCmdPingMonitor, M::kMonitors, "&Ping Network Devices", "Ping Other Networked Devices", "", true, {}},
     FrameCommand{kCmdEditPingList, M::kMonitors, "Edit P&ing List...", "Edit the List of Network Devices to be Monitored",
-                 "", false, kListEditors},
+                 "", false, {}},
     FrameCommand{kCmdPhoneCalls, M::kMonitors, "Phone &Calls", "Log phone calls", "", true, {}},
     FrameCommand{kCmdSnmpTraps, M::kMonitors, "&SNMP Traps", "Listen for SNMP Traps", "", false, {}},
     FrameCommand{kCmdHelpTopics, M::kHelp, "&Help Topics", "List Help topics", "F1", false, kHelpFile},
