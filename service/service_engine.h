@@ -45,9 +45,10 @@ class CServiceEngine final : public CSyslogSink, private CForwarder {
   // `reporter`, the engine.
   using ExecutorFactory = std::function<std::unique_ptr<CActionExecutor>(CSyslogSink& reporter)>;
 
-  // Creates the relay socket, the name cache, the receive socket, the rules engine (with the
-  // executor from `makeExecutor`), the history and the monitors. When the receive port cannot
-  // be bound, listening() is false and nothing else was started.
+  // Creates the relay sender (to the relay socket in the data root), the name cache, the
+  // receive socket, the rules engine (with the executor from `makeExecutor`), the history and
+  // the monitors. When the receive port cannot be bound, listening() is false and nothing else
+  // was started.
   explicit CServiceEngine(const ExecutorFactory& makeExecutor);
   ~CServiceEngine() override;
   CServiceEngine(const CServiceEngine&) = delete;
@@ -62,11 +63,14 @@ class CServiceEngine final : public CSyslogSink, private CForwarder {
   void OnDatagram(std::string_view senderAddress, int32_t senderPort, std::string_view text) override;
   void OnLocalMessage(std::string_view text) override;
 
-  // Sends a record line to the windowed program, then appends it to the history.
+  // Sends a record line to the windowed program, then appends it to the history; a history
+  // that fails or recovers is reported by a local message.
   void Relay(const std::string& recordLine);
 
  private:
   void Forward(std::string_view dottedAddress, const SyslogMessage& message) override;
+  // Sends what the relay holds; while lines wait for the viewer, watches for room.
+  void FlushRelay();
 
   CRelaySender relay_;
   CHostNameCache names_;
@@ -79,9 +83,11 @@ class CServiceEngine final : public CSyslogSink, private CForwarder {
   CRulesEngine rules_;
   std::optional<CHistoryFiles> history_;  // only while listening: choosing files may delete one
   std::vector<std::unique_ptr<QSocketNotifier>> notifiers_;
+  std::unique_ptr<QSocketNotifier> relayWritable_;
   QTimer timeMark_;
   std::unique_ptr<CServiceMonitors> monitors_;
   std::string text_;  // the datagram with its line feeds flattened, reused between datagrams
+  bool reportingHistory_ = false;
 };
 
 }  // namespace qv

@@ -42,6 +42,9 @@ class PostgresServer {
     // The server refuses to run as root; it runs as the "postgres" account then.
     if (geteuid() == 0) {
       if (std::system(("chown postgres " + dir_.string() + " 2>/dev/null").c_str()) != 0) return false;
+      // That account must pass through the test's private folder to reach its own.
+      std::filesystem::permissions(dir_.parent_path(), std::filesystem::perms::others_exec,
+                                   std::filesystem::perm_options::add);
       asUser_ = "runuser -u postgres -- ";
     }
     if (!Run(bin_ + "/initdb -D " + dir_.string() + " -U postgres --auth=trust --no-sync -E UTF8")) return false;

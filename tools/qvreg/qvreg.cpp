@@ -21,6 +21,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/paths/data_root.h"
 #include "platform/registry/registry.h"
 #include "ui/settings_file/settings_file.h"
 
@@ -154,6 +155,11 @@ int Import(const char* file) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  qv::UseSharedUmask();
+  if (const std::string problem = qv::CheckDataRoot(); !problem.empty()) {
+    std::fprintf(stderr, "qvreg: %s\n", problem.c_str());
+    return kUsage + 1;
+  }
   if (argc < 3) return Usage();
   if (argc == 3 && std::string_view(argv[1]) == "export") return Export(argv[2]);
   if (argc == 3 && std::string_view(argv[1]) == "import") return Import(argv[2]);

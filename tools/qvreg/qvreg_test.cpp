@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdio>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -46,6 +47,14 @@ TEST(QvregTest, ValuesWrittenByOneProcessAreReadByTheOther) {
             "-2\n");
   EXPECT_EQ(Qvreg(std::string("set ") + kSettings + " mailtext sz 'Alarm: $msg'").exitCode, 0);
   EXPECT_EQ(store.GetString("Settings", "mailtext"), "Alarm: $msg");
+}
+
+TEST(QvregTest, ADataRootOpenToOthersIsRefused) {
+  qv::testing::TempHome home;
+  chmod(home.path().c_str(), 0705);
+  EXPECT_EQ(Qvreg(std::string("set ") + kSettings + " udpport dword 1514").exitCode, 3);
+  chmod(home.path().c_str(), 0700);
+  EXPECT_EQ(Qvreg(std::string("set ") + kSettings + " udpport dword 1514").exitCode, 0);
 }
 
 TEST(QvregTest, AbsentValuesExitOneAndBadCommandsAreRefused) {
