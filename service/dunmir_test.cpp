@@ -110,6 +110,13 @@ TEST_F(DunmirTest, AddAsRootSharesTheDataRootWithTheGroupQuorvel) {
   AppSettings().SetInt("Settings", "udpport", 1514);  // the settings exist before the service is added
 
   const int added = testing::RunDunmir({"add"}).value_or(-1);
+  // What the service makes afterwards is the group's too: its event log database, for one.
+  const pid_t service = testing::SpawnDunmir({"debug"});
+  testing::WaitFor([&] { return std::filesystem::exists(home_.file("eventlog/eventlog.db")); });
+  kill(service, SIGTERM);
+  testing::WaitForExit(service);
+  struct stat events {};
+  stat(home_.file("eventlog/eventlog.db").c_str(), &events);
   const group* quorvel = getgrnam("quorvel");
   struct stat root {}, settings {};
   stat(home_.path().c_str(), &root);
@@ -129,6 +136,8 @@ TEST_F(DunmirTest, AddAsRootSharesTheDataRootWithTheGroupQuorvel) {
   EXPECT_EQ(root.st_mode & 07777, 02770u);
   EXPECT_EQ(settings.st_gid, quorvel->gr_gid);
   EXPECT_EQ(settings.st_mode & 0777, 0660u);
+  EXPECT_EQ(events.st_gid, quorvel->gr_gid);
+  EXPECT_EQ(events.st_mode & 0777, 0660u);
   ASSERT_TRUE(bound) << error;
   EXPECT_EQ(relay.st_mode & 0777, 0660u);
   EXPECT_EQ(relay.st_gid, quorvel->gr_gid);  // the folder's set-group-id bit passes it on

@@ -245,6 +245,18 @@ TEST_F(ModernReceptionTest, OpensslClientOverTlsAndAPlainClientThatFailsItsHands
   EXPECT_EQ(failures[0].facility, 5);
 }
 
+TEST_F(ModernReceptionTest, AReceiverThatCannotOpenStopsTheService) {
+  // A TLS port without a readable certificate, then a TCP port that is taken.
+  AppSettings().SetInt("Settings", "tlsport", FreeTcpPort());
+  AppSettings().SetString("Settings", "tlscert", home_.file("missing.pem").c_str());
+  EXPECT_EQ(qv::testing::RunDunmir({"debug"}), 1);
+  AppSettings().SetInt("Settings", "tlsport", 0);
+  testing::RecordingSink sink;
+  CTcpSyslogServer holder(sink, tcpPort_, {"127.0.0.1"}, 1);
+  ASSERT_TRUE(holder.created());
+  EXPECT_EQ(qv::testing::RunDunmir({"debug"}), 1);
+}
+
 TEST_F(ModernReceptionTest, ARuleForwardsOverTcpWithOctetCounting) {
   testing::RecordingSink upstream;
   CTcpSyslogServer server(upstream, 0, {"127.0.0.1"}, 4);

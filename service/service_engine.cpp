@@ -75,7 +75,9 @@ void CServiceEngine::OnDatagram(std::string_view senderAddress, int32_t senderPo
 
   SyslogMessage record;
   record.ParseDatagram(senderAddress, senderPort, text_, parseOptions_);
-  if (resolveNames_ && record.hostName.empty()) record.hostName = names_.Resolve(record.ipAddress);
+  // The name cache knows IPv4 only: an IPv6 text would be looked up as 255.255.255.255.
+  const bool ipv4 = record.ipAddress.find(':') == std::string::npos;
+  if (resolveNames_ && ipv4 && record.hostName.empty()) record.hostName = names_.Resolve(record.ipAddress);
   bool discard = false;
   if (rulesEnabled_) rules_.RunRules(record, discard, record.highlighted);
   if (!discard) Relay(record.FormatRecordLine());

@@ -34,9 +34,9 @@ class CHostNameCache {
   using ReverseLookup = std::function<std::string(uint32_t addressNetworkOrder)>;
 
   struct Options {
-    std::chrono::milliseconds wait{2000};
-    std::size_t capacity = 65536;
-    std::size_t maxPending = 8;
+    std::chrono::milliseconds wait{2000};  // the longest Resolve waits for a new look-up
+    std::size_t capacity = 65536;          // addresses kept; 0: no limit
+    std::size_t maxPending = 8;            // look-ups running at once
   };
 
   CHostNameCache();

@@ -1,5 +1,6 @@
 #include "platform/paths/data_root.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -56,6 +57,13 @@ bool IsSharedWithGroup(const std::string& folder) {
 }
 
 mode_t OutsideFileMode() { return IsSharedWithGroup(DataRoot()) ? 0660 : 0640; }
+
+bool CreateDataFile(const std::string& path) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  close(fd);
+  return true;
+}
 
 void UseSharedUmask() { umask(007); }
 

@@ -41,6 +41,12 @@ bool IsSharedWithGroup(const std::string& folder);
 // "Save to file"): 0640, or 0660 while the data root is shared with its group.
 mode_t OutsideFileMode();
 
+// Creates `path` empty when it does not exist, with the mode the umask leaves of 0666, and
+// never through a symbolic link. For database files inside the data root: the database library
+// would make them 0644 less the umask, which a group sharing the data root could not write
+// (its journal files take the database file's mode). False when it could not be made.
+bool CreateDataFile(const std::string& path);
+
 // Sets the process's umask to 007, so that files and sockets made in a group-shared data root
 // stay usable by the group and never by others. Both programs call it once at start.
 void UseSharedUmask();

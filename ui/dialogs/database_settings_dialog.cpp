@@ -40,7 +40,7 @@ CDatabaseSettingsDialog::CDatabaseSettingsDialog(CUserPrompts& prompts, QWidget*
   sources_->setObjectName(QStringLiteral("sources"));
   sources_->setHeaderLabels({QStringLiteral("Driver or data source"), QStringLiteral("Description")});
   sources_->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
-  sources_->setMinimumSize(460, 200);
+  sources_->setMinimumSize(520, 200);
   Group(sources_, "Data Sources", ListOdbcDataSources(), true);
   Group(sources_, "Drivers", ListOdbcDrivers(), false);
 
@@ -58,8 +58,9 @@ CDatabaseSettingsDialog::CDatabaseSettingsDialog(CUserPrompts& prompts, QWidget*
   status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   status_->setMinimumHeight(40);
 
+  connect_->setMinimumWidth(460);
   auto* connectRow = new QHBoxLayout;
-  connectRow->addWidget(connect_, 1);
+  connectRow->addStretch();
   connectRow->addWidget(chooseFile_);
   connectRow->addWidget(test);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
@@ -69,6 +70,7 @@ CDatabaseSettingsDialog::CDatabaseSettingsDialog(CUserPrompts& prompts, QWidget*
   layout->addWidget(new QLabel(QStringLiteral("Choose a driver or a data source, then complete the connection string:")));
   layout->addWidget(sources_, 1);
   layout->addWidget(new QLabel(QStringLiteral("Connection string")));
+  layout->addWidget(connect_);
   layout->addLayout(connectRow);
   layout->addWidget(status_);
   layout->addWidget(buttons);

@@ -71,10 +71,11 @@ CFileListDialog::CFileListDialog(CUserPrompts& prompts, QWidget* parent) : QDial
   list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   list_->setSelectionBehavior(QAbstractItemView::SelectRows);
   list_->setColumnWidth(0, 300);
-  list_->setColumnWidth(1, 40);
-  list_->setMinimumWidth(360);
+  list_->setColumnWidth(1, 50);
+  list_->setMinimumWidth(370);
   list_->setAcceptDrops(false);  // drops reach the dialog
   path_ = MakeEdit("path");
+  path_->setPlaceholderText(QStringLiteral("File or folder"));
   auto* browse = MakeButton("...", "browse");
   browse->setMaximumWidth(40);
   log_ = new QCheckBox(QStringLiteral("This file is a Log that contains text entries"));
@@ -158,6 +159,7 @@ CPingListDialog::CPingListDialog(CUserPrompts& prompts, QWidget* parent) : QDial
   list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   list_->setMinimumWidth(240);
   host_ = MakeEdit("host");
+  host_->setPlaceholderText(QStringLiteral("Host name or address"));
   timeout_ = MakeEdit("timeout");
   pollPeriod_ = MakeEdit("pollPeriod");
   for (QLineEdit* edit : {timeout_, pollPeriod_}) edit->setMaximumWidth(100);

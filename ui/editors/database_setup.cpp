@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 
 #include "core/settings/settings_store.h"
 #include "rules/database/database_connection.h"
@@ -99,11 +100,24 @@ DatabaseSetupResult Connect(const std::string& connect, bool store) {
 }  // namespace
 
 std::vector<OdbcEntry> ListOdbcDrivers() {
-  // The attribute list of a driver is not wanted here; its description is its name.
+  // A driver's attributes come as "key=value" texts, each ended by a zero, the list by a second
+  // zero; its "Description" is what the list shows.
   return List([](SQLHENV env, SQLUSMALLINT direction, SQLCHAR* name, SQLSMALLINT nameSize, SQLSMALLINT* nameLength,
                  SQLCHAR* attributes, SQLSMALLINT attributesSize, SQLSMALLINT* attributesLength) {
     const SQLRETURN rc = SQLDrivers(env, direction, name, nameSize, nameLength, attributes, attributesSize, attributesLength);
-    attributes[0] = '\0';
+    std::string description;
+    if (SQL_SUCCEEDED(rc)) {
+      const char* text = reinterpret_cast<const char*>(attributes);
+      const std::size_t size = static_cast<std::size_t>(attributesSize);
+      for (std::size_t pos = 0; pos < size && text[pos] != '\0';) {
+        const std::string_view pair(text + pos, strnlen(text + pos, size - pos));
+        if (pair.rfind("Description=", 0) == 0) description = pair.substr(12);
+        pos += pair.size() + 1;
+      }
+    }
+    const std::size_t length = std::min(description.size(), static_cast<std::size_t>(attributesSize) - 1);
+    description.copy(reinterpret_cast<char*>(attributes), length);
+    attributes[length] = '\0';
     return rc;
   });
 }

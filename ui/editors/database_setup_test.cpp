@@ -35,6 +35,11 @@ TEST(DatabaseSetupTest, OnlyAConnectionThatOpensIsStoredAsTheDriversCompletedStr
   qv::testing::TempHome home;
   const std::vector<OdbcEntry> drivers = ListOdbcDrivers();
   if (!Listed(drivers, "SQLite3")) GTEST_SKIP() << "the SQLite ODBC driver is not registered";
+  for (const OdbcEntry& driver : drivers) {
+    if (driver.name == "SQLite3") {
+      EXPECT_EQ(driver.description, "SQLite3 ODBC Driver");  // from odbcinst.ini
+    }
+  }
 
   // A user data source of the test's own, read by unixODBC from $ODBCINI.
   const std::string odbcIni = home.file("odbc.ini");
