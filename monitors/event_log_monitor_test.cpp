@@ -176,7 +176,7 @@ TEST_F(EventLogMonitorTest, OneTranslatorPerLogInTheTable) {
   translators.StartEventLogMonitors();
   ASSERT_TRUE(translators.Started());
   std::vector<std::string> names;
-  for (std::size_t slot = 0; slot < CEventLogMonitors::kMaxLogs; ++slot) {
+  for (std::size_t slot = 0; slot < translators.SlotCount(); ++slot) {
     if (const CEventLogMonitor* translator = translators.Slot(slot)) names.push_back(translator->LogName());
   }
   EXPECT_EQ(names, (std::vector<std::string>{"Application", "Backup", "Security", "System"}));
@@ -191,6 +191,32 @@ TEST_F(EventLogMonitorTest, OneTranslatorPerLogInTheTable) {
   translators.StopEventLogMonitors();
   EXPECT_FALSE(translators.Started());
   EXPECT_EQ(translators.Slot(0), nullptr);
+}
+
+TEST_F(EventLogMonitorTest, TheWindowedTableHoldsSixteenLogsAndTheServiceTranslatesAll) {
+  // Fifteen logs that sort before "System" and "Security".
+  for (int n = 1; n <= 15; ++n) {
+    reg::ScopedKey custom;
+    const std::string name = std::string(evt::kEventLogKey) + "\\A" + (n < 10 ? "0" : "") + std::to_string(n);
+    ASSERT_EQ(reg::CreateKey(reg::LocalMachine(), name, reg::Access::kReadWrite, custom.out()), reg::kSuccess);
+  }
+  auto lastName = [](const CEventLogMonitors& translators) {
+    const CEventLogMonitor* last = translators.Slot(translators.SlotCount() - 1);
+    return last == nullptr ? std::string() : last->LogName();
+  };
+  CEventLogMonitors table;
+  table.StartEventLogMonitors();
+  EXPECT_EQ(table.SlotCount(), CEventLogMonitors::kMaxLogs);
+  EXPECT_EQ(lastName(table), "Application");
+  table.StopEventLogMonitors();
+
+  CEventLogMonitors every;
+  every.StartEventLogMonitors(CEventLogMonitors::kEveryLog);
+  EXPECT_EQ(every.SlotCount(), 18u);
+  EXPECT_EQ(lastName(every), "System");
+  Write("Kernel", evt::kErrorType, 1, {"oops"}, "System");
+  ASSERT_TRUE(testing::ReceiveUntil(socket_, sink_, 1));
+  EXPECT_EQ(Received(0).message, "System/Kernel: oops");
 }
 
 }  // namespace

@@ -34,7 +34,8 @@ std::string ShortName(const std::string& path) {
 }
 
 // Cuts bytes into lines (ending at a line feed, carriage returns dropped) and sends each as
-// prefix + line.
+// prefix + line. A line longer than kMaxLineBytes goes in pieces; the line feed right after a
+// full piece ends that piece and adds no empty line.
 class CLineSender {
  public:
   using Send = std::function<void(const std::string& text)>;
@@ -43,10 +44,15 @@ class CLineSender {
   void Add(std::string_view bytes) {
     for (const char c : bytes) {
       if (c == '\n') {
-        Flush();
+        if (!line_.empty() || !justCut_) Flush();
+        justCut_ = false;
       } else if (c != '\r') {
         line_ += c;
-        if (line_.size() == CFileMonitor::kMaxLineBytes) Flush();
+        justCut_ = false;
+        if (line_.size() == CFileMonitor::kMaxLineBytes) {
+          Flush();
+          justCut_ = true;
+        }
       }
     }
   }
@@ -64,6 +70,7 @@ class CLineSender {
   std::string prefix_;
   Send send_;
   std::string line_;
+  bool justCut_ = false;
 };
 
 }  // namespace

@@ -170,12 +170,15 @@ TEST_F(FileMonitorTest, LogFilesBeyondTwoGigabytesAndOverlongLines) {
   monitor_.Start();
   Settle();
   const std::string longLine(CFileMonitor::kMaxLineBytes + 10, 'x');
-  WriteFile(log, "hello\n" + longLine + "\n", std::ios::app);
-  const Texts texts = collector_.WaitForTexts(3, kArrival);
-  ASSERT_EQ(texts.size(), 3u);
+  const std::string fullLine(CFileMonitor::kMaxLineBytes, 'y');  // its line end adds no empty line
+  WriteFile(log, "hello\n" + longLine + "\n" + fullLine + "\r\nend\n", std::ios::app);
+  const Texts texts = collector_.WaitForTexts(5, kArrival);
+  ASSERT_EQ(texts.size(), 5u);
   EXPECT_EQ(texts[0], "big.log: hello");
   EXPECT_EQ(texts[1], "big.log: " + std::string(CFileMonitor::kMaxLineBytes, 'x'));
   EXPECT_EQ(texts[2], "big.log: xxxxxxxxxx");
+  EXPECT_EQ(texts[3], "big.log: " + fullLine);
+  EXPECT_EQ(texts[4], "big.log: end");
   EXPECT_EQ(monitor_.Entries().size(), 1u);
 }
 

@@ -7,9 +7,9 @@ namespace qv {
 CMonitorSet::CMonitorSet(MonitorReporter reporter, CTelephonyLibrary& telephony, uint16_t trapPort)
     : fileMonitor_(reporter), pingMonitor_(reporter), callMonitor_(reporter, telephony), trapMonitor_(reporter, trapPort) {}
 
-void CMonitorSet::StartConfigured(int32_t trapMonitorDefault) {
+void CMonitorSet::StartConfigured(int32_t trapMonitorDefault, std::size_t maxEventLogs) {
   const CSettingsStore& settings = AppSettings();
-  if (settings.GetInt("Settings", "EventLog", 1) != 0) eventLogMonitors_.StartEventLogMonitors();
+  if (settings.GetInt("Settings", "EventLog", 1) != 0) eventLogMonitors_.StartEventLogMonitors(maxEventLogs);
   if (settings.GetInt("Settings", "FileMonitor", 0) != 0) fileMonitor_.Start();
   if (settings.GetInt("Settings", "PingMonitor", 0) != 0) pingMonitor_.Start();
   if (settings.GetInt("Settings", "TapiMonitor", 0) != 0) callMonitor_.Start();

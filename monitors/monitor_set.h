@@ -5,8 +5,9 @@
 //
 // The monitor objects exist for the life of the set; the ping monitor reads its period and
 // timeout when the set is created. StartConfigured starts what is switched on in section
-// "Settings", reading the switches at that call: "EventLog" (default 1) the translators of every
-// event log, "FileMonitor", "PingMonitor" and "TapiMonitor" (each default 0) their monitors, and
+// "Settings", reading the switches at that call: "EventLog" (default 1) the translators of the
+// event logs (the first `maxEventLogs` of them: the windowed program's table of 16, every log in
+// the service), "FileMonitor", "PingMonitor" and "TapiMonitor" (each default 0) their monitors, and
 // "SNMPTrapMonitor", whose default the owner gives (1 in the service, 0 in the windowed
 // program), the trap monitor. StopAll stops all of them, started or not.
 //
@@ -29,7 +30,7 @@ class CMonitorSet {
   CMonitorSet(const CMonitorSet&) = delete;
   CMonitorSet& operator=(const CMonitorSet&) = delete;
 
-  void StartConfigured(int32_t trapMonitorDefault);
+  void StartConfigured(int32_t trapMonitorDefault, std::size_t maxEventLogs = CEventLogMonitors::kMaxLogs);
   void StopAll();
 
   CFileMonitor& FileMonitor() { return fileMonitor_; }

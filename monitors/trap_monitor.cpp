@@ -1,5 +1,7 @@
 #include "monitors/trap_monitor.h"
 
+#include <cerrno>
+#include <cstring>
 #include <string>
 
 #include "platform/sync/manual_reset_event.h"
@@ -17,6 +19,24 @@ constexpr int kPortInUseSeverity = 3;
 
 }  // namespace
 
+std::string TrapPortFailureText(uint16_t port, int error) {
+  const std::string head = "SNMP Trap Monitor: Port " + std::to_string(port);
+  if (error == EADDRINUSE) return head + " is already in use";
+  if (error == EACCES || error == EPERM) {
+    return head + " cannot be bound: permission denied (it needs root or CAP_NET_BIND_SERVICE)";
+  }
+  return head + " cannot be bound: " + std::strerror(error);
+}
+
+std::string FitTrapReport(std::string text) {
+  // Its line ends may each become two bytes in the record line, so the limit is half a datagram.
+  if (text.size() > CTrapMonitor::kMaxReportBytes) {
+    text.resize(CTrapMonitor::kMaxReportBytes - 3);
+    text += "...";
+  }
+  return text;
+}
+
 CTrapMonitor::CTrapMonitor(MonitorReporter reporter, uint16_t port)
     : CMonitorThread(std::move(reporter)), port_(port) {}
 
@@ -25,7 +45,7 @@ CTrapMonitor::~CTrapMonitor() { EndWorker(); }
 void CTrapMonitor::Run() {
   CSnmpEndpoint endpoint(port_, kReceiveTimeoutSeconds);
   if (!endpoint.Ready()) {
-    Report("SNMP Trap Monitor: Port " + std::to_string(port_) + " is already in use", kPortInUseSeverity);
+    Report(TrapPortFailureText(port_, endpoint.LastError()), kPortInUseSeverity);
     return;
   }
   endpoint.SetBufferSize(kReceiveBufferSize);
@@ -44,7 +64,7 @@ void CTrapMonitor::Run() {
 void CTrapMonitor::Handle(CSnmpMessage& message, CSnmpEndpoint& endpoint) const {
   const auto text = TrapReportText(message);
   if (!text) return;
-  Report(*text, kTrapSeverity, TrapReportAddress(message));
+  Report(FitTrapReport(*text), kTrapSeverity, TrapReportAddress(message));
   if (message.PduType() == kPduInformRequest) {
     message.SetPduType(kPduResponse);
     message.SetErrorStatus(0);

@@ -1,9 +1,11 @@
 #pragma once
 // The SNMP trap monitor: listens on UDP port 162 for SNMPv1 traps, SNMPv2c traps and informs,
 // reports each as one line ("SNMP Trap: Ver=1 Community=public ...", severity 6, the trap's
-// agent address as source) and answers every inform with a Response to its sender. When the
-// port is taken it reports "SNMP Trap Monitor: Port 162 is already in use" (severity 3) once and
-// ends; a later Start tries again.
+// agent address as source) and answers every inform with a Response to its sender. A report
+// longer than kMaxReportBytes is cut there and ends in "...", so that it still fits one local
+// datagram. When the port cannot be bound the monitor says why once (severity 3) and ends: "SNMP
+// Trap Monitor: Port 162 is already in use" when another program holds it, and that binding
+// needs root or CAP_NET_BIND_SERVICE when permission was refused; a later Start tries again.
 //
 // Datagrams that do not decode, messages without a version and PDUs other than traps and
 // informs are dropped without a word. The worker waits on its socket and its stop event
@@ -11,7 +13,9 @@
 //
 // Threading: as CMonitorThread; the endpoint lives on the worker thread only.
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "monitors/monitor_thread.h"
 
@@ -20,9 +24,16 @@ namespace qv {
 class CSnmpEndpoint;
 class CSnmpMessage;
 
+// The report of a port that could not be bound, by the errno value of the failure.
+std::string TrapPortFailureText(uint16_t port, int error);
+
+// `text` cut to at most CTrapMonitor::kMaxReportBytes bytes, ending in "..." when it was cut.
+std::string FitTrapReport(std::string text);
+
 class CTrapMonitor final : public CMonitorThread {
  public:
   static constexpr uint16_t kTrapPort = 162;
+  static constexpr std::size_t kMaxReportBytes = 32000;
 
   // `port` exists for tests; the programs use kTrapPort.
   explicit CTrapMonitor(MonitorReporter reporter = {}, uint16_t port = kTrapPort);

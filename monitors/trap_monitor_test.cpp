@@ -1,6 +1,8 @@
 #include "monitors/trap_monitor.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -162,8 +164,70 @@ TEST_F(TrapMonitorTest, ReportsReachTheSyslogPortAsRecordsFromTheAgent) {
   EXPECT_EQ(record.hostName, "");
 }
 
+TEST_F(TrapMonitorTest, AReportTooLongForOneDatagramIsCutToFit) {
+  testing::UdpPeer syslogPort;
+  ASSERT_TRUE(AppSettings().SetInt("Settings", "udpport", syslogPort.port()));
+  CTrapMonitor monitor({}, port_);
+  monitor.Start();
+  ASSERT_TRUE(WaitUntilListening());
+  // 30,000 bytes of binary data are reported as 60,000 hexadecimal digits, and line feeds may
+  // double in the record line.
+  CSnmpEndpoint(port_, 1, "127.0.0.1").Send(V1Trap(std::string(30000, '\x01')));
+  CSnmpEndpoint(port_, 1, "127.0.0.1").Send(V1Trap(std::string(40000, '\n')));
+  const auto binary = syslogPort.Receive(3000ms);
+  const auto lineFeeds = syslogPort.Receive(3000ms);
+  monitor.Stop();
+
+  ASSERT_TRUE(binary);
+  SyslogMessage record;
+  record.ParseDatagram("127.0.0.1", 514, *binary);
+  EXPECT_EQ(record.message.size(), CTrapMonitor::kMaxReportBytes);
+  EXPECT_EQ(record.message.substr(record.message.size() - 3), "...");
+  EXPECT_NE(record.message.find("String=010101"), std::string::npos);
+  EXPECT_TRUE(lineFeeds);
+}
+
+TEST_F(TrapMonitorTest, APermissionFailureNamesRootAndTheCapability) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to become an ordinary user";
+  std::ifstream unprivilegedStart("/proc/sys/net/ipv4/ip_unprivileged_port_start");
+  int firstFreePort = 1024;
+  unprivilegedStart >> firstFreePort;
+  if (firstFreePort <= CTrapMonitor::kTrapPort) GTEST_SKIP() << "every user may bind port 162 here";
+
+  // A child that has dropped root runs the monitor on the real trap port.
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(out[0]);
+    if (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0) _exit(2);
+    testing::CFindingCollector collector;
+    CTrapMonitor monitor(collector.Reporter());
+    monitor.Start();
+    collector.WaitForTexts(1, 2s);
+    monitor.Stop();
+    std::string said;
+    for (const Finding& finding : collector.Findings()) said += finding.text + " (" + std::to_string(finding.severity) + ")\n";
+    const bool written = write(out[1], said.data(), said.size()) == static_cast<ssize_t>(said.size());
+    _exit(written ? 0 : 3);
+  }
+  close(out[1]);
+  std::string said;
+  char chunk[512];
+  for (ssize_t n; (n = read(out[0], chunk, sizeof chunk)) > 0;) said.append(chunk, static_cast<std::size_t>(n));
+  close(out[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(said,
+            "SNMP Trap Monitor: Port 162 cannot be bound: permission denied (it needs root or CAP_NET_BIND_SERVICE) (3)\n");
+}
+
 TEST_F(TrapMonitorTest, TakenPort162IsReportedOnceAndNothingElse) {
-  CSnmpEndpoint holder(CTrapMonitor::kTrapPort, 1);  // or another program already holds it
+  CSnmpEndpoint holder(CTrapMonitor::kTrapPort, 1);
+  // A holder refused for lack of permission would make this a test of something else.
+  if (!holder.Ready() && holder.LastError() != EADDRINUSE) GTEST_SKIP() << "cannot bind port 162: " << holder.LastErrorText();
   CTrapMonitor monitor(collector_.Reporter());
   monitor.Start();
   collector_.WaitForTexts(1, 2s);

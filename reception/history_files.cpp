@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <optional>
 
@@ -27,17 +28,31 @@ bool ModifiedLater(const struct stat& a, const struct stat& b) {
   return a.st_mtim.tv_nsec > b.st_mtim.tv_nsec;
 }
 
-// Writes all of `line` to an O_APPEND descriptor; stops quietly at the first error.
-void WriteLine(int fd, std::string_view line) {
+// Writes all of `line` (one line or several) to an O_APPEND descriptor. When only part of it
+// fits (disk full), the part of a line is cut off again, so that the next line does not continue
+// a half one; whole lines before it stay. Returns 0, or the error that stopped the write.
+int WriteLine(int fd, std::string_view line) {
   std::size_t written = 0;
   while (written < line.size()) {
     const ssize_t n = write(fd, line.data() + written, line.size() - written);
     if (n > 0) {
       written += static_cast<std::size_t>(n);
-    } else if (n == 0 || errno != EINTR) {
-      break;
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      const int error = n == 0 ? ENOSPC : errno;
+      const std::size_t lastEnd = line.substr(0, written).rfind('\n');
+      const std::size_t partial = lastEnd == std::string_view::npos ? written : written - lastEnd - 1;
+      struct stat info {};
+      if (partial > 0 && fstat(fd, &info) == 0 && info.st_size >= static_cast<off_t>(partial)) {
+        if (ftruncate(fd, info.st_size - static_cast<off_t>(partial)) != 0) {
+          // Nothing more can be done; the half line stays.
+        }
+      }
+      return error;
     }
   }
+  return 0;
 }
 
 }  // namespace
@@ -58,7 +73,8 @@ int CHistoryFiles::Writer(const std::string& path, const struct stat* info) {
     return writer_;
   }
   CloseWriter();
-  writer_ = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  // Never through a symbolic link: "histpath" may lie in a folder that others can write.
+  writer_ = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, OutsideFileMode());
   struct stat opened {};
   if (writer_ < 0 || fstat(writer_, &opened) != 0) {
     CloseWriter();
@@ -112,7 +128,21 @@ std::optional<struct stat> CHistoryFiles::CurrentStatus() const {
 }
 
 void CHistoryFiles::Append(std::string_view line) {
-  if (limit_ == 0) return;
+  const int error = Write(line);
+  // Only the changes are reported, so a full disk costs one report, not one per message.
+  if (error != 0 && !failing_) {
+    failing_ = true;
+    report_ = "History: cannot write " + Current() + ": " + std::strerror(error);
+  } else if (error == 0 && failing_) {
+    failing_ = false;
+    report_ = "History: writing " + Current() + " again";
+  }
+}
+
+void CHistoryFiles::AppendUntracked(std::string_view line) { Write(line); }
+
+int CHistoryFiles::Write(std::string_view line) {
+  if (limit_ == 0) return 0;
   const auto current = CurrentStatus();
   const struct stat* known = nullptr;
   if (!current) {
@@ -124,7 +154,21 @@ void CHistoryFiles::Append(std::string_view line) {
     known = &*current;
   }
   const int fd = Writer(Current(), known);
-  if (fd >= 0) WriteLine(fd, line);
+  return fd >= 0 ? WriteLine(fd, line) : errno;
+}
+
+void CHistoryFiles::CheckFileName() {
+  if (writer_ < 0) return;
+  struct stat named {};
+  if (stat(writerPath_.c_str(), &named) != 0 || named.st_dev != writerDevice_ || named.st_ino != writerInode_) {
+    CloseWriter();
+  }
+}
+
+std::optional<std::string> CHistoryFiles::TakeReport() {
+  std::optional<std::string> report;
+  report.swap(report_);
+  return report;
 }
 
 void CHistoryFiles::GetLoadOrder(std::string& older, std::string& newer) const {

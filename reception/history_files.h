@@ -4,18 +4,23 @@
 // one and two limits' worth of the most recent record lines. The windowed program and the
 // service each own one object over the same two files.
 //
-// Every Append hands its line to the kernel with one write before it returns, so the line
-// survives a crash of the program; nothing is buffered between messages. The current file's
+// Every Append hands what it is given, one line or the lines of a whole batch, to the kernel
+// with one write before it returns, so it survives a crash of the program; nothing is buffered
+// between appends. The service appends once per batch of received messages. The current file's
 // descriptor is kept between appends (an open per message would cost more than the rest of the
 // message's handling), but each Append first checks that the file it would write is still the
-// current file and still linked under its name (a path look-up when the descriptor does not
-// hold it): a file deleted, replaced or switched away from by either program is never written
-// through an old descriptor.
+// current file and still linked (a path look-up when the descriptor does not hold it): a file
+// deleted or switched away from by either program is never written through an old descriptor.
+// A file renamed away (mv, logrotate) is still linked, so the owner calls CheckFileName once per
+// batch of received messages; from then on lines go to a file of the configured name again.
 // Appends are O_APPEND writes, so both programs can append in turn and lines of the two never
 // overwrite each other. No lock is taken.
 //
-// File errors (folder missing, access denied, disk full) are ignored: the line is then lost
-// without report. Not thread-safe: each program appends from its receiving thread only.
+// Files are created with mode 0640 (0660 while the data root is shared with its group) and
+// never through a symbolic link. A file error (folder missing, access denied, disk full) loses
+// the line, but never leaves part of it: a short write is cut off again. The first failure and
+// the first success after failures each leave one report for the owner (TakeReport), which
+// makes it a local message. Not thread-safe: each program appends from its receiving thread.
 
 #include <sys/stat.h>
 
@@ -44,16 +49,28 @@ class CHistoryFiles {
   // off; very large values are capped at the largest limit.
   void SetLimitKB(int32_t kilobytes);
 
-  // Appends `line` (which carries its own CR LF) to the current file. A current file that is
-  // missing (deleted by Clear, say) means choosing anew; one that has grown beyond the limit
-  // hands over to the other file, which is emptied first. The test happens before writing, so
-  // a file may pass the limit by one line.
+  // Appends `line` (which carries its own CR LF; or several whole lines, each with its CR LF)
+  // to the current file. A current file that is missing (deleted by Clear, say) means choosing
+  // anew; one that has grown beyond the limit hands over to the other file, which is emptied
+  // first. The test happens before writing, so a file may pass the limit by what one Append
+  // writes. A short write (disk full) cuts off the line it ended in, so lines stay whole.
   void Append(std::string_view line);
+  // Appends like Append, but what happens to the line changes nothing in the reports: for the
+  // reports' own lines, which would otherwise report on themselves.
+  void AppendUntracked(std::string_view line);
 
   // The files to load, older first: with both present the one modified earlier is older (fileB
   // when the times are equal); a single file is `older` with `newer` empty; none gives two
   // empty paths.
   void GetLoadOrder(std::string& older, std::string& newer) const;
+
+  // Lets go of the current file when its name no longer leads to it (renamed or replaced), so
+  // that the next Append writes a file of the configured name. One path look-up.
+  void CheckFileName();
+
+  // The report of a change between writing and failing, once: "History: cannot write
+  // <path>: <reason>" or "History: writing <path> again"; nothing when there was no change.
+  std::optional<std::string> TakeReport();
 
   // Deletes both files; errors are ignored. The next Append starts fileA afresh.
   void Clear();
@@ -69,6 +86,8 @@ class CHistoryFiles {
   std::optional<struct stat> CurrentStatus() const;
   int Writer(const std::string& path, const struct stat* info);
   void CloseWriter();
+  // Appends `line`; returns 0 or the error that lost it.
+  int Write(std::string_view line);
 
   std::string fileA_;
   std::string fileB_;
@@ -79,6 +98,8 @@ class CHistoryFiles {
   std::string writerPath_;
   dev_t writerDevice_ = 0;
   ino_t writerInode_ = 0;
+  bool failing_ = false;  // the last Append lost its line
+  std::optional<std::string> report_;
 };
 
 }  // namespace qv

@@ -1,6 +1,8 @@
 #include "reception/history_files.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -11,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "core/settings/settings_store.h"
+#include "platform/paths/data_root.h"
 #include "testing/temp_home.h"
 
 namespace qv {
@@ -186,14 +189,87 @@ TEST_F(HistoryFilesTest, AFileClearedOrReplacedByTheOtherProgramIsNeverWrittenTh
   EXPECT_EQ(Contents(A()), Line(3) + Line(4));
 }
 
-TEST_F(HistoryFilesTest, AMissingFolderLosesLinesQuietly) {
+TEST_F(HistoryFilesTest, AMissingFolderLosesLinesAndSaysSoOnce) {
   AppSettings().SetString("Settings", "histpath", (home_.path() / "missing").c_str());
   CHistoryFiles history;
   history.Append(Line(1));
+  EXPECT_EQ(history.TakeReport(), "History: cannot write " + history.fileA() + ": No such file or directory");
+  history.Append(Line(2));
+  EXPECT_EQ(history.TakeReport(), std::nullopt);
   std::string older, newer;
   history.GetLoadOrder(older, newer);
   EXPECT_EQ(older, "");
   EXPECT_FALSE(fs::exists(home_.path() / "missing"));
+}
+
+TEST_F(HistoryFilesTest, AFileRenamedAwayGetsNoMoreLinesOnceTheNameIsChecked) {
+  CHistoryFiles history;
+  history.Append(Line(1));
+  fs::rename(A(), A() + ".1");  // logrotate's move, then the next batch
+  history.CheckFileName();
+  history.Append(Line(2));
+  EXPECT_EQ(Contents(A() + ".1"), Line(1));
+  EXPECT_EQ(Contents(A()), Line(2));
+  history.CheckFileName();  // the name still leads to the file written: it is kept
+  history.Append(Line(3));
+  EXPECT_EQ(Contents(A()), Line(2) + Line(3));
+}
+
+TEST_F(HistoryFilesTest, AShortWriteIsCutBackAndFailureAndRecoveryAreReportedOnce) {
+  // A file size limit stands in for a full disk: the write that crosses it is cut short.
+  signal(SIGXFSZ, SIG_IGN);
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  rlimit small = saved;
+  small.rlim_cur = 150;
+  CHistoryFiles history;
+  history.Append(Line(1));
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  history.Append(Line(2));
+  history.Append(Line(3));
+  const std::string afterFailure = Contents(A());
+  const auto failure = history.TakeReport();
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+  EXPECT_EQ(afterFailure, Line(1));  // no half of line 2
+  EXPECT_EQ(failure, "History: cannot write " + A() + ": File too large");
+
+  history.Append(Line(4));
+  EXPECT_EQ(Contents(A()), Line(1) + Line(4));
+  EXPECT_EQ(history.TakeReport(), "History: writing " + A() + " again");
+  EXPECT_EQ(history.TakeReport(), std::nullopt);
+
+  // A batch cut short keeps its whole lines and loses the one it ended in and the rest.
+  small.rlim_cur = Contents(A()).size() + 150;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  history.Append(Line(5) + Line(6) + Line(7));
+  const std::string afterBatch = Contents(A());
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+  EXPECT_EQ(afterBatch, Line(1) + Line(4) + Line(5));
+}
+
+TEST_F(HistoryFilesTest, FilesOutsideTheDataRootAreNotOpenToOthersAndNeverFollowALink) {
+  const fs::path folder = home_.path() / "history";
+  fs::create_directory(folder);
+  AppSettings().SetString("Settings", "histpath", folder.c_str());
+  Write(home_.file("target.txt"), "");
+  fs::create_symlink(home_.file("target.txt"), folder / "qvhista.txt");
+  {
+    CHistoryFiles history;
+    history.Append(Line(1));
+    EXPECT_EQ(Contents(home_.file("target.txt")), "");
+    EXPECT_TRUE(history.TakeReport().has_value());
+  }
+  fs::remove(folder / "qvhista.txt");
+  UseSharedUmask();  // as both programs do
+  for (const mode_t rootMode : {0700u, 02770u}) {
+    ASSERT_EQ(chmod(home_.path().c_str(), rootMode), 0);
+    CHistoryFiles history;
+    history.Append(Line(1));
+    struct stat info {};
+    ASSERT_EQ(stat(history.fileA().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, rootMode == 0700u ? 0640u : 0660u);
+    fs::remove(history.fileA());
+  }
 }
 
 }  // namespace

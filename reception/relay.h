@@ -1,16 +1,18 @@
 #pragma once
-// The two fixed loopback ports of the relay from the service to the windowed program. While the
-// service runs it owns "udpport"; every message it accepts is sent on as a record line from
-// 127.0.0.1:RELAY_SOURCE_PORT to 127.0.0.1:RELAY_PORT, where the windowed program listens. The
-// windowed program tells a relayed record from an ordinary datagram by its source port.
+// Where the relay from the service to the windowed program travels. While the service runs it
+// owns "udpport"; every record it accepts is sent on, as its record line without CR LF and one
+// record per datagram, to a Unix datagram socket that the windowed program binds in the data
+// root. Only who may enter the data root (its user, or the group `quorvel` when shared) can
+// read or feed the relay; no UDP port is involved.
 
-#include <cstdint>
+#include <string>
 
 namespace qv {
 
-// The port the service's relay socket binds; every relay datagram comes from it.
-inline constexpr int32_t RELAY_SOURCE_PORT = 32514;
-// The port the windowed program listens on while the service runs.
-inline constexpr int32_t RELAY_PORT = 32515;
+// The socket's file name inside the data root.
+inline constexpr const char* kRelaySocketName = "relay";
+
+// "<data root>/relay", read from the environment at each call like the data root itself.
+std::string RelaySocketPath();
 
 }  // namespace qv

@@ -1,60 +1,109 @@
 #include "reception/relay_sender.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
-
-#include "reception/relay.h"
+#include <cerrno>
+#include <cstring>
 
 namespace qv {
-namespace {
 
-sockaddr_in Loopback(int32_t port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return address;
-}
+CRelaySender::CRelaySender(std::string socketPath) : path_(std::move(socketPath)) {}
 
-}  // namespace
+CRelaySender::~CRelaySender() { Disconnect(); }
 
-CRelaySender::CRelaySender() : fd_(socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0)) {
-  const sockaddr_in source = Loopback(RELAY_SOURCE_PORT);
-  bound_ = fd_ >= 0 && bind(fd_, reinterpret_cast<const sockaddr*>(&source), sizeof source) == 0;
-}
-
-CRelaySender::~CRelaySender() {
+void CRelaySender::Disconnect() {
   if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+  peer_ = {};
+}
+
+void CRelaySender::DropQueued() {
+  dropped_ += queued_.size();
+  queued_.clear();
+  queuedBytes_ = 0;
+}
+
+bool CRelaySender::Connect() {
+  struct stat info {};
+  if (stat(path_.c_str(), &info) != 0 || !S_ISSOCK(info.st_mode)) {
+    Disconnect();
+    return false;
+  }
+  if (fd_ >= 0 && peer_ == std::pair{info.st_dev, info.st_ino}) return true;
+  Disconnect();
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path_.size() >= sizeof address.sun_path) return false;
+  std::memcpy(address.sun_path, path_.data(), path_.size());
+  fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd_ < 0) return false;
+  const int bufferBytes = kSendBufferBytes;
+  setsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &bufferBytes, sizeof bufferBytes);
+  if (connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    Disconnect();
+    return false;
+  }
+  peer_ = {info.st_dev, info.st_ino};
+  return true;
 }
 
 void CRelaySender::Relay(std::string_view recordLine) {
-  if (fd_ < 0 || recordLine.size() < 2) return;
-  if (queued_.size() < kMaxQueued) queued_.resize(kMaxQueued);
-  queued_[count_++].assign(recordLine.substr(0, recordLine.size() - 2));
-  if (count_ == kMaxQueued) Flush();
+  if (recordLine.size() < 2) return;
+  const std::string_view line = recordLine.substr(0, recordLine.size() - 2);
+  if (queuedBytes_ + line.size() > kMaxBacklogBytes) {
+    ++dropped_;
+    return;
+  }
+  queued_.emplace_back(line);
+  queuedBytes_ += line.size();
+  // A full batch is sent at once, unless lines already wait for the viewer to read.
+  if (queued_.size() >= kMaxBatch && !full_) Flush();
 }
 
 void CRelaySender::Flush() {
-  static sockaddr_in viewer = Loopback(RELAY_PORT);
-  std::array<iovec, kMaxQueued> lines{};
-  std::array<mmsghdr, kMaxQueued> datagrams{};
-  for (std::size_t i = 0; i < count_; ++i) {
-    lines[i] = {queued_[i].data(), queued_[i].size()};
-    datagrams[i].msg_hdr.msg_name = &viewer;
-    datagrams[i].msg_hdr.msg_namelen = sizeof viewer;
-    datagrams[i].msg_hdr.msg_iov = &lines[i];
-    datagrams[i].msg_hdr.msg_iovlen = 1;
+  full_ = false;
+  if (queued_.empty()) return;
+  if (!Connect()) {
+    DropQueued();  // nobody receives
+    return;
   }
-  // A datagram the kernel refuses is skipped, not retried: the relay is never checked.
-  for (std::size_t sent = 0; sent < count_;) {
-    const int n = sendmmsg(fd_, datagrams.data() + sent, static_cast<unsigned>(count_ - sent), MSG_DONTWAIT);
-    sent += n > 0 ? static_cast<std::size_t>(n) : 1;
+  std::array<iovec, kMaxBatch> lines{};
+  std::array<mmsghdr, kMaxBatch> datagrams{};
+  while (!queued_.empty()) {
+    const std::size_t count = std::min(queued_.size(), kMaxBatch);
+    for (std::size_t i = 0; i < count; ++i) {
+      lines[i] = {queued_[i].data(), queued_[i].size()};
+      datagrams[i].msg_hdr = {};
+      datagrams[i].msg_hdr.msg_iov = &lines[i];
+      datagrams[i].msg_hdr.msg_iovlen = 1;
+    }
+    const int n = sendmmsg(fd_, datagrams.data(), static_cast<unsigned>(count), MSG_DONTWAIT);
+    std::size_t done = n > 0 ? static_cast<std::size_t>(n) : 0;
+    if (n < 0) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        full_ = true;  // the viewer's queue is full: the rest waits here
+        return;
+      }
+      if (errno == ECONNREFUSED || errno == ENOTCONN || errno == ECONNRESET) {
+        Disconnect();  // the viewer is gone; the next flush looks for a new one
+        DropQueued();
+        return;
+      }
+      if (errno != EINTR) {
+        done = 1;  // this datagram is refused (too long, say): skip it
+        ++dropped_;
+      }
+    }
+    for (std::size_t i = 0; i < done; ++i) {
+      queuedBytes_ -= queued_.front().size();
+      queued_.pop_front();
+    }
   }
-  count_ = 0;
 }
 
 }  // namespace qv

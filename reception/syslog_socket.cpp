@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "core/message/syslog_message.h"
+#include "reception/dotted_address.h"
 
 namespace qv {
 namespace {
@@ -19,6 +20,7 @@ constexpr int kBatch = 16;
 constexpr std::size_t kSlotBytes = CSyslogSocket::kMaxDatagram + 1;  // room for the zero
 
 static_assert(CSyslogSocket::kReceiveBufferBytes >= 131072);
+static_assert(INET6_ADDRSTRLEN >= kDottedAddressSize);
 
 // The bound socket, or -1 with errno telling why not. An address holding ':' is IPv6, and the
 // socket then takes only IPv6 (IPv4 senders keep their own socket and dotted addresses).
@@ -138,7 +140,7 @@ void CSyslogSocket::OnReceive() {
       if (sender.ss_family == AF_INET6) {
         inet_ntop(AF_INET6, &v6.sin6_addr, address, sizeof address);
       } else {
-        inet_ntop(AF_INET, &v4.sin_addr, address, sizeof address);
+        FormatDottedAddress(v4.sin_addr, address);
       }
       // The text ends at the first zero byte, whether the sender's or ours.
       owner_.OnDatagram(address, ntohs(v4.sin_port), std::string_view(text, strnlen(text, lengths_[i])));

@@ -2,11 +2,11 @@
 // The UDP socket every message enters by, and from which records are forwarded to other syslog
 // servers.
 //
-// CSyslogSocket is a non-blocking datagram socket, IPv4, or IPv6 only when bound to an IPv6 address. It does no waiting of its own: the
-// owner's event loop watches descriptor() for readability (a QSocketNotifier in both programs)
-// and calls OnReceive(), which hands each waiting datagram to the owner's OnDatagram, in arrival
-// order, each one completely before the next. The socket belongs to the thread that calls
-// OnReceive; it is not locked.
+// CSyslogSocket is a non-blocking datagram socket: IPv4, or IPv6 only when bound to an IPv6
+// address. It does no waiting of its own: the owner's event loop watches descriptor() for
+// readability (a QSocketNotifier in both programs) and calls OnReceive(), which hands each
+// waiting datagram to the owner's OnDatagram, in arrival order, each one completely before the
+// next. The socket belongs to the thread that calls OnReceive; it is not locked.
 //
 // The receive buffer is asked for 4 MiB so that a burst survives a busy receiving thread
 // (131072 bytes hold only about 150 small datagrams on Linux, about a millisecond at full rate).

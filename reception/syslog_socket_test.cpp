@@ -4,6 +4,8 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cstring>
+#include <random>
 #include <fstream>
 #include <memory>
 #include <stdexcept>
@@ -12,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "core/message/syslog_message.h"
+#include "reception/dotted_address.h"
 #include "reception/udp_test_peer.h"
 
 extern char** environ;
@@ -184,6 +187,20 @@ TEST_F(SyslogSocketTest, LoggerFromUtilLinuxIsUnderstood) {
   EXPECT_EQ(stamp, text.substr(5, 15));
   EXPECT_NEAR(record.timeSent, now, 5);
   EXPECT_EQ(record.ipAddress, "127.0.0.1");
+}
+
+TEST(DottedAddressTest, WritesWhatInetNtopWrites) {
+  std::mt19937 random(7);
+  std::vector<uint32_t> addresses = {0, 0xFFFFFFFF, 0x7F000001, 0x0A00000A, 0x64636209, 0xC0A8010A};
+  for (int i = 0; i < 10000; ++i) addresses.push_back(static_cast<uint32_t>(random()));
+  for (const uint32_t number : addresses) {
+    in_addr address{htonl(number)};
+    char expected[INET_ADDRSTRLEN];
+    inet_ntop(AF_INET, &address, expected, sizeof expected);
+    char written[kDottedAddressSize];
+    ASSERT_EQ(FormatDottedAddress(address, written), std::strlen(expected));
+    ASSERT_STREQ(written, expected);
+  }
 }
 
 }  // namespace

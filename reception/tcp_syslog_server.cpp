@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <sys/epoll.h>
 #include <sys/resource.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,6 +24,7 @@ struct CTcpSyslogServer::Connection {
   std::unique_ptr<CTlsSession> tls;
   bool established = false;  // plain TCP at once; TLS once the handshake is done
   bool wantsWrite = false;   // TLS needs the socket writable before it can go on
+  std::chrono::steady_clock::time_point accepted = std::chrono::steady_clock::now();
 };
 
 namespace {
@@ -95,8 +97,13 @@ void RaiseDescriptorLimit(int32_t connections) {
 }  // namespace
 
 CTcpSyslogServer::CTcpSyslogServer(CSyslogSink& owner, int32_t port, const std::vector<std::string>& bindAddresses,
-                                   int32_t maxConnections, std::shared_ptr<CTlsServerContext> tls)
-    : owner_(owner), port_(port), maxConnections_(maxConnections > 0 ? maxConnections : 1), tls_(std::move(tls)) {
+                                   int32_t maxConnections, std::shared_ptr<CTlsServerContext> tls,
+                                   std::chrono::milliseconds handshakeLimit)
+    : owner_(owner),
+      port_(port),
+      maxConnections_(maxConnections > 0 ? maxConnections : 1),
+      tls_(std::move(tls)),
+      handshakeLimit_(handshakeLimit) {
   if (port < 0 || port > 65535 || bindAddresses.empty()) {
     error_ = EINVAL;
     return;
@@ -118,6 +125,18 @@ CTcpSyslogServer::CTcpSyslogServer(CSyslogSink& owner, int32_t port, const std::
     Watch(fd, EPOLLIN);
     if (bound == 0) bound = boundPort();
   }
+  if (tls_) {
+    // Checked every quarter of the limit, so a handshake ends at most 1.25 limits after it began.
+    handshakeTimer_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    const auto period = std::chrono::duration_cast<std::chrono::nanoseconds>(handshakeLimit_ / 4).count() + 1;
+    const timespec every{static_cast<time_t>(period / 1000000000), static_cast<long>(period % 1000000000)};
+    const itimerspec schedule{every, every};
+    if (handshakeTimer_ < 0 || timerfd_settime(handshakeTimer_, 0, &schedule, nullptr) != 0) {
+      error_ = errno;
+      return;
+    }
+    Watch(handshakeTimer_, EPOLLIN);
+  }
   RaiseDescriptorLimit(maxConnections_);
   buffer_.resize(kReadChunk);
 }
@@ -125,6 +144,7 @@ CTcpSyslogServer::CTcpSyslogServer(CSyslogSink& owner, int32_t port, const std::
 CTcpSyslogServer::~CTcpSyslogServer() {
   for (auto& entry : connections_) close(entry.first);
   for (int fd : listeners_) close(fd);
+  if (handshakeTimer_ >= 0) close(handshakeTimer_);
   if (epoll_ >= 0) close(epoll_);
 }
 
@@ -154,6 +174,10 @@ void CTcpSyslogServer::OnReceive() {
   const int ready = epoll_wait(epoll_, events.data(), kMaxEventsPerReceive, 0);
   for (int i = 0; i < ready; ++i) {
     const int fd = events[static_cast<std::size_t>(i)].data.fd;
+    if (fd == handshakeTimer_) {
+      EndOverdueHandshakes();
+      continue;
+    }
     bool isListener = false;
     for (int listener : listeners_) isListener = isListener || listener == fd;
     if (isListener) {
@@ -203,6 +227,23 @@ void CTcpSyslogServer::Accept(int listener) {
     connections_.emplace(fd, std::move(connection));
     // A TLS client speaks first; its hello may already be here.
     if (tls_) Serve(served);
+  }
+}
+
+void CTcpSyslogServer::EndOverdueHandshakes() {
+  uint64_t expirations = 0;
+  if (read(handshakeTimer_, &expirations, sizeof expirations) < 0) return;
+  const auto now = std::chrono::steady_clock::now();
+  std::vector<int> overdue;
+  for (const auto& [fd, connection] : connections_) {
+    if (!connection->established && now - connection->accepted >= handshakeLimit_) overdue.push_back(fd);
+  }
+  for (int fd : overdue) {
+    const Connection& connection = *connections_.at(fd);
+    owner_.OnLocalMessage("TLS syslog: handshake with " + connection.address + " port " +
+                          std::to_string(connection.port) + " failed: not done within " +
+                          std::to_string(handshakeLimit_.count()) + " ms");
+    Close(fd, false);
   }
 }
 

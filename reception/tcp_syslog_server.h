@@ -13,7 +13,9 @@
 // At most `maxConnections` connections are open; a connection beyond them is closed at once and
 // the owner gets one local message per run of refusals. A TLS handshake that fails (a bad or
 // missing client certificate, a client that does not speak TLS) closes that connection and
-// sends one local message; the server and the other connections go on.
+// sends one local message; the server and the other connections go on. So does a handshake not
+// done within the handshake time limit (30 s unless the constructor says otherwise), so that
+// clients that connect and say nothing cannot hold the connection slots.
 //
 // The soft limit of open files is raised, up to the hard limit, to hold all connections.
 // Single-threaded: all calls on the thread that runs OnReceive. The owner must not destroy the
@@ -21,6 +23,7 @@
 
 #include <sys/socket.h>
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -47,7 +50,8 @@ class CTcpSyslogServer {
   // (dotted IPv4 or IPv6 text; "0.0.0.0" and "::" for all addresses; an IPv6 listener takes
   // only IPv6). With `tls`, every connection speaks TLS. `owner` must outlive the server.
   CTcpSyslogServer(CSyslogSink& owner, int32_t port, const std::vector<std::string>& bindAddresses,
-                   int32_t maxConnections, std::shared_ptr<CTlsServerContext> tls = nullptr);
+                   int32_t maxConnections, std::shared_ptr<CTlsServerContext> tls = nullptr,
+                   std::chrono::milliseconds handshakeLimit = std::chrono::seconds(30));
   // Closes the listeners and every connection without handing on unfinished frames.
   ~CTcpSyslogServer();
   CTcpSyslogServer(const CTcpSyslogServer&) = delete;
@@ -76,12 +80,15 @@ class CTcpSyslogServer {
   void Close(int fd, bool finishFrame);
   void Deliver(const Connection& connection, std::string_view frame);
   void Watch(int fd, uint32_t events);
+  void EndOverdueHandshakes();
 
   CSyslogSink& owner_;
   int32_t port_;
   int32_t maxConnections_;
   std::shared_ptr<CTlsServerContext> tls_;
+  std::chrono::milliseconds handshakeLimit_;
   int epoll_ = -1;
+  int handshakeTimer_ = -1;  // with TLS: a periodic timer that ends overdue handshakes
   int error_ = 0;
   std::vector<int> listeners_;
   bool listenersPaused_ = false;  // out of descriptors: listeners unwatched until one closes

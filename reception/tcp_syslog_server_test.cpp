@@ -79,7 +79,9 @@ int32_t LocalPort(int fd) {
   return ntohs(reinterpret_cast<sockaddr_in&>(local).sin_port);
 }
 
-void Send(int fd, std::string_view bytes) { ASSERT_EQ(send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size())); }
+void Send(int fd, std::string_view bytes) {
+  ASSERT_EQ(send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
+}
 
 TEST(TcpSyslogServerTest, FramesOfSeveralConnectionsArriveWithTheirSenders) {
   Sink sink;
@@ -237,6 +239,21 @@ TEST_F(TlsServerTest, OctetCountedFramesOverTlsAndABadClientCostsOnlyItsConnecti
   EXPECT_EQ(sink.datagrams[0].text, "<13>first frame");
   EXPECT_EQ(sink.datagrams[1].text, "<13>second frame");
   EXPECT_EQ(sink.local.size(), 1u);
+}
+
+TEST_F(TlsServerTest, AClientThatNeverCompletesItsHandshakeIsClosedInTime) {
+  std::string why;
+  auto context = CTlsServerContext::Create(cert_, key_, "", &why);
+  ASSERT_TRUE(context) << why;
+  Sink sink;
+  CTcpSyslogServer server(sink, 0, {"127.0.0.1"}, 10, context, 200ms);
+  ASSERT_TRUE(server.created());
+  const int silent = Connect(server.boundPort());
+  ASSERT_TRUE(PumpUntil(server, [&] { return server.connectionCount() == 1; }));
+  ASSERT_TRUE(PumpUntil(server, [&] { return server.connectionCount() == 0; }));
+  ASSERT_EQ(sink.local.size(), 1u);
+  EXPECT_NE(sink.local[0].find("not done within 200 ms"), std::string::npos) << sink.local[0];
+  close(silent);
 }
 
 TEST_F(TlsServerTest, ARequiredClientCertificateThatIsMissingFailsTheHandshake) {

@@ -96,6 +96,10 @@ struct CompiledPattern {
   // try only the positions that hold one of them.
   bool hasFirstBytes = false;
   ByteSet firstBytes{};
+  // When every match begins with a repetition of one consuming node (after group openings
+  // only), that node: an attempt that fails at p has tried every end of that run, so no start
+  // inside the same run can succeed either.
+  int32_t leadingRun = kNone;
 };
 
 namespace {
@@ -123,6 +127,7 @@ class PatternCompiler {
     Append(chain, final);
     out_.first = chain.head;
     FindFirstBytes();
+    FindLeadingRun();
     return true;
   }
 
@@ -200,6 +205,21 @@ class PatternCompiler {
     }
     out_.hasFirstBytes = true;
     out_.firstBytes = bytes;
+  }
+
+  // Recognises "X*", "X@", "X+" or "X#" of a single consuming node X at the start, possibly
+  // inside opening groups: nothing before X can fail or change the case flag.
+  void FindLeadingRun() {
+    int32_t index = out_.first;
+    while (IsGroupMarker(Node(index).kind) && (Node(index).kind & kGroupOpen) != 0) index = Node(index).next;
+    if (Node(index).kind == kJump && Node(index).role == JumpRole::kLoopEntry) index = Node(index).next;
+    const PatternNode& branch = Node(index);
+    if (!IsBranch(branch.kind) || branch.loop == kNone) return;
+    const int32_t operand = branch.next;
+    if (!IsConsuming(Node(operand).kind)) return;
+    const PatternNode& back = Node(Node(operand).next);
+    if (back.kind != kJump || back.role != JumpRole::kLoopBack || back.loop != branch.loop) return;
+    out_.leadingRun = operand;
   }
 
   bool MayStartWith(const PatternNode& node, uint8_t c) const {
@@ -543,7 +563,18 @@ class PatternSearch {
       : pattern_(pattern),
         text_(reinterpret_cast<const uint8_t*>(text.data())),
         length_(static_cast<int32_t>(text.size())),
-        caseSensitive_(caseSensitive) {}
+        caseSensitive_(caseSensitive),
+        stepBudget_(PatternStepBudget(text.size(), pattern.nodes.size())) {}
+
+  // The last start position that a failed attempt at `start` has already covered: the end of
+  // the leading run there, or `start` itself when the pattern has none.
+  int32_t CoveredUpTo(int32_t start) const {
+    if (pattern_.leadingRun == kNone) return start;
+    const PatternNode& run = pattern_.nodes[static_cast<size_t>(pattern_.leadingRun)];
+    int32_t end = start;
+    while (end < length_ && Consumes(run, text_[end])) ++end;
+    return end;
+  }
 
   Outcome Attempt(int32_t start, PatternCaptures* captures) {
     choices_.clear();
@@ -555,7 +586,7 @@ class PatternSearch {
     position_ = start;
     int32_t node = pattern_.first;
     for (;;) {
-      if (++steps_ > kPatternStepBudget) return Outcome::kExhausted;
+      if (++steps_ > stepBudget_) return Outcome::kExhausted;
       if (choices_.size() + marks_.size() + undo_.size() > kPatternMaxNesting) return Outcome::kExhausted;
       const PatternNode& n = pattern_.nodes[static_cast<size_t>(node)];
       bool ok = true;
@@ -690,6 +721,7 @@ class PatternSearch {
   int32_t length_;
   bool caseSensitive_;
   int32_t position_ = 0;
+  int64_t stepBudget_;
   int64_t steps_ = 0;
   SearchStack<ChoicePoint, 32> choices_;
   SearchStack<CaptureMark, 32> marks_;
@@ -744,6 +776,7 @@ bool MatchPattern(const CompiledPattern* pattern, std::string_view text, size_t 
       }
       return false;
     }
+    // Each failed attempt skips the starts it has already covered (see leadingRun).
     if (pattern->hasFirstBytes) {
       const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
       for (int32_t p = static_cast<int32_t>(startPosition); p < length; ++p) {
@@ -751,18 +784,28 @@ bool MatchPattern(const CompiledPattern* pattern, std::string_view text, size_t 
         if (((pattern->firstBytes[c / 8] >> (c % 8)) & 1u) == 0) continue;
         const Outcome outcome = attempt(p);
         if (outcome != Outcome::kNoMatch) return outcome == Outcome::kMatch;
+        p = search.CoveredUpTo(p);
       }
       return false;
     }
     for (int32_t p = static_cast<int32_t>(startPosition); p <= length; ++p) {
       const Outcome outcome = attempt(p);
       if (outcome != Outcome::kNoMatch) return outcome == Outcome::kMatch;
+      p = search.CoveredUpTo(p);
     }
     return false;
   } catch (const std::bad_alloc&) {
     return false;
   }
 }
+
+int64_t PatternStepBudget(size_t textLength, size_t patternNodes) {
+  const int64_t scaled = kPatternStepsPerByteAndNode * static_cast<int64_t>(textLength + 1) *
+                         static_cast<int64_t>(patternNodes);
+  return std::clamp(scaled, kPatternMinStepBudget, kPatternMaxStepBudget);
+}
+
+size_t PatternNodeCount(const CompiledPattern* pattern) { return pattern == nullptr ? 0 : pattern->nodes.size(); }
 
 void FreePattern(CompiledPattern* pattern) { delete pattern; }
 

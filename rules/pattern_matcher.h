@@ -33,8 +33,12 @@
 //     consumes nothing is a dead end, so "(a*)*" ends.
 //
 // Matching backtracks completely: every choice is tried depth first until one reaches the end
-// of the pattern. Each search is bounded: it stops with "no match" after kPatternStepBudget
-// node visits, or when more than kPatternMaxNesting choices and captures are pending. The
+// of the pattern. Each search is bounded: it stops with "no match" after PatternStepBudget node
+// visits, which grows with the text and the pattern so that ordinary patterns still find their
+// matches in long messages, or when more than kPatternMaxNesting choices and captures are
+// pending. A pattern that begins with a repeated single element ("\S+ failed", "(\w+)=")
+// does not retry the starts inside a run that a failed attempt has already covered, so such
+// searches stay linear in the text. The
 // matcher keeps its state on the caller's stack and heap, so a compiled pattern, which is never
 // changed after compiling, may be searched from several threads at once.
 
@@ -50,7 +54,9 @@ struct CompiledPattern;
 
 inline constexpr int kPatternCaptureSlots = 64;
 inline constexpr int kPatternMaxGroupDepth = 256;
-inline constexpr int64_t kPatternStepBudget = 1'000'000;
+inline constexpr int64_t kPatternStepsPerByteAndNode = 4;
+inline constexpr int64_t kPatternMinStepBudget = 1'000'000;
+inline constexpr int64_t kPatternMaxStepBudget = 6'000'000;
 inline constexpr size_t kPatternMaxNesting = 1u << 18;
 
 // Bit 0 of the case flag: literals compare case-sensitively until the pattern switches.
@@ -73,6 +79,13 @@ CompiledPattern* CompilePattern(std::string_view pattern);
 // reset and, on a match, filled. A null pattern never matches.
 bool MatchPattern(const CompiledPattern* pattern, std::string_view text, size_t startPosition,
                   PatternCaptures* captures, int caseFlag);
+
+// Node visits one search may make: kPatternStepsPerByteAndNode per text byte (plus one) and
+// pattern node, within [kPatternMinStepBudget, kPatternMaxStepBudget].
+int64_t PatternStepBudget(size_t textLength, size_t patternNodes);
+
+// The size of a compiled pattern in nodes (0 for null), the measure PatternStepBudget takes.
+size_t PatternNodeCount(const CompiledPattern* pattern);
 
 // Releases a compiled pattern; null is allowed.
 void FreePattern(CompiledPattern* pattern);

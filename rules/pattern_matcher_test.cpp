@@ -217,18 +217,43 @@ TEST(PatternMatcherTest, EmptyPassesEndAndHardSearchesStopWithinTheirBounds) {
   EXPECT_TRUE(Matches("^(a|)*$", "aaa"));
   EXPECT_FALSE(Matches("^{\\c}?{a?}#b", "c"));
 
-  // Exponential backtracking and deep nesting end as "no match", in bounded time.
-  const auto started = std::chrono::steady_clock::now();
-  EXPECT_FALSE(Matches("(a*)*b", std::string(5000, 'a')));
-  EXPECT_FALSE(Matches("(((a+)+)+)+c", std::string(40, 'a')));
-  EXPECT_FALSE(Matches("(.)*$", std::string(200000, 'q')));
-  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+  // Exponential backtracking and deep nesting end as "no match", each in bounded time.
+  auto endsWithoutMatch = [](std::string_view pattern, const std::string& text) {
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_FALSE(Matches(pattern, text)) << pattern;
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3)) << pattern;
+  };
+  endsWithoutMatch("(a*)*b", std::string(5000, 'a'));
+  endsWithoutMatch("(a*)*b", std::string(65536, 'a'));
+  endsWithoutMatch("(((a+)+)+)+c", std::string(40, 'a'));
+  endsWithoutMatch("(.)*$", std::string(200000, 'q'));
 
   // A long match within the bounds is found.
   EXPECT_TRUE(Matches("^.*x$", std::string(60000, 'q') + "x"));
   std::string deep(kPatternMaxGroupDepth, '(');
   EXPECT_TRUE(Compiles(deep + "a"));
   EXPECT_FALSE(Compiles("(" + deep + "a"));
+}
+
+TEST(PatternMatcherTest, LongMessagesStillFindTheirMatches) {
+  // Each start inside a long word or token used to cost a pass over the rest of it, and the
+  // search gave up on these long before reaching the match.
+  EXPECT_EQ(Group("(\\w+)=(\\d+)", std::string(600, 'w') + " port=514", 2), std::make_pair(606, 609));
+  EXPECT_TRUE(Matches("\\S+ failed", std::string(1500, 'x') + " failed"));
+  EXPECT_TRUE(Matches("\\S+ failed", std::string(65000, 'x') + " failed"));
+  EXPECT_TRUE(Matches(".*x$", std::string(65000, 'q') + "x"));
+  std::string prose;
+  while (prose.size() < 60000) prose += "the quick brown fox jumps over the lazy dog, ";
+  EXPECT_TRUE(Matches("\\w+\\@\\w+\\.com", prose + "mail root@example.com now"));
+  EXPECT_FALSE(Matches("\\w+\\@\\w+\\.com", prose));
+  // Skipping covered starts keeps the leftmost match, also for minimal runs.
+  EXPECT_EQ(Group("([a-z]@)=", "xy ab=c", 1), std::make_pair(3, 5));
+  EXPECT_EQ(Group("\\d*5", "12346 15", 0), std::make_pair(6, 8));
+
+  // The budget grows with the text and the pattern, within its bounds.
+  EXPECT_EQ(PatternStepBudget(0, 10), kPatternMinStepBudget);
+  EXPECT_GT(PatternStepBudget(100000, 10), PatternStepBudget(50000, 10));
+  EXPECT_EQ(PatternStepBudget(65536, 100000), kPatternMaxStepBudget);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include <optional>
 
 #include "core/settings/settings_store.h"
 
@@ -32,37 +33,37 @@ const RuleActionInfo* FindRuleAction(int32_t code) {
 
 std::string RuleSectionName(int index) { return "Rules\\rule" + std::to_string(index); }
 
+namespace {
+
+// Four decimal parts of 0..255 without leading zeros, the form received addresses have; nullopt
+// for anything else (which may still be one of the other forms inet_aton accepts).
+std::optional<uint32_t> PlainDottedAddress(std::string_view text) {
+  uint32_t number = 0;
+  std::size_t pos = 0;
+  for (int part = 0; part < 4; ++part) {
+    if (part > 0 && (pos >= text.size() || text[pos++] != '.')) return std::nullopt;
+    const std::size_t start = pos;
+    uint32_t value = 0;
+    while (pos < text.size() && pos - start < 3 && text[pos] >= '0' && text[pos] <= '9') {
+      value = value * 10 + static_cast<uint32_t>(text[pos++] - '0');
+    }
+    const std::size_t digits = pos - start;
+    if (digits == 0 || value > 255 || (digits > 1 && text[start] == '0')) return std::nullopt;
+    number = number << 8 | value;
+  }
+  if (pos != text.size()) return std::nullopt;
+  return number;
+}
+
+}  // namespace
+
 uint32_t AddressToNumber(const std::string& dottedAddress) {
+  if (const auto plain = PlainDottedAddress(dottedAddress)) return *plain;
   // The classic converter: accepts the dotted forms of inet_aton, and gives all ones otherwise.
   return ntohl(inet_addr(dottedAddress.c_str()));
 }
 
 namespace {
-
-uint8_t ToUpper(uint8_t c) { return c >= 'a' && c <= 'z' ? static_cast<uint8_t>(c - 'a' + 'A') : c; }
-
-std::string UpperCased(std::string_view text) {
-  std::string upper(text);
-  for (char& c : upper) c = static_cast<char>(ToUpper(static_cast<uint8_t>(c)));
-  return upper;
-}
-
-// Whether `upperNeedle` (already upper-cased) occurs in the upper-cased form of `text`.
-bool ContainsUpperCased(std::string_view text, std::string_view upperNeedle) {
-  if (upperNeedle.size() > text.size()) return false;
-  const size_t last = text.size() - upperNeedle.size();
-  const uint8_t first = static_cast<uint8_t>(upperNeedle.front());
-  for (size_t i = 0; i <= last; ++i) {
-    if (ToUpper(static_cast<uint8_t>(text[i])) != first) continue;
-    size_t j = 1;
-    while (j < upperNeedle.size() &&
-           ToUpper(static_cast<uint8_t>(text[i + j])) == static_cast<uint8_t>(upperNeedle[j])) {
-      ++j;
-    }
-    if (j == upperNeedle.size()) return true;
-  }
-  return false;
-}
 
 void WriteText(std::ostream& out, std::string_view section, const char* name, const std::string& value) {
   out << "s " << section << ' ' << name << ' ' << value << "\r\n";
@@ -203,11 +204,8 @@ bool CRule::ContentsMatch(const std::string& text) {
     if (cache_.pattern == nullptr) return text.find(Message) != std::string::npos;
     return MatchPattern(cache_.pattern.get(), text, 0, nullptr, kPatternCaseSensitive);
   }
-  if (cache_.upperSource != Message || cache_.upperMessage.empty()) {
-    cache_.upperMessage = UpperCased(Message);
-    cache_.upperSource = Message;
-  }
-  return ContainsUpperCased(text, cache_.upperMessage);
+  if (cache_.caseless.needle() != Message) cache_.caseless = CCaselessSearch(Message);
+  return cache_.caseless.FoundIn(text);
 }
 
 }  // namespace qv

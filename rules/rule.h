@@ -20,6 +20,7 @@
 #include <string_view>
 
 #include "core/message/syslog_message.h"
+#include "rules/caseless_search.h"
 #include "rules/pattern_matcher.h"
 
 namespace qv {
@@ -124,10 +125,9 @@ class CRule {
   // What Matches derives from Message. Copying it leaves the compiled pattern behind.
   struct MatchCache {
     MatchCache() = default;
-    MatchCache(const MatchCache& other) : upperSource(other.upperSource), upperMessage(other.upperMessage) {}
+    MatchCache(const MatchCache& other) : caseless(other.caseless) {}
     MatchCache& operator=(const MatchCache& other) {
-      upperSource = other.upperSource;
-      upperMessage = other.upperMessage;
+      caseless = other.caseless;
       pattern.reset();
       patternSource.clear();
       return *this;
@@ -138,8 +138,7 @@ class CRule {
 
     PatternPtr pattern;
     std::string patternSource;  // the Message that `pattern` was compiled from
-    std::string upperSource;    // the Message that `upperMessage` was made from
-    std::string upperMessage;
+    CCaselessSearch caseless;   // Message prepared for plain matching
   };
 
   bool ContentsMatch(const std::string& text);

@@ -1,5 +1,6 @@
 #include "rules/rule.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <set>
@@ -260,6 +261,15 @@ TEST_F(RuleTest, ConditionsOnFacilitySeverityAddressTimeHostAndHighlight) {
   EXPECT_FALSE(rule.Matches(marked));
   marked.highlighted = true;
   EXPECT_TRUE(rule.Matches(marked));
+}
+
+TEST(AddressToNumberTest, ConvertsAsInetAddrDoes) {
+  for (const char* text : {"192.168.1.10", "0.0.0.0", "255.255.255.255", "10.0.0.1", "127.0.0.1", "1.2.3",
+                           "1.2", "16909060", "0x7f.1", "010.0.0.1", "1.2.3.04", "1.2.3.4 ", "1.2.3.4 x",
+                           "1.2.3.256", "1.2.3.1000", "1.2.3.4.", ".1.2.3", "1..2.3", "", "Unknown", "::1",
+                           "-1.2.3.4", "+1.2.3.4"}) {
+    EXPECT_EQ(AddressToNumber(text), ntohl(inet_addr(text))) << "'" << text << "'";
+  }
 }
 
 TEST_F(RuleTest, PlainContentsIgnoreCaseAndPatternsKeepIt) {

@@ -22,6 +22,7 @@ void CRulesEngine::LoadRules(CForwarder* forwarder) {
   rules_.clear();
   if (executor_ != nullptr) executor_->BeginLoadRules(Context());
   thresholds_.clear();
+  senders_.clear();
   thresholdCount_ = 0;
   sweepAt_ = kFirstSweep;
 
@@ -65,7 +66,7 @@ bool CRulesEngine::IsSuppressed(const CRule& rule, const SyslogMessage& message)
   const double now = utc.seconds + utc.milliseconds / 1000.0 + static_cast<double>(kNtpToUnixOffset);
   const double next = now + rule.ThreshSecs;
 
-  std::vector<ThresholdEntry>& entries = thresholds_[AddressToNumber(message.ipAddress)];
+  std::vector<ThresholdEntry>& entries = SenderEntries(AddressToNumber(message.ipAddress));
   for (ThresholdEntry& entry : entries) {
     if (entry.ruleName != rule.Name) continue;
     if (entry.nextAllowed < now) {
@@ -79,13 +80,34 @@ bool CRulesEngine::IsSuppressed(const CRule& rule, const SyslogMessage& message)
   return false;
 }
 
+std::vector<CRulesEngine::ThresholdEntry>& CRulesEngine::SenderEntries(uint32_t address) {
+  const auto found = thresholds_.find(address);
+  if (found != thresholds_.end()) {
+    senders_.splice(senders_.begin(), senders_, found->second);
+    return found->second->entries;
+  }
+  if (thresholds_.size() >= kMaxThresholdSenders) {
+    thresholdCount_ -= senders_.back().entries.size();
+    thresholds_.erase(senders_.back().address);
+    senders_.pop_back();
+  }
+  senders_.push_front({address, {}});
+  thresholds_.emplace(address, senders_.begin());
+  return senders_.front().entries;
+}
+
 void CRulesEngine::DropExpiredThresholds(double now) {
   thresholdCount_ = 0;
-  for (auto sender = thresholds_.begin(); sender != thresholds_.end();) {
-    std::vector<ThresholdEntry>& entries = sender->second;
+  for (auto sender = senders_.begin(); sender != senders_.end();) {
+    std::vector<ThresholdEntry>& entries = sender->entries;
     std::erase_if(entries, [now](const ThresholdEntry& entry) { return entry.nextAllowed < now; });
     thresholdCount_ += entries.size();
-    sender = entries.empty() ? thresholds_.erase(sender) : std::next(sender);
+    if (entries.empty()) {
+      thresholds_.erase(sender->address);
+      sender = senders_.erase(sender);
+    } else {
+      ++sender;
+    }
   }
   sweepAt_ = std::max(kFirstSweep, 2 * thresholdCount_);
 }

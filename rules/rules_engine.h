@@ -11,13 +11,17 @@
 //
 // Thresholds: after a rule with ThreshSecs fired for a sender address, it stays silent for that
 // sender until ThreshSecs seconds have passed and fires again for the first matching record
-// after that. Rules that share a name share their thresholds. LoadRules re-arms them all.
+// after that. Rules that share a name share their thresholds. LoadRules re-arms them all. The
+// thresholds of at most kMaxThresholdSenders sender addresses are kept: when a new sender
+// comes to a full table, the one heard from least recently is forgotten, so a flood of spoofed
+// addresses cannot grow the table without end, and senders that keep talking keep theirs.
 //
 // Not locked: LoadRules and RunRules must be called from one thread at a time (the owner's
 // receiving thread). The reporter and any forwarder must outlive the engine or their detachment.
 
 #include <cstdint>
 #include <functional>
+#include <list>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -72,16 +76,23 @@ class CRulesEngine {
   // Threshold entries held: one per rule name and sender; those whose quiet time is over may
   // have been dropped.
   size_t ThresholdCount() const { return thresholdCount_; }
+  static constexpr size_t kMaxThresholdSenders = 100000;
 
  private:
   struct ThresholdEntry {
     std::string ruleName;
     double nextAllowed;  // seconds since 1 January 1900
   };
+  struct SenderThresholds {
+    uint32_t address;
+    std::vector<ThresholdEntry> entries;
+  };
+  using SenderList = std::list<SenderThresholds>;
 
   void Perform(CRule& rule, SyslogMessage& message, bool& discard, bool& highlight);
   ActionContext Context() { return ActionContext{reporter_, forwarder_}; }
   void DropExpiredThresholds(double now);
+  std::vector<ThresholdEntry>& SenderEntries(uint32_t address);
 
   CSyslogSink& reporter_;
   std::unique_ptr<CActionExecutor> executor_;
@@ -89,9 +100,10 @@ class CRulesEngine {
   CForwarder* forwarder_ = nullptr;
   bool firstRuleOnly_ = false;
   std::vector<CRule> rules_;
-  // By sender address. An entry whose time has passed acts like no entry, so such entries are
-  // swept out now and then: spoofed sender addresses cannot grow the table without end.
-  std::unordered_map<uint32_t, std::vector<ThresholdEntry>> thresholds_;
+  // By sender address, most recently used first. An entry whose time has passed acts like no
+  // entry, so such entries are swept out now and then.
+  SenderList senders_;
+  std::unordered_map<uint32_t, SenderList::iterator> thresholds_;
   size_t thresholdCount_ = 0;
   size_t sweepAt_;
 };

@@ -230,5 +230,25 @@ TEST_F(RulesEngineTest, ExpiredThresholdsAreDroppedWithoutChangingTheOutcome) {
   EXPECT_EQ(log_.executed.size(), 10002u);
 }
 
+TEST_F(RulesEngineTest, AFloodOfSendersForgetsTheQuietestAndKeepsTheTalkingOnes) {
+  Store({Rule("flood", kActionRunProgram, 3600)});
+  auto address = [](int n) { return "10." + std::to_string(n / 65536) + "." + std::to_string(n / 256 % 256) + "." +
+                                    std::to_string(n % 256); };
+  const int senders = static_cast<int>(CRulesEngine::kMaxThresholdSenders) + 10;
+  RunAt(0, Record("192.168.1.1"));
+  for (int n = 0; n < senders; ++n) {
+    RunAt(1, Record(address(n)));
+    if (n % 10000 == 0) RunAt(1, Record("192.168.1.1"));  // a real sender that keeps talking
+  }
+  EXPECT_EQ(engine_.ThresholdCount(), CRulesEngine::kMaxThresholdSenders);
+  EXPECT_EQ(log_.executed.size(), static_cast<size_t>(senders) + 1);
+
+  RunAt(2, Record("192.168.1.1"));   // still in its quiet time
+  RunAt(2, Record(address(senders - 1)));  // likewise
+  EXPECT_EQ(log_.executed.size(), static_cast<size_t>(senders) + 1);
+  RunAt(2, Record(address(0)));  // the least recently heard: forgotten, so it fires again
+  EXPECT_EQ(log_.executed.size(), static_cast<size_t>(senders) + 2);
+}
+
 }  // namespace
 }  // namespace qv

@@ -1,14 +1,22 @@
 // The service program as a process: its command words, running with and without the service
 // manager, and ending on signals.
 
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 
+#include <array>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "platform/registry/registry.h"
+#include "reception/relay.h"
+#include "reception/relay_receiver.h"
 #include "platform/services/service_manager.h"
 #include "platform/services/service_record.h"
 #include "platform/services/service_state.h"
@@ -55,6 +63,85 @@ bool CatchesTerminationSignals(pid_t pid) {
 }
 
 using DunmirTest = testing::ServiceProgramTest;
+
+// The exit code of `dunmir <arguments>` and what it wrote to standard error.
+std::pair<int, std::string> RunForErrors(const std::string& arguments) {
+  const std::string command = std::string(DUNMIR_PATH) + " " + arguments + " 2>&1 >/dev/null";
+  std::FILE* pipe = popen(command.c_str(), "r");
+  std::string output;
+  std::array<char, 512> buffer{};
+  while (pipe != nullptr && std::fgets(buffer.data(), buffer.size(), pipe) != nullptr) output += buffer.data();
+  const int status = pipe != nullptr ? pclose(pipe) : -1;
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+}
+
+TEST_F(DunmirTest, ADataRootOthersCouldUseAndAnUnusableSyslogPortAreRefusedInOneLine) {
+  const std::string root = home_.path().string();
+  ASSERT_EQ(chmod(root.c_str(), 0777), 0);
+  for (const char* word : {"add", "debug", "remove"}) {
+    EXPECT_EQ(RunForErrors(word),
+              std::pair(1, "dunmir: " + root + " is open to other users (mode 0777); close it with chmod o-rwx\n"));
+  }
+  ASSERT_EQ(chmod(root.c_str(), 0700), 0);
+  ASSERT_EQ(chown(root.c_str(), 65534, 65534), 0);
+  EXPECT_EQ(RunForErrors("debug"), std::pair(1, "dunmir: " + root + " belongs to user 65534, not to this user (" +
+                                                    std::to_string(geteuid()) + ") or root\n"));
+  ASSERT_EQ(chown(root.c_str(), geteuid(), getegid()), 0);
+
+  for (const int32_t port : {0, 32514, 32515, 65536, -1}) {
+    AppSettings().SetInt("Settings", "udpport", port);
+    EXPECT_EQ(RunForErrors("debug"),
+              std::pair(1, "dunmir: udpport " + std::to_string(port) +
+                               " cannot be used: the syslog port must be 1 to 65535 and not 32514 or 32515\n"));
+  }
+}
+
+TEST_F(DunmirTest, AddAsRootSharesTheDataRootWithTheGroupQuorvel) {
+  // groupadd may change only a private copy of /etc, in a mount namespace of this test's own.
+  if (geteuid() != 0 || unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+    GTEST_SKIP() << "needs root for a mount namespace of its own";
+  }
+  const std::filesystem::path etc = home_.path() / "etc";
+  std::error_code ignored;
+  std::filesystem::copy("/etc", etc, std::filesystem::copy_options::recursive | std::filesystem::copy_options::copy_symlinks,
+                        ignored);
+  ASSERT_EQ(mount(etc.c_str(), "/etc", nullptr, MS_BIND, nullptr), 0);
+  setenv("PATH", path_.c_str(), 1);
+  AppSettings().SetInt("Settings", "udpport", 1514);  // the settings exist before the service is added
+
+  const int added = testing::RunDunmir({"add"}).value_or(-1);
+  // What the service makes afterwards is the group's too: its event log database, for one.
+  const pid_t service = testing::SpawnDunmir({"debug"});
+  testing::WaitFor([&] { return std::filesystem::exists(home_.file("eventlog/eventlog.db")); });
+  kill(service, SIGTERM);
+  testing::WaitForExit(service);
+  struct stat events {};
+  stat(home_.file("eventlog/eventlog.db").c_str(), &events);
+  const group* quorvel = getgrnam("quorvel");
+  struct stat root {}, settings {};
+  stat(home_.path().c_str(), &root);
+  stat(home_.file("registry.db").c_str(), &settings);
+  CRelayReceiver viewer;
+  std::string error;
+  const bool bound = viewer.Bind(RelaySocketPath(), &error);
+  struct stat relay {};
+  stat(RelaySocketPath().c_str(), &relay);
+  EXPECT_EQ(testing::RunDunmir({"remove"}), 0);
+  umount2("/etc", MNT_DETACH);
+
+  EXPECT_EQ(added, 0);
+  ASSERT_NE(quorvel, nullptr);
+  EXPECT_EQ(root.st_uid, 0u);
+  EXPECT_EQ(root.st_gid, quorvel->gr_gid);
+  EXPECT_EQ(root.st_mode & 07777, 02770u);
+  EXPECT_EQ(settings.st_gid, quorvel->gr_gid);
+  EXPECT_EQ(settings.st_mode & 0777, 0660u);
+  EXPECT_EQ(events.st_gid, quorvel->gr_gid);
+  EXPECT_EQ(events.st_mode & 0777, 0660u);
+  ASSERT_TRUE(bound) << error;
+  EXPECT_EQ(relay.st_mode & 0777, 0660u);
+  EXPECT_EQ(relay.st_gid, quorvel->gr_gid);  // the folder's set-group-id bit passes it on
+}
 
 TEST(CommandWordTest, TheWholeTailCountsInAnyCase) {
   const auto word = [](std::vector<std::string> arguments) {

@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -19,6 +20,8 @@
 
 #include "core/message/syslog_message.h"
 #include "core/settings/settings_store.h"
+#include "reception/tcp_syslog_server.h"
+#include "reception/udp_test_peer.h"
 #include "service/dunmir_test_process.h"
 #include "testing/free_udp_port.h"
 #include "testing/temp_home.h"
@@ -163,7 +166,8 @@ TEST_F(ModernReceptionTest, RsyslogForwardsOverTcpInBothFramings) {
   const std::filesystem::path work = home_.path() / "rsyslog";
   std::filesystem::create_directories(work / "debs");
   const std::string debs = (work / "debs").string();
-  if (std::system(("cd " + debs + " && apt-get download -q rsyslog libestr0 libfastjson4 >/dev/null 2>&1").c_str()) != 0) {
+  const std::string download = "cd " + debs + " && apt-get download -q rsyslog libestr0 libfastjson4 >/dev/null 2>&1";
+  if (std::system(download.c_str()) != 0) {
     GTEST_SKIP() << "cannot download Debian's rsyslog package";
   }
   const std::string root = (work / "root").string();
@@ -228,7 +232,8 @@ TEST_F(ModernReceptionTest, OpensslClientOverTlsAndAPlainClientThatFailsItsHands
 
   const std::string frame = "<14>Dec  8 01:51:06 tlshost qvtls: sent over TLS";
   Shell("printf '%s' '" + std::to_string(frame.size()) + " " + frame +
-      "' | timeout 10 openssl s_client -connect 127.0.0.1:" + std::to_string(tlsPort) + " -quiet -no_ign_eof >/dev/null 2>&1");
+        "' | timeout 10 openssl s_client -connect 127.0.0.1:" + std::to_string(tlsPort) +
+        " -quiet -no_ign_eof >/dev/null 2>&1");
   const std::vector<SyslogMessage> tls = Stored("sent over TLS", 1);
   ASSERT_EQ(tls.size(), 1u);
   EXPECT_EQ(tls[0].hostName, "tlshost");
@@ -238,6 +243,42 @@ TEST_F(ModernReceptionTest, OpensslClientOverTlsAndAPlainClientThatFailsItsHands
   const std::vector<SyslogMessage> failures = Stored("TLS syslog: handshake with 127.0.0.1 port", 1);
   ASSERT_GE(failures.size(), 1u);
   EXPECT_EQ(failures[0].facility, 5);
+}
+
+TEST_F(ModernReceptionTest, AReceiverThatCannotOpenStopsTheService) {
+  // A TLS port without a readable certificate, then a TCP port that is taken.
+  AppSettings().SetInt("Settings", "tlsport", FreeTcpPort());
+  AppSettings().SetString("Settings", "tlscert", home_.file("missing.pem").c_str());
+  EXPECT_EQ(qv::testing::RunDunmir({"debug"}), 1);
+  AppSettings().SetInt("Settings", "tlsport", 0);
+  testing::RecordingSink sink;
+  CTcpSyslogServer holder(sink, tcpPort_, {"127.0.0.1"}, 1);
+  ASSERT_TRUE(holder.created());
+  EXPECT_EQ(qv::testing::RunDunmir({"debug"}), 1);
+}
+
+TEST_F(ModernReceptionTest, ARuleForwardsOverTcpWithOctetCounting) {
+  testing::RecordingSink upstream;
+  CTcpSyslogServer server(upstream, 0, {"127.0.0.1"}, 4);
+  ASSERT_TRUE(server.created());
+  const CSettingsStore& store = AppSettings();
+  store.SetInt("Settings", "rulescount", 1);
+  store.SetString("Rules\\rule0", "Message", "forward me");
+  store.SetInt("Rules\\rule0", "Action", 2);
+  store.SetString("Rules\\rule0", "ActionValue", ("tcp://127.0.0.1:" + std::to_string(server.boundPort())).c_str());
+  StartDunmir(tcpPort_);
+  Shell("logger --rfc3164 -T --octet-count -n 127.0.0.1 -P " + std::to_string(tcpPort_) +
+        " -t qvfwd 'please forward me'");
+  ASSERT_TRUE(WaitFor([&] {
+    pollfd watched{server.descriptor(), POLLIN, 0};
+    if (poll(&watched, 1, 20) == 1) server.OnReceive();
+    return !upstream.datagrams.empty();
+  }));
+  // The record's syslog line, as UDP forwarding sends it: priority, stamp, host, text.
+  SyslogMessage forwarded;
+  forwarded.ParseDatagram(upstream.datagrams[0].address, upstream.datagrams[0].port, upstream.datagrams[0].text);
+  EXPECT_EQ(forwarded.message, "qvfwd: please forward me");
+  EXPECT_EQ(forwarded.facility, 1);
 }
 
 }  // namespace

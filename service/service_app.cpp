@@ -2,9 +2,12 @@
 
 #include <QCoreApplication>
 
-#include <cstdio>
 #include <strings.h>
+#include <unistd.h>
 
+#include <cstdio>
+
+#include "core/settings/settings_store.h"
 #include "platform/paths/data_root.h"
 #include "platform/services/service_host.h"
 #include "rules/actions/action_runner.h"
@@ -27,10 +30,28 @@ CommandWord CommandWordOf(int argc, char* argv[]) {
   return CommandWord::kNormalStart;
 }
 
+bool IsUsableSyslogPort(int32_t port) { return port >= 1 && port <= 65535 && port != 32514 && port != 32515; }
+
 int CServiceApp::Run(int argc, char* argv[]) {
+  UseSharedUmask();
+  if (const std::string problem = CheckDataRoot(); !problem.empty()) {
+    std::fprintf(stderr, "dunmir: %s\n", problem.c_str());
+    return 1;
+  }
   const CommandWord word = CommandWordOf(argc, argv);
-  if (word == CommandWord::kAdd) return AddService(kServiceDisplayName, kServiceDescription) ? 0 : 1;
+  if (word == CommandWord::kAdd) {
+    if (!AddService(kServiceDisplayName, kServiceDescription)) return 1;
+    if (geteuid() == 0) ShareDataRootWithGroup();
+    return 0;
+  }
   if (word == CommandWord::kRemove) return RemoveService() ? 0 : 1;
+
+  const int32_t port = AppSettings().GetInt("Settings", "udpport", 514);
+  if (!IsUsableSyslogPort(port)) {
+    std::fprintf(stderr, "dunmir: udpport %d cannot be used: the syslog port must be 1 to 65535 and not 32514 or 32515\n",
+                 port);
+    return 1;
+  }
 
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName("dunmir");

@@ -5,6 +5,7 @@
 // manager they go through the service's own stop control, so the manager sees the service
 // report stop pending and stopped; otherwise they end the event loop.
 
+#include <cstdint>
 #include <string>
 
 namespace qv {
@@ -15,9 +16,16 @@ enum class CommandWord { kAdd, kRemove, kDebug, kNormalStart };
 // to case: "add", "remove" and "debug"; anything else, or nothing, is the normal start.
 CommandWord CommandWordOf(int argc, char* argv[]);
 
+// Whether "udpport" may be used: 1 to 65535, and not the two ports that an older viewer used
+// for its relay (a service receiving there would relay to itself).
+bool IsUsableSyslogPort(int32_t port);
+
 class CServiceApp {
  public:
-  // Runs the program and returns its exit code: 1 when adding or removing failed.
+  // Runs the program and returns its exit code: 1 when adding or removing failed, when the data
+  // root is not private (CheckDataRoot) or "udpport" is unusable; these say why on stderr in
+  // one line. Runs with umask 007. "add" run as root also shares the data root with the group
+  // `quorvel` (ShareDataRootWithGroup).
   int Run(int argc, char* argv[]);
 };
 

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "core/settings/settings_store.h"
+#include "reception/relay.h"
 
 namespace qv {
 namespace {
@@ -19,7 +20,8 @@ bool Setting(const char* name, int32_t defaultValue) {
 }  // namespace
 
 CServiceEngine::CServiceEngine(const ExecutorFactory& makeExecutor)
-    : rulesEnabled_(Setting("RulesEnabled", 1)),
+    : relay_(RelaySocketPath()),
+      rulesEnabled_(Setting("RulesEnabled", 1)),
       resolveNames_(Setting("resolve", 0)),
       parseOptions_(ReadParseOptions()),
       socket_(*this, AppSettings().GetInt("Settings", "udpport", 514)),
@@ -39,8 +41,10 @@ CServiceEngine::CServiceEngine(const ExecutorFactory& makeExecutor)
     auto notifier = std::make_unique<QSocketNotifier>(watch.descriptor, QSocketNotifier::Read);
     QObject::connect(notifier.get(), &QSocketNotifier::activated, notifier.get(),
                      [this, onReadable = std::move(watch.onReadable)] {
+                       history_->CheckFileName();  // once per batch: a history renamed away is left
                        onReadable();
-                       relay_.Flush();
+                       WriteBatch();
+                       FlushRelay();
                      });
     notifiers_.push_back(std::move(notifier));
   }
@@ -48,7 +52,10 @@ CServiceEngine::CServiceEngine(const ExecutorFactory& makeExecutor)
   const int32_t minutes = AppSettings().GetInt("Settings", "timemark", 0);
   if (minutes > 0) {
     timeMark_.setInterval(std::chrono::minutes(std::min(minutes, 35791)));  // the timer's range
-    QObject::connect(&timeMark_, &QTimer::timeout, &timeMark_, [this] { OnLocalMessage(kTimeMark); });
+    QObject::connect(&timeMark_, &QTimer::timeout, &timeMark_, [this] {
+      history_->CheckFileName();
+      OnLocalMessage(kTimeMark);
+    });
     timeMark_.start();
   }
 }
@@ -68,7 +75,9 @@ void CServiceEngine::OnDatagram(std::string_view senderAddress, int32_t senderPo
 
   SyslogMessage record;
   record.ParseDatagram(senderAddress, senderPort, text_, parseOptions_);
-  if (resolveNames_ && record.hostName.empty()) record.hostName = names_.Resolve(record.ipAddress);
+  // The name cache knows IPv4 only: an IPv6 text would be looked up as 255.255.255.255.
+  const bool ipv4 = record.ipAddress.find(':') == std::string::npos;
+  if (resolveNames_ && ipv4 && record.hostName.empty()) record.hostName = names_.Resolve(record.ipAddress);
   bool discard = false;
   if (rulesEnabled_) rules_.RunRules(record, discard, record.highlighted);
   if (!discard) Relay(record.FormatRecordLine());
@@ -76,16 +85,58 @@ void CServiceEngine::OnDatagram(std::string_view senderAddress, int32_t senderPo
 
 void CServiceEngine::OnLocalMessage(std::string_view text) {
   Relay(MakeLocalRecord(text, kLocalSeverity, "127.0.0.1").FormatRecordLine());
-  relay_.Flush();  // with whatever of the current batch is queued before it, in order
+  // With whatever of the current batch was accepted before it, in order.
+  WriteBatch();
+  FlushRelay();
+}
+
+void CServiceEngine::FlushRelay() {
+  relay_.Flush();
+  if (!relay_.waiting()) {
+    if (relayWritable_) relayWritable_->setEnabled(false);
+    return;
+  }
+  // Lines wait for the viewer to read: send them on as soon as its queue has room.
+  if (!relayWritable_ || relayWritable_->socket() != relay_.fd()) {
+    if (relayWritable_) relayWritable_.release()->deleteLater();  // it may be the caller
+    relayWritable_ = std::make_unique<QSocketNotifier>(relay_.fd(), QSocketNotifier::Write);
+    QObject::connect(relayWritable_.get(), &QSocketNotifier::activated, relayWritable_.get(),
+                     [this] { FlushRelay(); });
+  }
+  relayWritable_->setEnabled(true);
 }
 
 void CServiceEngine::Relay(const std::string& recordLine) {
   relay_.Relay(recordLine);
-  if (history_) history_->Append(recordLine);
+  if (!history_) return;
+  batch_ += recordLine;
+  if (batch_.size() >= kMaxBatchBytes) WriteBatch();  // a batch of very long lines
+}
+
+void CServiceEngine::WriteBatch() {
+  if (!history_ || batch_.empty()) return;
+  // A history that stops or starts working again says so once. The report's own line does not
+  // count, so a nearly full disk cannot make reports about reports.
+  if (reportingHistory_) {
+    history_->AppendUntracked(batch_);
+    batch_.clear();
+    return;
+  }
+  history_->Append(batch_);
+  batch_.clear();
+  if (const auto report = history_->TakeReport()) {
+    reportingHistory_ = true;
+    OnLocalMessage(*report);
+    reportingHistory_ = false;
+  }
 }
 
 void CServiceEngine::Forward(std::string_view dottedAddress, const SyslogMessage& message) {
-  socket_.Forward(dottedAddress, message);
+  if (CTcpForwarder::Handles(dottedAddress)) {
+    tcpForwarder_.Forward(dottedAddress, message);
+  } else {
+    socket_.Forward(dottedAddress, message);
+  }
 }
 
 }  // namespace qv

@@ -1,11 +1,18 @@
 #include "service/service_installer.h"
 
+#include <grp.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 #include "core/settings/reg.h"
+#include "platform/paths/data_root.h"
 #include "platform/services/service_manager.h"
 #include "platform/services/service_record.h"
 
@@ -25,7 +32,41 @@ bool OwnProgramPath(std::string* path) {
   return true;
 }
 
+// Runs groupadd --system <name> when it is on PATH; true when it succeeded.
+bool MakeSystemGroup(const char* name) {
+  char program[] = "groupadd";
+  char option[] = "--system";
+  std::string group(name);
+  char* argv[] = {program, option, group.data(), nullptr};
+  pid_t pid = 0;
+  if (posix_spawnp(&pid, program, nullptr, nullptr, argv, environ) != 0) return false;
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return false;
+  }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 }  // namespace
+
+bool ShareDataRootWithGroup() {
+  const group* existing = getgrnam(kServiceGroup);
+  if (existing == nullptr && MakeSystemGroup(kServiceGroup)) existing = getgrnam(kServiceGroup);
+  if (existing == nullptr) return false;
+  const gid_t gid = existing->gr_gid;
+
+  const std::filesystem::path root = DataRoot();
+  if (chown(root.c_str(), 0, gid) != 0 || chmod(root.c_str(), 02770) != 0) return false;
+  std::error_code error;
+  for (std::filesystem::recursive_directory_iterator it(root, error), end; !error && it != end; it.increment(error)) {
+    struct stat info {};
+    if (lstat(it->path().c_str(), &info) != 0 || S_ISLNK(info.st_mode)) continue;
+    if (lchown(it->path().c_str(), 0, gid) != 0) continue;
+    const mode_t mode = S_ISDIR(info.st_mode) ? 02770 : ((info.st_mode & 07777) | 0660) & ~static_cast<mode_t>(07007);
+    chmod(it->path().c_str(), mode);
+  }
+  return true;
+}
 
 bool AddService(const std::string& displayName, const std::string& description) {
   svc::ServiceConfig config;

@@ -20,6 +20,17 @@ inline constexpr const char* kServiceDescription = "Listens for and acts on sysl
 // service exists already.
 bool AddService(const std::string& displayName, const std::string& description);
 
+// The group with which `dunmir add`, run as root, shares the data root.
+inline constexpr const char* kServiceGroup = "quorvel";
+
+// Shares the data root with the system group `quorvel`, so that desktop users in that group
+// can run the viewer against the service's settings, history and relay: the group is made
+// (groupadd --system, found on PATH) when it does not exist, and the data root and everything
+// in it are given to root:quorvel, folders 2770 and files 0660 (nothing for others). Without
+// the group, and no groupadd to make it, the data root stays private. Needs root; false when
+// the data root was not shared.
+bool ShareDataRootWithGroup();
+
 // Stops the service when it runs (waiting while it reports stop pending) and deletes it. False
 // when the manager or the service cannot be opened or the deletion fails.
 bool RemoveService();

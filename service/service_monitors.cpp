@@ -2,8 +2,8 @@
 
 namespace qv {
 
-// The service's default for "SNMPTrapMonitor" is on.
-CServiceMonitors::CServiceMonitors() { monitors_.StartConfigured(1); }
+// The service's default for "SNMPTrapMonitor" is on, and it translates every event log.
+CServiceMonitors::CServiceMonitors() { monitors_.StartConfigured(1, CEventLogMonitors::kEveryLog); }
 
 CServiceMonitors::~CServiceMonitors() { monitors_.StopAll(); }
 

@@ -1,7 +1,7 @@
 #pragma once
 // The monitors the service starts with its engine, each on its own thread, each reporting as a
 // loopback datagram to "udpport" so that its findings take the road of received messages:
-// one translator per event log by "EventLog" (default on), the file, ping and phone-call
+// one translator per event log, however many there are, by "EventLog" (default on), the file, ping and phone-call
 // monitors by their switches ("FileMonitor", "PingMonitor",
 // "TapiMonitor", default off), and the SNMP trap monitor by "SNMPTrapMonitor", which is on
 // unless switched off (the windowed program's own default is off). The switches are read once,

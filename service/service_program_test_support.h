@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <string>
 #include <thread>
 
 #include "core/settings/settings_store.h"
@@ -47,6 +48,11 @@ class ServiceProgramTest : public ::testing::Test {
     units_ = home_.path() / "units";
     std::filesystem::create_directories(units_);
     setenv("QUORVEL_SYSTEMD_UNIT_DIR", units_.c_str(), 1);
+    // "dunmir add" run as root makes the group quorvel with groupadd; without the system
+    // folders on PATH it cannot, so that tests never change the machine's groups.
+    const char* path = getenv("PATH");
+    path_ = path != nullptr ? path : "";
+    setenv("PATH", "/usr/local/bin:/usr/bin:/bin", 1);
     AppSettings().SetInt("Settings", "udpport", FreeUdpPort());
     AppSettings().SetInt("Settings", "SNMPTrapMonitor", 0);
   }
@@ -55,9 +61,11 @@ class ServiceProgramTest : public ::testing::Test {
     const pid_t pid = QueryStatus().processId;
     if (pid > 0) kill(pid, SIGKILL);
     unsetenv("QUORVEL_SYSTEMD_UNIT_DIR");
+    setenv("PATH", path_.c_str(), 1);
   }
 
   TempHome home_;
+  std::string path_;
   std::filesystem::path units_;
 };
 

@@ -50,8 +50,11 @@ bool CSnmpMessage::DecodeBindings(ber::CBerReader& reader) {
     if (pair.Failed()) return false;
     if (!name || !value || name->tag != kTagOid) continue;
     auto oid = CSnmpOid::FromContent(name->content);
-    auto decoded = DecodeSnmpValue(value->tag, value->content);
-    if (!oid || !decoded) return false;
+    if (!oid) return false;
+    // A value that is not valid for its kind is still within its binding: it is shown as what
+    // it holds rather than costing the whole message.
+    std::unique_ptr<CSnmpValue> decoded = DecodeSnmpValue(value->tag, value->content);
+    if (!decoded) decoded = std::make_unique<CSnmpOpaque>(std::string(value->content.begin(), value->content.end()), true);
     bindings_.push_back(CSnmpBinding{std::move(*oid), std::move(decoded)});
   }
   return !bindings.Failed();

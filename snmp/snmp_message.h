@@ -3,8 +3,10 @@
 // encoded to and decoded from one UDP datagram.
 //
 // Decoding never reads outside the datagram it is given: a datagram shorter than its outer
-// length, an inner length that runs past its enclosing element, or a value whose content is
-// invalid for its kind yields no message. What a lenient reader can make sense of is kept: a
+// length, an inner length that runs past its enclosing element, or a PDU field or binding name
+// whose content is invalid for its kind yields no message. A binding value whose content is
+// invalid for its kind (an address of three bytes) is kept as an opaque value shown in
+// hexadecimal. What a lenient reader can make sense of is kept: a
 // missing version (see Version()), a missing community ("public"), an unknown PDU tag (a
 // message without PDU, PDU type 255, no bindings), a missing PDU field (its default).
 //

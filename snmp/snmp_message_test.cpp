@@ -242,10 +242,27 @@ TEST(SnmpMessageTest, DatagramsThatDoNotFitTheirLengthsAreDropped) {
   EXPECT_FALSE(damaged(39, 0x16));   // binding list longer than the PDU
   EXPECT_FALSE(damaged(41, 0x14));   // binding longer than the list
   EXPECT_FALSE(damaged(51, 0x0A));   // value longer than its binding
-  EXPECT_FALSE(damaged(24, 0x05));   // agent address of five bytes
+  EXPECT_FALSE(damaged(24, 0x05));   // agent address of five bytes (a field of the PDU)
   EXPECT_FALSE(damaged(49, 0x81));   // name whose last group has its top bit set
   EXPECT_FALSE(damaged(39, 0x80));   // indefinite length
   EXPECT_TRUE(damaged(51, 0x08));    // a shorter value is still inside its binding
+}
+
+TEST(SnmpMessageTest, ABindingValueInvalidForItsKindIsShownAsOpaqueHex) {
+  // Binding 1 is an address of three bytes, binding 2 an identifier cut short; binding 3 is fine.
+  const auto trap = CSnmpMessage::Decode(Datagram({
+      "30", "2E", "02", "01", "01", "04", "01", "x", "A7", "26", "02", "01", "00", "02", "01", "00", "02", "01", "00",
+      "30", "1B",
+      "30", "08", "06", "01", "2B", "40", "03", "0A", "00", "05",
+      "30", "07", "06", "01", "2B", "06", "02", "2B", "81",
+      "30", "06", "06", "01", "2B", "02", "01", "07"}));
+  ASSERT_TRUE(trap);
+  ASSERT_EQ(trap->BindingCount(), 3);
+  EXPECT_EQ(trap->BindingTypeName(1), "Opaque");
+  EXPECT_EQ(trap->BindingValueText(1), "0a0005");
+  EXPECT_EQ(trap->BindingTypeName(2), "Opaque");
+  EXPECT_EQ(trap->BindingValueText(2), "2b81");
+  EXPECT_EQ(trap->BindingValueText(3), "7");
 }
 
 TEST(SnmpMessageTest, EveryDamagedByteDecodesOrIsDroppedWithoutHarm) {

@@ -32,6 +32,9 @@ size_t ContentSize(const std::vector<uint32_t>& arcs) {
 }  // namespace
 
 std::optional<CSnmpOid> CSnmpOid::FromText(std::string_view dotted) {
+  const auto isBlank = [](char c) { return c == ' ' || c == '\t'; };
+  while (!dotted.empty() && isBlank(dotted.front())) dotted.remove_prefix(1);
+  while (!dotted.empty() && isBlank(dotted.back())) dotted.remove_suffix(1);
   if (!dotted.empty() && dotted.front() == '.') dotted.remove_prefix(1);
   std::vector<uint32_t> arcs;
   const char* pos = dotted.data();

@@ -24,7 +24,8 @@ class CSnmpOid final : public CSnmpValue {
   // The empty identifier (no content).
   CSnmpOid() = default;
 
-  // Dotted decimal text such as "1.3.6.1.4.1.0", a leading "." allowed. Nothing when the text
+  // Dotted decimal text such as "1.3.6.1.4.1.0", a leading "." allowed; blanks (spaces, tabs)
+  // around it are ignored, as a pasted identifier often has them. Nothing when the text
   // has fewer than two arcs, anything but digits and single dots, an arc above 2^32 - 1, a first
   // arc above 2, a second arc above 39 under a first arc of 0 or 1, or a content longer than
   // kMaxContentLength.

@@ -13,6 +13,18 @@ Bytes BytesOf(const std::string& text) { return Bytes(text.begin(), text.end());
 
 std::string TextOf(ByteSpan content) { return std::string(content.begin(), content.end()); }
 
+std::string HexText(const std::string& bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  hex.reserve(bytes.size() * 2);
+  for (char c : bytes) {
+    const auto byte = static_cast<uint8_t>(c);
+    hex.push_back(kDigits[byte >> 4]);
+    hex.push_back(kDigits[byte & 0x0F]);
+  }
+  return hex;
+}
+
 }  // namespace
 
 void CSnmpValue::Encode(Bytes& out) const { ber::AppendElement(out, Tag(), Content()); }
@@ -37,17 +49,7 @@ std::string CSnmpOctetString::Text() const {
     const auto byte = static_cast<uint8_t>(bytes_[i]);
     readable = IsPrintable(byte) || byte == '\t' || byte == '\n' || byte == '\r';
   }
-  if (readable) return bytes_.substr(0, length);
-
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  hex.reserve(bytes_.size() * 2);
-  for (char c : bytes_) {
-    const auto byte = static_cast<uint8_t>(c);
-    hex.push_back(kDigits[byte >> 4]);
-    hex.push_back(kDigits[byte & 0x0F]);
-  }
-  return hex;
+  return readable ? bytes_.substr(0, length) : HexText(bytes_);
 }
 
 Bytes CSnmpOctetString::Content() const { return BytesOf(bytes_); }
@@ -84,6 +86,7 @@ std::string CSnmpIpAddress::Text() const {
 }
 
 std::string CSnmpOpaque::Text() const {
+  if (hexText_) return HexText(bytes_);
   std::string text = bytes_;
   for (char& c : text) {
     if (!IsPrintable(static_cast<uint8_t>(c))) c = ' ';

@@ -150,10 +150,11 @@ class CSnmpIpAddress final : public CSnmpValue {
 
 // Opaque data, and every received tag the library does not know (NULL, the SNMPv2 exceptions).
 // It is always written back with the opaque tag. Its text shows printable bytes as themselves
-// and every other byte as a space.
+// and every other byte as a space; made with `hexText` (the raw content of a received value
+// that was not valid for its kind), every byte as two lower-case hexadecimal digits.
 class CSnmpOpaque final : public CSnmpValue {
  public:
-  explicit CSnmpOpaque(std::string bytes) : bytes_(std::move(bytes)) {}
+  explicit CSnmpOpaque(std::string bytes, bool hexText = false) : bytes_(std::move(bytes)), hexText_(hexText) {}
 
   uint8_t Tag() const override { return kTagOpaque; }
   std::string_view TypeName() const override { return "Opaque"; }
@@ -162,6 +163,7 @@ class CSnmpOpaque final : public CSnmpValue {
 
  private:
   std::string bytes_;
+  bool hexText_;
 };
 
 }  // namespace qv

@@ -158,6 +158,7 @@ TEST(SnmpOidTest, DottedTextEncodesWithFirstTwoArcsInOneSubIdentifier) {
   EXPECT_EQ(CSnmpOid::FromText("1.3.16383.16384")->Content(), (Bytes{0x2B, 0xFF, 0x7F, 0x81, 0x80, 0x00}));
   EXPECT_EQ(CSnmpOid::FromText("1.3.4294967295")->Content(), (Bytes{0x2B, 0x8F, 0xFF, 0xFF, 0xFF, 0x7F}));
   EXPECT_EQ(CSnmpOid::FromText(".1.3.6")->Text(), "1.3.6");
+  EXPECT_EQ(CSnmpOid::FromText(" \t1.3.6.1.4.1.0  ")->Text(), "1.3.6.1.4.1.0");
   EXPECT_EQ(enterprise->TypeName(), "OID");
 }
 
@@ -176,7 +177,7 @@ TEST(SnmpOidTest, ContentRendersAsDottedText) {
 
 TEST(SnmpOidTest, InvalidTextOrContentIsRefused) {
   for (const char* bad : {"", "1", "1.", "1..3", "1.3.", "1.3.a", "1.3.-1", "1.3.+1", "3.1", "1.40", "0.40",
-                          "1.3.4294967296", " 1.3", "1.3 "}) {
+                          "1.3.4294967296", " ", "1. 3", "1 .3"}) {
     EXPECT_FALSE(CSnmpOid::FromText(bad)) << bad;
   }
   EXPECT_TRUE(CSnmpOid::FromText("2.40"));

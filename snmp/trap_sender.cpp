@@ -94,15 +94,16 @@ std::optional<CSnmpMessage> BuildSnmpTrap(std::string_view text, std::string_vie
   return trap;
 }
 
-void SendSnmpTrap(std::string_view host, std::string_view text, std::string_view community,
+bool SendSnmpTrap(std::string_view host, std::string_view text, std::string_view community,
                   std::string_view enterprise, int32_t generic, int32_t specific, std::string_view bindingName,
                   std::string_view messageAddress, uint16_t port) {
   const std::string& localAddress = LocalAddressText();
   const std::string_view agentAddress = messageAddress == "127.0.0.1" ? std::string_view(localAddress) : messageAddress;
   const auto trap = BuildSnmpTrap(text, community, enterprise, generic, specific, bindingName, agentAddress);
-  if (!trap) return;
+  if (!trap) return false;
   CSnmpEndpoint endpoint(port, kSendTimeoutSeconds, host);
   endpoint.Send(*trap);
+  return true;
 }
 
 }  // namespace qv

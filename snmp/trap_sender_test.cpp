@@ -51,10 +51,17 @@ TEST(TrapSenderTest, AgentAddressIsTheSendersUnlessTheMessageWasMadeLocally) {
   EXPECT_EQ(localTrap->AgentAddressText(), Dotted(GetLocalAddress()));
   EXPECT_NE(localTrap->AgentAddressText(), "127.0.0.1");
 
-  // Nothing is sent for an enterprise that is not an object identifier.
+  // Nothing is sent for an enterprise that is not an object identifier, and the caller hears so.
   CSnmpEndpoint silent(0, 1);
-  SendSnmpTrap("127.0.0.1", "bad", "public", "enterprise", 6, 0, "1.3.6.1.4.1.0", "10.1.2.3", silent.LocalPort());
+  EXPECT_FALSE(SendSnmpTrap("127.0.0.1", "bad", "public", "enterprise", 6, 0, "1.3.6.1.4.1.0", "10.1.2.3",
+                            silent.LocalPort()));
   EXPECT_FALSE(silent.Receive());
+  // Blanks around the identifiers are not a mistake.
+  EXPECT_TRUE(SendSnmpTrap("127.0.0.1", "padded", "public", " 1.3.6.1.4.1.0 ", 6, 0, "\t1.3.6.1.4.1.0", "10.1.2.3",
+                           station.LocalPort()));
+  const auto padded = station.Receive();
+  ASSERT_TRUE(padded);
+  EXPECT_EQ(padded->EnterpriseText(), "1.3.6.1.4.1.0");
 }
 
 TEST(TrapSenderTest, LocalAddressIsOneOfThisMachinesNonLoopbackAddresses) {

@@ -9,6 +9,7 @@
 // is done once per process and must happen before the test starts other threads, which then
 // inherit the namespace.
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <net/if.h>
 #include <sched.h>
@@ -16,6 +17,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -30,6 +32,20 @@ class OwnNetworkNamespace {
 
   // The namespace's loopback stops (or starts again) answering echo requests.
   static bool IgnoreEcho(bool ignore) { return WriteSetting("/proc/sys/net/ipv4/icmp_echo_ignore_all", ignore ? "1" : "0"); }
+
+  // Gives the namespace's loopback interface one more address (as the alias "lo:<n>"), for
+  // example a documentation address that stands for a sender on another machine.
+  static bool AddLoopbackAddress(const char* dottedAddress, int alias = 1) {
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    ifreq request{};
+    std::snprintf(request.ifr_name, IFNAMSIZ, "lo:%d", alias);
+    auto* address = reinterpret_cast<sockaddr_in*>(&request.ifr_addr);
+    address->sin_family = AF_INET;
+    const bool added = inet_pton(AF_INET, dottedAddress, &address->sin_addr) == 1 && ioctl(fd, SIOCSIFADDR, &request) == 0;
+    close(fd);
+    return added;
+  }
 
   // Lets every group open ICMP datagram sockets (or nobody, the default of a new namespace).
   static bool AllowDatagramPing(bool allow) {

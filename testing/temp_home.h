@@ -19,6 +19,8 @@ class TempHome {
             ("quorvel_test_" + std::to_string(getpid()) + "_" + std::to_string(counter++));
     std::filesystem::remove_all(path_);
     std::filesystem::create_directories(path_);
+    // Private, as the programs demand of a data root.
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all);
     setenv("QUORVEL_HOME", path_.c_str(), 1);
   }
   ~TempHome() {

@@ -149,4 +149,29 @@ void BM_PatternSearch(benchmark::State& state) {
 }
 BENCHMARK(BM_PatternSearch);
 
+// The longest one search can take: 64 KB messages that drive a pattern into its step budget
+// (exponential or quadratic backtracking) or through a long linear scan.
+void BM_PatternWorstCase(benchmark::State& state) {
+  struct Case {
+    const char* pattern;
+    std::string text;
+  };
+  const std::string as(65536, 'a');
+  const Case cases[] = {
+      {"(a*)*b", as},                           // exponential: ends at the budget
+      {"a\\S+ failed", as},                   // quadratic from every start: ends at the budget
+      {"\\S+ failed", as},                    // one run, covered by the first attempt
+      {"(\\w+)=(\\d+)", as + " port=514"},  // the same with a match at the end
+      {"(a*)*bcdefghijklmnopqrstuvwxyz", as},  // a larger pattern: ends at the budget's cap
+  };
+  const Case& chosen = cases[state.range(0)];
+  state.SetLabel(chosen.pattern);
+  const qv::PatternPtr pattern(qv::CompilePattern(chosen.pattern));
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(qv::MatchPattern(pattern.get(), chosen.text, 0, nullptr, qv::kPatternCaseSensitive));
+  }
+}
+// Time per search, in milliseconds.
+BENCHMARK(BM_PatternWorstCase)->DenseRange(0, 4)->Unit(benchmark::kMillisecond);
+
 }  // namespace

@@ -1,11 +1,13 @@
 // qvloadgen: an evenly paced syslog sender for throughput measurements.
 //
 //   qvloadgen --port P --rate R --seconds S [--host 127.0.0.1] [--size 150] [--first N]
+//   qvloadgen --port P --burst N [--host 127.0.0.1] [--size 150] [--first N]
 //
 // Sends R messages per second for S seconds, in batches of 16 (sendmmsg) released on a fixed
-// schedule, so that the receiver sees a steady rate instead of an opening burst. Each message is
-// an RFC 3164 line of exactly --size bytes carrying "qvbench seq=<n>", numbered from --first.
-// Only loopback destinations are accepted. Prints the count sent and the rate achieved.
+// schedule, so that the receiver sees a steady rate instead of an opening burst; or, with
+// --burst, N messages as fast as the sender can, to see what a receiver loses in a flood. Each
+// message is an RFC 3164 line of exactly --size bytes carrying "qvbench seq=<n>", numbered from
+// --first. Only loopback destinations are accepted. Prints the count sent and the rate achieved.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -58,6 +60,7 @@ int main(int argc, char** argv) {
   double seconds = 0;
   std::size_t size = 150;
   unsigned long first = 1;
+  unsigned long burst = 0;
   std::string host = "127.0.0.1";
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string option = argv[i];
@@ -68,13 +71,18 @@ int main(int argc, char** argv) {
     else if (option == "--size") size = static_cast<std::size_t>(std::atol(value));
     else if (option == "--first") first = std::strtoul(value, nullptr, 10);
     else if (option == "--host") host = value;
+    else if (option == "--burst") burst = std::strtoul(value, nullptr, 10);
   }
   sockaddr_in to{};
   to.sin_family = AF_INET;
   to.sin_port = htons(static_cast<uint16_t>(port));
-  if (port <= 0 || rate <= 0 || seconds <= 0 || seconds > 60 || inet_pton(AF_INET, host.c_str(), &to.sin_addr) != 1 ||
+  const bool paced = burst == 0;
+  const bool badLoad = paced ? (rate <= 0 || seconds <= 0 || seconds > 60) : burst > 100'000'000;
+  if (port <= 0 || badLoad || inet_pton(AF_INET, host.c_str(), &to.sin_addr) != 1 ||
       (ntohl(to.sin_addr.s_addr) >> 24) != 127) {
-    std::fprintf(stderr, "usage: qvloadgen --port P --rate R --seconds S (at most 60) [--host 127.x.x.x] [--size N]\n");
+    std::fprintf(stderr,
+                 "usage: qvloadgen --port P (--rate R --seconds S (at most 60) | --burst N) [--host 127.x.x.x] "
+                 "[--size N] [--first N]\n");
     return 2;
   }
   const int fd = socket(AF_INET, SOCK_DGRAM, 0);
@@ -82,14 +90,14 @@ int main(int argc, char** argv) {
     std::perror("qvloadgen: socket");
     return 1;
   }
-  const unsigned long total = static_cast<unsigned long>(rate * seconds);
+  const unsigned long total = paced ? static_cast<unsigned long>(rate * seconds) : burst;
   std::vector<std::string> texts(kBatch);
   std::vector<iovec> iov(kBatch);
   std::vector<mmsghdr> headers(kBatch);
   const double start = Now();
   unsigned long sent = 0;
   while (sent < total) {
-    WaitUntil(start + static_cast<double>(sent) / rate);
+    if (paced) WaitUntil(start + static_cast<double>(sent) / rate);
     const unsigned count = static_cast<unsigned>(std::min<unsigned long>(kBatch, total - sent));
     for (unsigned i = 0; i < count; ++i) {
       texts[i] = Message(first + sent + i, size);

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Highest loss-free syslog rate of dunmir, against rsyslog measured the same way in the same run.
+# Highest loss-free syslog rate of dunmir, its CPU time per stored message and its loss in a
+# flood, against rsyslog measured the same way in the same run.
 #
 #   bench/service/throughput.sh [RATE...]      (messages per second; default 50k to 500k)
 #
@@ -7,14 +8,22 @@
 # rate, on 127.0.0.1 only). dunmir runs with its history, relay and ten typical rules on; rsyslog
 # runs in the foreground with imudp (rcvbufSize 4m, the buffer dunmir asks for) and one omfile
 # action writing the raw message. What reached the output file is counted after each step; a
-# rate counts as kept up with when less than 0.1% was lost. rsyslog is unpacked from Debian's
-# packages into the benchmark's own folder, never installed. Needs a build (scripts/build.sh).
+# rate counts as kept up with when less than 0.1% was lost. The CPU figure of a step is the user
+# and system time of the receiving process, all its threads together (/proc/PID/stat), from
+# the start of the step until it has drained, divided by the messages stored. Last, each receiver
+# is offered one unpaced burst of $BURST messages (default 1,000,000) and the share lost is
+# printed. rsyslog is unpacked from Debian's packages into the benchmark's own folder, never
+# installed. Needs a build (scripts/build.sh). The machine's load is printed at start and end:
+# figures from a busy machine are only comparable within one run.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=${QUORVEL_BUILD_DIR:-$top/build}
 rates=("$@")
 [ ${#rates[@]} -gt 0 ] || rates=(50000 100000 150000 200000 250000 300000 350000 400000 450000 500000)
 seconds=5
+burst=${BURST:-1000000}
+ticks=$(getconf CLK_TCK)
+echo "start: $(uptime)"
 
 work=$(mktemp -d /tmp/qvbench.XXXXXX)
 pids=()
@@ -38,22 +47,44 @@ sys.exit(1)" && return 0
   return 1
 }
 
-# measure NAME PORT COUNT-COMMAND RESET-COMMAND: prints a line per rate and sets $best.
+# User plus system clock ticks of process $1 and all its threads (fields 14 and 15 of its stat;
+# the name in parentheses may hold blanks, so the fields are counted after it).
+cpu_ticks() { sed 's/.*) //' "/proc/$1/stat" | awk '{ print $12 + $13 }'; }
+# Microseconds of CPU per message from a tick difference and a count.
+per_message() { awk -v t="$1" -v n="$2" -v hz="$ticks" 'BEGIN { if (n > 0) printf "%.2f", t * 1e6 / hz / n; else print "-" }'; }
+# Waits until COUNT-COMMAND gives the same figure twice, half a second apart (at most 60 s).
+settle() {
+  local last=-1 now
+  for _ in $(seq 120); do
+    now=$($1)
+    [ "$now" = "$last" ] && break
+    last=$now
+    sleep 0.5
+  done
+}
+
+# measure NAME PID PORT COUNT-COMMAND RESET-COMMAND: prints a line per rate and sets $best and
+# $cpu (microseconds per stored message in the first step, 50,000/s by default) and $next, the
+# first sequence number not yet sent.
 measure() {
-  local name=$1 port=$2 count=$3 reset=$4 failures=0 first=1
+  local name=$1 pid=$2 port=$3 count=$4 reset=$5 failures=0
   best=0
+  cpu=-
+  next=1
   for rate in "${rates[@]}"; do
     $reset
-    local sent
-    sent=$("$build/bench/service/qvloadgen" --port "$port" --rate "$rate" --seconds "$seconds" --first "$first" |
+    local before sent got loss used
+    before=$(cpu_ticks "$pid")
+    sent=$("$build/bench/service/qvloadgen" --port "$port" --rate "$rate" --seconds "$seconds" --first "$next" |
       awk '{print $2}')
-    first=$((first + sent))
+    next=$((next + sent))
     sleep 2  # let the receiver drain its buffer
-    local got
     got=$($count)
-    local loss
+    used=$(per_message $(($(cpu_ticks "$pid") - before)) "$got")
+    [ "$cpu" = "-" ] && cpu=$used
     loss=$(awk -v s="$sent" -v g="$got" 'BEGIN { printf "%.3f", (s - g) * 100 / s }')
-    printf '%-8s %7d/s offered: %8d sent, %8d stored, %6s%% lost\n' "$name" "$rate" "$sent" "$got" "$loss"
+    printf '%-8s %7d/s offered: %8d sent, %8d stored, %6s%% lost, %6s us CPU per stored message\n' \
+      "$name" "$rate" "$sent" "$got" "$loss" "$used"
     if awk -v l="$loss" 'BEGIN { exit !(l < 0.1) }'; then
       best=$rate
       failures=0
@@ -62,6 +93,21 @@ measure() {
       if [ $failures -ge 2 ]; then break; fi
     fi
   done
+}
+
+# flood NAME PID PORT COUNT-COMMAND RESET-COMMAND: one unpaced burst; sets $lost (percent).
+flood() {
+  local name=$1 pid=$2 port=$3 count=$4 reset=$5 report sent got before used
+  $reset
+  before=$(cpu_ticks "$pid")
+  report=$("$build/bench/service/qvloadgen" --port "$port" --burst "$burst" --first "$next")
+  sent=$(awk '{print $2}' <<<"$report")
+  settle "$count"
+  got=$($count)
+  used=$(per_message $(($(cpu_ticks "$pid") - before)) "$got")
+  lost=$(awk -v s="$sent" -v g="$got" 'BEGIN { printf "%.1f", (s - g) * 100 / s }')
+  printf '%-8s burst: %8d sent at %s, %8d stored, %5s%% lost, %6s us CPU per stored message\n' \
+    "$name" "$sent" "$(awk '{print $NF}' <<<"$report" | tr -d '()')" "$got" "$lost" "$used"
 }
 
 # dunmir, with ten typical rules; one of them highlights every benchmark message.
@@ -97,15 +143,18 @@ pids+=($!)
 wait_for_port "$dport"
 history_count() { cat "$QUORVEL_HOME"/qvhist?.txt 2>/dev/null | grep -c 'qvbench seq=' || true; }
 history_reset() { for f in "$QUORVEL_HOME"/qvhist?.txt; do [ -f "$f" ] && : > "$f"; done; return 0; }
-measure dunmir "$dport" history_count history_reset
+measure dunmir "${pids[0]}" "$dport" history_count history_reset
 dunmir_best=$best
+dunmir_cpu=$cpu
+flood dunmir "${pids[0]}" "$dport" history_count history_reset
+dunmir_lost=$lost
 kill "${pids[0]}"
 
 # rsyslog from its Debian packages, unpacked here.
 root=$work/rsyslog
 mkdir -p "$root" "$work/debs"
 (cd "$work/debs" && apt-get download -q rsyslog libestr0 libfastjson4 liblognorm5 >/dev/null 2>&1) || {
-  echo "rsyslog: cannot download its packages; dunmir kept up with $dunmir_best/s"
+  echo "rsyslog: cannot download its packages; dunmir kept up with $dunmir_best/s, $dunmir_cpu us CPU per message at ${rates[0]}/s, lost $dunmir_lost% of the burst"
   exit 0
 }
 for deb in "$work"/debs/*.deb; do dpkg-deb -x "$deb" "$root"; done
@@ -122,9 +171,16 @@ pids+=($!)
 wait_for_port "$rport"
 rsyslog_count() { grep -c 'qvbench seq=' "$work/rsyslog.out" 2>/dev/null || true; }
 rsyslog_reset() { [ -f "$work/rsyslog.out" ] && : > "$work/rsyslog.out"; return 0; }
-measure rsyslog "$rport" rsyslog_count rsyslog_reset
+measure rsyslog "${pids[1]}" "$rport" rsyslog_count rsyslog_reset
 rsyslog_best=$best
+rsyslog_cpu=$cpu
+flood rsyslog "${pids[1]}" "$rport" rsyslog_count rsyslog_reset
+rsyslog_lost=$lost
 
 echo
+echo "end: $(uptime)"
 echo "highest rate with less than 0.1% lost: dunmir $dunmir_best/s, rsyslog $rsyslog_best/s"
 awk -v d="$dunmir_best" -v r="$rsyslog_best" 'BEGIN { if (r > 0) printf "ratio dunmir/rsyslog: %.2f\n", d / r }'
+echo "CPU per stored message at ${rates[0]}/s: dunmir $dunmir_cpu us, rsyslog $rsyslog_cpu us"
+awk -v d="$dunmir_cpu" -v r="$rsyslog_cpu" 'BEGIN { if (r > 0) printf "ratio dunmir/rsyslog: %.2f\n", d / r }'
+echo "lost of an unpaced burst of $burst: dunmir $dunmir_lost%, rsyslog $rsyslog_lost%"

@@ -28,10 +28,21 @@ const char* SeverityName(int32_t severity) {
   return kSeverityNames[severity % 8];
 }
 
+namespace {
+
+// Three characters as one number, so that a month word is found with whole-number compares.
+constexpr uint32_t PackedMonth(const char* name) {
+  return static_cast<uint32_t>(static_cast<uint8_t>(name[0])) << 16 |
+         static_cast<uint32_t>(static_cast<uint8_t>(name[1])) << 8 | static_cast<uint8_t>(name[2]);
+}
+
+}  // namespace
+
 int MonthIndex(std::string_view word) {
-  const std::string_view head = word.substr(0, 3);
+  if (word.size() < 3) return 0;  // no month name is that short
+  const uint32_t head = PackedMonth(word.data());
   for (int i = 0; i < 12; ++i) {
-    if (head == kMonthNames[i]) return i;
+    if (head == PackedMonth(kMonthNames[i])) return i;
   }
   return 0;
 }

@@ -268,6 +268,14 @@ std::optional<SyslogHeader> ParseLenientHeader(std::string_view text) {
     return std::nullopt;
   }
 
+  // Cisco's "show-timezone" writes the zone before the colon; only UTC and GMT are certain to
+  // be zones rather than a tag, and they agree with reading the stamp as UTC.
+  const std::size_t afterStamp = at.position();
+  if (!(at.Literal(' ') && (at.Rest().substr(0, 4) == "UTC:" || at.Rest().substr(0, 4) == "GMT:"))) {
+    at.Restore(afterStamp);
+  } else {
+    at.Restore(at.position() + 3);
+  }
   const bool stampEndsInColon = at.Literal(':');
   if (!at.Spaces()) return std::nullopt;
   const std::size_t wordStart = at.position();

@@ -47,7 +47,7 @@ struct SyslogHeader {
 // an empty host. Fails on any departure from the grammar, and on a host holding a comma.
 std::optional<SyslogHeader> ParseRfc5424Header(std::string_view text);
 
-// "<PRI>[NNN: ][*|.]STAMP[:] [HOST ]MESSAGE" where STAMP is "Mmm dd [yyyy ]hh:mm:ss[.fff]" or an
+// "<PRI>[NNN: ][*|.]STAMP[ UTC|GMT][:] [HOST ]MESSAGE" where STAMP is "Mmm dd [yyyy ]hh:mm:ss[.fff]" or an
 // RFC 3339 stamp. The word after the stamp is a tag, not a host, when it ends in ':' or holds
 // a '[' (or when the stamp ended in ':'); the host then stays empty and the message starts with
 // the tag. Fails when no stamp is found, on a host word over 63 characters or holding a comma,

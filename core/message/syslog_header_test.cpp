@@ -110,6 +110,12 @@ TEST(LenientRfc3164Test, DeviceFormsAreReadIntoTheFields) {
   EXPECT_EQ(cisco.hostName, "");
   EXPECT_EQ(cisco.timeSent, ThisYear(2, 1, 0, 0, 1));
   EXPECT_EQ(cisco.message, "%SYS-5-CONFIG_I: Configured from console");
+  // With the zone shown (UTC or GMT only) and the ASA's year.
+  EXPECT_EQ(Parse("<190>97: Dec  8 01:51:06.512 UTC: %SEC-6-IPACCESSLOGP: list 101 denied tcp").message,
+            "%SEC-6-IPACCESSLOGP: list 101 denied tcp");
+  const SyslogMessage asa = Parse("<166>Dec 08 2026 01:51:06: %ASA-6-302013: Built inbound TCP connection");
+  EXPECT_EQ(asa.timeSent, 1796694666);
+  EXPECT_EQ(asa.message, "%ASA-6-302013: Built inbound TCP connection");
   // '.' marks a clock that lost its synchronisation.
   EXPECT_EQ(Parse("<187>45: .Jun 12 10:00:00.5: %LINK-3-UPDOWN: down").timeSent, ThisYear(5, 12, 10, 0, 0));
   // The colon after the stamp no longer becomes the host ":".

@@ -10,6 +10,7 @@
 #include <optional>
 #include <utility>
 
+#include "core/message/line_break_markers.h"
 #include "core/message/names.h"
 #include "core/message/time_conversions.h"
 
@@ -157,6 +158,16 @@ SyslogMessage MakeLocalRecord(std::string_view text, int32_t severity, std::stri
   return record;
 }
 
+bool IsCompleteRecordLine(std::string_view text) {
+  std::size_t comma = std::string_view::npos;
+  for (int field = 1; field <= 8; ++field) {
+    comma = text.find(',', comma + 1);
+    if (comma == std::string_view::npos) return false;
+  }
+  // The message: an opening quote right after the eighth comma and a closing one at the end.
+  return text.size() >= comma + 3 && text[comma + 1] == '"' && text.back() == '"';
+}
+
 bool IsLoopbackAddress(std::string_view dottedAddress) {
   const std::string address(dottedAddress);
   in_addr parsed{};
@@ -167,7 +178,7 @@ void SyslogMessage::ParseDatagram(std::string_view senderAddress, int32_t port, 
                                   const ParseOptions& options) {
   text = text.substr(0, text.find('\0'));
   const bool recordLine = text.empty() || text.front() != '<';
-  if (recordLine && IsLoopbackAddress(senderAddress)) {
+  if (recordLine && IsLoopbackAddress(senderAddress) && IsCompleteRecordLine(text)) {
     ReadRecordLine(text);
     return;
   }
@@ -249,9 +260,9 @@ std::string SyslogMessage::FormatRecordLine() const {
   line += ',';
   AppendNumber(line, facility);
   line += ',';
-  line += hostName;
+  AppendWithLineBreakMarkers(line, hostName);
   line += ',';
-  line += ipAddress;
+  AppendWithLineBreakMarkers(line, ipAddress);
   line += ',';
   AppendNumber(line, senderPort);
   line += ',';
@@ -261,7 +272,7 @@ std::string SyslogMessage::FormatRecordLine() const {
   line += ',';
   AppendNumber(line, timeSent);
   line += ",\"";
-  line += message;
+  AppendWithLineBreakMarkers(line, message);
   line += "\"\r\n";
   return line;
 }

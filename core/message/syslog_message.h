@@ -30,8 +30,9 @@ struct SyslogMessage {
   // feeds by spaces). A text that begins with '<' is a syslog message in the RFC 5424 form, the
   // RFC 3164 form or one of its looser variants (as `options` allow), the "<PRI>text" form, or
   // anything else. A text that does not begin with '<' is a serialised record line when it comes
-  // from this machine (a loopback sender: the system's own monitors, relay and local injection);
-  // from any other sender it is a plain message with priority 13.
+  // from this machine (a loopback sender: the system's own monitors, relay and local injection)
+  // and is complete (IsCompleteRecordLine); any other such text, and any from another sender, is
+  // a plain message with priority 13 that keeps the whole text.
   void ParseDatagram(std::string_view senderAddress, int32_t senderPort, std::string_view text,
                      const ParseOptions& options = ParseOptions{});
 
@@ -45,13 +46,17 @@ struct SyslogMessage {
   // last character but one, so commas and quotes inside it need no escaping.
   void ReadRecordLine(std::string_view line);
 
-  // highlighted,facility,host,address,port,severity,received,sent,"message" and CR LF.
+  // highlighted,facility,host,address,port,severity,received,sent,"message" and CR LF. The
+  // line never holds another line break: CR and LF inside the texts are written as their
+  // markers (line_break_markers.h), so no field can start a record of its own in a file.
   std::string FormatRecordLine() const;
 
   // Renderings.
   // timeReceived as "%b %d %H:%M:%S UTC" when the setting "timeutc" is on (read at each call),
   // else in local time with the zone's abbreviation; "invalid" when it cannot be broken down.
   std::string FormatTimeReceived() const;
+  // The same with "timeutc" given, for callers that render many records at once.
+  std::string FormatTimeReceived(bool utc) const;
   // timeReceived as "%Y-%m-%d %H:%M:%S" in UTC.
   std::string FormatTimeReceivedStd() const;
   // timeSent as "%b %d %H:%M:%S" in UTC, which shows the sender's own time stamp; empty for 0.
@@ -69,6 +74,10 @@ struct SyslogMessage {
 // `severity`, both times now, port 514, the source address, and host "localhost" when the
 // source is exactly "127.0.0.1", else no host.
 SyslogMessage MakeLocalRecord(std::string_view text, int32_t severity, std::string_view sourceAddress);
+
+// True when `text` has the nine fields of a serialised record line (without CR LF), the last
+// between double quotes.
+bool IsCompleteRecordLine(std::string_view text);
 
 // True for a dotted IPv4 address in 127.0.0.0/8.
 bool IsLoopbackAddress(std::string_view dottedAddress);

@@ -4,6 +4,7 @@
 
 #include <ctime>
 
+#include "core/message/line_break_markers.h"
 #include "core/message/names.h"
 #include "core/message/time_conversions.h"
 
@@ -141,6 +142,22 @@ TEST(ParseDatagramTest, RecordLinesAreReadOnlyFromLoopbackSenders) {
   EXPECT_FALSE(IsLoopbackAddress("Unknown"));
 }
 
+TEST(ParseDatagramTest, PlainTextFromLoopbackIsKeptUnlessItIsAWholeRecordLine) {
+  const int32_t before = static_cast<int32_t>(std::time(nullptr));
+  for (const std::string text : {"hello", "line1 line2", "", "a,b,c", "0,1,h,1.2.3.4,514,6,10,0,no quotes",
+                                 "0,1,h,1.2.3.4,514,6,10,0,\"", "0,1,h,1.2.3.4,514,6,10,\"eight fields\""}) {
+    const SyslogMessage kept = Parse(text, "127.0.0.1", 40000);
+    EXPECT_EQ(kept.message, text);
+    EXPECT_EQ(kept.facility, 1) << text;
+    EXPECT_EQ(kept.severity, 5) << text;
+    EXPECT_EQ(kept.ipAddress, "127.0.0.1");
+    EXPECT_EQ(kept.senderPort, 40000);
+    EXPECT_GE(kept.timeReceived, before);
+  }
+  EXPECT_TRUE(IsCompleteRecordLine("0,1,h,1.2.3.4,514,6,10,0,\"\""));
+  EXPECT_EQ(Parse("0,3,h,1.2.3.4,514,6,10,0,\"\"", "127.0.0.1").facility, 3);
+}
+
 TEST(ParseDatagramTest, AnEmbeddedZeroEndsTheText) {
   EXPECT_EQ(Parse(std::string_view("<13>abc\0def", 11)).message, "abc");
 }
@@ -182,6 +199,29 @@ TEST(RecordLineTest, CommasAndQuotesInTheMessageRoundTrip) {
   SyslogMessage copy;
   copy.ReadRecordLine(std::string_view(line).substr(0, line.size() - 2));
   EXPECT_EQ(copy, original);
+}
+
+TEST(RecordLineTest, LineBreaksInAnyFieldAreWrittenAsMarkersSoTheLineStaysOne) {
+  SyslogMessage m;
+  m.hostName = "h\n";
+  m.ipAddress = "1\r";
+  m.message = "a\r\nb\n";
+  EXPECT_EQ(m.FormatRecordLine(), "0,0,h\xC2\xB6,1\xC2\xAE,0,0,0,0,\"a\xC2\xAE\xC2\xB6" "b\xC2\xB6\"\r\n");
+  std::string text = "\rx\n";
+  ReplaceLineBreaks(text);
+  EXPECT_EQ(text, "\xC2\xAEx\xC2\xB6");
+
+  // A remote sender's datagram that would plant a record of its own after a line break stays
+  // inside its own message.
+  const std::string forgery = "\n1,0,localhost,127.0.0.1,514,0,1700000000,0,\"FORGED\"";
+  for (const std::string& text2 : {forgery, "x\r" + forgery.substr(1)}) {
+    const std::string line = Parse(text2, "192.0.2.7").FormatRecordLine();
+    EXPECT_EQ(line.find_first_of("\r\n"), line.size() - 2) << line;
+    SyslogMessage back;
+    back.ParseFileLine(std::string_view(line).substr(0, line.size() - 2));
+    EXPECT_EQ(back.ipAddress, "192.0.2.7");
+    EXPECT_NE(back.message.find("\"FORGED\""), std::string::npos);
+  }
 }
 
 TEST(RecordLineTest, MalformedLinesChangeOnlyWhatTheyHold) {

@@ -89,7 +89,8 @@ class Transaction {
 std::string EventLogFolder() {
   if (!EnsureDataRoot()) return "";
   const std::string folder = DataPath("eventlog");
-  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return "";
+  // The data root keeps others out; the group of a shared data root may enter (umask 007).
+  if (mkdir(folder.c_str(), 0770) != 0 && errno != EEXIST) return "";
   return folder;
 }
 
@@ -125,6 +126,7 @@ struct CEventLogStore::Connection {
   // The opened database, or null; `busy` tells whether another connection was in the way.
   static sqlite3* OpenOnce(const std::string& file, bool* busy) {
     *busy = false;
+    CreateDataFile(file);  // with the mode a group sharing the data root can use
     sqlite3* opened = nullptr;
     if (sqlite3_open_v2(file.c_str(), &opened, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                         nullptr) != SQLITE_OK) {

@@ -1,4 +1,5 @@
 #include "platform/icmp/icmp_echo.h"
+#include "platform/icmp/reply_wait.h"
 
 #include <arpa/inet.h>
 #include <linux/icmp.h>
@@ -168,41 +169,56 @@ EchoResult SendEcho(const EchoRequest& request, const CManualResetEvent* stop, E
   const auto deadline = sent + std::chrono::milliseconds(request.timeoutMs < 0 ? 0 : request.timeoutMs);
   // Room for the largest IP header, the ICMP header, our data and one byte that shows a longer reply.
   std::vector<unsigned char> buffer(60 + kIcmpHeader + static_cast<std::size_t>(request.dataSize) + 1);
+  auto read = [&]() -> ReadOutcome {
+    sockaddr_in from{};
+    socklen_t fromLength = sizeof from;
+    ssize_t got = -1;
+    do {
+      got = recvfrom(sock.fd(), buffer.data(), buffer.size(), MSG_TRUNC, reinterpret_cast<sockaddr*>(&from),
+                     &fromLength);
+    } while (got < 0 && errno == EINTR);
+    if (got < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? ReadOutcome::kEmpty : ReadOutcome::kFailed;
+    // With MSG_TRUNC `got` is the real length even when the buffer kept less.
+    const std::size_t realLength = static_cast<std::size_t>(got);
+    const std::size_t kept = realLength < buffer.size() ? realLength : buffer.size();
+    const Match match = Examine(buffer.data(), kept, realLength, *kind, tag, from, request.address, request.dataSize);
+    if (match == Match::kOther) return ReadOutcome::kOther;  // a late answer to an earlier request
+    if (match == Match::kOursBadData) return ReadOutcome::kOursBadData;
+    if (reply != nullptr) {
+      char text[INET_ADDRSTRLEN] = {};
+      inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
+      reply->address = text;
+      reply->roundTripMs =
+          static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - sent).count());
+      reply->status = 0;
+    }
+    return ReadOutcome::kOurs;
+  };
+  return AwaitReply(sock.fd(), stop, deadline, read);
+}
+
+EchoResult AwaitReply(int fd, const CManualResetEvent* stop, Clock::time_point deadline,
+                      const std::function<ReadOutcome()>& read) {
   for (;;) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    const int fds[] = {stop != nullptr ? stop->Fd() : -1, sock.fd()};  // poll ignores -1
+    const int fds[] = {stop != nullptr ? stop->Fd() : -1, fd};  // poll ignores -1
     const int ready = WaitForAny(fds, left > 0 ? static_cast<int>(left) : 0);
     if (ready == 0) return EchoResult::kStopped;
     if (ready == kWaitTimeout) return EchoResult::kNoReply;
     if (ready == kWaitFailed) return EchoResult::kSendFailed;
 
-    // Read everything queued; stray replies (late answers to earlier requests) are skipped.
-    for (;;) {
-      sockaddr_in from{};
-      socklen_t fromLength = sizeof from;
-      const ssize_t got = recvfrom(sock.fd(), buffer.data(), buffer.size(), MSG_TRUNC,
-                                   reinterpret_cast<sockaddr*>(&from), &fromLength);
-      if (got < 0) {
-        if (errno == EINTR) continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) break;
-        return EchoResult::kSendFailed;  // an ICMP error reported on the socket
+    // Read everything queued, but no longer than the wait may last.
+    for (bool queued = true; queued;) {
+      switch (read()) {
+        case ReadOutcome::kOurs: return EchoResult::kAnswered;
+        case ReadOutcome::kOursBadData: return EchoResult::kBadData;
+        case ReadOutcome::kFailed: return EchoResult::kSendFailed;  // an ICMP error reported on the socket
+        case ReadOutcome::kEmpty: queued = false; break;
+        case ReadOutcome::kOther:
+          if (stop != nullptr && stop->IsSet()) return EchoResult::kStopped;
+          if (Clock::now() >= deadline) return EchoResult::kNoReply;
+          break;
       }
-      // With MSG_TRUNC `got` is the real length even when the buffer kept less.
-      const std::size_t realLength = static_cast<std::size_t>(got);
-      const std::size_t kept = realLength < buffer.size() ? realLength : buffer.size();
-      const Match match =
-          Examine(buffer.data(), kept, realLength, *kind, tag, from, request.address, request.dataSize);
-      if (match == Match::kOther) continue;
-      if (match == Match::kOursBadData) return EchoResult::kBadData;
-      if (reply != nullptr) {
-        char text[INET_ADDRSTRLEN] = {};
-        inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
-        reply->address = text;
-        reply->roundTripMs = static_cast<uint32_t>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - sent).count());
-        reply->status = 0;
-      }
-      return EchoResult::kAnswered;
     }
   }
 }

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/icmp/reply_wait.h"
 #include "testing/network_namespace.h"
 
 namespace qv::icmp {
@@ -143,6 +144,34 @@ TEST(IcmpEchoRequestTest, OutOfRangeValuesAreRefusedBeforeAnythingIsSent) {
   request.dataSize = 32;
   request.ttl = 0;
   EXPECT_EQ(SendEcho(request, nullptr, nullptr), EchoResult::kBadRequest);
+}
+
+TEST(AwaitReplyTest, AFloodOfStrayRepliesCannotHoldTheWaitPastItsDeadlineOrAStop) {
+  // A descriptor that is always readable, and a reader that always finds someone else's reply
+  // (for 3 s, so that a wait without these bounds fails the timing instead of hanging).
+  int pipeFds[2];
+  ASSERT_EQ(pipe(pipeFds), 0);
+  ASSERT_EQ(write(pipeFds[1], "x", 1), 1);
+  Clock::time_point floodEnds;
+  auto flood = [&] { return Clock::now() < floodEnds ? ReadOutcome::kOther : ReadOutcome::kEmpty; };
+
+  floodEnds = Clock::now() + std::chrono::seconds(3);
+  auto started = Clock::now();
+  EXPECT_EQ(AwaitReply(pipeFds[0], nullptr, started + milliseconds(100), flood), EchoResult::kNoReply);
+  EXPECT_LT(Clock::now() - started, milliseconds(1000));
+
+  CManualResetEvent stop;
+  floodEnds = Clock::now() + std::chrono::seconds(3);
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(milliseconds(100));
+    stop.Set();
+  });
+  started = Clock::now();
+  EXPECT_EQ(AwaitReply(pipeFds[0], &stop, started + std::chrono::seconds(10), flood), EchoResult::kStopped);
+  EXPECT_LT(Clock::now() - started, milliseconds(1000));
+  stopper.join();
+  close(pipeFds[0]);
+  close(pipeFds[1]);
 }
 
 }  // namespace

@@ -1,9 +1,13 @@
 #include "platform/paths/data_root.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace qv {
 
@@ -28,5 +32,39 @@ bool EnsureDataRoot() {
 }
 
 std::string DataPath(const std::string& name) { return DataRoot() + "/" + name; }
+
+std::string CheckDataRoot() {
+  const std::string root = DataRoot();
+  if (!EnsureDataRoot()) return root + " cannot be created: " + std::strerror(errno);
+  struct stat info {};
+  if (lstat(root.c_str(), &info) != 0) return root + " cannot be read: " + std::strerror(errno);
+  if (!S_ISDIR(info.st_mode)) return root + " is not a folder";
+  if (info.st_uid != geteuid() && info.st_uid != 0) {
+    return root + " belongs to user " + std::to_string(info.st_uid) + ", not to this user (" +
+           std::to_string(geteuid()) + ") or root";
+  }
+  if ((info.st_mode & S_IRWXO) != 0) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+    return root + " is open to other users (mode " + mode + "); close it with chmod o-rwx";
+  }
+  return "";
+}
+
+bool IsSharedWithGroup(const std::string& folder) {
+  struct stat info {};
+  return stat(folder.c_str(), &info) == 0 && (info.st_mode & S_ISGID) != 0 && (info.st_mode & S_IRWXG) == S_IRWXG;
+}
+
+mode_t OutsideFileMode() { return IsSharedWithGroup(DataRoot()) ? 0660 : 0640; }
+
+bool CreateDataFile(const std::string& path) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  close(fd);
+  return true;
+}
+
+void UseSharedUmask() { umask(007); }
 
 }  // namespace qv

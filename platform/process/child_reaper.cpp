@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -18,6 +19,7 @@ namespace {
 struct Child {
   pid_t pid;
   int pidfd;  // -1 when polled by waitpid instead
+  std::function<void()> onExit;
 };
 
 constexpr int kFallbackPollMs = 1000;
@@ -85,6 +87,7 @@ struct CChildReaper::State {
         const bool due = child.pidfd < 0 || fds[i + 1].revents != 0;
         if (due && Reap(child.pid)) {
           if (child.pidfd >= 0) close(child.pidfd);
+          if (child.onExit) child.onExit();
         } else {
           running.push_back(child);
         }
@@ -118,10 +121,10 @@ CChildReaper::~CChildReaper() {
   delete state_;
 }
 
-void CChildReaper::Watch(pid_t pid) {
+void CChildReaper::Watch(pid_t pid, std::function<void()> onExit) {
   const int pidfd = OpenPidfd(pid);  // created close-on-exec
   std::lock_guard<std::mutex> lock(state_->mutex);
-  state_->pending.push_back({pid, pidfd});
+  state_->pending.push_back({pid, pidfd, std::move(onExit)});
   if (!state_->thread.joinable()) state_->thread = std::thread([this] { state_->Run(); });
   state_->Wake();
 }

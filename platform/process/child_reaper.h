@@ -15,6 +15,8 @@
 
 #include <sys/types.h>
 
+#include <functional>
+
 namespace qv {
 
 class CChildReaper {
@@ -22,8 +24,9 @@ class CChildReaper {
   static CChildReaper& Instance();
 
   // Takes over waiting for `pid`, which must be a child of this process that nobody else waits
-  // for.
-  void Watch(pid_t pid);
+  // for. `onExit`, when given, is called on the reaper's thread once the child has been reaped
+  // (not for children still running when the process exits); it must not block.
+  void Watch(pid_t pid, std::function<void()> onExit = {});
 
   CChildReaper(const CChildReaper&) = delete;
   CChildReaper& operator=(const CChildReaper&) = delete;

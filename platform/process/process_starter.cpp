@@ -5,6 +5,7 @@
 #include <spawn.h>
 
 #include <cerrno>
+#include <utility>
 
 #include "platform/process/child_reaper.h"
 
@@ -54,7 +55,7 @@ class SpawnSetup {
 
 }  // namespace
 
-int StartProcess(const std::vector<std::string>& argv, pid_t* pid) {
+int StartProcess(const std::vector<std::string>& argv, pid_t* pid, std::function<void()> onExit) {
   if (argv.empty() || argv[0].empty()) return EINVAL;
   std::vector<char*> args;
   args.reserve(argv.size() + 1);
@@ -67,7 +68,7 @@ int StartProcess(const std::vector<std::string>& argv, pid_t* pid) {
   pid_t child = 0;
   error = posix_spawnp(&child, args[0], setup.actions(), setup.attr(), args.data(), environ);
   if (error != 0) return error;
-  CChildReaper::Instance().Watch(child);
+  CChildReaper::Instance().Watch(child, std::move(onExit));
   if (pid != nullptr) *pid = child;
   return 0;
 }

@@ -18,6 +18,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,7 +26,9 @@ namespace qv {
 
 // Starts argv[0] with the arguments argv[1..]. Returns 0 and, when `pid` is not null, the
 // child's process id; otherwise the errno value of the failure (ENOENT when no such program is
-// on the search path, EACCES when it is not executable, EINVAL for an empty argv).
-int StartProcess(const std::vector<std::string>& argv, pid_t* pid = nullptr);
+// on the search path, EACCES when it is not executable, EINVAL for an empty argv). `onExit`, when
+// given, is called on the reaper's thread after the started child has ended (see
+// CChildReaper::Watch); it is not called when the start fails.
+int StartProcess(const std::vector<std::string>& argv, pid_t* pid = nullptr, std::function<void()> onExit = {});
 
 }  // namespace qv

@@ -67,6 +67,7 @@ class Store {
   // The opened database, or null; `busy` tells whether another connection was in the way.
   static sqlite3* OpenOnce(const std::string& path, bool* busy) {
     *busy = false;
+    CreateDataFile(path);  // with the mode a group sharing the data root can use
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                         nullptr) != SQLITE_OK) {

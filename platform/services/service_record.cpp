@@ -57,7 +57,8 @@ std::string ServicesFolder() { return DataPath("services"); }
 bool EnsureServicesFolder() {
   if (!EnsureDataRoot()) return false;
   const std::string folder = ServicesFolder();
-  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  // The data root keeps others out; the group of a shared data root may enter (umask 007).
+  if (mkdir(folder.c_str(), 0770) != 0 && errno != EEXIST) return false;
   struct stat info {};
   return stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }

@@ -1,6 +1,8 @@
 #include "rules/actions/action_runner.h"
 
+#include <cerrno>
 #include <ctime>
+#include <string>
 
 #include "core/settings/settings_store.h"
 #include "platform/sound/sound_player.h"
@@ -8,6 +10,7 @@
 #include "rules/actions/run_program.h"
 #include "rules/actions/save_to_file.h"
 #include "rules/actions/substitute_macros.h"
+#include "snmp/snmp_oid.h"
 #include "snmp/trap_sender.h"
 
 namespace qv {
@@ -15,9 +18,12 @@ namespace qv {
 CActionRunner::CActionRunner(std::unique_ptr<CMessageBoxHost> boxes) : CActionRunner(std::move(boxes), Options{}) {}
 
 CActionRunner::CActionRunner(std::unique_ptr<CMessageBoxHost> boxes, Options options)
-    : boxes_(std::move(boxes)), options_(std::move(options)) {}
+    : boxes_(std::move(boxes)), options_(std::move(options)), programs_(options_.maxRunningPrograms) {}
 
-void CActionRunner::BeginLoadRules(const ActionContext&) { database_.Close(); }
+void CActionRunner::BeginLoadRules(const ActionContext&) {
+  database_.Close();
+  rulesWithBadOids_.clear();
+}
 
 void CActionRunner::RuleLoaded(const CRule& rule, const ActionContext& context) {
   if (rule.Action != kActionDatabase || database_.IsOpen()) return;
@@ -28,7 +34,7 @@ void CActionRunner::RuleLoaded(const CRule& rule, const ActionContext& context) 
 void CActionRunner::Execute(const CRule& rule, const SyslogMessage& message, const ActionContext& context) {
   switch (rule.Action) {
     case kActionRunProgram:
-      RunProgram(rule.ActionValue, message);
+      RunProgram(rule, message, context);
       break;
     case kActionSaveToFile:
       SaveToFile(rule.ActionValue, message, std::time(nullptr));
@@ -57,10 +63,7 @@ void CActionRunner::Execute(const CRule& rule, const SyslogMessage& message, con
       }
       break;
     case kActionSnmpTrap:
-      SendSnmpTrap(rule.ActionValue, SubstituteMacros(rule.SNMPString, message, false), rule.SNMPCommunity,
-                   rule.SNMPSenderOid, static_cast<int32_t>(rule.SNMPGenericType),
-                   static_cast<int32_t>(rule.SNMPSpecificType), rule.SNMPStringOid, message.ipAddress,
-                   options_.snmpTrapPort);
+      SendTrap(rule, message, context);
       break;
     case kActionDiscard:
     case kActionHighlight:
@@ -71,6 +74,28 @@ void CActionRunner::Execute(const CRule& rule, const SyslogMessage& message, con
       boxes_->ShowUnknownRule(rule.Name);
       break;
   }
+}
+
+void CActionRunner::RunProgram(const CRule& rule, const SyslogMessage& message, const ActionContext& context) {
+  if (programs_.Run(rule.ActionValue, message) != EAGAIN) return;  // other failures are not reported
+  const auto now = std::chrono::steady_clock::now();
+  if (lastProgramLimitReport_ && now - *lastProgramLimitReport_ < std::chrono::minutes(1)) return;
+  lastProgramLimitReport_ = now;
+  context.reporter.OnLocalMessage("Run Program: \"" + rule.Name + "\" not started, " +
+                                  std::to_string(programs_.Limit()) + " programs started by rules are still running");
+}
+
+void CActionRunner::SendTrap(const CRule& rule, const SyslogMessage& message, const ActionContext& context) {
+  if (SendSnmpTrap(rule.ActionValue, SubstituteMacros(rule.SNMPString, message, false), rule.SNMPCommunity,
+                   rule.SNMPSenderOid, static_cast<int32_t>(rule.SNMPGenericType),
+                   static_cast<int32_t>(rule.SNMPSpecificType), rule.SNMPStringOid, message.ipAddress,
+                   options_.snmpTrapPort)) {
+    return;
+  }
+  if (!rulesWithBadOids_.insert(rule.Name).second) return;
+  const std::string& bad = CSnmpOid::FromText(rule.SNMPSenderOid) ? rule.SNMPStringOid : rule.SNMPSenderOid;
+  context.reporter.OnLocalMessage("Send SNMP Trap: \"" + rule.Name + "\" not sent, \"" + bad +
+                                  "\" is not a valid OID");
 }
 
 }  // namespace qv

@@ -2,7 +2,9 @@
 // The rules engine's action executor for both programs: performs every action of a rule that
 // reaches outside the engine.
 //
-//   Run Program             the program of ActionValue, words split first, macros per word
+//   Run Program             the program of ActionValue, words split first, macros per word;
+//                           not started while Options::maxRunningPrograms started by rules
+//                           still run (a local message says so, at most once a minute)
 //   Save to file            the record line appended to the file ActionValue names (strftime)
 //   Send to another Syslog  the record forwarded to port 514 of ActionValue; nothing without a
 //     server                forwarder
@@ -14,7 +16,8 @@
 //     Event log
 //   Save to Database        ActionValue with macros (quotes doubled) as one SQL statement on the
 //                           connection opened at LoadRules
-//   Send SNMP Trap          a trap to ActionValue with SNMPString after macro substitution
+//   Send SNMP Trap          a trap to ActionValue with SNMPString after macro substitution; a
+//                           rule whose OIDs are invalid is reported once (until the next load)
 //   any other code          "Unknown rule fired" with the rule's name, through the box host
 //
 // The four actions that only change the record or the engine's flags (discard, highlight,
@@ -25,13 +28,17 @@
 // Owned by one engine and used on its thread only. Holds the database connection, which lives
 // from the LoadRules that opened it to the next LoadRules or the runner's end.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <set>
 #include <string>
 
 #include "rules/action_executor.h"
 #include "rules/actions/message_box_host.h"
+#include "rules/actions/run_program.h"
 #include "rules/database/database_connection.h"
 #include "rules/mail/mail_sender.h"
 
@@ -46,6 +53,8 @@ class CActionRunner : public CActionExecutor {
     std::function<bool(const std::string&)> playSound;
     // Where traps go; the standard port unless a test listens elsewhere.
     uint16_t snmpTrapPort = 162;
+    // Programs started by rules that may run at once.
+    int maxRunningPrograms = kMaxRunningRulePrograms;
   };
 
   // `boxes` shows the message boxes; it must not be null.
@@ -57,9 +66,15 @@ class CActionRunner : public CActionExecutor {
   void Execute(const CRule& rule, const SyslogMessage& message, const ActionContext& context) override;
 
  private:
+  void RunProgram(const CRule& rule, const SyslogMessage& message, const ActionContext& context);
+  void SendTrap(const CRule& rule, const SyslogMessage& message, const ActionContext& context);
+
   std::unique_ptr<CMessageBoxHost> boxes_;
   Options options_;
   CDatabaseConnection database_;
+  CRuleProgramStarter programs_;
+  std::optional<std::chrono::steady_clock::time_point> lastProgramLimitReport_;
+  std::set<std::string> rulesWithBadOids_;  // reported since the last load
 };
 
 }  // namespace qv

@@ -156,6 +156,32 @@ TEST_F(ActionRunnerTest, RunProgramKeepsAHostileMessageInsideItsArgument) {
   EXPECT_FALSE(std::filesystem::exists(pwned));
 }
 
+TEST_F(ActionRunnerTest, RunProgramStartsNoMoreThanTheLimitAndSaysSoOnce) {
+  const std::filesystem::path started = home_.path() / "started";
+  std::filesystem::create_directories(started);
+  auto count = [&] {
+    return std::distance(std::filesystem::directory_iterator(started), std::filesystem::directory_iterator());
+  };
+  // Each program leaves a file and then runs for a second.
+  options_.maxRunningPrograms = 2;
+  Store(Rule("burst", kActionRunProgram, "sh -c \"mktemp -p '" + started.string() + "' >/dev/null; sleep 1\""));
+  Load();
+  for (int n = 0; n < 5; ++n) Run(Sample());
+  ASSERT_EQ(sink_.reports.size(), 1u);
+  EXPECT_EQ(sink_.reports[0], "Run Program: \"burst\" not started, 2 programs started by rules are still running");
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_EQ(count(), 2);
+
+  // Once they have ended, programs start again; the limit is reported at most once a minute.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (count() < 3 && std::chrono::steady_clock::now() < deadline) {
+    Run(Sample());
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_GE(count(), 3);
+  EXPECT_EQ(sink_.reports.size(), 1u);
+}
+
 TEST_F(ActionRunnerTest, SaveToFileWritesToTodaysFile) {
   Store(Rule("file", kActionSaveToFile, home_.file("today-%Y%m%d.log")));
   Load();
@@ -249,6 +275,23 @@ TEST_F(ActionRunnerTest, SnmpTrapCarriesTheStringWithMacros) {
   ASSERT_EQ(trap->BindingCount(), 1);
   EXPECT_EQ(trap->BindingNameText(1), "1.3.6.1.4.1.9999.1");
   EXPECT_EQ(trap->BindingValueText(1), "gw1: link down (ERROR)");
+}
+
+TEST_F(ActionRunnerTest, ARuleWithAnInvalidOidIsReportedOnceUntilTheNextLoad) {
+  qv::testing::UdpPeer station("127.0.0.1", 0);
+  ASSERT_TRUE(station.bound());
+  options_.snmpTrapPort = static_cast<uint16_t>(station.port());
+  CRule rule = Rule("trap", kActionSnmpTrap, "127.0.0.1");
+  rule.SNMPStringOid = "1.3.6.1.4.1.x";
+  Store(rule);
+  Load();
+  Run(Sample());
+  Run(Sample());
+  EXPECT_THAT(sink_.reports, ElementsAre("Send SNMP Trap: \"trap\" not sent, \"1.3.6.1.4.1.x\" is not a valid OID"));
+  EXPECT_FALSE(station.Receive(std::chrono::milliseconds(200)).has_value());
+  engine_->LoadRules(nullptr);
+  Run(Sample());
+  EXPECT_EQ(sink_.reports.size(), 2u);
 }
 
 // The records of a log as qvevent lists them: number, times, type, id, source, computer, strings.

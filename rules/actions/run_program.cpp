@@ -10,11 +10,17 @@
 
 namespace qv {
 
-int RunProgram(std::string_view commandText, const SyslogMessage& message) {
+CRuleProgramStarter::CRuleProgramStarter(int limit) : limit_(limit) {}
+
+int CRuleProgramStarter::Run(std::string_view commandText, const SyslogMessage& message) {
   std::vector<std::string> words = SplitCommandLine(commandText);
   if (words.empty()) return EINVAL;
+  if (running_->load() >= limit_) return EAGAIN;
   for (std::string& word : words) word = SubstituteMacros(word, message, false);
-  return StartProcess(words);
+  ++*running_;
+  const int error = StartProcess(words, nullptr, [running = running_] { --*running; });
+  if (error != 0) --*running_;
+  return error;
 }
 
 }  // namespace qv

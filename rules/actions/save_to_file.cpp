@@ -5,6 +5,8 @@
 
 #include <cerrno>
 
+#include "platform/paths/data_root.h"
+
 namespace qv {
 
 std::string SaveFileName(std::string_view format, std::time_t now) {
@@ -22,8 +24,10 @@ std::string SaveFileName(std::string_view format, std::time_t now) {
 bool SaveToFile(std::string_view format, const SyslogMessage& message, std::time_t now) {
   const std::string name = SaveFileName(format, now);
   if (name.empty()) return false;
-  // O_APPEND: each line lands whole at the end even when another program appends too.
-  const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  // O_APPEND: each line lands whole at the end even when another program appends too. The file
+  // holds received messages, so it is not for other users; and the name may lie in a folder
+  // that others can write, so a symbolic link there is never followed.
+  const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, OutsideFileMode());
   if (fd < 0) return false;
   const std::string line = message.FormatRecordLine();
   std::size_t written = 0;

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "platform/paths/data_root.h"
 #include "testing/temp_home.h"
 
 namespace qv {
@@ -51,6 +53,27 @@ TEST(SaveToFileTest, AppendsRecordLinesToOneFilePerDay) {
 
   if (zone != nullptr) setenv("TZ", savedZone.c_str(), 1); else unsetenv("TZ");
   tzset();
+}
+
+TEST(SaveToFileTest, FilesAreClosedToOthersAndALinkIsNeverFollowed) {
+  qv::testing::TempHome home;
+  UseSharedUmask();
+  SyslogMessage message;
+  message.message = "secret";
+  std::ofstream(home.file("target.txt")) << "";
+  std::filesystem::create_symlink(home.file("target.txt"), home.file("link.txt"));
+  EXPECT_FALSE(SaveToFile(home.file("link.txt"), message, 0));
+  EXPECT_EQ(ReadFile(home.file("target.txt")), "");
+
+  ASSERT_TRUE(SaveToFile(home.file("private.txt"), message, 0));
+  EXPECT_EQ(std::filesystem::status(home.file("private.txt")).permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write | std::filesystem::perms::group_read);
+  std::filesystem::permissions(home.path(), std::filesystem::perms::set_gid | std::filesystem::perms::group_all,
+                               std::filesystem::perm_options::add);  // shared with the group
+  ASSERT_TRUE(SaveToFile(home.file("shared.txt"), message, 0));
+  EXPECT_EQ(std::filesystem::status(home.file("shared.txt")).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write | std::filesystem::perms::group_read |
+                std::filesystem::perms::group_write);
 }
 
 }  // namespace

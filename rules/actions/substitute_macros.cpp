@@ -8,18 +8,21 @@ namespace qv {
 namespace {
 
 // Replaces every occurrence of `macro`, left to right; the value is made only when needed.
+// Stops as soon as the result reaches kMaxExpandedMacroText and cuts it there, so that one step
+// costs at most the limit plus one value, however often the macro occurs.
 void ReplaceAll(std::string& text, std::string_view macro, const std::function<std::string()>& value) {
   std::size_t at = text.find(macro);
   if (at == std::string::npos) return;
   const std::string replacement = value();
   std::string result;
   std::size_t from = 0;
-  for (; at != std::string::npos; at = text.find(macro, from)) {
+  for (; at != std::string::npos && result.size() < kMaxExpandedMacroText; at = text.find(macro, from)) {
     result.append(text, from, at - from);
     result += replacement;
     from = at + macro.size();
   }
-  result.append(text, from, std::string::npos);
+  if (result.size() < kMaxExpandedMacroText) result.append(text, from, std::string::npos);
+  if (result.size() > kMaxExpandedMacroText) result.resize(kMaxExpandedMacroText);
   text = std::move(result);
 }
 
@@ -36,7 +39,7 @@ std::string DoubleSingleQuotes(std::string_view text) {
 }  // namespace
 
 std::string SubstituteMacros(std::string_view text, const SyslogMessage& message, bool doubleQuotes) {
-  std::string result(text);
+  std::string result(text.substr(0, kMaxExpandedMacroText));
   if (result.find('$') == std::string::npos) return result;
   ReplaceAll(result, "$facility", [&] { return std::string(FacilityName(message.facility)); });
   ReplaceAll(result, "$hostname", [&] { return message.hostName; });

@@ -75,5 +75,27 @@ TEST_F(SubstituteMacrosTest, InsertedTextIsExpandedOnlyByLaterSteps) {
             "not $hostname, and $msg-host");
 }
 
+TEST_F(SubstituteMacrosTest, ExpansionIsCutAtTheLimit) {
+  AppSettings().SetInt("Settings", "timeutc", 1);
+  // 16 KB of "$all" in the message: unbounded, "$msg" would grow to 64 MB.
+  std::string allRepeated;
+  for (int i = 0; i < 4096; ++i) allRepeated += "$all";
+  message_.message = allRepeated;
+  const std::string expanded = SubstituteMacros("<$msg>", message_, false);
+  ASSERT_EQ(expanded.size(), kMaxExpandedMacroText);
+  // The later step still expands what "$msg" inserted, up to the cut.
+  const std::string exportText = "Oct 05 07:03:07 UTC,gw1,10.0.0.1,local0,WARNING,,\"";
+  EXPECT_EQ(expanded.substr(0, 1 + exportText.size()), "<" + exportText);
+  const std::size_t second = 1 + exportText.size() + allRepeated.size() + 1;
+  EXPECT_EQ(expanded.find(exportText, 2), second);
+
+  // A text just under the limit is left whole; the closing part of one over it is cut off.
+  message_.message = std::string(kMaxExpandedMacroText - 2, 'x');
+  EXPECT_EQ(SubstituteMacros("<$msg>", message_, false), "<" + message_.message + ">");
+  EXPECT_EQ(SubstituteMacros("<$msg>>", message_, false), "<" + message_.message + ">");
+  message_.message = std::string(kMaxExpandedMacroText, '\'');
+  EXPECT_EQ(SubstituteMacros("'$msg'", message_, true), std::string(kMaxExpandedMacroText, '\''));
+}
+
 }  // namespace
 }  // namespace qv

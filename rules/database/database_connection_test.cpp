@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "testing/postgres_server.h"
 #include "testing/temp_home.h"
 
 namespace qv {
@@ -97,73 +98,11 @@ TEST(DatabaseConnectionTest, FailuresCarryTheDriversTextAndTheReturnCode) {
   EXPECT_TRUE(db.Execute("CREATE TABLE t(x)"));
 }
 
-// A PostgreSQL server of the test's own: a fresh cluster in the temporary folder that listens
-// only on a Unix socket there, started and stopped by the test.
-class PostgresServer {
- public:
-  explicit PostgresServer(const std::filesystem::path& folder) : dir_(folder / "pg") {
-    for (const auto& entry : std::filesystem::directory_iterator("/usr/lib/postgresql")) {
-      if (std::filesystem::exists(entry.path() / "bin" / "initdb")) bin_ = (entry.path() / "bin").string();
-    }
-  }
-  ~PostgresServer() {
-    if (started_) Run(bin_ + "/pg_ctl -D " + dir_.string() + " -m immediate -w stop");
-  }
-
-  bool available() const { return !bin_.empty(); }
-
-  bool Start() {
-    std::filesystem::create_directories(dir_);
-    // The server refuses to run as root; it runs as the "postgres" account then.
-    if (geteuid() == 0) {
-      if (std::system(("chown postgres " + dir_.string() + " 2>/dev/null").c_str()) != 0) return false;
-      asUser_ = "runuser -u postgres -- ";
-    }
-    if (!Run(bin_ + "/initdb -D " + dir_.string() + " -U postgres --auth=trust --no-sync -E UTF8")) return false;
-    started_ = Run(bin_ + "/pg_ctl -D " + dir_.string() + " -l " + dir_.string() + "/log -w -t 60 -o \"-p " +
-                   std::to_string(kPort) + " -k " + dir_.string() + " -c listen_addresses=''\" start");
-    return started_;
-  }
-
-  std::string ConnectString() const {
-    return "ODBC;Driver=PostgreSQL Unicode;Servername=" + dir_.string() + ";Port=" + std::to_string(kPort) +
-           ";Database=postgres;Username=postgres;";
-  }
-
-  std::string Query(const std::string& sql) const {
-    const std::string command = asUser_ + bin_ + "/psql -h " + dir_.string() + " -p " + std::to_string(kPort) +
-                                " -U postgres -At -c \"" + sql + "\" postgres 2>/dev/null";
-    std::FILE* pipe = popen(command.c_str(), "r");
-    std::string output;
-    std::array<char, 256> buffer{};
-    while (pipe != nullptr && std::fgets(buffer.data(), buffer.size(), pipe) != nullptr) output += buffer.data();
-    if (pipe != nullptr) pclose(pipe);
-    return output;
-  }
-
- private:
-  static constexpr int kPort = 54329;  // names the socket file only; nothing listens on TCP
-
-  bool Run(const std::string& command) const {
-    return std::system((asUser_ + command + " >/dev/null 2>&1").c_str()) == 0;
-  }
-
-  std::filesystem::path dir_;
-  std::string bin_;
-  std::string asUser_;
-  bool started_ = false;
-};
-
 TEST(DatabaseConnectionTest, PostgresqlDriverWorksTheSameWay) {
   qv::testing::TempHome home;
-  PostgresServer server(home.path());
+  qv::testing::PostgresServer server(home.path());
   if (!server.available()) GTEST_SKIP() << "the PostgreSQL server binaries are not installed";
-  std::ifstream drivers("/etc/odbcinst.ini");
-  bool registered = false;
-  for (std::string line; std::getline(drivers, line);) registered = registered || line == "[PostgreSQL Unicode]";
-  if (!registered) {
-    GTEST_SKIP() << "the PostgreSQL ODBC driver is not registered";
-  }
+  if (!qv::testing::PostgresServer::DriverRegistered()) GTEST_SKIP() << "the PostgreSQL ODBC driver is not registered";
   ASSERT_TRUE(server.Start());
 
   CDatabaseConnection db;

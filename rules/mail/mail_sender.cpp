@@ -9,6 +9,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -62,6 +63,14 @@ bool ServerAddress(const std::string& server, in_addr* address, int* error) {
   return true;
 }
 
+// Makes the socket's blocking sends give up after `timeout`.
+void LimitSends(int fd, std::chrono::milliseconds timeout) {
+  timeval limit{};
+  limit.tv_sec = static_cast<time_t>(timeout.count() / 1000);
+  limit.tv_usec = static_cast<suseconds_t>((timeout.count() % 1000) * 1000);
+  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+}
+
 // Connects within `timeout`; errno tells why when it fails (ETIMEDOUT when time ran out).
 bool ConnectWithin(int fd, const sockaddr_in& to, std::chrono::milliseconds timeout) {
   const int flags = fcntl(fd, F_GETFL);
@@ -82,13 +91,8 @@ bool ConnectWithin(int fd, const sockaddr_in& to, std::chrono::milliseconds time
       return false;
     }
   }
-  // Back to blocking sends, each bounded like a reply wait.
-  if (fcntl(fd, F_SETFL, flags) < 0) return false;
-  timeval limit{};
-  limit.tv_sec = static_cast<time_t>(timeout.count() / 1000);
-  limit.tv_usec = static_cast<suseconds_t>((timeout.count() % 1000) * 1000);
-  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-  return true;
+  // Back to blocking sends, each bounded (see SendCommand).
+  return fcntl(fd, F_SETFL, flags) == 0;
 }
 
 // "mailfrom@maildomain", or with this computer's name for an empty domain, or "mailfrom" alone.
@@ -135,9 +139,19 @@ CMailSender::CMailSender(CSyslogSink& reporter, Options options) : reporter_(rep
 
 void CMailSender::Report(const std::string& text) { reporter_.OnLocalMessage(text); }
 
+std::chrono::milliseconds CMailSender::NextWait() const {
+  const auto now = std::chrono::steady_clock::now();
+  if (deadline_ == std::chrono::steady_clock::time_point::max()) return options_.replyTimeout;
+  if (now >= deadline_) return std::chrono::milliseconds(0);
+  // Rounded up, so that a wait never ends just before the deadline and spins.
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline_ - now);
+  return std::min(options_.replyTimeout, left);
+}
+
 bool CMailSender::SendMail(std::string_view recipient, std::string_view body, std::string_view subject,
                            std::string_view text, bool includeBody) {
   const CSettingsStore& settings = AppSettings();
+  deadline_ = std::chrono::steady_clock::now() + options_.dialogueDeadline;
   const std::string server = settings.GetString("Settings", "mailserver");
   const std::string from = WithoutLineBreaks(settings.GetString("Settings", "mailfrom"));
   const std::string domain = WithoutLineBreaks(settings.GetString("Settings", "maildomain"));
@@ -159,7 +173,7 @@ bool CMailSender::SendMail(std::string_view recipient, std::string_view body, st
     if (debug_) Report("Couldn't create socket(" + std::to_string(errno) + ")");
     return false;
   }
-  if (!ConnectWithin(fd, to, options_.replyTimeout)) {
+  if (!ConnectWithin(fd, to, NextWait())) {
     if (debug_) Report("Couldn't connect to host(" + std::to_string(errno) + ")");
     return false;
   }
@@ -192,8 +206,10 @@ bool CMailSender::SendMail(std::string_view recipient, std::string_view body, st
 bool CMailSender::ReadReply(int socket, std::string& reply) {
   char buffer[256];
   for (;;) {
+    const std::chrono::milliseconds wait = NextWait();
+    if (wait.count() <= 0) return false;
     pollfd waiter{socket, POLLIN, 0};
-    const int ready = poll(&waiter, 1, static_cast<int>(options_.replyTimeout.count()));
+    const int ready = poll(&waiter, 1, static_cast<int>(wait.count()));
     if (ready < 0 && errno == EINTR) continue;
     if (ready <= 0) return false;
     // Each chunk is read to the start of the buffer, so a chunk without a line feed is dropped.
@@ -212,6 +228,9 @@ void CMailSender::SendCommand(int socket, std::string_view bytes) {
   // fails. MSG_NOSIGNAL: a server that closed early must not end the program with SIGPIPE.
   std::size_t sent = 0;
   while (sent < bytes.size()) {
+    const std::chrono::milliseconds wait = NextWait();
+    if (wait.count() <= 0) break;
+    LimitSends(socket, wait);
     const ssize_t count = send(socket, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
     if (count <= 0) break;
     sent += static_cast<std::size_t>(count);

@@ -11,7 +11,8 @@
 // begins with "." gets another "." (so a line "." cannot end the data early), and CR and LF are
 // removed from the recipient, the subject and the sender address.
 //
-// One object per mail, used on one thread; SendMail blocks that thread for the whole dialogue.
+// One object per mail, used on one thread; SendMail blocks that thread for the whole dialogue,
+// which ends by its overall deadline (60 s) however slowly the server trickles its replies.
 
 #include <chrono>
 #include <cstddef>
@@ -30,6 +31,8 @@ class CMailSender {
     std::chrono::milliseconds replyTimeout{30000};
     // 0: the service table's port for "smtp" over "tcp", or 25. Tests name a port of their own.
     uint16_t port = 0;
+    // The longest the whole dialogue may take, from the look-up of the server to the farewell.
+    std::chrono::milliseconds dialogueDeadline{60000};
   };
 
   // `reporter` must outlive the sender; it receives the "maildebug" reports.
@@ -40,24 +43,30 @@ class CMailSender {
   // with `includeBody`, a line end and `body` (the message's comma-separated line) follow.
   // Reads the settings "mailserver", "mailfrom", "maildomain" and "maildebug" first. True when
   // the dialogue ran to its end (the reply to the data was read); false when the server cannot be
-  // found or reached or a reply does not come in time. Never throws.
+  // found or reached, a reply does not come in time or the dialogue's deadline passes. Never
+  // throws.
   bool SendMail(std::string_view recipient, std::string_view body, std::string_view subject, std::string_view text,
                 bool includeBody);
 
   // Waits for one reply line: true with `reply` holding the received chunk up to and including
   // its first line feed. A chunk without a line feed is replaced by the next one. False when no
-  // data comes within the reply timeout, the receive fails or the server closes the connection.
+  // data comes within the reply timeout, the dialogue's deadline passes (within SendMail), the
+  // receive fails or the server closes the connection.
   bool ReadReply(int socket, std::string& reply);
 
-  // Sends the bytes in one send; the outcome is not examined (a failure shows at the next reply).
+  // Sends the bytes, stopping at the dialogue's deadline; the outcome is not examined (a failure
+  // shows at the next reply).
   void SendCommand(int socket, std::string_view bytes);
 
  private:
   void Report(const std::string& text);
+  // The reply timeout, or less when the dialogue's deadline is nearer; 0 once it has passed.
+  std::chrono::milliseconds NextWait() const;
 
   CSyslogSink& reporter_;
   Options options_;
   bool debug_ = false;
+  std::chrono::steady_clock::time_point deadline_ = std::chrono::steady_clock::time_point::max();
 };
 
 // The data of a mail in SMTP form: every line end (CR LF, a lone LF or a lone CR) becomes CR LF,

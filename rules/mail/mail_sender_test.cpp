@@ -182,6 +182,18 @@ TEST_F(MailSenderTest, SilentServerTimesOutAndNothingIsSent) {
   close(listener);
 }
 
+TEST_F(MailSenderTest, ATricklingServerCannotHoldTheDialoguePastItsDeadline) {
+  qv::testing::SmtpTestServer server("trickle", home_.path());
+  ASSERT_NE(server.port(), 0);
+  // Each byte comes well within the reply timeout, but no reply line ever ends.
+  CMailSender sender(sink_, CMailSender::Options{std::chrono::seconds(1), server.port(), std::chrono::milliseconds(1500)});
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(sender.SendMail("ops", "", "s", "t", false));
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(took, std::chrono::milliseconds(1400));
+  EXPECT_LT(took, std::chrono::seconds(5));
+}
+
 TEST(SmtpDataTest, LineEndsBecomeCrLfAndLeadingDotsAreDoubled) {
   EXPECT_EQ(ToSmtpData(""), "");
   EXPECT_EQ(ToSmtpData("."), "..");

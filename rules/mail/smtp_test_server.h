@@ -23,8 +23,8 @@ namespace qv::testing {
 
 class SmtpTestServer {
  public:
-  // `mode` is "smtpd" (a real server), "refuse" (errors only) or "split" (a greeting in two
-  // chunks, then 250 to everything). `folder` must exist and be empty.
+  // `mode` is "smtpd" (a real server), "refuse" (errors only), "split" (a greeting in two
+  // chunks, then 250 to everything) or "trickle" (a byte of greeting every 0.2 s, no line end). `folder` must exist and be empty.
   SmtpTestServer(const std::string& mode, const std::filesystem::path& folder) : folder_(folder) {
     std::vector<std::string> words = {"/usr/bin/python3", QV_SMTP_TEST_SERVER_SCRIPT, mode, folder.string()};
     std::vector<char*> argv;

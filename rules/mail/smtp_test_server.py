@@ -4,6 +4,7 @@
   smtp_test_server.py smtpd OUTDIR    a real SMTP server (aiosmtpd)
   smtp_test_server.py refuse OUTDIR   answers the greeting and every line with an error
   smtp_test_server.py split OUTDIR    sends its greeting in two chunks, then says 250 to all
+  smtp_test_server.py trickle OUTDIR  sends one byte of a greeting every 0.2 s, never a line end
 
 Each writes OUTDIR/port once it listens, appends every command line it reads, raw and with its
 line end, to OUTDIR/lines, and the smtpd server writes each
@@ -64,6 +65,7 @@ def run_smtpd(outdir):
 
 
 def run_plain(outdir, mode):
+    started = time.monotonic()
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     listener.bind(("127.0.0.1", 0))
     listener.listen(1)
@@ -79,6 +81,15 @@ def run_plain(outdir, mode):
         except OSError:
             pass  # the client may be gone already; what it sent is still read and recorded
 
+    if mode == "trickle":
+        while time.monotonic() - started < LIFETIME:
+            try:
+                conn.sendall(b"2")
+            except OSError:
+                break  # the client gave up
+            time.sleep(0.2)
+        conn.close()
+        return
     if mode == "refuse":
         answer(b"554 not today\r\n")
     else:

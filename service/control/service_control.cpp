@@ -38,6 +38,14 @@ void WaitForState(const svc::ServiceHandle& service, uint32_t wanted, int rounds
 
 CServiceControl::CServiceControl(std::string serviceName) : serviceName_(std::move(serviceName)) {}
 
+std::optional<uint32_t> CServiceControl::State() const {
+  svc::ServiceManager manager;
+  svc::ServiceHandle service;
+  uint32_t state = 0;
+  if (!OpenService(serviceName_, &manager, &service) || !QueryState(service, &state)) return std::nullopt;
+  return state;
+}
+
 bool CServiceControl::IsInstalled() const {
   svc::ServiceManager manager;
   svc::ServiceHandle service;
@@ -76,7 +84,11 @@ bool CServiceControl::Stop() const {
   return true;
 }
 
-bool CServiceControl::SetDemandStart() const {
+bool CServiceControl::SetDemandStart() const { return SetStartType(svc::kDemandStart); }
+
+bool CServiceControl::SetAutoStart() const { return SetStartType(svc::kAutoStart); }
+
+bool CServiceControl::SetStartType(uint32_t startType) const {
   svc::ServiceManager manager;
   if (manager.Open() != svc::kSuccess) return false;
   svc::DatabaseLock lock;
@@ -90,7 +102,13 @@ bool CServiceControl::SetDemandStart() const {
   }
   svc::ServiceHandle service;
   return manager.OpenService(serviceName_, &service) == svc::kSuccess &&
-         service.ChangeStartType(svc::kDemandStart) == svc::kSuccess;
+         service.ChangeStartType(startType) == svc::kSuccess;
+}
+
+std::string_view ServiceStateName(uint32_t state) {
+  static constexpr std::string_view kNames[] = {"STOPPED",          "START_PENDING", "STOP_PENDING", "RUNNING",
+                                                "CONTINUE_PENDING", "PAUSE_PENDING", "PAUSED"};
+  return state >= 1 && state <= 7 ? kNames[state - 1] : "UNKNOWN";
 }
 
 }  // namespace qv

@@ -7,7 +7,10 @@
 //
 // Start and Stop block their caller while they poll the service (at most about 5 s and 10 s).
 
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace qv {
 
@@ -15,6 +18,9 @@ class CServiceControl {
  public:
   explicit CServiceControl(std::string serviceName = "Quorvel");
 
+  // The service's current state (STOPPED, START_PENDING, ... as svc::kStopped and its
+  // siblings); nothing when it cannot be opened or queried.
+  std::optional<uint32_t> State() const;
   // The service could be opened and its status queried.
   bool IsInstalled() const;
   bool IsRunning() const;
@@ -28,9 +34,17 @@ class CServiceControl {
   // Makes the service start on demand only (not with the machine), under the database lock
   // when it can be had. True when the change was made.
   bool SetDemandStart() const;
+  // Makes the service start with the machine, likewise.
+  bool SetAutoStart() const;
 
  private:
+  bool SetStartType(uint32_t startType) const;
+
   std::string serviceName_;
 };
+
+// The name of a service state as the platform's tools print it ("RUNNING", "STOPPED",
+// "START_PENDING", ...); "UNKNOWN" for a number that is none of them.
+std::string_view ServiceStateName(uint32_t state);
 
 }  // namespace qv

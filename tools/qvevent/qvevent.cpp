@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "platform/eventlog/event_log.h"
+#include "platform/paths/data_root.h"
 #include "platform/eventlog/message_file.h"
 
 namespace {
@@ -167,6 +168,11 @@ int List(std::string_view logName) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  qv::UseSharedUmask();
+  if (const std::string problem = qv::CheckDataRoot(); !problem.empty()) {
+    std::fprintf(stderr, "qvevent: %s\n", problem.c_str());
+    return 1;
+  }
   if (argc < 2) return Usage();
   const std::string_view command = argv[1];
   if (command == "write") return Write(argc, argv);

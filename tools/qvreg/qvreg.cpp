@@ -6,6 +6,9 @@
 //   qvreg set KEY NAME sz TEXT
 //   qvreg delete KEY [NAME]         a value, or the key with everything below it
 //   qvreg list KEY                  the sub-keys (ending in "\"), then the values with their types
+//   qvreg export FILE               writes the highlighting, rules and custom filters to FILE in
+//                                   the viewer's settings file format
+//   qvreg import FILE               applies every line of such a file to the settings
 //
 // KEY is a path below HKEY_LOCAL_MACHINE such as Software\Fendrake\Quorvel\Settings; a leading
 // HKLM\ or HKEY_LOCAL_MACHINE\ is accepted. The tree is the one in $QUORVEL_HOME/registry.db.
@@ -18,7 +21,9 @@
 #include <string>
 #include <string_view>
 
+#include "platform/paths/data_root.h"
 #include "platform/registry/registry.h"
+#include "ui/settings_file/settings_file.h"
 
 namespace {
 
@@ -33,7 +38,9 @@ int Usage() {
       "       qvreg set KEY NAME dword N\n"
       "       qvreg set KEY NAME sz TEXT\n"
       "       qvreg delete KEY [NAME]\n"
-      "       qvreg list KEY\n",
+      "       qvreg list KEY\n"
+      "       qvreg export FILE\n"
+      "       qvreg import FILE\n",
       stderr);
   return kUsage;
 }
@@ -128,10 +135,34 @@ int List(std::string_view key) {
   return 0;
 }
 
+// Without a desktop the highlighting colours that were never chosen go out as black on white.
+int Export(const char* file) {
+  if (qv::ExportSettings(file, qv::HighlightColourDefaults{})) return 0;
+  std::fprintf(stderr, "qvreg: cannot write %s\n", file);
+  return kUsage + 1;
+}
+
+int Import(const char* file) {
+  const qv::SettingsImportResult result = qv::ImportSettings(file);
+  if (!result.completed) {
+    std::fprintf(stderr, "qvreg: cannot read %s (%d lines applied)\n", file, result.applied);
+    return kUsage + 1;
+  }
+  std::printf("%d lines applied, %d ignored\n", result.applied, result.ignored);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  qv::UseSharedUmask();
+  if (const std::string problem = qv::CheckDataRoot(); !problem.empty()) {
+    std::fprintf(stderr, "qvreg: %s\n", problem.c_str());
+    return kUsage + 1;
+  }
   if (argc < 3) return Usage();
+  if (argc == 3 && std::string_view(argv[1]) == "export") return Export(argv[2]);
+  if (argc == 3 && std::string_view(argv[1]) == "import") return Import(argv[2]);
   const std::string_view command = argv[1];
   const std::string_view key = StripRootPrefix(argv[2]);
   if (command == "get" && argc == 4) return Get(key, argv[3]);

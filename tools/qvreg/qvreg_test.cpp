@@ -5,7 +5,9 @@
 #include <array>
 #include <cstdio>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include "core/settings/settings_store.h"
 #include "testing/temp_home.h"
@@ -47,6 +49,14 @@ TEST(QvregTest, ValuesWrittenByOneProcessAreReadByTheOther) {
   EXPECT_EQ(store.GetString("Settings", "mailtext"), "Alarm: $msg");
 }
 
+TEST(QvregTest, ADataRootOpenToOthersIsRefused) {
+  qv::testing::TempHome home;
+  chmod(home.path().c_str(), 0705);
+  EXPECT_EQ(Qvreg(std::string("set ") + kSettings + " udpport dword 1514").exitCode, 3);
+  chmod(home.path().c_str(), 0700);
+  EXPECT_EQ(Qvreg(std::string("set ") + kSettings + " udpport dword 1514").exitCode, 0);
+}
+
 TEST(QvregTest, AbsentValuesExitOneAndBadCommandsAreRefused) {
   qv::testing::TempHome home;
   EXPECT_EQ(Qvreg(std::string("get ") + kSettings + " udpport").exitCode, 1);
@@ -79,6 +89,31 @@ TEST(QvregTest, DeleteRemovesAValueOrAKeyWithEverythingBelowAndListShowsTheTree)
   EXPECT_EQ(Qvreg("list 'Software\\Fendrake\\Quorvel'").output, "Settings\\\n");
   EXPECT_EQ(store.GetString("Rules\\rule0", "Name", "gone"), "gone");
   EXPECT_EQ(store.GetInt("Settings", "rulescount", 0), 2);
+}
+
+TEST(QvregTest, ExportAndImportCarryTheSettingsFileBetweenDataRoots) {
+  std::string file;
+  {
+    qv::testing::TempHome source;
+    const qv::CSettingsStore store;
+    store.SetString("Rules\\rule0", "Name", "Disk");
+    store.SetInt("Rules\\rule0", "Action", 3);
+    store.SetInt("Settings", "rulescount", 1);
+    file = "/tmp/qvreg_test_settings_" + std::to_string(getpid()) + ".txt";
+    EXPECT_EQ(Qvreg("export " + file).exitCode, 0);
+    EXPECT_EQ(Qvreg("export /nonexistent/folder/settings.txt").exitCode, 3);
+  }
+  qv::testing::TempHome target;
+  const Result imported = Qvreg("import " + file);
+  std::remove(file.c_str());
+  EXPECT_EQ(imported.exitCode, 0);
+  // The rule's three empty texts make lines without a value, which import skips.
+  EXPECT_NE(imported.output.find("14 lines applied, 3 ignored"), std::string::npos) << imported.output;
+  const qv::CSettingsStore store;
+  EXPECT_EQ(store.GetString("Rules\\rule0", "Name"), "Disk");
+  EXPECT_EQ(store.GetInt("Rules\\rule0", "Action", 6), 3);
+  EXPECT_EQ(store.GetInt("Settings", "rulescount", 0), 1);
+  EXPECT_EQ(Qvreg("import " + file).exitCode, 3);
 }
 
 }  // namespace

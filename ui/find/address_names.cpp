@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <map>
@@ -70,7 +71,8 @@ CBackgroundNameResolver::CBackgroundNameResolver(std::function<void()> onResolve
     : shared_(std::make_shared<Shared>()) {
   shared_->onResolved = std::move(onResolved);
   std::thread([shared = shared_, lookup = std::move(lookup)]() mutable {
-    CHostNameCache cache(std::move(lookup));
+    // This thread may wait for slow answers: nobody else waits on it.
+    CHostNameCache cache(std::move(lookup), CHostNameCache::Options{std::chrono::minutes(1), 65536, 8});
     std::unique_lock lock(shared->mutex);
     while (true) {
       shared->wake.wait(lock, [&] { return shared->stopping || !shared->queue.empty(); });

@@ -1,0 +1,83 @@
+// qvsc driving the real service program through the service manager, in a data root of its own.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+
+#include "platform/services/service_manager.h"
+#include "service/dunmir_test_process.h"
+#include "service/service_program_test_support.h"
+
+namespace qv {
+namespace {
+
+struct Outcome {
+  int exitCode = -1;
+  std::string output;  // standard output and error together
+};
+
+Outcome Qvsc(const std::string& arguments) {
+  Outcome outcome;
+  const std::string command = std::string(QVSC_PATH) + " " + arguments + " 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return outcome;
+  char chunk[512];
+  for (size_t n; (n = fread(chunk, 1, sizeof chunk, pipe)) > 0;) outcome.output.append(chunk, n);
+  const int status = pclose(pipe);
+  if (WIFEXITED(status)) outcome.exitCode = WEXITSTATUS(status);
+  return outcome;
+}
+
+uint32_t StartType() {
+  svc::ServiceManager manager;
+  svc::ServiceHandle service;
+  svc::ServiceConfig config;
+  if (manager.Open() != svc::kSuccess || manager.OpenService("Quorvel", &service) != svc::kSuccess ||
+      service.QueryConfig(&config) != svc::kSuccess) {
+    return 0;
+  }
+  return config.startType;
+}
+
+using QvscTest = testing::ServiceProgramTest;
+
+TEST_F(QvscTest, QueriesStartsStopsAndConfiguresTheService) {
+  const Outcome absent = Qvsc("query");
+  EXPECT_EQ(absent.exitCode, 1);
+  EXPECT_EQ(absent.output, "qvsc: Quorvel: not installed, or the service manager cannot be used\n");
+  EXPECT_EQ(Qvsc("start").exitCode, 1);
+
+  ASSERT_EQ(testing::RunDunmir({"add"}), 0);
+  EXPECT_EQ(Qvsc("query").output, "Quorvel: STOPPED\n");
+  EXPECT_EQ(Qvsc("query Other").exitCode, 1);
+  const Outcome stopStopped = Qvsc("stop");
+  EXPECT_EQ(stopStopped.exitCode, 1);
+  EXPECT_EQ(stopStopped.output, "qvsc: Quorvel: not running\n");
+
+  const Outcome started = Qvsc("start");
+  EXPECT_EQ(started.exitCode, 0);
+  EXPECT_EQ(started.output, "Quorvel: RUNNING\n");
+  const pid_t pid = testing::QueryStatus().processId;
+  EXPECT_GT(pid, 0);
+  EXPECT_EQ(Qvsc("query Quorvel").output, "Quorvel: RUNNING\n");
+
+  EXPECT_EQ(Qvsc("demand").output, "Quorvel: DEMAND_START\n");
+  EXPECT_EQ(StartType(), svc::kDemandStart);
+  EXPECT_EQ(Qvsc("auto").output, "Quorvel: AUTO_START\n");
+  EXPECT_EQ(StartType(), svc::kAutoStart);
+
+  const Outcome stopped = Qvsc("stop");
+  EXPECT_EQ(stopped.exitCode, 0);
+  EXPECT_EQ(stopped.output, "Quorvel: STOPPED\n");
+  EXPECT_TRUE(testing::WaitFor([&] { return !svc::ProcessIsAlive(pid, 0); }));
+
+  EXPECT_EQ(Qvsc("").exitCode, 2);
+  EXPECT_EQ(Qvsc("pause").exitCode, 2);
+  EXPECT_EQ(Qvsc("query a b").exitCode, 2);
+  EXPECT_EQ(testing::RunDunmir({"remove"}), 0);
+}
+
+}  // namespace
+}  // namespace qv

@@ -1,0 +1,109 @@
+// Shows each editing dialog with some content on the display it is given and writes what the
+// display shows into PNG files (argument: the output folder). Run under Xvfb by
+// screenshots_under_xvfb.sh; the data root is a temporary one.
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QScreen>
+#include <QTest>
+#include <QTreeWidget>
+#include <cstdio>
+
+#include "core/settings/settings_store.h"
+#include "rules/rule.h"
+#include "testing/temp_home.h"
+#include "ui/dialogs/database_settings_dialog.h"
+#include "ui/dialogs/monitor_list_dialogs.h"
+#include "ui/dialogs/option_dialogs.h"
+#include "ui/dialogs/parameter_dialogs.h"
+#include "ui/dialogs/rule_editor_dialog.h"
+#include "ui/dialogs/user_prompts.h"
+
+namespace {
+
+using namespace qv;
+
+void StoreSamples() {
+  const CSettingsStore& store = AppSettings();
+  const char* names[] = {"Disk full mail", "Drop debug noise", "Core switch trap"};
+  const int32_t actions[] = {kActionSendMail, kActionDiscard, kActionSnmpTrap};
+  for (int n = 0; n < 3; ++n) {
+    CRule rule;
+    rule.Name = names[n];
+    rule.Action = actions[n];
+    rule.Message = n == 0 ? "disk full" : "";
+    rule.ActionValue = n == 0 ? "ops@example.org" : n == 2 ? "nms.example.org" : "";
+    rule.Hostname = n == 0 ? "fileserver" : "";
+    rule.Severity = n == 1 ? 7 : 11;
+    rule.IP = n == 2 ? 0xC0A8010Au : 0;
+    rule.Save(RuleSectionName(n));
+  }
+  store.SetInt("Settings", "rulescount", 3);
+  store.SetString("Files", "file0", "/var/log/syslog");
+  store.SetInt("Files", "filelog0", 1);
+  store.SetString("Files", "file1", "/etc/ssh/sshd_config");
+  store.SetInt("Settings", "filecount", 2);
+  store.SetString("Pings", "ping0", "core-switch.example.org");
+  store.SetString("Pings", "ping1", "192.168.1.1");
+  store.SetInt("Settings", "pingcount", 2);
+  store.SetString("Settings", "mailserver", "smtp.example.org");
+  store.SetString("Settings", "mailfrom", "quorvel@example.org");
+  store.SetString("Settings", "mailsubject", "Syslog alert from $host");
+  store.SetString("Settings", "mailtext", "A message matched the rule $rule:");
+}
+
+bool Shoot(QWidget& dialog, const QString& folder, const char* name) {
+  dialog.show();
+  if (!QTest::qWaitForWindowExposed(&dialog)) return false;
+  QTest::qWait(300);
+  const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(dialog.winId());
+  const QString file = folder + "/dialog_" + name + ".png";
+  const bool saved = !shot.isNull() && shot.save(file);
+  std::printf("%s %s (%dx%d)\n", saved ? "wrote" : "FAILED", qPrintable(file), shot.width(), shot.height());
+  dialog.hide();
+  return saved;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  qv::testing::TempHome home;
+  QApplication app(argc, argv);
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: %s OUTPUT_FOLDER\n", argv[0]);
+    return 2;
+  }
+  const QString folder = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
+  StoreSamples();
+  bool ok = true;
+
+  CRuleEditorDialog rules(DefaultPrompts());
+  auto* list = rules.findChild<QListWidget*>("rules");
+  emit list->itemDoubleClicked(list->item(0));
+  ok &= Shoot(rules, folder, "rule_editor");
+  CRule trapRule;
+  trapRule.Load("Rules\\rule2");
+  CTrapParametersDialog trap(TrapParameters::FromRule(trapRule), DefaultPrompts());
+  ok &= Shoot(trap, folder, "snmp_trap_parameters");
+  CEmailParametersDialog mail(EmailParameters::Defaults());
+  ok &= Shoot(mail, folder, "email_parameters");
+  CFileListDialog files(DefaultPrompts());
+  ok &= Shoot(files, folder, "file_list");
+  CPingListDialog pings(DefaultPrompts());
+  ok &= Shoot(pings, folder, "ping_list");
+  CPreferencesDialog preferences(DefaultPrompts());
+  preferences.findChild<QComboBox*>("severity")->setCurrentIndex(4);
+  ok &= Shoot(preferences, folder, "preferences");
+  CEmailSettingsDialog email;
+  ok &= Shoot(email, folder, "email_settings");
+  CDatabaseSettingsDialog database(DefaultPrompts());
+  const auto sqlite = database.findChild<QTreeWidget*>("sources")->findItems("SQLite3", Qt::MatchExactly | Qt::MatchRecursive);
+  if (!sqlite.isEmpty()) sqlite.front()->setSelected(true);
+  database.findChild<QLineEdit*>("connectString")->setText("Driver=NoSuchDriver;Database=/nowhere.db");
+  database.findChild<QPushButton*>("test")->click();
+  ok &= Shoot(database, folder, "database_settings");
+  return ok ? 0 : 1;
+}

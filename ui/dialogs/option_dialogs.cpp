@@ -1,0 +1,244 @@
+#include "ui/dialogs/option_dialogs.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "core/message/names.h"
+#include "ui/dialogs/user_prompts.h"
+
+namespace qv {
+namespace {
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+std::string S(const QLineEdit* edit) { return edit->text().toStdString(); }
+
+QLineEdit* NumberEdit(const char* objectName) {
+  auto* edit = new QLineEdit;
+  edit->setObjectName(QString::fromLatin1(objectName));
+  edit->setMaximumWidth(110);
+  return edit;
+}
+
+QCheckBox* Check(const char* caption, const char* objectName) {
+  auto* box = new QCheckBox(QString::fromLatin1(caption));
+  box->setObjectName(QString::fromLatin1(objectName));
+  return box;
+}
+
+QPushButton* Button(const char* caption, const char* objectName) {
+  auto* button = new QPushButton(QString::fromLatin1(caption));
+  button->setObjectName(QString::fromLatin1(objectName));
+  button->setAutoDefault(false);
+  return button;
+}
+
+QDialogButtonBox* OkCancel(QDialog* dialog) {
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+  QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+  return buttons;
+}
+
+}  // namespace
+
+CPreferencesDialog::CPreferencesDialog(CUserPrompts& prompts, QWidget* parent)
+    : QDialog(parent), prompts_(prompts), fields_(CPreferences::Load()) {
+  setWindowTitle(QStringLiteral("Preferences"));
+
+  maxsize_ = NumberEdit("maxsize");
+  dblclick_ = new QComboBox;
+  dblclick_->setObjectName(QStringLiteral("dblclick"));
+  dblclick_->addItems({QStringLiteral("Browser"), QStringLiteral("Telnet"), QStringLiteral("Find")});
+  resolve_ = Check("Determine hostname from IP Address when not supplied", "resolve");
+  resolvetextip_ = Check("Replace IP Addresses with hostname in full text window", "resolvetextip");
+  timeutc_ = Check("Show times as UTC", "timeutc");
+  auto* viewing = new QGroupBox(QStringLiteral("Viewing Messages"));
+  auto* viewingForm = new QFormLayout(viewing);
+  viewingForm->addRow(QStringLiteral("Maximum number of entries shown"), maxsize_);
+  viewingForm->addRow(QStringLiteral("Double Click Action"), dblclick_);
+  viewingForm->addRow(resolve_);
+  viewingForm->addRow(resolvetextip_);
+  viewingForm->addRow(timeutc_);
+
+  udpport_ = NumberEdit("udpport");
+  auto* defaultPort = Button("Default", "defaultPort");
+  timemark_ = NumberEdit("timemark");
+  auto* server = new QGroupBox(QStringLiteral("Syslog Server"));
+  auto* serverForm = new QFormLayout(server);
+  auto* portRow = new QHBoxLayout;
+  portRow->addWidget(udpport_);
+  portRow->addWidget(defaultPort);
+  portRow->addStretch();
+  serverForm->addRow(QStringLiteral("Syslog server port"), portRow);
+  serverForm->addRow(QStringLiteral("Time Mark (Minutes)"), timemark_);
+
+  historysize_ = NumberEdit("historysize");
+  loadhistory_ = Check("Load history when program starts", "loadhistory");
+  auto* history = new QGroupBox(QStringLiteral("History"));
+  auto* historyForm = new QFormLayout(history);
+  historyForm->addRow(QStringLiteral("History size (KB)"), historysize_);
+  historyForm->addRow(loadhistory_);
+
+  msgboxtime_ = NumberEdit("msgboxtime");
+  startHidden_ = Check("Start Hidden", "startHidden");
+  startserver_ = Check("Server runs when program starts", "startserver");
+  promptforsave_ = Check("Prompt to save modified log", "promptforsave");
+  maildebug_ = Check("Log Mail Debug", "maildebug");
+  auto* misc = new QGroupBox(QStringLiteral("Miscellaneous"));
+  auto* miscForm = new QFormLayout(misc);
+  miscForm->addRow(QStringLiteral("Time Message Box Timeout (Seconds)"), msgboxtime_);
+  for (QCheckBox* box : {startHidden_, startserver_, promptforsave_, maildebug_}) miscForm->addRow(box);
+
+  severity_ = new QComboBox;
+  severity_->setObjectName(QStringLiteral("severity"));
+  for (const char* name : kSeverityListNames) severity_->addItem(QString::fromLatin1(name));
+  severity_->setCurrentIndex(-1);
+  swatch_ = new QFrame;
+  swatch_->setObjectName(QStringLiteral("swatch"));
+  swatch_->setFrameShape(QFrame::Box);
+  swatch_->setMinimumSize(60, 24);
+  swatch_->setAutoFillBackground(true);
+  auto* setColour = Button("Set Color", "setColour");
+  auto* resetColour = Button("Reset Color", "resetColour");
+  auto* colours = new QGroupBox(QStringLiteral("Colors"));
+  auto* coloursLayout = new QHBoxLayout(colours);
+  coloursLayout->addWidget(severity_, 1);
+  coloursLayout->addWidget(swatch_);
+  coloursLayout->addWidget(setColour);
+  coloursLayout->addWidget(resetColour);
+
+  auto* grid = new QGridLayout;
+  grid->addWidget(viewing, 0, 0, 2, 1);
+  grid->addWidget(server, 0, 1);
+  grid->addWidget(history, 1, 1);
+  grid->addWidget(misc, 2, 0);
+  grid->addWidget(colours, 2, 1, Qt::AlignTop);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(grid);
+  layout->addWidget(OkCancel(this));
+
+  maxsize_->setText(Q(fields_.maxsize));
+  dblclick_->setCurrentIndex(fields_.dblclick);
+  resolve_->setChecked(fields_.resolve);
+  resolvetextip_->setChecked(fields_.resolvetextip);
+  timeutc_->setChecked(fields_.timeutc);
+  udpport_->setText(Q(fields_.udpport));
+  timemark_->setText(Q(fields_.timemark));
+  historysize_->setText(Q(fields_.historysize));
+  loadhistory_->setChecked(fields_.loadhistory);
+  msgboxtime_->setText(Q(fields_.msgboxtime));
+  startHidden_->setChecked(fields_.startHidden);
+  startserver_->setChecked(fields_.startserver);
+  promptforsave_->setChecked(fields_.promptforsave);
+  maildebug_->setChecked(fields_.maildebug);
+  ShowSwatch(CSeverityColours::Get(0));
+
+  connect(defaultPort, &QPushButton::clicked, this, [this] { udpport_->setText(QString::fromLatin1(kDefaultPortText)); });
+  connect(timeutc_, &QCheckBox::clicked, this, [this] { coloursChanged_ = true; });
+  connect(severity_, &QComboBox::currentIndexChanged, this, &CPreferencesDialog::OnSeverityChosen);
+  connect(setColour, &QPushButton::clicked, this, &CPreferencesDialog::OnSetColour);
+  connect(resetColour, &QPushButton::clicked, this, &CPreferencesDialog::OnResetColour);
+}
+
+void CPreferencesDialog::ShowSwatch(uint32_t colour) {
+  QPalette palette = swatch_->palette();
+  palette.setColor(QPalette::Window, ColourFromSetting(colour));
+  swatch_->setPalette(palette);
+}
+
+void CPreferencesDialog::OnSeverityChosen(int severity) {
+  if (severity >= 0) ShowSwatch(CSeverityColours::Get(severity));
+}
+
+void CPreferencesDialog::OnSetColour() {
+  const int severity = severity_->currentIndex();
+  const QColor initial = severity >= 0 ? ColourFromSetting(CSeverityColours::Get(severity)) : QColor(Qt::red);
+  const std::optional<QColor> chosen = prompts_.ChooseColour(this, initial);
+  if (!chosen) return;
+  const uint32_t colour = SettingFromColour(*chosen);
+  if (severity >= 0) CSeverityColours::Set(severity, colour);
+  ShowSwatch(colour);
+  coloursChanged_ = true;
+}
+
+void CPreferencesDialog::OnResetColour() {
+  const int severity = severity_->currentIndex();
+  if (severity < 0) return;
+  ShowSwatch(CSeverityColours::Reset(severity));
+  coloursChanged_ = true;
+}
+
+void CPreferencesDialog::accept() {
+  PreferencesFields typed;
+  typed.maxsize = S(maxsize_);
+  typed.udpport = S(udpport_);
+  typed.timemark = S(timemark_);
+  typed.historysize = S(historysize_);
+  typed.msgboxtime = S(msgboxtime_);
+  typed.dblclick = dblclick_->currentIndex();
+  typed.resolve = resolve_->isChecked();
+  typed.resolvetextip = resolvetextip_->isChecked();
+  typed.timeutc = timeutc_->isChecked();
+  typed.loadhistory = loadhistory_->isChecked();
+  typed.startHidden = startHidden_->isChecked();
+  typed.startserver = startserver_->isChecked();
+  typed.promptforsave = promptforsave_->isChecked();
+  typed.maildebug = maildebug_->isChecked();
+  if (const auto error = CPreferences::Save(typed)) {
+    prompts_.Refuse(this, Q(error->message));
+    QLineEdit* const edits[] = {maxsize_, udpport_, timemark_, historysize_, msgboxtime_};
+    QLineEdit* edit = edits[static_cast<int>(error->field)];
+    edit->setFocus();
+    edit->selectAll();
+    return;
+  }
+  fields_ = typed;
+  QDialog::accept();
+}
+
+CEmailSettingsDialog::CEmailSettingsDialog(QWidget* parent) : QDialog(parent) {
+  setWindowTitle(QStringLiteral("Email Settings"));
+  auto* form = new QFormLayout;
+  const auto field = [form](const char* label, const char* objectName) {
+    auto* edit = new QLineEdit;
+    edit->setObjectName(QString::fromLatin1(objectName));
+    edit->setMinimumWidth(280);
+    form->addRow(QString::fromLatin1(label), edit);
+    return edit;
+  };
+  server_ = field("SMTP Server", "server");
+  from_ = field("From Address", "from");
+  domain_ = field("Mail Domain", "domain");
+  subject_ = field("Subject", "subject");
+  text_ = field("Text", "text");
+  text_->setMinimumWidth(420);
+  include_ = Check("Include Syslog Message", "include");
+  form->addRow(include_);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(form);
+  layout->addWidget(OkCancel(this));
+
+  const EmailSettings settings = EmailSettings::Load();
+  server_->setText(Q(settings.server));
+  from_->setText(Q(settings.from));
+  domain_->setText(Q(settings.domain));
+  subject_->setText(Q(settings.subject));
+  text_->setText(Q(settings.text));
+  include_->setChecked(settings.include);
+}
+
+void CEmailSettingsDialog::accept() {
+  EmailSettings{S(server_), S(from_), S(domain_), S(subject_), S(text_), include_->isChecked()}.Save();
+  QDialog::accept();
+}
+
+}  // namespace qv

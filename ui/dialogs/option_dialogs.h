@@ -1,0 +1,75 @@
+#pragma once
+// "Preferences" and "Email Settings". Both read their settings when opened and write them on
+// OK; Cancel discards the edits, except Preferences' severity colours, which are stored the
+// moment they are chosen. After either closes the caller does its follow-up steps: for
+// Preferences (on OK) the frame's hide flag, the document's resolve flag, the history size and
+// apply settings, and (after OK or Cancel) a repaint when coloursChanged(); for Email Settings
+// a restart of a running service.
+
+#include <QDialog>
+
+#include "ui/editors/preferences.h"
+
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QLineEdit;
+
+namespace qv {
+
+class CUserPrompts;
+
+class CPreferencesDialog : public QDialog {
+  Q_OBJECT
+ public:
+  explicit CPreferencesDialog(CUserPrompts& prompts, QWidget* parent = nullptr);
+
+  void accept() override;
+  // The values written by OK.
+  const PreferencesFields& fields() const { return fields_; }
+  // A colour was set or reset, or "Show times as UTC" was clicked: the list must be redrawn.
+  bool coloursChanged() const { return coloursChanged_; }
+
+ private:
+  void ShowSwatch(uint32_t colour);
+  void OnSeverityChosen(int severity);
+  void OnSetColour();
+  void OnResetColour();
+
+  CUserPrompts& prompts_;
+  PreferencesFields fields_;
+  bool coloursChanged_ = false;
+  QLineEdit* maxsize_;
+  QComboBox* dblclick_;
+  QCheckBox* resolve_;
+  QCheckBox* resolvetextip_;
+  QCheckBox* timeutc_;
+  QLineEdit* udpport_;
+  QLineEdit* timemark_;
+  QLineEdit* historysize_;
+  QCheckBox* loadhistory_;
+  QLineEdit* msgboxtime_;
+  QCheckBox* startHidden_;
+  QCheckBox* startserver_;
+  QCheckBox* promptforsave_;
+  QCheckBox* maildebug_;
+  QComboBox* severity_;
+  QFrame* swatch_;
+};
+
+class CEmailSettingsDialog : public QDialog {
+  Q_OBJECT
+ public:
+  explicit CEmailSettingsDialog(QWidget* parent = nullptr);
+  void accept() override;
+
+ private:
+  QLineEdit* server_;
+  QLineEdit* from_;
+  QLineEdit* domain_;
+  QLineEdit* subject_;
+  QLineEdit* text_;
+  QCheckBox* include_;
+};
+
+}  // namespace qv

@@ -1,0 +1,186 @@
+#include <gtest/gtest.h>
+
+#include "core/settings/settings_store.h"
+#include "testing/temp_home.h"
+#include "ui/editors/monitor_lists.h"
+#include "ui/editors/preferences.h"
+#include "ui/editors/trap_parameters.h"
+
+namespace qv {
+namespace {
+
+const CSettingsStore& Store() { return AppSettings(); }
+
+TEST(FileListEditorTest, NewPathsGoOnTopReplacingTheSamePathAndSaveWritesEveryRow) {
+  qv::testing::TempHome home;
+  Store().SetString("Files", "file0", "/var/log/syslog");
+  Store().SetInt("Files", "filelog0", 7);
+  Store().SetString("Files", "file1", "");
+  Store().SetString("Files", "file2", "/etc");
+  Store().SetString("Files", "file3", "/beyond/the/count");
+  Store().SetInt("Settings", "filecount", 3);
+
+  CFileListEditor editor;
+  editor.Load();
+  EXPECT_EQ(editor.rows(), (std::vector<WatchedFile>{{"/var/log/syslog", true}, {"/etc", false}}));
+  editor.Add("/etc", true);
+  editor.Add("", true);
+  editor.Add("/ETC", false);  // paths compare exactly
+  EXPECT_EQ(editor.rows(), (std::vector<WatchedFile>{{"/ETC", false}, {"/etc", true}, {"/var/log/syslog", true}}));
+  editor.Remove({2, 0, 2, 9});
+  EXPECT_EQ(editor.rows(), (std::vector<WatchedFile>{{"/etc", true}}));
+  editor.Save();
+  EXPECT_EQ(Store().GetInt("Settings", "filecount", 0), 1);
+  EXPECT_EQ(Store().GetString("Files", "file0"), "/etc");
+  EXPECT_EQ(Store().GetInt("Files", "filelog0", 0), 1);
+  EXPECT_EQ(Store().GetString("Files", "file3"), "/beyond/the/count");  // left alone, never read
+  editor.ClearAll();
+  editor.Save();
+  EXPECT_EQ(Store().GetInt("Settings", "filecount", 1), 0);
+}
+
+TEST(PingListEditorTest, HostsAreSortedUniqueWithoutCaseAndTheFieldsKeepTheirRanges) {
+  qv::testing::TempHome home;
+  Store().SetString("Pings", "ping0", "switch");
+  Store().SetString("Pings", "ping1", "");
+  Store().SetString("Pings", "ping2", "Alpha");
+  Store().SetInt("Settings", "pingcount", 3);
+
+  CPingListEditor editor;
+  editor.Load();
+  EXPECT_EQ(editor.hosts(), (std::vector<std::string>{"Alpha", "switch"}));
+  EXPECT_EQ(editor.timeout, "5000");
+  EXPECT_EQ(editor.pollPeriod, "30");
+  EXPECT_FALSE(editor.Add("SWITCH"));
+  EXPECT_FALSE(editor.Add(""));
+  EXPECT_TRUE(editor.Add("127.0.0.1"));
+  EXPECT_TRUE(editor.Add("beta"));
+  EXPECT_EQ(editor.hosts(), (std::vector<std::string>{"127.0.0.1", "Alpha", "beta", "switch"}));
+  editor.Remove({1});
+
+  const struct {
+    const char* timeout;
+    const char* poll;
+    CPingListEditor::Field field;
+    const char* message;
+  } refused[] = {
+      {"49", "30", CPingListEditor::Field::kTimeout, "Please enter an integer between 50 and 30000."},
+      {"30001", "30", CPingListEditor::Field::kTimeout, "Please enter an integer between 50 and 30000."},
+      {"5s", "30", CPingListEditor::Field::kTimeout, "Please enter a positive integer."},
+      {"50", "0", CPingListEditor::Field::kPollPeriod, "Please enter an integer between 1 and 3600."},
+      {"50", "3601", CPingListEditor::Field::kPollPeriod, "Please enter an integer between 1 and 3600."},
+  };
+  for (const auto& r : refused) {
+    editor.timeout = r.timeout;
+    editor.pollPeriod = r.poll;
+    const auto error = editor.Save();
+    ASSERT_TRUE(error) << r.timeout << " " << r.poll;
+    EXPECT_EQ(error->field, r.field);
+    EXPECT_EQ(error->message, r.message);
+  }
+  EXPECT_EQ(Store().GetInt("Settings", "pingcount", 0), 3);  // nothing written yet
+
+  editor.timeout = "30000";
+  editor.pollPeriod = "1";
+  ASSERT_FALSE(editor.Save());
+  EXPECT_EQ(Store().GetInt("Settings", "pingcount", 0), 3);
+  EXPECT_EQ(Store().GetString("Pings", "ping0"), "127.0.0.1");
+  EXPECT_EQ(Store().GetString("Pings", "ping2"), "switch");
+  EXPECT_EQ(Store().GetInt("Settings", "pingtimeout", 0), 30000);
+  EXPECT_EQ(Store().GetInt("Settings", "pingpoll", 0), 1);
+}
+
+TEST(PreferencesTest, DefaultsRangesAndStartHiddenWritingBothKeys) {
+  qv::testing::TempHome home;
+  PreferencesFields f = CPreferences::Load();
+  EXPECT_EQ(f.maxsize, "100000");
+  EXPECT_EQ(f.udpport, "514");
+  EXPECT_EQ(f.timemark, "0");
+  EXPECT_EQ(f.historysize, "1000");
+  EXPECT_EQ(f.msgboxtime, "30");
+  EXPECT_EQ(f.dblclick, 2);
+  EXPECT_TRUE(f.loadhistory && f.startserver);
+  EXPECT_FALSE(f.resolve || f.resolvetextip || f.timeutc || f.startHidden || f.promptforsave || f.maildebug);
+
+  const auto refused = [&](std::string PreferencesFields::*member, const char* text, CPreferences::Field field,
+                           const char* message) {
+    PreferencesFields bad = f;
+    bad.*member = text;
+    const auto error = CPreferences::Save(bad);
+    ASSERT_TRUE(error) << text;
+    EXPECT_EQ(error->field, field);
+    EXPECT_EQ(error->message, message);
+  };
+  const char* port = "Please enter an integer between 1 and 32767.";
+  refused(&PreferencesFields::udpport, "40000", CPreferences::Field::kUdpPort, port);
+  refused(&PreferencesFields::udpport, "0", CPreferences::Field::kUdpPort, port);
+  refused(&PreferencesFields::udpport, "-1", CPreferences::Field::kUdpPort, "Please enter a positive integer.");
+  refused(&PreferencesFields::timemark, "60001", CPreferences::Field::kTimeMark,
+          "Please enter an integer between 0 and 60000.");
+  refused(&PreferencesFields::maxsize, "10000001", CPreferences::Field::kMaxSize,
+          "Please enter an integer between 1 and 10000000.");
+  refused(&PreferencesFields::historysize, "4294967296", CPreferences::Field::kHistorySize,
+          "Please enter a positive integer.");
+  refused(&PreferencesFields::msgboxtime, "32768", CPreferences::Field::kMessageBoxTime,
+          "Please enter an integer between 0 and 32767.");
+  EXPECT_EQ(Store().GetInt("Settings", "udpport", -7), -7);  // a refused dialog writes nothing
+
+  f.udpport = kDefaultPortText;
+  f.timemark = "0";
+  f.historysize = "4294967295";
+  f.startHidden = true;
+  f.dblclick = 0;
+  f.loadhistory = false;
+  ASSERT_FALSE(CPreferences::Save(f));
+  EXPECT_EQ(Store().GetInt("Settings", "udpport", 0), 514);
+  EXPECT_EQ(Store().GetInt("Settings", "hideifmini", 0), 1);
+  EXPECT_EQ(Store().GetInt("Settings", "startminimized", 0), 1);
+  EXPECT_EQ(Store().GetInt("Settings", "loadhistory", 1), 0);
+  EXPECT_EQ(Store().GetInt("Settings", "dblclick", 2), 0);
+  EXPECT_EQ(Store().GetInt("Settings", "timemark", 9), 0);
+  EXPECT_EQ(CPreferences::Load().historysize, "4294967295");
+  EXPECT_TRUE(CPreferences::Load().startHidden);
+}
+
+TEST(SeverityColoursTest, DefaultsTheTableAndChoicesAreStoredAtOnce) {
+  qv::testing::TempHome home;
+  EXPECT_EQ(CSeverityColours::Get(0), 0x0000FFu);  // red
+  EXPECT_EQ(CSeverityColours::Get(1), 0x00C0FFu);  // 255, 192, 0
+  EXPECT_EQ(CSeverityColours::Get(7), 0xE0E0E0u);
+  CSeverityColours::Set(4, 0x123456);
+  EXPECT_EQ(Store().GetInt("Settings", "color4", 0), 0x123456);
+  EXPECT_EQ(CSeverityColours::Reset(4), 0xC0FFFFu);
+  EXPECT_EQ(Store().GetInt("Settings", "color4", 0), 0xC0FFFF);
+}
+
+TEST(EmailAndTrapParametersTest, TheSixSettingsAndTheSixTrapFields) {
+  qv::testing::TempHome home;
+  Store().SetString("Settings", "mailtext", "old text");
+  EmailSettings mail = EmailSettings::Load();
+  EXPECT_TRUE(mail.include);
+  EXPECT_EQ(mail.text, "old text");
+  mail = {"smtp.example.org", "q@example.org", "example.org", "Alarm", "", false};
+  mail.Save();
+  EXPECT_EQ(Store().GetString("Settings", "mailserver"), "smtp.example.org");
+  EXPECT_EQ(Store().GetString("Settings", "mailtext", "absent"), "");  // empty texts are written too
+  EXPECT_EQ(Store().GetInt("Settings", "includemsg", 1), 0);
+  EXPECT_EQ(EmailSettings::Load().from, "q@example.org");
+
+  TrapParameterFields fields = TrapParameterFields::From(TrapParameters{});
+  EXPECT_EQ(fields.genericType, "6");
+  EXPECT_EQ(fields.text, "$all");
+  fields.specificType = "4294967295";
+  fields.community = "private";
+  TrapParameters read;
+  ASSERT_FALSE(fields.Read(read));
+  EXPECT_EQ(read.specificType, 4294967295u);
+  EXPECT_EQ(read.community, "private");
+  fields.genericType = "six";
+  const auto error = fields.Read(read);
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->field, TrapParameterFields::Field::kGenericType);
+  EXPECT_EQ(read.community, "private");
+}
+
+}  // namespace
+}  // namespace qv

@@ -1,0 +1,73 @@
+#pragma once
+// The settings of the "Preferences" and "Email Settings" dialogs and the severity colours,
+// without the windows: reading them with their defaults, validating the numeric fields with the
+// messages users know, and writing them in a fixed order. Not thread-safe.
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "ui/editors/field_validation.h"
+
+namespace qv {
+
+struct PreferencesFields {
+  // Numeric fields as typed.
+  std::string maxsize;      // "Maximum number of entries shown", 1..10000000
+  std::string udpport;      // "Syslog server port", 1..32767
+  std::string timemark;     // "Time Mark (Minutes)", 0..60000
+  std::string historysize;  // "History size (KB)", any unsigned number
+  std::string msgboxtime;   // "Time Message Box Timeout (Seconds)", 0..32767
+  int dblclick = 2;         // 0 "Browser", 1 "Telnet", 2 "Find"
+  bool resolve = false;
+  bool resolvetextip = false;
+  bool timeutc = false;
+  bool loadhistory = true;
+  bool startHidden = false;  // "Start Hidden": read from "hideifmini", written to it and "startminimized"
+  bool startserver = true;
+  bool promptforsave = false;
+  bool maildebug = false;
+};
+
+inline constexpr const char* kDefaultPortText = "514";
+
+class CPreferences {
+ public:
+  enum class Field { kMaxSize, kUdpPort, kTimeMark, kHistorySize, kMessageBoxTime };
+  using Error = FieldError<Field>;
+
+  static PreferencesFields Load();
+  // Validates every numeric field (first failing one reported, nothing written), then writes
+  // udpport, startserver, loadhistory, historysize, maxsize, resolve, resolvetextip, hideifmini,
+  // startminimized, promptforsave, msgboxtime, maildebug, timeutc, dblclick, timemark.
+  static std::optional<Error> Save(const PreferencesFields& fields);
+};
+
+// The severity colours "color0".."color7" (red in the lowest byte, then green, then blue).
+// Choices are stored the moment they are made, so a cancelled Preferences dialog keeps them.
+class CSeverityColours {
+ public:
+  static constexpr int kCount = 8;
+  static uint32_t Default(int severity);  // the list view's default table
+  static uint32_t Get(int severity);
+  static void Set(int severity, uint32_t colour);
+  // Stores and returns the default colour.
+  static uint32_t Reset(int severity);
+};
+
+struct EmailSettings {
+  std::string server;  // "mailserver"
+  std::string from;    // "mailfrom"
+  std::string domain;  // "maildomain"
+  std::string subject; // "mailsubject"
+  std::string text;    // "mailtext"
+  bool include = true; // "includemsg"
+
+  static EmailSettings Load();
+  // Writes includemsg, mailfrom, maildomain, mailsubject, mailtext, mailserver; texts as typed,
+  // empty ones too.
+  void Save() const;
+};
+
+}  // namespace qv
