@@ -28,9 +28,9 @@ bool ModifiedLater(const struct stat& a, const struct stat& b) {
   return a.st_mtim.tv_nsec > b.st_mtim.tv_nsec;
 }
 
-// Writes all of `line` to an O_APPEND descriptor. When only part of it fits (disk full), the
-// part is cut off again, so that the next line does not continue a half one. Returns 0, or the
-// error that stopped the write.
+// Writes all of `line` (one line or several) to an O_APPEND descriptor. When only part of it
+// fits (disk full), the part of a line is cut off again, so that the next line does not continue
+// a half one; whole lines before it stay. Returns 0, or the error that stopped the write.
 int WriteLine(int fd, std::string_view line) {
   std::size_t written = 0;
   while (written < line.size()) {
@@ -41,9 +41,11 @@ int WriteLine(int fd, std::string_view line) {
       continue;
     } else {
       const int error = n == 0 ? ENOSPC : errno;
+      const std::size_t lastEnd = line.substr(0, written).rfind('\n');
+      const std::size_t partial = lastEnd == std::string_view::npos ? written : written - lastEnd - 1;
       struct stat info {};
-      if (written > 0 && fstat(fd, &info) == 0 && info.st_size >= static_cast<off_t>(written)) {
-        if (ftruncate(fd, info.st_size - static_cast<off_t>(written)) != 0) {
+      if (partial > 0 && fstat(fd, &info) == 0 && info.st_size >= static_cast<off_t>(partial)) {
+        if (ftruncate(fd, info.st_size - static_cast<off_t>(partial)) != 0) {
           // Nothing more can be done; the half line stays.
         }
       }

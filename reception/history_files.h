@@ -4,8 +4,9 @@
 // one and two limits' worth of the most recent record lines. The windowed program and the
 // service each own one object over the same two files.
 //
-// Every Append hands its line to the kernel with one write before it returns, so the line
-// survives a crash of the program; nothing is buffered between messages. The current file's
+// Every Append hands what it is given, one line or the lines of a whole batch, to the kernel
+// with one write before it returns, so it survives a crash of the program; nothing is buffered
+// between appends. The service appends once per batch of received messages. The current file's
 // descriptor is kept between appends (an open per message would cost more than the rest of the
 // message's handling), but each Append first checks that the file it would write is still the
 // current file and still linked (a path look-up when the descriptor does not hold it): a file
@@ -48,10 +49,11 @@ class CHistoryFiles {
   // off; very large values are capped at the largest limit.
   void SetLimitKB(int32_t kilobytes);
 
-  // Appends `line` (which carries its own CR LF) to the current file. A current file that is
-  // missing (deleted by Clear, say) means choosing anew; one that has grown beyond the limit
-  // hands over to the other file, which is emptied first. The test happens before writing, so
-  // a file may pass the limit by one line.
+  // Appends `line` (which carries its own CR LF; or several whole lines, each with its CR LF)
+  // to the current file. A current file that is missing (deleted by Clear, say) means choosing
+  // anew; one that has grown beyond the limit hands over to the other file, which is emptied
+  // first. The test happens before writing, so a file may pass the limit by what one Append
+  // writes. A short write (disk full) cuts off the line it ended in, so lines stay whole.
   void Append(std::string_view line);
   // Appends like Append, but what happens to the line changes nothing in the reports: for the
   // reports' own lines, which would otherwise report on themselves.

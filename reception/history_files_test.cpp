@@ -237,6 +237,14 @@ TEST_F(HistoryFilesTest, AShortWriteIsCutBackAndFailureAndRecoveryAreReportedOnc
   EXPECT_EQ(Contents(A()), Line(1) + Line(4));
   EXPECT_EQ(history.TakeReport(), "History: writing " + A() + " again");
   EXPECT_EQ(history.TakeReport(), std::nullopt);
+
+  // A batch cut short keeps its whole lines and loses the one it ended in and the rest.
+  small.rlim_cur = Contents(A()).size() + 150;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  history.Append(Line(5) + Line(6) + Line(7));
+  const std::string afterBatch = Contents(A());
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+  EXPECT_EQ(afterBatch, Line(1) + Line(4) + Line(5));
 }
 
 TEST_F(HistoryFilesTest, FilesOutsideTheDataRootAreNotOpenToOthersAndNeverFollowALink) {

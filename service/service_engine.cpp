@@ -43,6 +43,7 @@ CServiceEngine::CServiceEngine(const ExecutorFactory& makeExecutor)
                      [this, onReadable = std::move(watch.onReadable)] {
                        history_->CheckFileName();  // once per batch: a history renamed away is left
                        onReadable();
+                       WriteBatch();
                        FlushRelay();
                      });
     notifiers_.push_back(std::move(notifier));
@@ -84,7 +85,9 @@ void CServiceEngine::OnDatagram(std::string_view senderAddress, int32_t senderPo
 
 void CServiceEngine::OnLocalMessage(std::string_view text) {
   Relay(MakeLocalRecord(text, kLocalSeverity, "127.0.0.1").FormatRecordLine());
-  FlushRelay();  // with whatever of the current batch is queued before it, in order
+  // With whatever of the current batch was accepted before it, in order.
+  WriteBatch();
+  FlushRelay();
 }
 
 void CServiceEngine::FlushRelay() {
@@ -106,13 +109,21 @@ void CServiceEngine::FlushRelay() {
 void CServiceEngine::Relay(const std::string& recordLine) {
   relay_.Relay(recordLine);
   if (!history_) return;
+  batch_ += recordLine;
+  if (batch_.size() >= kMaxBatchBytes) WriteBatch();  // a batch of very long lines
+}
+
+void CServiceEngine::WriteBatch() {
+  if (!history_ || batch_.empty()) return;
   // A history that stops or starts working again says so once. The report's own line does not
   // count, so a nearly full disk cannot make reports about reports.
   if (reportingHistory_) {
-    history_->AppendUntracked(recordLine);
+    history_->AppendUntracked(batch_);
+    batch_.clear();
     return;
   }
-  history_->Append(recordLine);
+  history_->Append(batch_);
+  batch_.clear();
   if (const auto report = history_->TakeReport()) {
     reportingHistory_ = true;
     OnLocalMessage(*report);

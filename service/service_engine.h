@@ -14,6 +14,13 @@
 //
 // The engine lives on the thread of the Qt event loop that watches its socket; everything but
 // the monitors runs there, one datagram at a time.
+//
+// Lines are written in batches: the accepted lines of one read notification (at most
+// CSyslogSocket::kMaxDatagramsPerReceive datagrams, or what one TCP read delivered) go to the
+// history with one write and to the relay with one sendmmsg when the notification ends, before
+// the engine waits for more; a local message writes the batch so far together with its own
+// line. So every accepted line is in the kernel's hands before the engine goes idle, in the
+// order accepted, and a crash of the process loses at most the batch in hand.
 
 #include <QSocketNotifier>
 #include <QTimer>
@@ -63,12 +70,19 @@ class CServiceEngine final : public CSyslogSink, private CForwarder {
   void OnDatagram(std::string_view senderAddress, int32_t senderPort, std::string_view text) override;
   void OnLocalMessage(std::string_view text) override;
 
-  // Sends a record line to the windowed program, then appends it to the history; a history
-  // that fails or recovers is reported by a local message.
+  // Queues a record line for the windowed program and for the history; both get it at the end
+  // of the batch it belongs to (WriteBatch, FlushRelay).
   void Relay(const std::string& recordLine);
+
+  // Above this many bytes of lines a batch is written before it ends, so that a batch of very
+  // long lines holds bounded memory.
+  static constexpr std::size_t kMaxBatchBytes = 1 << 20;
 
  private:
   void Forward(std::string_view dottedAddress, const SyslogMessage& message) override;
+  // Appends the lines of the batch to the history with one write; a history that fails or
+  // recovers is reported by a local message.
+  void WriteBatch();
   // Sends what the relay holds; while lines wait for the viewer, watches for room.
   void FlushRelay();
 
@@ -88,6 +102,7 @@ class CServiceEngine final : public CSyslogSink, private CForwarder {
   std::unique_ptr<CServiceMonitors> monitors_;
   std::string text_;  // the datagram with its line feeds flattened, reused between datagrams
   bool reportingHistory_ = false;
+  std::string batch_;  // the record lines accepted since the batch began, in order
 };
 
 }  // namespace qv

@@ -1,0 +1,136 @@
+// The engine in this process, driven through its event loop: lines accepted in batches reach
+// the history whole, once and in order, with local messages (the reports of rules, time marks)
+// between and inside the batches, and nothing is held back once the engine is idle.
+
+#include "service/service_engine.h"
+
+#include <QCoreApplication>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "core/settings/settings_store.h"
+#include "reception/udp_test_peer.h"
+#include "testing/free_udp_port.h"
+#include "testing/temp_home.h"
+
+namespace qv {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* kTimeMark = "-----Time Mark-----";
+
+// Reports each firing of its rule at once, as a rule whose mail dialogue is shown does.
+class ReportingExecutor : public CActionExecutor {
+ public:
+  explicit ReportingExecutor(CSyslogSink& reporter) : reporter_(reporter) {}
+  void BeginLoadRules(const ActionContext&) override {}
+  void RuleLoaded(const CRule&, const ActionContext&) override {}
+  void Execute(const CRule&, const SyslogMessage& message, const ActionContext&) override {
+    reporter_.OnLocalMessage("report on " + message.message);
+  }
+
+ private:
+  CSyslogSink& reporter_;
+};
+
+std::vector<SyslogMessage> HistoryRecords(const qv::testing::TempHome& home) {
+  std::vector<SyslogMessage> records;
+  std::ifstream file(home.file("qvhista.txt"));
+  for (std::string line; std::getline(file, line);) {
+    EXPECT_TRUE(!line.empty() && line.back() == '\r') << "a line without its CR LF: " << line;
+    if (!line.empty()) line.pop_back();
+    EXPECT_TRUE(IsCompleteRecordLine(line)) << line;
+    SyslogMessage record;
+    record.ReadRecordLine(line);
+    records.push_back(record);
+  }
+  return records;
+}
+
+TEST(ServiceEngineBatchTest, EveryAcceptedLineIsInTheHistoryInOrderOnceTheEngineIsIdle) {
+  qv::testing::TempHome home;
+  const int32_t port = qv::testing::FreeUdpPort();
+  const CSettingsStore& store = AppSettings();
+  store.SetInt("Settings", "udpport", port);
+  store.SetInt("Settings", "SNMPTrapMonitor", 0);
+  store.SetInt("Settings", "EventLog", 0);
+  store.SetInt("Settings", "rulescount", 2);
+  store.SetString("Rules\\rule0", "Message", "drop");  // every tenth message is discarded
+  store.SetInt("Rules\\rule0", "Action", 3);
+  store.SetString("Rules\\rule1", "Message", "report");  // every seventh is reported on first
+  store.SetInt("Rules\\rule1", "Action", 0);
+
+  int argc = 1;
+  char name[] = "batch_test";
+  char* argv[] = {name, nullptr};
+  QCoreApplication app(argc, argv);
+  CServiceEngine engine([](CSyslogSink& reporter) { return std::make_unique<ReportingExecutor>(reporter); });
+  ASSERT_TRUE(engine.listening()) << engine.failure();
+
+  // Rounds of 200 datagrams, each far more than one batch; between rounds, with datagrams still
+  // waiting, a time mark as its timer makes it.
+  constexpr int kRounds = 4;
+  constexpr int kPerRound = 200;
+  qv::testing::UdpPeer sender;
+  std::vector<std::string> expected;  // the messages as the history must hold them
+  for (int round = 0; round < kRounds; ++round) {
+    for (int i = 0; i < kPerRound; ++i) {
+      const int seq = round * kPerRound + i;
+      const bool dropped = seq % 10 == 9;
+      const bool reported = seq % 7 == 3;
+      std::string text = "message " + std::to_string(seq);
+      if (dropped) text += " drop";
+      if (reported) text += " report";
+      ASSERT_TRUE(sender.SendTo(port, "<14>" + text));
+      if (dropped) continue;  // the discarding rule comes first
+      if (reported) expected.push_back("report on " + text);
+      expected.push_back(text);
+    }
+    // One read notification's worth, so that the mark falls between two batches.
+    QCoreApplication::processEvents();
+    engine.OnLocalMessage(kTimeMark);
+    expected.push_back("");  // a time mark, between two batches
+  }
+  // A last datagram: once its line is in the file the engine has handled everything.
+  ASSERT_TRUE(sender.SendTo(port, "<14>last"));
+  expected.push_back("last");
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  auto done = [&] {
+    const std::vector<SyslogMessage> records = HistoryRecords(home);
+    return !records.empty() && records.back().message == "last";
+  };
+  while (!done() && std::chrono::steady_clock::now() < deadline) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  ASSERT_TRUE(done()) << "the last message never reached the history";
+
+  const std::vector<SyslogMessage> records = HistoryRecords(home);
+  ASSERT_EQ(records.size(), expected.size());
+  // Records and reports in the order sent, each report right before its record; the marks
+  // among them, each with records before and after it (it came between batches).
+  std::size_t next = 0;
+  int marks = 0;
+  int sinceMark = 0;
+  for (const SyslogMessage& record : records) {
+    if (record.message == kTimeMark) {
+      ++marks;
+      EXPECT_EQ(record.severity, 7);
+      EXPECT_GT(sinceMark, 0) << "mark " << marks << " follows another with nothing between";
+      sinceMark = 0;
+      continue;
+    }
+    while (next < expected.size() && expected[next].empty()) ++next;
+    ASSERT_LT(next, expected.size());
+    EXPECT_EQ(record.message, expected[next]) << "line " << next;
+    ++next;
+    ++sinceMark;
+  }
+  EXPECT_EQ(marks, kRounds);
+  EXPECT_GT(sinceMark, 1) << "the marks came after every datagram";
+}
+
+}  // namespace
+}  // namespace qv
