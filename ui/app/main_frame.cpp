@@ -537,14 +537,17 @@ void CMainFrame::OnHighlighting() {
 
 void CMainFrame::OnPreferences() {
   CPreferencesDialog dialog(DefaultPrompts(), this);
-  if (dialog.exec() != QDialog::Accepted) return;
-  const PreferencesFields& fields = dialog.fields();
-  hideWhenMinimised_ = fields.startHidden;
-  doc_.SetResolveNames(fields.resolve);
-  doc_.SetHistoryLimitKB(static_cast<int32_t>(std::strtol(fields.historysize.c_str(), nullptr, 10)));
+  const bool accepted = dialog.exec() == QDialog::Accepted;
+  // Colours are stored the moment they are chosen, so a cancelled dialog may have changed them too.
   if (dialog.coloursChanged()) list_->Model().ReloadColours();
-  Waiting([this] { commands_.ApplySettings(); });
-  UpdateAllViews();
+  if (accepted) {
+    const PreferencesFields& fields = dialog.fields();
+    hideWhenMinimised_ = fields.startHidden;
+    doc_.SetResolveNames(fields.resolve);
+    doc_.SetHistoryLimitKB(static_cast<int32_t>(std::strtol(fields.historysize.c_str(), nullptr, 10)));
+    Waiting([this] { commands_.ApplySettings(); });
+  }
+  if (accepted || dialog.coloursChanged()) UpdateAllViews();
 }
 
 void CMainFrame::OnEditRules() {
