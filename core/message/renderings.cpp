@@ -29,7 +29,10 @@ std::string MonthDayTime(const std::tm& t) {
 }  // namespace
 
 std::string SyslogMessage::FormatTimeReceived() const {
-  const bool utc = AppSettings().GetInt("Settings", "timeutc", 0) != 0;
+  return FormatTimeReceived(AppSettings().GetInt("Settings", "timeutc", 0) != 0);
+}
+
+std::string SyslogMessage::FormatTimeReceived(bool utc) const {
   std::tm t{};
   if (!BreakDown(timeReceived, utc, &t)) return kInvalid;
   if (utc) return MonthDayTime(t) + " UTC";

@@ -55,6 +55,8 @@ struct SyslogMessage {
   // timeReceived as "%b %d %H:%M:%S UTC" when the setting "timeutc" is on (read at each call),
   // else in local time with the zone's abbreviation; "invalid" when it cannot be broken down.
   std::string FormatTimeReceived() const;
+  // The same with "timeutc" given, for callers that render many records at once.
+  std::string FormatTimeReceived(bool utc) const;
   // timeReceived as "%Y-%m-%d %H:%M:%S" in UTC.
   std::string FormatTimeReceivedStd() const;
   // timeSent as "%b %d %H:%M:%S" in UTC, which shows the sender's own time stamp; empty for 0.

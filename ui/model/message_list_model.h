@@ -11,8 +11,9 @@
 // view update except while the display is locked, which is how the lock keeps rows in place.
 //
 // Columns are the sub-items 0..6 of kListColumnTable. Colours: the "Severity" cell black on the
-// severity's colour ("color0".."color7", read by ReloadColours); every cell of a highlighted
-// message in inverted window colours; other cells the view's own colours. Received times follow
+// severity's colour ("color0".."color7", read by ReloadColours); every other cell of a
+// highlighted message in inverted window colours; other cells the view's own colours. (The text
+// highlighting of the "Message" cell is the view's delegate's.) Received times follow
 // "timeutc" as read at the last Sync.
 //
 // User-interface thread only.
@@ -24,6 +25,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "core/message/syslog_message.h"
+
 namespace qv {
 
 class CQuorvelDoc;
@@ -32,9 +35,6 @@ class CMessageListModel : public QAbstractTableModel {
   Q_OBJECT
 
  public:
-  // The severity colours when none is stored, index = severity.
-  static const std::array<QColor, 8> kDefaultSeverityColours;
-
   // Reads the colours and announces the document's shown list. `doc` must outlive the model.
   explicit CMessageListModel(CQuorvelDoc& doc, QObject* parent = nullptr);
 
@@ -45,6 +45,15 @@ class CMessageListModel : public QAbstractTableModel {
 
   // Brings the announced rows up to the document's shown list.
   void Sync();
+
+  // Rows and the document's shown positions differ while the model lags a full ring (between
+  // updates, and while the display is locked): a view works in rows and must translate before
+  // it hands a position to the document (ToggleHighlight, GetSelectedIndex) or takes one from it
+  // (EnsureSelected). -1 for a row whose message has left the ring, or a position not announced.
+  int PositionOfRow(int row) const;
+  int RowOfPosition(int position) const;
+  // The message a row shows; an empty record when it has left the ring.
+  SyslogMessage MessageAt(int row) const;
   // Rereads the eight severity colours and repaints.
   void ReloadColours();
 

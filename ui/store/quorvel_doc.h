@@ -7,8 +7,8 @@
 // running it binds the relay socket <data root>/relay instead and stores each relayed record
 // line as it stands: no rules, no name look-up, no history, no monitors. Or it does not listen.
 // The relay socket is drained on a thread of the document's own, because the kernel queues only
-// a few hundred datagrams; the records reach the store on the user-interface thread, in order,
-// in batches.
+// net.unix.max_dgram_qlen datagrams (512 on most systems); the records reach the store on the
+// user-interface thread, in order, in batches.
 //
 // Settings read when the document is created: "maxsize" (again whenever the store is emptied;
 // 0 or negative means the default 100000), "historysize", "RulesEnabled", "FirstRuleOnly" and
@@ -84,7 +84,8 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   // host "localhost", stored with refresh and appended to the history unless the service runs.
   void OnLocalMessage(std::string_view text) override;
   // A record line relayed by the service (without CR LF): read as it stands and stored.
-  void OnRelayedLine(std::string_view recordLine, bool refresh = true);
+  // Returns whether the shown list grew.
+  bool OnRelayedLine(std::string_view recordLine, bool refresh = true);
 
   // What the view does at its first update, once per run: StartServer("udpport") when
   // "startserver" (default 1) is on, ReloadRules, and LoadHistory when "loadhistory" (default 1)
@@ -180,7 +181,8 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
 
  private:
   void Forward(std::string_view dottedAddress, const SyslogMessage& message) override;
-  void AddToStore(SyslogMessage& record, bool refresh);
+  // Returns whether the shown list grew.
+  bool AddToStore(SyslogMessage& record, bool refresh);
   void AddRelayedBatch();
   bool ReadFile(const std::string& path, bool intoRing);
   void SetTitle(std::string title);
@@ -207,7 +209,8 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   std::string pathName_;
   bool multiFileOpen_ = false;
   bool mayEmptyOnce_ = false;
-  std::string text_;  // a datagram with its line feeds flattened, reused
+  std::string text_;                   // a datagram with its line feeds flattened, reused
+  std::vector<std::string> relayed_;  // record lines taken from the relay, reused
 };
 
 }  // namespace qv

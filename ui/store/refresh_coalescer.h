@@ -4,8 +4,12 @@
 // still waiting, so that a steady stream of messages (one every 50 ms, say) still updates the
 // views four times a second instead of never.
 //
+// A request costs a clock reading: the quiet timer is not restarted per request but, when it
+// expires, waits on for whatever is left of the quiet time since the last request.
+//
 // Lives on the user-interface thread; refreshDue is emitted from its event loop.
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 
@@ -30,8 +34,11 @@ class CRefreshCoalescer : public QObject {
   void refreshDue();
 
  private:
+  void QuietTimeUp();
   void Fire();
 
+  QElapsedTimer clock_;
+  qint64 lastRequest_ = 0;
   QTimer quiet_;
   QTimer latest_;
 };

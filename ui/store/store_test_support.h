@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "core/settings/settings_store.h"
+#include "rules/rule.h"
 #include "ui/store/doc_frame.h"
 #include "ui/store/service_access.h"
 
@@ -56,6 +58,17 @@ struct RecordingFrame : CDocFrame {
   void ClearSelection() override { selected = -1; selectionCleared = true; }
   void EnsureSelected(int position) override { selected = position; }
 };
+
+// Stores rule `index` ("Rules\rule<index>") with `action` for messages holding `text`, and
+// makes it the last counted rule.
+inline void SaveRule(int index, const char* name, int32_t action, const char* text) {
+  CRule rule;
+  rule.Name = name;
+  rule.Action = action;
+  rule.Message = text;
+  rule.Save(RuleSectionName(index));
+  AppSettings().SetInt("Settings", "rulescount", index + 1);
+}
 
 // Runs the event loop until `done` holds or `ms` milliseconds have passed.
 template <typename Condition>

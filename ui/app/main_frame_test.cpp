@@ -1,0 +1,298 @@
+// The main frame and the program's start without a display: the command table in the menus and
+// toolbar, the count text and the lock, the refresh of the views, the pane sizes, the monitor and
+// rule switches, dropped files, the time mark, "hideifmini" without a tray, and start-up.
+
+#include <QAction>
+#include <QLabel>
+#include <QMenuBar>
+#include <QSplitter>
+#include <QTest>
+#include <QToolBar>
+#include <QUrl>
+
+#include <fstream>
+
+#include "core/settings/settings_store.h"
+#include "testing/temp_home.h"
+#include "ui/app/about_dlg.h"
+#include "ui/app/main_frame.h"
+#include "ui/app/quorvel_app.h"
+#include "ui/findview/activity_graph_panel.h"
+#include "ui/findview/full_text_view.h"
+#include "ui/frame/frame_commands.h"
+#include "ui/model/message_list_model.h"
+#include "ui/store/quorvel_doc.h"
+#include "ui/store/store_test_support.h"
+
+namespace qv {
+namespace {
+
+SyslogMessage Record(const std::string& text, int32_t severity = 3) {
+  SyslogMessage record;
+  record.severity = severity;
+  record.facility = 1;
+  record.hostName = "host";
+  record.ipAddress = "127.0.0.1";
+  record.timeReceived = 1700000000;
+  record.timeSent = 1700000000;
+  record.message = text;
+  return record;
+}
+
+QString Text(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+
+}  // namespace
+
+class MainFrameTest : public QObject {
+  Q_OBJECT
+
+ private:
+  qv::testing::TempHome home_;
+  std::unique_ptr<CQuorvelDoc> doc_;
+  std::unique_ptr<CMainFrame> frame_;
+  qv::testing::FakeService* service_ = nullptr;
+
+  void Set(const char* name, int32_t value) { AppSettings().SetInt("Settings", name, value); }
+
+ private slots:
+  void init() {
+    // Nothing listens or loads history: the tests feed the document directly.
+    Set("startserver", 0);
+    Set("loadhistory", 0);
+    auto service = std::make_unique<qv::testing::FakeService>();
+    service->installed = false;
+    service_ = service.get();
+    doc_ = std::make_unique<CQuorvelDoc>(CQuorvelDoc::ExecutorFactory{}, std::move(service));
+    frame_ = std::make_unique<CMainFrame>(*doc_);
+    doc_->NewDocument();
+    frame_->MessageList()->OnInitialUpdate();
+    frame_->UpdateAllViews();
+  }
+
+  void cleanup() {
+    frame_.reset();
+    doc_.reset();
+  }
+
+  void commandsFollowTheTable() {
+    for (const FrameCommand& command : FrameCommands()) {
+      QAction* action = frame_->Action(command.id);
+      QVERIFY2(action != nullptr, qPrintable(QString::number(command.id)));
+      QCOMPARE(action->text(), Text(command.caption));
+      QCOMPARE(action->statusTip(), Text(command.prompt));
+      if (!command.shortcut.empty()) QCOMPARE(action->shortcut(), QKeySequence(Text(command.shortcut)));
+      if (!command.pendingDialog.empty()) QVERIFY2(!action->isEnabled(), qPrintable(action->text()));
+    }
+    QVERIFY(frame_->Action(kCmdCopy)->shortcuts().contains(QKeySequence("Ctrl+Insert")));
+
+    QStringList menus;
+    for (const QAction* menu : frame_->menuBar()->actions()) menus << menu->text();
+    QCOMPARE(menus, QStringList({"&File", "&Edit", "&View", "&Rules", "&Monitors", "&Help"}));
+
+    const auto* toolBar = frame_->findChild<QToolBar*>("Toolbar");
+    QVERIFY(toolBar != nullptr);
+    QStringList buttons;
+    for (const QAction* action : toolBar->actions()) buttons << (action->isSeparator() ? "|" : QString::number(action->data().toInt()));
+    QCOMPARE(buttons.join(' '), QString("57600 57601 57603 | 32803 57634 | 32799 | 57664 32771 32773 32805 32807"));
+
+    // Without listening or an installed service: only "Start User Interface Listening" of the four.
+    QVERIFY(frame_->Action(kCmdStartListening)->isEnabled());
+    QVERIFY(!frame_->Action(kCmdStopListening)->isEnabled());
+    QVERIFY(!frame_->Action(kCmdStartService)->isEnabled());
+    QVERIFY(!frame_->Action(kCmdStopService)->isEnabled());
+    // Export needs a shown message.
+    QVERIFY(!frame_->Action(kCmdExport)->isEnabled());
+    doc_->AddMessage(Record("one"), false);
+    frame_->UpdateAllViews();
+    QVERIFY(frame_->Action(kCmdExport)->isEnabled());
+  }
+
+  void countTextLockAndOneUpdatePerBurst() {
+    QCOMPARE(frame_->CountText(), QString("0 Entries"));
+    CMessageListModel& model = frame_->MessageList()->Model();
+    for (int i = 0; i < 1000; ++i) doc_->AddMessage(Record("burst " + std::to_string(i)), true);
+    // Nothing is shown before the refresh is due, then all of it at once.
+    QCOMPARE(model.rowCount(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(frame_->CountText(), QString("1000 Entries"), 2000);
+    QCOMPARE(model.rowCount(), 1000);
+
+    frame_->Action(kCmdLock)->trigger();
+    QCOMPARE(frame_->CountText(), QString("1000 Entries (locked)"));
+    QVERIFY(frame_->Action(kCmdLock)->isChecked());
+    doc_->AddMessage(Record("while locked"), true);
+    QTRY_COMPARE_WITH_TIMEOUT(frame_->CountText(), QString("1001 Entries (locked)"), 2000);
+    QCOMPARE(model.rowCount(), 1000);  // the list stands still
+    frame_->Action(kCmdLock)->trigger();
+    QCOMPARE(frame_->CountText(), QString("1001 Entries"));
+    QCOMPARE(model.rowCount(), 1001);
+
+    frame_->Action(kCmdNew)->trigger();
+    QCOMPARE(frame_->CountText(), QString("0 Entries"));
+    doc_->AddMessage(Record("single"), false);
+    frame_->UpdateAllViews();
+    QCOMPARE(frame_->CountText(), QString("1 Entry"));
+  }
+
+  void loadHistoryIsEnabledAgainByFileNew() {
+    frame_->SetHistoryLoadable(false);
+    QVERIFY(!frame_->Action(kCmdLoadHistory)->isEnabled());
+    frame_->Action(kCmdNew)->trigger();
+    QVERIFY(frame_->Action(kCmdLoadHistory)->isEnabled());
+  }
+
+  void panesKeepTheirSizesOnResize() {
+    frame_->resize(1000, 700);
+    frame_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(frame_.get()));
+    frame_->resize(1000, 800);
+    QTRY_COMPARE(frame_->ActivityGraph()->height(), 175);
+    QCOMPARE(frame_->UpperSplitter()->sizes().front(), 200);
+    QVERIFY(frame_->FullText()->height() >= 50);
+    // The user's dragging lasts only until the next resize.
+    frame_->OuterSplitter()->setSizes({300, 300});
+    frame_->resize(1000, 790);
+    QTRY_COMPARE(frame_->ActivityGraph()->height(), 175);
+    frame_->hide();
+  }
+
+  void rulesAndMonitorSwitchesWriteTheirSettings() {
+    const CSettingsStore& settings = AppSettings();
+    // Absent "SNMPTrapMonitor" and "EventLog" count as on; the others as off.
+    frame_->UpdateCommandStates();
+    QVERIFY(frame_->Action(kCmdSnmpTraps)->isChecked());
+    QVERIFY(frame_->Action(kCmdEventLog)->isChecked());
+    QVERIFY(!frame_->Action(kCmdPingMonitor)->isChecked());
+    frame_->Action(kCmdSnmpTraps)->trigger();
+    QCOMPARE(settings.GetInt("Settings", "SNMPTrapMonitor", -1), 0);
+    QVERIFY(!frame_->Action(kCmdSnmpTraps)->isChecked());
+    frame_->Action(kCmdPingMonitor)->trigger();
+    QCOMPARE(settings.GetInt("Settings", "PingMonitor", -1), 1);
+    QVERIFY(frame_->Action(kCmdPingMonitor)->isChecked());
+
+    const bool enabled = doc_->RulesEnabled();
+    frame_->Action(kCmdRulesEnabled)->trigger();
+    QCOMPARE(doc_->RulesEnabled(), !enabled);
+    QCOMPARE(settings.GetInt("Settings", "RulesEnabled", -1), enabled ? 0 : 1);
+    frame_->Action(kCmdFirstRuleOnly)->trigger();
+    QVERIFY(doc_->RulesEngine().FirstRuleOnly());
+    QCOMPARE(settings.GetInt("Settings", "FirstRuleOnly", -1), 1);
+    QVERIFY(!frame_->Action(kCmdAllMatchingRules)->isChecked());
+    frame_->Action(kCmdAllMatchingRules)->trigger();
+    QVERIFY(!doc_->RulesEngine().FirstRuleOnly());
+    QCOMPARE(settings.GetInt("Settings", "FirstRuleOnly", -1), 0);
+    // The service is not installed: nothing was restarted.
+    QCOMPARE(service_->starts + service_->stops, 0);
+  }
+
+  void droppedFilesAreAllKept() {
+    QList<QUrl> urls;
+    for (int file = 0; file < 3; ++file) {
+      const std::string path = home_.file("dropped" + std::to_string(file) + ".txt");
+      std::ofstream out(path, std::ios::binary);
+      for (int line = 0; line < 2; ++line) out << Record("file " + std::to_string(file)).FormatRecordLine();
+      urls << QUrl::fromLocalFile(QString::fromStdString(path));
+    }
+    doc_->AddMessage(Record("replaced by the first file"), false);
+    frame_->OpenDroppedFiles(urls);
+    QCOMPARE(doc_->GetShownCount(), 6);
+    QCOMPARE(frame_->CountText(), QString("6 Entries"));
+  }
+
+  void timeMarkFollowsItsSetting() {
+    Set("timemark", 0);
+    frame_->StartTimeMark();
+    QVERIFY(!frame_->TimeMarkRunning());
+    Set("timemark", 1);
+    frame_->StartTimeMark();
+    QVERIFY(frame_->TimeMarkRunning());
+    frame_->StopTimeMark();
+    QVERIFY(!frame_->TimeMarkRunning());
+    frame_->AddTimeMark();
+    QCOMPARE(doc_->GetShownCount(), 1);
+    QCOMPARE(doc_->GetMessage(0).message, std::string("-----Time Mark-----"));
+    Set("timemark", 0);
+  }
+
+  void minimisingWithoutATrayKeepsTheWindowReachable() {
+    frame_->SetHideWhenMinimised(true);
+    QVERIFY(!frame_->HidesWhenMinimised() || frame_->TrayIcon() != nullptr);
+    if (frame_->TrayIcon() != nullptr) QSKIP("this desktop has a tray");
+    frame_->show();
+    frame_->showMinimized();
+    QTest::qWait(50);
+    QVERIFY(frame_->isVisible());
+    frame_->hide();
+  }
+
+  void aboutBoxSaysTheVersion() {
+    CAboutDlg about;
+    QCOMPARE(about.windowTitle(), QString("About Quorvel"));
+    const auto* text = about.findChild<QLabel*>("AboutText");
+    QVERIFY(text != nullptr);
+    QCOMPARE(text->text(), QString("Quorvel version 1.8"));
+  }
+
+  // Start-up: the first run asks only when the service is installed, and only once; a file on
+  // the command line becomes the document; without a tray "hideifmini" still shows the window.
+  void startUp() {
+    cleanup();
+    AppSettings().SetString("Settings", "FirstTime", nullptr);
+    Set("hideifmini", 1);
+    const std::string path = home_.file("opened.txt");
+    {
+      std::ofstream out(path, std::ios::binary);
+      for (int line = 0; line < 3; ++line) out << Record("opened " + std::to_string(line)).FormatRecordLine();
+    }
+    int questions = 0;
+    bool visible = false;
+    int shown = 0;
+    auto run = [&](bool installed, const QStringList& arguments, bool* started, int* demandStarts) -> bool {
+      CQuorvelApp::Options options;
+      auto service = std::make_unique<qv::testing::FakeService>();
+      service->installed = installed;
+      service->running = true;
+      auto* watched = service.get();
+      options.service = std::move(service);
+      options.askRunAsService = [&] {
+        ++questions;
+        return false;
+      };
+      options.reportFailure = [](const QString& text) { qWarning("%s", qPrintable(text)); };
+      auto app = std::make_unique<CQuorvelApp>(std::move(options));
+      const bool ok = app->InitInstance(arguments);
+      if (started != nullptr) *started = watched->running;
+      if (demandStarts != nullptr) *demandStarts = watched->demandStarts;
+      visible = ok && app->Frame()->isVisible();
+      shown = ok ? app->Document()->GetShownCount() : -1;
+      return ok;
+    };
+    bool running = true;
+    int demandStarts = 0;
+    QVERIFY(run(true, {QString::fromStdString(path)}, &running, &demandStarts));
+    QCOMPARE(questions, 1);
+    QVERIFY(visible);  // "hideifmini" without a tray: the window must stay reachable
+    QCOMPARE(shown, 3);
+    QVERIFY(!running);  // answered No: stopped and set to start on demand
+    QCOMPARE(demandStarts, 1);
+    QCOMPARE(AppSettings().GetInt("Settings", "FirstTime", 1), 0);
+    QVERIFY(run(true, {}, nullptr, nullptr));
+    QCOMPARE(questions, 1);
+
+    AppSettings().SetString("Settings", "FirstTime", nullptr);
+    QVERIFY(run(false, {}, nullptr, nullptr));
+    QCOMPARE(questions, 1);
+    QCOMPARE(AppSettings().GetInt("Settings", "FirstTime", 1), 0);
+    // A file that cannot be opened ends the start.
+    QTimer::singleShot(0, [] {
+      if (QWidget* box = QApplication::activeModalWidget(); box != nullptr) box->close();
+    });
+    QVERIFY(!run(false, {QString::fromStdString(home_.file("missing.txt"))}, nullptr, nullptr));
+    Set("hideifmini", 0);
+    init();
+  }
+};
+
+}  // namespace qv
+
+QTEST_MAIN(qv::MainFrameTest)
+#include "main_frame_test.moc"

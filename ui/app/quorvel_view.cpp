@@ -1,0 +1,322 @@
+#include "ui/app/quorvel_view.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QDesktopServices>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QStyledItemDelegate>
+#include <QUrl>
+
+#include <algorithm>
+
+#include "core/message/syslog_message.h"
+#include "rules/rule.h"
+#include "ui/store/message_store.h"
+#include "ui/app/view_options_dlg.h"
+#include "ui/frame/frame_commands.h"
+#include "ui/model/message_list_model.h"
+#include "ui/store/list_columns.h"
+#include "ui/store/quorvel_doc.h"
+
+namespace qv {
+namespace {
+
+// Reception starts at the first update of the run, whichever document is shown then.
+bool firstUpdateDone = false;
+
+constexpr int kMessageColumn = 4;
+
+// Column widths are kept in the pixels of the small dialog font the program was laid out with,
+// in which a received time with its zone just fills the default 100 pixels. Fonts here are usually wider, so
+// widths are scaled by how much wider this font writes such a time; stored widths stay
+// comparable whatever the font.
+constexpr int kDesignTimeWidth = 100;
+constexpr const char* kDesignTimeSample = "Dec 08 00:00:00 UTC";
+
+double WidthScale(const QFontMetrics& metrics) {
+  constexpr int kCellMargins = 12;
+  return std::max(1.0, (metrics.horizontalAdvance(kDesignTimeSample) + kCellMargins) / double(kDesignTimeWidth));
+}
+
+// Paints the "Message" cell of a message that the highlight list matches in that entry's colours.
+class CHighlightDelegate : public QStyledItemDelegate {
+ public:
+  CHighlightDelegate(CQuorvelDoc& doc, CHighlightColouring& highlights, QObject* parent)
+      : QStyledItemDelegate(parent), doc_(doc), highlights_(highlights) {}
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    if (index.column() != kMessageColumn) return;
+    if (const auto colours = highlights_.Match(doc_.GetMessage(index.row())); colours.has_value()) {
+      option->palette.setColor(QPalette::Text, colours->first);
+      option->backgroundBrush = colours->second;
+    }
+  }
+
+ private:
+  CQuorvelDoc& doc_;
+  CHighlightColouring& highlights_;
+};
+
+}  // namespace
+
+CQuorvelView::CQuorvelView(CQuorvelDoc& doc, CListViewHost& host, QWidget* parent)
+    : QTableView(parent), doc_(doc), host_(host), model_(new CMessageListModel(doc, this)) {
+  setModel(model_);
+  setItemDelegate(new CHighlightDelegate(doc_, highlights_, this));
+  highlights_.ReloadHighlights();
+  setSelectionBehavior(QAbstractItemView::SelectRows);
+  setSelectionMode(QAbstractItemView::ExtendedSelection);
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  setWordWrap(false);
+  setShowGrid(false);
+  setTextElideMode(Qt::ElideRight);
+  verticalHeader()->hide();
+  verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+  QHeaderView* header = horizontalHeader();
+  header->setSectionsMovable(true);
+  header->setSectionsClickable(true);
+  header->setStretchLastSection(false);
+  header->setHighlightSections(false);
+  header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  connect(header, &QHeaderView::sectionClicked, this, &CQuorvelView::SortByColumn);
+  connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this] { host_.SelectionMoved(); });
+  ApplyColumnSettings();
+}
+
+void CQuorvelView::SetColumnWidth(int column, int32_t width) {
+  QHeaderView* header = horizontalHeader();
+  if (width == 0) {
+    header->setSectionHidden(column, true);
+    return;
+  }
+  header->setSectionHidden(column, false);
+  // Widths are 16-bit values in the settings; -2 sizes the column to its header.
+  const int size = width == kColumnWidthFitHeader
+                       ? header->sectionSizeHint(column)
+                       : static_cast<int>(static_cast<int16_t>(width) * WidthScale(fontMetrics()) + 0.5);
+  header->resizeSection(column, std::max(size, header->minimumSectionSize()));
+}
+
+void CQuorvelView::ApplyColumnSettings() {
+  for (int column = 0; column < kListColumns; ++column) SetColumnWidth(column, InitialColumnWidth(column));
+  if (const std::optional<ColumnOrder> order = LoadColumnOrder(); order.has_value()) {
+    QHeaderView* header = horizontalHeader();
+    for (int position = 0; position < kListColumns; ++position) {
+      header->moveSection(header->visualIndex((*order)[static_cast<std::size_t>(position)]), position);
+    }
+  }
+}
+
+bool CQuorvelView::IsColumnShown(int column) const {
+  return !horizontalHeader()->isSectionHidden(column) && horizontalHeader()->sectionSize(column) > 0;
+}
+
+void CQuorvelView::SaveColumnSettings() const {
+  std::array<int32_t, kListColumns> widths{};
+  ColumnOrder order{};
+  const QHeaderView* header = horizontalHeader();
+  for (int column = 0; column < kListColumns; ++column) {
+    widths[static_cast<std::size_t>(column)] =
+        IsColumnShown(column) ? static_cast<int32_t>(header->sectionSize(column) / WidthScale(fontMetrics()) + 0.5) : 0;
+    order[static_cast<std::size_t>(column)] = header->logicalIndex(column);
+  }
+  SaveColumnWidths(widths);
+  SaveColumnOrder(order);
+}
+
+void CQuorvelView::OnInitialUpdate() {
+  clearSelection();
+  if (!firstUpdateDone) {
+    firstUpdateDone = true;
+    doc_.StartReception();
+  }
+  model_->Sync();
+}
+
+void CQuorvelView::OnUpdate() {
+  const bool locked = host_.IsLocked();
+  host_.SetCountText(QString::fromStdString(CountText(doc_.GetShownCount(), doc_.IsFilterShown(), locked)));
+  if (locked) return;
+  model_->Sync();
+  if (model_->rowCount() > 0) scrollToBottom();
+  viewport()->update();
+}
+
+std::vector<int> CQuorvelView::SelectedPositions() {
+  model_->Sync();
+  std::vector<int> rows;
+  for (const QModelIndex& index : selectionModel()->selectedRows()) rows.push_back(index.row());
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
+void CQuorvelView::SelectMessage(int index) {
+  model_->Sync();
+  const int rows = model_->rowCount();
+  if (index < 0) index = rows - 1;
+  clearSelection();
+  if (index < 0 || index >= rows) return;
+  const QModelIndex cell = model_->index(index, 0);
+  selectionModel()->setCurrentIndex(cell, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  scrollTo(cell);
+  host_.SelectionMoved();
+}
+
+int CQuorvelView::GetSelectedIndex() const {
+  const QModelIndexList rows = selectionModel()->selectedRows();
+  if (rows.isEmpty()) return -1;
+  return std::min_element(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) {
+           return a.row() < b.row();
+         })->row();
+}
+
+void CQuorvelView::ClearSelection() { clearSelection(); }
+
+void CQuorvelView::EnsureSelected(int index) {
+  if (index < 0 || index >= model_->rowCount()) return;
+  const QModelIndex cell = model_->index(index, 0);
+  selectionModel()->select(cell, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  scrollTo(cell);
+}
+
+void CQuorvelView::CopySelection() {
+  std::string text;
+  for (const int position : SelectedPositions()) text += doc_.GetMessage(position).FormatExportLine();
+  if (text.empty()) return;
+  QApplication::clipboard()->setText(DisplayText(text));
+}
+
+void CQuorvelView::SelectAll() {
+  setFocus();
+  model_->Sync();
+  selectAll();
+}
+
+void CQuorvelView::ToggleHighlight() {
+  for (const int position : SelectedPositions()) doc_.ToggleHighlight(position);
+}
+
+void CQuorvelView::SendToRules() {
+  for (const int position : SelectedPositions()) {
+    SyslogMessage copy = doc_.GetMessage(position);
+    const bool wasHighlighted = copy.highlighted;
+    bool discard = false;
+    bool highlight = false;
+    doc_.RulesEngine().RunRules(copy, discard, highlight);
+    if (!wasHighlighted && highlight) doc_.ToggleHighlight(position);
+  }
+}
+
+void CQuorvelView::OpenConnection(bool telnet) {
+  const std::vector<int> positions = SelectedPositions();
+  if (positions.empty()) return;
+  const SyslogMessage message = doc_.GetMessage(positions.front());
+  QDesktopServices::openUrl(QUrl(QString::fromStdString(ConnectionUrl(telnet, message.ipAddress))));
+}
+
+int CQuorvelView::ShownCount() const { return doc_.GetShownCount(); }
+
+SyslogMessage CQuorvelView::ShownMessage(int position) const { return doc_.GetMessage(position); }
+
+int32_t CQuorvelView::ShownTimeReceived(int position) const {
+  StoredMessageView message;
+  return doc_.Store().ShownAt(position, &message) ? message.timeReceived : 0;
+}
+
+bool CQuorvelView::IsFilterShown() const { return doc_.IsFilterShown(); }
+
+void CQuorvelView::ApplyFilter(const CRule& rule) {
+  doc_.ApplyFilter(rule);
+  model_->Sync();
+}
+
+void CQuorvelView::ShowAll() {
+  doc_.ShowAll();
+  model_->Sync();
+}
+
+void CQuorvelView::ReloadHighlights() {
+  highlights_.ReloadHighlights();
+  viewport()->update();
+}
+
+void CQuorvelView::EditViewOptions() {
+  std::array<bool, kListColumns> shown{};
+  for (int column = 0; column < kListColumns; ++column) shown[static_cast<std::size_t>(column)] = IsColumnShown(column);
+  CViewOptionsDlg dialog(shown, this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  shown = dialog.Shown();
+  SaveColumnsShown(shown);
+  for (int column = 0; column < kListColumns; ++column) {
+    SetColumnWidth(column, shown[static_cast<std::size_t>(column)] ? ColumnWidthSetting(column) : 0);
+  }
+}
+
+void CQuorvelView::SortByColumn(int column) {
+  if (doc_.GetShownCount() == 0 || column < 0 || column >= kListColumns) return;
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  doc_.SortBy(kListColumnTable[static_cast<std::size_t>(column)].sortKey);
+  model_->Sync();
+  viewport()->update();
+  QApplication::restoreOverrideCursor();
+}
+
+void CQuorvelView::Activate() {
+  switch (DoubleClickAction()) {
+    case RowAction::kBrowser: OpenConnection(false); break;
+    case RowAction::kTelnet: OpenConnection(true); break;
+    case RowAction::kFind: emit findRequested(); break;
+  }
+}
+
+void CQuorvelView::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    Activate();
+    return;
+  }
+  QTableView::keyPressEvent(event);
+}
+
+void CQuorvelView::mouseDoubleClickEvent(QMouseEvent* event) {
+  if (!indexAt(event->position().toPoint()).isValid()) return;
+  if (event->button() == Qt::RightButton) {
+    OpenConnection(true);
+  } else if (event->button() == Qt::LeftButton) {
+    Activate();
+  }
+}
+
+void CQuorvelView::mouseReleaseEvent(QMouseEvent* event) {
+  QTableView::mouseReleaseEvent(event);
+  host_.SelectionMoved();
+}
+
+void CQuorvelView::contextMenuEvent(QContextMenuEvent* event) {
+  if (GetSelectedIndex() < 0) return;
+  QMenu menu(this);
+  for (const FrameCommand& command : ListContextCommands()) {
+    QAction* action = menu.addAction(QString::fromUtf8(command.caption.data(), static_cast<qsizetype>(command.caption.size())));
+    action->setData(command.id);
+    action->setEnabled(command.pendingDialog.empty());
+  }
+  const QAction* chosen = menu.exec(event->globalPos());
+  if (chosen == nullptr) return;
+  switch (chosen->data().toInt()) {
+    case kCmdTelnet: OpenConnection(true); break;
+    case kCmdBrowser: OpenConnection(false); break;
+    case kCmdFindMessages: emit findRequested(); break;
+    case kCmdToggleHighlight: ToggleHighlight(); break;
+    case kCmdSendToRules: SendToRules(); break;
+    default: break;
+  }
+}
+
+}  // namespace qv

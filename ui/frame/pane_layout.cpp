@@ -1,0 +1,27 @@
+#include "ui/frame/pane_layout.h"
+
+namespace qv {
+namespace {
+
+constexpr int kGraphHeight = 175;
+constexpr int kTreeWidth = 200;
+constexpr int kTextHeight = 50;
+// What the list and text area lose to the graph and the text view together.
+constexpr int kBelowList = 250;
+
+int OrFallback(int value, int fallback) { return value > 0 ? value : fallback; }
+
+}  // namespace
+
+PaneSizes ComputePaneSizes(int width, int height) {
+  PaneSizes sizes{};
+  sizes.upperHeight = OrFallback(height - kGraphHeight, 200);
+  sizes.graphHeight = kGraphHeight;
+  sizes.treeWidth = kTreeWidth;
+  sizes.rightWidth = OrFallback(width - kTreeWidth, 200);
+  sizes.listHeight = OrFallback(height - kBelowList, 75);
+  sizes.textHeight = kTextHeight;
+  return sizes;
+}
+
+}  // namespace qv

@@ -1,0 +1,22 @@
+#pragma once
+// The sizes the main frame gives its panes whenever it is resized (not minimised): the activity
+// graph keeps 175 pixels at the bottom, the filter tree 200 pixels at the left, the full-text
+// view 50 pixels under the message list; what is left goes to the upper area, the right column
+// and the message list, with a fallback when the window is too small for that. Splitter
+// positions dragged by the user therefore last only until the next resize.
+
+namespace qv {
+
+struct PaneSizes {
+  int upperHeight;   // outer splitter, row 0 (filter tree, list and text)
+  int graphHeight;   // outer splitter, row 1 (activity graph)
+  int treeWidth;     // upper splitter, column 0
+  int rightWidth;    // upper splitter, column 1
+  int listHeight;    // right splitter, row 0
+  int textHeight;    // right splitter, row 1; also its minimum height
+};
+
+// For a frame window `width` by `height` pixels (outer size).
+PaneSizes ComputePaneSizes(int width, int height);
+
+}  // namespace qv

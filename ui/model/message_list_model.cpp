@@ -1,0 +1,200 @@
+#include "ui/model/message_list_model.h"
+
+#include <QGuiApplication>
+#include <QPalette>
+
+#include "core/message/names.h"
+#include "core/settings/settings_store.h"
+#include "ui/find/highlight_list.h"
+#include "ui/store/list_columns.h"
+#include "ui/store/quorvel_doc.h"
+
+namespace qv {
+namespace {
+
+enum Column { kTimeReceived = 0, kAddress, kFacility, kSeverity, kMessage, kHostName, kTimeSent };
+
+QColor ToQColor(Colour colour) { return QColor(RedOf(colour), GreenOf(colour), BlueOf(colour)); }
+
+// The application's colours; black on white without a graphical application (tests).
+QPalette CurrentPalette() {
+  return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr ? QGuiApplication::palette()
+                                                                                : QPalette(Qt::black, Qt::white);
+}
+
+// Windows-1252's characters for the bytes 0x80..0x9F; the five it leaves undefined stand for
+// themselves.
+constexpr char16_t kWindows1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+char16_t Windows1252(unsigned char byte) { return byte >= 0x80 && byte < 0xA0 ? kWindows1252High[byte - 0x80] : byte; }
+
+// The length of the valid UTF-8 sequence at `i` and its code point, or 0 when there is none.
+std::size_t Utf8Sequence(std::string_view bytes, std::size_t i, char32_t* codePoint) {
+  const auto lead = static_cast<unsigned char>(bytes[i]);
+  std::size_t length = 0;
+  char32_t value = 0;
+  char32_t lowest = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2, value = lead & 0x1F, lowest = 0x80;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3, value = lead & 0x0F, lowest = 0x800;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4, value = lead & 0x07, lowest = 0x10000;
+  } else {
+    return 0;
+  }
+  if (i + length > bytes.size()) return 0;
+  for (std::size_t k = 1; k < length; ++k) {
+    const auto next = static_cast<unsigned char>(bytes[i + k]);
+    if ((next & 0xC0) != 0x80) return 0;
+    value = (value << 6) | (next & 0x3F);
+  }
+  if (value < lowest || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+  *codePoint = value;
+  return length;
+}
+
+}  // namespace
+
+QString DisplayText(std::string_view bytes) {
+  std::size_t i = 0;
+  while (i < bytes.size() && static_cast<unsigned char>(bytes[i]) < 0x80) ++i;
+  if (i == bytes.size()) return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+  QString text = QString::fromLatin1(bytes.data(), static_cast<qsizetype>(i));
+  text.reserve(static_cast<qsizetype>(bytes.size()));
+  while (i < bytes.size()) {
+    const auto byte = static_cast<unsigned char>(bytes[i]);
+    char32_t codePoint = 0;
+    if (byte < 0x80) {
+      text += QChar(byte);
+      ++i;
+    } else if (const std::size_t length = Utf8Sequence(bytes, i, &codePoint); length > 0) {
+      text += QString::fromUcs4(&codePoint, 1);
+      i += length;
+    } else {
+      text += QChar(Windows1252(byte));
+      ++i;
+    }
+  }
+  return text;
+}
+
+CMessageListModel::CMessageListModel(CQuorvelDoc& doc, QObject* parent) : QAbstractTableModel(parent), doc_(doc) {
+  ReloadColours();
+  connect(&doc_, &CQuorvelDoc::shownMessageChanged, this, &CMessageListModel::OnShownMessageChanged);
+  Sync();
+}
+
+int CMessageListModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : rows_; }
+
+int CMessageListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : kListColumns; }
+
+QVariant CMessageListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= kListColumns) return {};
+  return QString::fromLatin1(kListColumnTable[static_cast<std::size_t>(section)].title);
+}
+
+QVariant CMessageListModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= rows_ || index.column() >= kListColumns) return {};
+  StoredMessageView message;
+  if (!doc_.Store().ShownByNumber(firstNumber_ + static_cast<uint64_t>(index.row()), &message)) return {};
+  const int column = index.column();
+  switch (role) {
+    case Qt::DisplayRole: {
+      SyslogMessage times;
+      times.timeReceived = message.timeReceived;
+      times.timeSent = message.timeSent;
+      switch (column) {
+        case kTimeReceived: return QString::fromStdString(times.FormatTimeReceived(timeUtc_));
+        case kAddress: return DisplayText(message.ipAddress);
+        case kFacility: return QString::fromLatin1(FacilityName(message.facility));
+        case kSeverity: return QString::fromLatin1(SeverityName(message.severity));
+        case kMessage: return DisplayText(message.message);
+        case kHostName: return DisplayText(message.hostName);
+        default: return QString::fromStdString(times.FormatTimeSent());
+      }
+    }
+    case Qt::BackgroundRole:
+    case Qt::ForegroundRole: {
+      const bool background = role == Qt::BackgroundRole;
+      if (column == kSeverity) {
+        return background ? severityColours_[static_cast<std::size_t>(std::max(message.severity, 0) % 8)] : QColor(Qt::black);
+      }
+      if (!message.highlighted) return {};
+      return CurrentPalette().color(background ? QPalette::Text : QPalette::Base);
+    }
+    default:
+      return {};
+  }
+}
+
+void CMessageListModel::Sync() {
+  timeUtc_ = AppSettings().GetInt("Settings", "timeutc", 0) != 0;
+  const CMessageStore& store = doc_.Store();
+  const uint64_t added = store.shownAdded();
+  const auto count = static_cast<uint64_t>(store.shownCount());
+  const uint64_t first = added - count;
+  const bool allGone = rows_ > 0 && first >= firstNumber_ + static_cast<uint64_t>(rows_);
+  if (store.shownGeneration() != generation_ || first < firstNumber_ || allGone) {
+    // Replaced, or every announced row has left: start afresh.
+    beginResetModel();
+    generation_ = store.shownGeneration();
+    firstNumber_ = first;
+    rows_ = static_cast<int32_t>(count);
+    endResetModel();
+    return;
+  }
+  if (rows_ == 0) {
+    firstNumber_ = first;  // nothing announced: nothing to move
+  } else if (first > firstNumber_) {  // the full ring turned: the oldest rows leave at the top
+    const auto gone = static_cast<int32_t>(first - firstNumber_);
+    beginRemoveRows(QModelIndex(), 0, gone - 1);
+    firstNumber_ = first;
+    rows_ -= gone;
+    endRemoveRows();
+  }
+  const uint64_t end = firstNumber_ + static_cast<uint64_t>(rows_);
+  if (added > end) {
+    const auto arrived = static_cast<int32_t>(added - end);
+    beginInsertRows(QModelIndex(), rows_, rows_ + arrived - 1);
+    rows_ += arrived;
+    endInsertRows();
+  }
+}
+
+void CMessageListModel::ReloadColours() {
+  const std::array<Colour, 8> colours = LoadSeverityColours();
+  for (std::size_t i = 0; i < colours.size(); ++i) severityColours_[i] = ToQColor(colours[i]);
+  if (rows_ > 0) emit dataChanged(index(0, kSeverity), index(rows_ - 1, kSeverity), {Qt::BackgroundRole});
+}
+
+int CMessageListModel::PositionOfRow(int row) const {
+  const CMessageStore& store = doc_.Store();
+  if (store.shownGeneration() != generation_ || row < 0 || row >= rows_) return -1;
+  const uint64_t number = firstNumber_ + static_cast<uint64_t>(row);
+  const uint64_t first = store.shownAdded() - static_cast<uint64_t>(store.shownCount());
+  return number >= first && number < store.shownAdded() ? static_cast<int>(number - first) : -1;
+}
+
+int CMessageListModel::RowOfPosition(int position) const {
+  const CMessageStore& store = doc_.Store();
+  if (store.shownGeneration() != generation_ || position < 0 || position >= store.shownCount()) return -1;
+  const uint64_t number = store.shownAdded() - static_cast<uint64_t>(store.shownCount()) + static_cast<uint64_t>(position);
+  if (number < firstNumber_ || number >= firstNumber_ + static_cast<uint64_t>(rows_)) return -1;
+  return static_cast<int>(number - firstNumber_);
+}
+
+SyslogMessage CMessageListModel::MessageAt(int row) const {
+  StoredMessageView message;
+  if (row < 0 || row >= rows_ || !doc_.Store().ShownByNumber(firstNumber_ + static_cast<uint64_t>(row), &message)) return {};
+  return message.ToMessage();
+}
+
+void CMessageListModel::OnShownMessageChanged(int position) {
+  const int row = RowOfPosition(position);
+  if (row >= 0) emit dataChanged(index(row, 0), index(row, kListColumns - 1));
+}
+
+}  // namespace qv

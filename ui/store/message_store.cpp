@@ -1,0 +1,325 @@
+#include "ui/store/message_store.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "core/message/line_break_markers.h"
+
+namespace qv {
+
+// One stored message: this header, then the message's bytes. Host name and address are ids of
+// the two indexes. Shared by the two lists through `refs`.
+struct CMessageStore::Block {
+  uint32_t refs;
+  int32_t seq;
+  int32_t severity;
+  int32_t facility;
+  int32_t timeSent;
+  int32_t timeReceived;
+  int32_t senderPort;
+  uint32_t hostName;
+  uint32_t address;
+  uint32_t length;
+  bool highlighted;
+
+  char* Text() { return reinterpret_cast<char*>(this + 1); }
+  const char* Text() const { return reinterpret_cast<const char*>(this + 1); }
+};
+
+namespace {
+
+using Block = CMessageStore::Block;
+
+void Release(Block* block) {
+  if (block != nullptr && --block->refs == 0) std::free(block);
+}
+
+int32_t Effective(int32_t maxEntries) { return maxEntries < 1 ? CMessageStore::kDefaultMaxEntries : maxEntries; }
+
+int Lower(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return byte >= 'A' && byte <= 'Z' ? byte + ('a' - 'A') : byte;
+}
+
+// Text without regard to (ASCII) case, as the C library's case-blind comparison does.
+int CompareNoCase(std::string_view a, std::string_view b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    const int ca = Lower(a[i]);
+    const int cb = Lower(b[i]);
+    if (ca != cb) return ca < cb ? -1 : 1;
+  }
+  return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+template <typename T>
+int CompareNumbers(T a, T b) {
+  return a == b ? 0 : (a < b ? -1 : 1);
+}
+
+}  // namespace
+
+SyslogMessage StoredMessageView::ToMessage() const {
+  SyslogMessage record;
+  record.seq = seq;
+  record.severity = severity;
+  record.hostName.assign(hostName);
+  record.ipAddress.assign(ipAddress);
+  record.facility = facility;
+  record.timeSent = timeSent;
+  record.timeReceived = timeReceived;
+  record.senderPort = senderPort;
+  record.message.assign(message);
+  record.highlighted = highlighted;
+  return record;
+}
+
+// --- Ring ---
+
+CMessageStore::Block* CMessageStore::Ring::At(int32_t position) const {
+  const int32_t count = Count();
+  if (position < 0 || position >= count) return nullptr;
+  const uint64_t number = added - static_cast<uint64_t>(count) + static_cast<uint64_t>(position);
+  return entries[static_cast<std::size_t>(number % static_cast<uint64_t>(capacity))];
+}
+
+void CMessageStore::Ring::Push(Block* block) {
+  if (entries.size() < static_cast<std::size_t>(capacity)) {
+    entries.push_back(block);  // not full yet: added equals the number of entries
+  } else {
+    Block*& slot = entries[static_cast<std::size_t>(added % static_cast<uint64_t>(capacity))];
+    CMessageStore::Block* old = slot;
+    slot = block;
+    qv::Release(old);
+  }
+  ++added;
+}
+
+void CMessageStore::Ring::Release() {
+  for (Block* block : entries) qv::Release(block);
+  entries.clear();
+  added = 0;
+}
+
+void CMessageStore::Ring::Linearise() {
+  if (added > entries.size()) {
+    const auto oldest = static_cast<std::ptrdiff_t>(added % static_cast<uint64_t>(capacity));
+    std::rotate(entries.begin(), entries.begin() + oldest, entries.end());
+  }
+  added = entries.size();
+}
+
+// --- Interned values ---
+
+uint32_t CMessageStore::Interned::Intern(std::string_view value, bool* isNew) {
+  auto found = ids.find(value);
+  if (found != ids.end()) {
+    *isNew = false;
+    return found->second;
+  }
+  const auto id = static_cast<uint32_t>(values.size());
+  const auto inserted = ids.emplace(std::string(value), id).first;
+  values.push_back(&inserted->first);
+  *isNew = true;
+  return id;
+}
+
+void CMessageStore::Interned::Clear() {
+  values.clear();
+  ids.clear();
+}
+
+// --- Store ---
+
+CMessageStore::CMessageStore(int32_t maxEntries) : maxEntries_(Effective(maxEntries)) {
+  all_.capacity = maxEntries_;
+  filtered_.capacity = maxEntries_;
+}
+
+CMessageStore::~CMessageStore() {
+  filtered_.Release();
+  all_.Release();
+}
+
+void CMessageStore::Clear(int32_t maxEntries) {
+  filtered_.Release();
+  all_.Release();
+  maxEntries_ = Effective(maxEntries);
+  all_.capacity = maxEntries_;
+  filtered_.capacity = maxEntries_;
+  addresses_.Clear();
+  hostNames_.Clear();
+  std::fill(std::begin(facilitySeen_), std::end(facilitySeen_), false);
+  filterShown_ = false;
+  ++generation_;
+}
+
+CMessageStore::Block* CMessageStore::MakeBlock(const SyslogMessage& record, Novelty* novelty) {
+  void* memory = std::malloc(sizeof(Block) + record.message.size());
+  if (memory == nullptr) throw std::bad_alloc();
+  Block* block = new (memory) Block;
+  block->refs = 1;
+  block->seq = record.seq;
+  block->severity = record.severity;
+  block->facility = record.facility;
+  block->timeSent = record.timeSent;
+  block->timeReceived = record.timeReceived;
+  block->senderPort = record.senderPort;
+  block->address = addresses_.Intern(record.ipAddress, &novelty->address);
+  block->hostName = hostNames_.Intern(record.hostName, &novelty->hostName);
+  block->length = static_cast<uint32_t>(record.message.size());
+  block->highlighted = record.highlighted;
+  if (!record.message.empty()) std::memcpy(block->Text(), record.message.data(), record.message.size());
+
+  const int32_t flag = std::clamp(record.facility, 0, kFacilityFlags - 1);
+  novelty->facility = !facilitySeen_[flag];
+  facilitySeen_[flag] = true;
+  return block;
+}
+
+CMessageStore::Novelty CMessageStore::Add(SyslogMessage& record, bool* shownGrew) {
+  record.seq = static_cast<int32_t>(all_.added % static_cast<uint64_t>(all_.capacity));
+  ReplaceLineBreaks(record.message);
+  Novelty novelty;
+  Block* block = MakeBlock(record, &novelty);
+  all_.Push(block);
+  bool grew = true;
+  if (filterShown_) {
+    grew = filter_.Matches(record);
+    if (grew) {
+      ++block->refs;
+      filtered_.Push(block);
+    }
+  }
+  if (shownGrew != nullptr) *shownGrew = grew;
+  return novelty;
+}
+
+CMessageStore::Novelty CMessageStore::AppendFromFile(SyslogMessage& record) {
+  if (all_.added != all_.entries.size()) {
+    all_.Linearise();
+    if (!filterShown_) ++generation_;
+  }
+  record.seq = static_cast<int32_t>(all_.entries.size());
+  ReplaceLineBreaks(record.message);
+  Novelty novelty;
+  all_.entries.push_back(MakeBlock(record, &novelty));
+  all_.added = all_.entries.size();
+  if (all_.Count() > maxEntries_) {
+    maxEntries_ = all_.Count();
+    all_.capacity = maxEntries_;
+    filtered_.capacity = maxEntries_;
+  }
+  return novelty;
+}
+
+void CMessageStore::View(const Block& block, StoredMessageView* out) const {
+  out->seq = block.seq;
+  out->severity = block.severity;
+  out->facility = block.facility;
+  out->timeSent = block.timeSent;
+  out->timeReceived = block.timeReceived;
+  out->senderPort = block.senderPort;
+  out->highlighted = block.highlighted;
+  out->hostName = *hostNames_.values[block.hostName];
+  out->ipAddress = *addresses_.values[block.address];
+  out->message = std::string_view(block.Text(), block.length);
+}
+
+bool CMessageStore::ShownAt(int32_t position, StoredMessageView* out) const {
+  const Block* block = Shown().At(position);
+  if (block == nullptr) return false;
+  View(*block, out);
+  return true;
+}
+
+bool CMessageStore::ShownByNumber(uint64_t number, StoredMessageView* out) const {
+  const Ring& ring = Shown();
+  const auto count = static_cast<uint64_t>(ring.Count());
+  if (number >= ring.added || number < ring.added - count) return false;
+  return ShownAt(static_cast<int32_t>(number - (ring.added - count)), out);
+}
+
+bool CMessageStore::StoredAt(int32_t position, StoredMessageView* out) const {
+  const Block* block = all_.At(position);
+  if (block == nullptr) return false;
+  View(*block, out);
+  return true;
+}
+
+bool CMessageStore::Matches(const Block& block) {
+  StoredMessageView view;
+  View(block, &view);
+  SyslogMessage record = view.ToMessage();
+  return filter_.Matches(record);
+}
+
+int32_t CMessageStore::ApplyFilter(const CRule& filter, int32_t keep) {
+  const Block* kept = Shown().At(keep);
+  filter_ = filter;
+  filtered_.Release();
+  filtered_.capacity = maxEntries_;
+  int32_t keptPosition = -1;
+  const int32_t count = all_.Count();
+  for (int32_t i = 0; i < count; ++i) {
+    Block* block = all_.At(i);
+    if (!Matches(*block)) continue;
+    if (block == kept) keptPosition = filtered_.Count();
+    ++block->refs;
+    filtered_.Push(block);
+  }
+  filterShown_ = true;
+  ++generation_;
+  return keptPosition;
+}
+
+void CMessageStore::ShowAll() {
+  filterShown_ = false;
+  ++generation_;
+}
+
+void CMessageStore::SortBy(int key) {
+  if (key < 0 || key >= kSortKeys) return;
+  Ring& ring = Shown();
+  ring.Linearise();
+  auto compare = [this, key](const Block* a, const Block* b) {
+    switch (key) {
+      case 0: return CompareNoCase(*addresses_.values[a->address], *addresses_.values[b->address]);
+      case 1: return CompareNumbers(a->facility, b->facility);
+      case 2: return CompareNoCase(*hostNames_.values[a->hostName], *hostNames_.values[b->hostName]);
+      case 3: return CompareNoCase({a->Text(), a->length}, {b->Text(), b->length});
+      case 4: return CompareNumbers(a->timeReceived, b->timeReceived);
+      case 5: return CompareNumbers(a->timeSent, b->timeSent);
+      default: return CompareNumbers(a->severity, b->severity);
+    }
+  };
+  const bool descending = descending_[key];
+  std::stable_sort(ring.entries.begin(), ring.entries.end(), [&](const Block* a, const Block* b) {
+    return descending ? compare(b, a) < 0 : compare(a, b) < 0;
+  });
+  descending_[key] = !descending;
+  ++generation_;
+}
+
+bool CMessageStore::ToggleHighlight(int32_t position) {
+  Block* block = Shown().At(position);
+  if (block == nullptr) return false;
+  block->highlighted = !block->highlighted;
+  return true;
+}
+
+bool CMessageStore::FacilitySeen(int32_t facility) const {
+  return facility >= 0 && facilitySeen_[std::min(facility, kFacilityFlags - 1)];
+}
+
+uint64_t CMessageStore::TextBytes() const {
+  uint64_t bytes = 0;
+  for (const Block* block : all_.entries) {
+    bytes += block->length + hostNames_.values[block->hostName]->size() + addresses_.values[block->address]->size();
+  }
+  return bytes;
+}
+
+}  // namespace qv

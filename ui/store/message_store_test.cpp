@@ -1,0 +1,175 @@
+#include "ui/store/message_store.h"
+
+#include <gtest/gtest.h>
+
+namespace qv {
+namespace {
+
+SyslogMessage Message(const std::string& text, const std::string& host = "h", int32_t facility = 1) {
+  SyslogMessage record;
+  record.message = text;
+  record.hostName = host;
+  record.ipAddress = "10.0.0.1";
+  record.facility = facility;
+  return record;
+}
+
+std::vector<std::string> Shown(const CMessageStore& store) {
+  std::vector<std::string> texts;
+  StoredMessageView view;
+  for (int32_t i = 0; store.ShownAt(i, &view); ++i) texts.emplace_back(view.message);
+  return texts;
+}
+
+TEST(MessageStoreTest, RingKeepsTheNewestWithTheSeqOfTheirSlotsAndMarksLineBreaks) {
+  CMessageStore store(3);
+  for (const char* text : {"m1", "m2", "m3", "m4", "m5"}) {
+    SyslogMessage record = Message(text);
+    store.Add(record);
+  }
+  EXPECT_EQ(Shown(store), (std::vector<std::string>{"m3", "m4", "m5"}));
+  std::vector<int32_t> seqs;
+  StoredMessageView view;
+  for (int32_t i = 0; store.StoredAt(i, &view); ++i) seqs.push_back(view.seq);
+  EXPECT_EQ(seqs, (std::vector<int32_t>{2, 0, 1}));
+  EXPECT_FALSE(store.StoredAt(3, &view));
+  EXPECT_FALSE(store.StoredAt(-1, &view));
+  // Message numbers keep naming a message while it is held.
+  ASSERT_TRUE(store.ShownByNumber(3, &view));
+  EXPECT_EQ(view.message, "m4");
+  EXPECT_FALSE(store.ShownByNumber(1, &view));
+  EXPECT_FALSE(store.ShownByNumber(5, &view));
+
+  SyslogMessage broken = Message("a\r\nb");
+  store.Add(broken);
+  EXPECT_EQ(broken.message, "a\xC2\xAE\xC2\xB6" "b");
+  EXPECT_EQ(Shown(store).back(), "a\xC2\xAE\xC2\xB6" "b");
+
+  // 0 or a negative capacity is the default, never a division by zero.
+  store.Clear(0);
+  EXPECT_EQ(store.maxEntries(), CMessageStore::kDefaultMaxEntries);
+  store.Clear(-5);
+  EXPECT_EQ(store.maxEntries(), CMessageStore::kDefaultMaxEntries);
+  EXPECT_EQ(store.shownCount(), 0);
+}
+
+TEST(MessageStoreTest, IndexesReportEachValueOnceAndFacilitiesAbove24Share25) {
+  CMessageStore store(10);
+  SyslogMessage first = Message("a", "h1", 3);
+  const auto novel = store.Add(first);
+  EXPECT_TRUE(novel.address && novel.hostName && novel.facility);
+  SyslogMessage again = Message("b", "h1", 3);
+  const auto seen = store.Add(again);
+  EXPECT_FALSE(seen.address || seen.hostName || seen.facility);
+  SyslogMessage unknown = Message("c", "h2", 25);
+  SyslogMessage huge = Message("d", "h2", 30000);
+  EXPECT_TRUE(store.Add(unknown).facility);
+  EXPECT_FALSE(store.Add(huge).facility);
+  EXPECT_TRUE(store.FacilitySeen(30000));
+  EXPECT_FALSE(store.FacilitySeen(24));
+  EXPECT_EQ(store.hostNamesSeen(), 2u);
+  store.Clear(10);
+  EXPECT_FALSE(store.FacilitySeen(3));
+  EXPECT_EQ(store.addressesSeen(), 0u);
+}
+
+TEST(MessageStoreTest, FilteredListSharesMessagesWithAll) {
+  CMessageStore store(3);
+  for (const char* text : {"error 1", "ok 2", "error 3"}) {
+    SyslogMessage record = Message(text);
+    store.Add(record);
+  }
+  CRule filter;
+  filter.Message = "error";
+  const uint64_t generation = store.shownGeneration();
+  EXPECT_EQ(store.ApplyFilter(filter, 2), 1);  // "error 3" stays selected, now at 1
+  EXPECT_NE(store.shownGeneration(), generation);
+  EXPECT_EQ(Shown(store), (std::vector<std::string>{"error 1", "error 3"}));
+  EXPECT_EQ(store.ApplyFilter(filter, 1), 1);  // from the filtered list shown
+  EXPECT_EQ(store.ApplyFilter(filter, -1), -1);
+
+  bool grew = true;
+  SyslogMessage other = Message("ok 4");
+  store.Add(other, &grew);
+  EXPECT_FALSE(grew);
+  SyslogMessage match = Message("error 5");
+  store.Add(match, &grew);
+  EXPECT_TRUE(grew);
+  // "error 1" has left the ring of all but lives on in the filtered list.
+  EXPECT_EQ(Shown(store), (std::vector<std::string>{"error 1", "error 3", "error 5"}));
+
+  // Toggling in the filtered list toggles the same message in all.
+  ASSERT_TRUE(store.ToggleHighlight(2));
+  StoredMessageView view;
+  ASSERT_TRUE(store.StoredAt(2, &view));
+  EXPECT_EQ(view.message, "error 5");
+  EXPECT_TRUE(view.highlighted);
+  EXPECT_FALSE(store.ToggleHighlight(3));
+
+  store.ShowAll();
+  EXPECT_EQ(Shown(store), (std::vector<std::string>{"error 3", "ok 4", "error 5"}));
+}
+
+TEST(MessageStoreTest, EachSortKeyAlternatesItsDirectionAndTheSortedOrderBecomesTheRing) {
+  CMessageStore store(4);
+  for (const char* text : {"b", "C", "a"}) {
+    SyslogMessage record = Message(text, std::string("host-") + text);
+    store.Add(record);
+  }
+  store.SortBy(3);
+  EXPECT_EQ(Shown(store), (std::vector<std::string>{"a", "b", "C"}));
+  store.SortBy(3);
+  EXPECT_EQ(Shown(store), (std::vector<std::string>{"C", "b", "a"}));
+  store.SortBy(2);  // host names, its own direction: ascending first
+  EXPECT_EQ(Shown(store), (std::vector<std::string>{"a", "b", "C"}));
+  store.SortBy(7);  // no such key
+  EXPECT_EQ(Shown(store), (std::vector<std::string>{"a", "b", "C"}));
+
+  // A full ring that was sorted goes on from its sorted order: the first in it goes first.
+  SyslogMessage d = Message("d");
+  store.Add(d);
+  SyslogMessage e = Message("e");
+  store.Add(e);
+  EXPECT_EQ(Shown(store), (std::vector<std::string>{"b", "C", "d", "e"}));
+
+  CMessageStore numbers(10);
+  for (int32_t severity : {3, 1, 2}) {
+    SyslogMessage record = Message("s");
+    record.severity = severity;
+    record.timeReceived = 100 - severity;
+    numbers.Add(record);
+  }
+  numbers.SortBy(6);
+  StoredMessageView view;
+  ASSERT_TRUE(numbers.ShownAt(0, &view));
+  EXPECT_EQ(view.severity, 1);
+  numbers.SortBy(4);
+  ASSERT_TRUE(numbers.ShownAt(0, &view));
+  EXPECT_EQ(view.timeReceived, 97);
+}
+
+TEST(MessageStoreTest, FileRecordsGrowTheCapacityInsteadOfWrapping) {
+  CMessageStore store(100);
+  for (int i = 0; i < 150; ++i) {
+    SyslogMessage record = Message("line " + std::to_string(i));
+    store.AppendFromFile(record);
+    EXPECT_EQ(record.seq, i);
+  }
+  EXPECT_EQ(store.storedCount(), 150);
+  EXPECT_EQ(store.maxEntries(), 150);
+  StoredMessageView view;
+  ASSERT_TRUE(store.StoredAt(0, &view));
+  EXPECT_EQ(view.message, "line 0");
+  // Live messages then turn the ring at its new size.
+  SyslogMessage live = Message("live");
+  store.Add(live);
+  EXPECT_EQ(store.storedCount(), 150);
+  ASSERT_TRUE(store.StoredAt(149, &view));
+  EXPECT_EQ(view.message, "live");
+  uint64_t text = 0;
+  for (int32_t i = 0; store.StoredAt(i, &view); ++i) text += view.message.size() + view.hostName.size() + view.ipAddress.size();
+  EXPECT_EQ(store.TextBytes(), text);
+}
+
+}  // namespace
+}  // namespace qv

@@ -1,0 +1,374 @@
+#include "ui/store/quorvel_doc.h"
+
+#include <QSocketNotifier>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+
+#include "core/message/names.h"
+#include "core/settings/settings_store.h"
+#include "monitors/monitor_set.h"
+#include "reception/history_files.h"
+#include "reception/relay.h"
+#include "reception/syslog_socket.h"
+#include "ui/store/relay_reception.h"
+
+namespace qv {
+namespace {
+
+constexpr int32_t kLocalSeverity = 7;
+constexpr int32_t kDefaultUdpPort = 514;
+// Relayed records stored per turn of the event loop, so that a flood leaves it free to paint
+// and to answer the user between turns (about 5 ms of work).
+constexpr std::size_t kRelayedPerTurn = 4096;
+
+int32_t Setting(const char* name, int32_t defaultValue) { return AppSettings().GetInt("Settings", name, defaultValue); }
+
+// The current UTC time as "%Y_%b_%d_%H-%M-%S", with the English month names whatever the locale.
+std::string UtcTitle() {
+  const std::time_t now = std::time(nullptr);
+  std::tm fields{};
+  if (gmtime_r(&now, &fields) == nullptr) return "";
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d_%s_%02d_%02d-%02d-%02d", fields.tm_year + 1900, kMonthNames.at(
+                    static_cast<std::size_t>(fields.tm_mon)), fields.tm_mday, fields.tm_hour, fields.tm_min, fields.tm_sec);
+  return text;
+}
+
+std::string FileTitle(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A line of a document, import or history file: carriage returns removed; a syslog line takes
+// its time sent as time received. False for a line that holds nothing.
+bool ReadFileLine(std::string& line, SyslogMessage* record) {
+  line.erase(std::remove(line.begin(), line.end(), '\r'), line.end());
+  if (line.empty()) return false;
+  record->ParseFileLine(line);
+  if (line.front() == '<') record->timeReceived = record->timeSent;
+  return true;
+}
+
+}  // namespace
+
+CQuorvelDoc::CQuorvelDoc(const ExecutorFactory& makeExecutor, std::unique_ptr<CServiceAccess> service, QObject* parent)
+    : QObject(parent),
+      service_(service ? std::move(service) : std::make_unique<CSystemServiceAccess>()),
+      store_(Setting("maxsize", CMessageStore::kDefaultMaxEntries)),
+      rules_(*this, makeExecutor ? makeExecutor(*this) : nullptr),
+      rulesEnabled_(Setting("RulesEnabled", 1) != 0),
+      resolveNames_(Setting("resolve", 0) != 0),
+      history_(std::make_unique<CHistoryFiles>()),
+      monitors_(std::make_unique<CMonitorSet>()) {
+  history_->SetLimitKB(Setting("historysize", 1000));
+  rules_.SetFirstRuleOnly(Setting("FirstRuleOnly", 0) != 0);
+  serviceRunning_ = service_->IsRunning();
+  SetTitle(UtcTitle());
+}
+
+CQuorvelDoc::~CQuorvelDoc() {
+  frame_ = nullptr;
+  StopServer(false);
+}
+
+// --- Reception ---
+
+void CQuorvelDoc::OnDatagram(std::string_view senderAddress, int32_t senderPort, std::string_view text) {
+  // A multi-line datagram becomes one line; a line feed as first character is left alone.
+  text_.assign(text);
+  if (text_.size() > 1) std::replace(text_.begin() + 1, text_.end(), '\n', ' ');
+
+  SyslogMessage record;
+  record.ParseDatagram(senderAddress, senderPort, text_);
+  if (resolveNames_ && record.hostName.empty()) record.hostName = names_.Resolve(record.ipAddress);
+  const bool alone = !serviceRunning_;
+  if (rulesEnabled_ && alone) {
+    bool discard = false;
+    rules_.RunRules(record, discard, record.highlighted);
+    if (discard) return;
+  }
+  AddToStore(record, true);
+  if (alone) history_->Append(record.FormatRecordLine());
+}
+
+void CQuorvelDoc::OnLocalMessage(std::string_view text) {
+  SyslogMessage record = MakeLocalRecord(text, kLocalSeverity, "127.0.0.1");
+  AddToStore(record, true);
+  if (!serviceRunning_) history_->Append(record.FormatRecordLine());
+}
+
+bool CQuorvelDoc::OnRelayedLine(std::string_view recordLine, bool refresh) {
+  SyslogMessage record;
+  record.ReadRecordLine(recordLine);
+  return AddToStore(record, refresh);
+}
+
+void CQuorvelDoc::AddRelayedBatch() {
+  if (!relay_) return;
+  relayed_.clear();
+  const bool more = relay_->Take(relayed_, kRelayedPerTurn);
+  bool shownGrew = false;
+  for (const std::string& line : relayed_) shownGrew = OnRelayedLine(line, false) || shownGrew;
+  if (shownGrew && frame_ != nullptr) frame_->RequestRefresh();  // one request per batch
+  if (more) QMetaObject::invokeMethod(this, &CQuorvelDoc::AddRelayedBatch, Qt::QueuedConnection);
+}
+
+void CQuorvelDoc::StartReception() {
+  if (Setting("startserver", 1) != 0) StartServer(Setting("udpport", kDefaultUdpPort));
+  ReloadRules();
+  if (Setting("loadhistory", 1) != 0) LoadHistory();
+}
+
+// --- Store ---
+
+void CQuorvelDoc::AddMessage(SyslogMessage record, bool refresh) { AddToStore(record, refresh); }
+
+bool CQuorvelDoc::AddToStore(SyslogMessage& record, bool refresh) {
+  bool shownGrew = false;
+  TellNovelty(store_.Add(record, &shownGrew), record);
+  SetModifiedFlag(true);
+  if (refresh && shownGrew && frame_ != nullptr) frame_->RequestRefresh();
+  return shownGrew;
+}
+
+void CQuorvelDoc::TellNovelty(const CMessageStore::Novelty& novelty, const SyslogMessage& record) {
+  if (frame_ == nullptr) return;
+  if (novelty.address) frame_->AddAddress(record.ipAddress);
+  if (novelty.hostName) frame_->AddHostName(record.hostName);
+  if (novelty.facility) frame_->AddFacility(std::clamp(record.facility, 0, kFacilityUnknown));
+}
+
+SyslogMessage CQuorvelDoc::GetMessage(int position) const {
+  StoredMessageView view;
+  return store_.ShownAt(position, &view) ? view.ToMessage() : SyslogMessage();
+}
+
+SyslogMessage CQuorvelDoc::GetStoredMessage(int position) const {
+  StoredMessageView view;
+  return store_.StoredAt(position, &view) ? view.ToMessage() : SyslogMessage();
+}
+
+void CQuorvelDoc::ApplyFilter(const CRule& filter) {
+  const int selected = frame_ != nullptr ? frame_->GetSelectedIndex() : -1;
+  const int32_t kept = store_.ApplyFilter(filter, selected);
+  if (frame_ == nullptr) return;
+  frame_->UpdateAllViews();
+  frame_->ClearSelection();
+  if (kept >= 0) frame_->EnsureSelected(kept);
+}
+
+void CQuorvelDoc::ShowAll() {
+  store_.ShowAll();
+  if (frame_ != nullptr) frame_->UpdateAllViews();
+}
+
+void CQuorvelDoc::SortBy(int key) {
+  store_.SortBy(key);
+  if (frame_ != nullptr) frame_->UpdateAllViews();
+}
+
+void CQuorvelDoc::ToggleHighlight(int position) {
+  if (!store_.ToggleHighlight(position)) return;
+  SetModifiedFlag(true);
+  emit shownMessageChanged(position);
+}
+
+// --- Listening ---
+
+bool CQuorvelDoc::StartServer(int32_t port) {
+  serviceRunning_ = service_->IsRunning();
+  if (serviceRunning_) {
+    // The service runs the monitors, the rules and the history; the relay brings its records.
+    if (!socket_ && !relay_) {
+      relay_ = std::make_unique<CRelayReception>(
+          [this] { QMetaObject::invokeMethod(this, &CQuorvelDoc::AddRelayedBatch, Qt::QueuedConnection); });
+      std::string error;
+      if (!relay_->Start(RelaySocketPath(), &error)) relay_.reset();
+    }
+  } else {
+    monitors_->StartConfigured(0);
+    if (frame_ != nullptr) frame_->StartTimeMark();
+    if (!socket_ && !relay_) StartUdp(port);
+  }
+  UpdateStatus();
+  return socket_ || relay_;
+}
+
+bool CQuorvelDoc::StartUdp(int32_t port) {
+  socket_ = std::make_unique<CSyslogSocket>(*this, port);
+  if (!socket_->created()) {
+    socket_.reset();
+    rules_.SetForwarder(nullptr);
+    return false;
+  }
+  rules_.SetForwarder(this);
+  notifier_ = std::make_unique<QSocketNotifier>(socket_->descriptor(), QSocketNotifier::Read);
+  connect(notifier_.get(), &QSocketNotifier::activated, this, [this] {
+    if (socket_) socket_->OnReceive();
+  });
+  return true;
+}
+
+void CQuorvelDoc::StopServer(bool updateStatus) {
+  if (socket_) {
+    rules_.SetForwarder(nullptr);
+    // The notifier may be the one whose signal is running (a command from inside a datagram's
+    // handling): it goes once control is back in the event loop.
+    notifier_->setEnabled(false);
+    notifier_.release()->deleteLater();
+    socket_.reset();
+  }
+  if (relay_) {
+    std::unique_ptr<CRelayReception> relay = std::move(relay_);
+    relay.reset();  // joins the draining thread
+  }
+  if (frame_ != nullptr) frame_->StopTimeMark();
+  monitors_->StopAll();
+  if (updateStatus) UpdateStatus();
+}
+
+bool CQuorvelDoc::UpdateStatus() {
+  serviceRunning_ = service_->IsRunning();
+  const bool listening = socket_ || relay_;
+  const int32_t udpPort = Setting("udpport", kDefaultUdpPort);
+  char text[96];
+  if (listening && serviceRunning_) {
+    std::snprintf(text, sizeof text, "Service Listening on port %d, UI active", udpPort);
+  } else if (listening) {
+    std::snprintf(text, sizeof text, "UI Listening on port %d", socket_ ? socket_->boundPort() : udpPort);
+  } else if (serviceRunning_) {
+    std::snprintf(text, sizeof text, "Service Listening on port %d, UI not active", udpPort);
+  } else {
+    std::snprintf(text, sizeof text, "Service and UI Server not listening");
+  }
+  if (frame_ != nullptr) frame_->SetListenText(text);
+  return listening;
+}
+
+int32_t CQuorvelDoc::GetListenPort() const { return socket_ ? socket_->boundPort() : 0; }
+
+bool CQuorvelDoc::IsListeningOnRelay() const { return relay_ != nullptr; }
+
+// --- Rules ---
+
+void CQuorvelDoc::ReloadRules() { rules_.LoadRules(socket_ ? this : nullptr); }
+
+void CQuorvelDoc::Forward(std::string_view dottedAddress, const SyslogMessage& message) {
+  if (socket_) socket_->Forward(dottedAddress, message);
+}
+
+void CQuorvelDoc::SetHistoryLimitKB(int32_t kilobytes) { history_->SetLimitKB(kilobytes); }
+
+// --- Files ---
+
+bool CQuorvelDoc::ExportFile(const std::string& path) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  const int count = GetShownCount();
+  for (int i = 0; i < count && out; ++i) out << GetMessage(i).FormatSyslogLine() << '\n';
+  return static_cast<bool>(out);
+}
+
+bool CQuorvelDoc::ImportFile(const std::string& path) {
+  if (!ReadFile(path, true)) return false;
+  if (frame_ != nullptr) frame_->RequestRefresh();
+  return true;
+}
+
+bool CQuorvelDoc::ReadFile(const std::string& path, bool intoRing) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::string line;
+  while (std::getline(in, line)) {
+    SyslogMessage record;
+    if (!ReadFileLine(line, &record)) continue;
+    if (intoRing) {
+      AddToStore(record, false);
+    } else {
+      TellNovelty(store_.AppendFromFile(record), record);
+    }
+  }
+  return true;
+}
+
+void CQuorvelDoc::LoadHistory() {
+  std::string older;
+  std::string newer;
+  history_->GetLoadOrder(older, newer);
+  if (!older.empty()) ImportFile(older);
+  if (!newer.empty()) ImportFile(newer);
+  if (frame_ != nullptr) frame_->SetHistoryLoadable(false);
+}
+
+void CQuorvelDoc::ClearHistory() { history_->Clear(); }
+
+// --- Document ---
+
+void CQuorvelDoc::DeleteContents() {
+  if (multiFileOpen_ && !mayEmptyOnce_) return;
+  mayEmptyOnce_ = false;
+  store_.Clear(Setting("maxsize", CMessageStore::kDefaultMaxEntries));
+  names_.Clear();
+  SetTitle(UtcTitle());
+  if (frame_ == nullptr) return;
+  frame_->ForgetEntries();
+  frame_->SetHistoryLoadable(true);
+  frame_->UpdateAllViews();
+}
+
+void CQuorvelDoc::NewDocument() {
+  DeleteContents();
+  pathName_.clear();
+  SetModifiedFlag(false);
+}
+
+bool CQuorvelDoc::OpenDocument(const std::string& path) {
+  if (!std::ifstream(path, std::ios::binary)) return false;
+  DeleteContents();
+  ReadFile(path, false);
+  pathName_ = path;
+  SetTitle(FileTitle(path));
+  SetModifiedFlag(false);
+  if (frame_ != nullptr) frame_->UpdateAllViews();
+  return true;
+}
+
+bool CQuorvelDoc::SaveDocument(const std::string& path) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  const int count = store_.storedCount();
+  for (int i = 0; i < count && out; ++i) out << GetStoredMessage(i).FormatRecordLine();
+  out.close();
+  if (!out) return false;
+  pathName_ = path;
+  SetTitle(FileTitle(path));
+  SetModifiedFlag(false);
+  return true;
+}
+
+void CQuorvelDoc::OpenDroppedFiles(const std::vector<std::string>& paths) {
+  multiFileOpen_ = paths.size() > 1;
+  mayEmptyOnce_ = true;
+  for (const std::string& path : paths) OpenDocument(path);
+  multiFileOpen_ = false;
+  mayEmptyOnce_ = false;
+}
+
+void CQuorvelDoc::SetModifiedFlag(bool modified) {
+  if (modified_ == modified) return;
+  modified_ = modified;
+  emit modifiedChanged(modified);
+}
+
+bool CQuorvelDoc::SaveModifiedQuestion() {
+  if (Setting("promptforsave", 0) == 0) SetModifiedFlag(false);
+  return modified_;
+}
+
+void CQuorvelDoc::SetTitle(std::string title) {
+  title_ = std::move(title);
+  emit titleChanged(QString::fromStdString(title_));
+}
+
+}  // namespace qv

@@ -1,0 +1,296 @@
+#include "ui/store/quorvel_doc.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "core/settings/settings_store.h"
+#include "reception/relay.h"
+#include "reception/udp_test_peer.h"
+#include "testing/free_udp_port.h"
+#include "testing/temp_home.h"
+#include "ui/store/store_test_support.h"
+
+namespace qv {
+namespace {
+
+using testing::FakeService;
+using testing::ProcessEventsUntil;
+using testing::RecordingFrame;
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void WriteFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+int CountLines(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
+
+class QuorvelDocTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testing::EnsureCoreApplication();
+    AppSettings().SetInt("Settings", "EventLog", 0);  // no event-log translators in these tests
+    port_ = testing::FreeUdpPort();
+    AppSettings().SetInt("Settings", "udpport", port_);
+  }
+
+  std::unique_ptr<CQuorvelDoc> MakeDoc(FakeService** service, RecordingFrame* frame) {
+    auto fake = std::make_unique<FakeService>();
+    *service = fake.get();
+    auto doc = std::make_unique<CQuorvelDoc>(CQuorvelDoc::ExecutorFactory(), std::move(fake));
+    doc->SetFrame(frame);
+    return doc;
+  }
+
+  testing::TempHome home_;
+  int32_t port_ = 0;
+};
+
+TEST_F(QuorvelDocTest, DatagramsRunRulesAndHistoryOnlyWhileTheServiceIsNotRunning) {
+  testing::SaveRule(0, "mark", kActionHighlight, "urgent");
+  testing::SaveRule(1, "drop", kActionDiscard, "drop");
+
+  FakeService* service = nullptr;
+  RecordingFrame frame;
+  auto doc = MakeDoc(&service, &frame);
+  doc->ReloadRules();
+  const std::string history = home_.file("qvhista.txt");
+
+  doc->OnDatagram("10.0.0.5", 1025, "<34>Oct 11 22:14:15 mymachine urgent\nsecond line");
+  doc->OnDatagram("10.0.0.5", 1025, "<34>drop me");
+  ASSERT_EQ(doc->GetShownCount(), 1);
+  SyslogMessage stored = doc->GetMessage(0);
+  EXPECT_EQ(stored.message, "urgent second line");
+  EXPECT_EQ(stored.hostName, "mymachine");
+  EXPECT_TRUE(stored.highlighted);
+  EXPECT_EQ(CountLines(ReadAll(history)), 1);
+  EXPECT_EQ(frame.addresses, std::vector<std::string>{"10.0.0.5"});
+  EXPECT_EQ(frame.facilities, std::vector<int32_t>{4});
+  EXPECT_EQ(frame.refreshRequests, 1);
+  EXPECT_TRUE(doc->IsModified());
+
+  doc->OnLocalMessage("report\r\nline");
+  EXPECT_EQ(doc->GetMessage(1).message, "report\xC2\xAE\xC2\xB6line");
+  EXPECT_EQ(doc->GetMessage(1).hostName, "localhost");
+  const std::string lines = ReadAll(history);
+  EXPECT_EQ(CountLines(lines), 2) << lines;
+
+  // With the service running it runs the rules and writes the history, not the viewer.
+  service->running = true;
+  doc->UpdateStatus();
+  doc->OnDatagram("10.0.0.6", 1026, "<34>urgent, but not here");
+  doc->OnDatagram("10.0.0.6", 1026, "<34>drop me too");
+  doc->OnLocalMessage("local");
+  EXPECT_EQ(doc->GetShownCount(), 5);
+  EXPECT_FALSE(doc->GetMessage(2).highlighted);
+  EXPECT_EQ(ReadAll(history), lines);
+  EXPECT_EQ(doc->GetMessage(99).message, "");
+}
+
+TEST_F(QuorvelDocTest, StatusTellsWhoListens) {
+  FakeService* service = nullptr;
+  RecordingFrame frame;
+  auto doc = MakeDoc(&service, &frame);
+  const std::string port = std::to_string(port_);
+
+  ASSERT_TRUE(doc->StartServer(port_));
+  EXPECT_EQ(frame.listenText, "UI Listening on port " + port);
+  EXPECT_EQ(doc->GetListenPort(), port_);
+  EXPECT_EQ(frame.timeMarkStarts, 1);
+  testing::UdpPeer peer;
+  peer.SendTo(port_, "<13>over the wire");
+  ASSERT_TRUE(ProcessEventsUntil([&] { return doc->GetShownCount() == 1; }));
+  EXPECT_EQ(doc->GetMessage(0).message, "over the wire");
+
+  // The port is held: a second document does not listen.
+  FakeService* otherService = nullptr;
+  RecordingFrame otherFrame;
+  auto other = MakeDoc(&otherService, &otherFrame);
+  EXPECT_FALSE(other->StartServer(port_));
+  EXPECT_EQ(otherFrame.listenText, "Service and UI Server not listening");
+
+  doc->StopServer(true);
+  EXPECT_EQ(frame.listenText, "Service and UI Server not listening");
+  EXPECT_EQ(doc->GetListenPort(), 0);
+  EXPECT_GE(frame.timeMarkStops, 1);
+
+  // With the service running the document takes the relay, without monitors or time mark.
+  service->running = true;
+  ASSERT_TRUE(doc->StartServer(port_));
+  EXPECT_TRUE(doc->IsListeningOnRelay());
+  EXPECT_EQ(doc->GetListenPort(), 0);
+  EXPECT_EQ(frame.listenText, "Service Listening on port " + port + ", UI active");
+  EXPECT_EQ(frame.timeMarkStarts, 1);
+  EXPECT_EQ(std::filesystem::status(RelaySocketPath()).type(), std::filesystem::file_type::socket);
+
+  // A relay held by a running viewer is not taken over.
+  otherService->running = true;
+  EXPECT_FALSE(other->StartServer(port_));
+  EXPECT_EQ(otherFrame.listenText, "Service Listening on port " + port + ", UI not active");
+}
+
+TEST_F(QuorvelDocTest, RelayedRecordsArriveInOrderWithTheServicesFlagsAndNoHistory) {
+  FakeService* service = nullptr;
+  RecordingFrame frame;
+  auto doc = MakeDoc(&service, &frame);
+  service->running = true;
+  ASSERT_TRUE(doc->StartServer(port_));
+
+  const int sender = socket(AF_UNIX, SOCK_DGRAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", RelaySocketPath().c_str());
+  ASSERT_EQ(connect(sender, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  constexpr int kRecords = 3000;  // several times what the kernel queues
+  int sent = 0;
+  while (sent < kRecords) {
+    const std::string line = std::to_string(sent % 2) + ",3,host,10.1.1.1,514,2,1000,999,\"record " + std::to_string(sent) + "\"";
+    if (send(sender, line.data(), line.size(), MSG_DONTWAIT) == static_cast<ssize_t>(line.size())) {
+      ++sent;
+    } else {
+      QCoreApplication::processEvents();  // the queue is full: give the viewer a moment
+    }
+  }
+  close(sender);
+  ASSERT_TRUE(ProcessEventsUntil([&] { return doc->GetShownCount() == kRecords; })) << doc->GetShownCount();
+  for (int i = 0; i < kRecords; i += 997) {
+    const SyslogMessage record = doc->GetMessage(i);
+    EXPECT_EQ(record.message, "record " + std::to_string(i));
+    EXPECT_EQ(record.highlighted, i % 2 == 1);
+    EXPECT_EQ(record.timeReceived, 1000);
+    EXPECT_EQ(record.facility, 3);
+  }
+  EXPECT_GT(frame.refreshRequests, 0);
+  EXPECT_FALSE(std::filesystem::exists(home_.file("qvhista.txt")));
+  doc->StopServer(true);
+  EXPECT_FALSE(std::filesystem::exists(RelaySocketPath()));
+}
+
+TEST_F(QuorvelDocTest, DocumentFilesOpenWhole) {
+  AppSettings().SetInt("Settings", "maxsize", 100);
+  FakeService* service = nullptr;
+  RecordingFrame frame;
+  auto doc = MakeDoc(&service, &frame);
+  std::string text;
+  for (int i = 0; i < 149; ++i) text += "0,1,h" + std::to_string(i % 3) + ",1.2.3.4,514,6,10,0,\"a, \"b\" " + std::to_string(i) + "\"\r\n";
+  text += "<34>Oct 11 22:14:15 mymachine su: failed\r\n\r\n";
+  const std::string path = home_.file("saved.txt");
+  WriteFile(path, text);
+
+  ASSERT_TRUE(doc->OpenDocument(path));
+  ASSERT_EQ(doc->GetShownCount(), 150);  // more than "maxsize": all are held
+  EXPECT_EQ(doc->GetMessage(0).message, "a, \"b\" 0");
+  EXPECT_EQ(doc->GetMessage(149).seq, 149);
+  const SyslogMessage syslogLine = doc->GetMessage(149);
+  EXPECT_EQ(syslogLine.timeReceived, syslogLine.timeSent);
+  EXPECT_EQ(syslogLine.ipAddress, "Unknown");
+  EXPECT_EQ(doc->Title(), "saved.txt");
+  EXPECT_FALSE(doc->IsModified());
+  EXPECT_EQ(frame.hostNames.size(), 4u);
+
+  const std::string copy = home_.file("copy.txt");
+  ASSERT_TRUE(doc->SaveDocument(copy));
+  const std::string saved = ReadAll(copy);
+  EXPECT_EQ(saved.substr(0, text.find('<')), text.substr(0, text.find('<')));
+  EXPECT_EQ(CountLines(saved), 150);
+
+  EXPECT_FALSE(doc->OpenDocument(home_.file("missing.txt")));
+  EXPECT_EQ(doc->GetShownCount(), 150);
+
+  // Dropped files: the first replaces the store, the others are added.
+  doc->OpenDroppedFiles({copy, copy, copy});
+  EXPECT_EQ(doc->GetShownCount(), 450);
+  doc->OpenDroppedFiles({copy});
+  EXPECT_EQ(doc->GetShownCount(), 150);
+
+  doc->NewDocument();
+  EXPECT_EQ(doc->GetShownCount(), 0);
+  EXPECT_TRUE(std::regex_match(doc->Title(), std::regex(R"(\d{4}_[A-Z][a-z]{2}_\d{2}_\d{2}-\d{2}-\d{2})"))) << doc->Title();
+  EXPECT_TRUE(frame.hostNames.empty());
+  EXPECT_TRUE(frame.historyLoadable);
+  EXPECT_EQ(doc->Store().maxEntries(), 100);
+}
+
+TEST_F(QuorvelDocTest, ExportImportHistoryAndThePromptToSave) {
+  FakeService* service = nullptr;
+  RecordingFrame frame;
+  auto doc = MakeDoc(&service, &frame);
+  doc->OnDatagram("10.0.0.5", 1025, "<34>Oct 11 22:14:15 mymachine first");
+  doc->OnDatagram("10.0.0.5", 1025, "<13>second");
+  const std::string exported = home_.file("export.txt");
+  ASSERT_TRUE(doc->ExportFile(exported));
+  const std::string text = ReadAll(exported);
+  EXPECT_EQ(CountLines(text), 2);
+  EXPECT_EQ(text.substr(0, 4), "<34>");
+  EXPECT_EQ(text.find('\r'), std::string::npos);
+
+  const int requests = frame.refreshRequests;
+  ASSERT_TRUE(doc->ImportFile(exported));
+  ASSERT_EQ(doc->GetShownCount(), 4);
+  EXPECT_EQ(doc->GetMessage(2).message, "first");
+  EXPECT_EQ(doc->GetMessage(2).timeReceived, doc->GetMessage(2).timeSent);
+  EXPECT_EQ(frame.refreshRequests, requests + 1);  // one for the whole file
+  EXPECT_FALSE(doc->ImportFile(home_.file("missing.txt")));
+
+  // History: both datagrams went to the history; loading adds them and disables the command.
+  doc->LoadHistory();
+  EXPECT_EQ(doc->GetShownCount(), 6);
+  EXPECT_EQ(doc->GetMessage(4).message, "first");
+  EXPECT_FALSE(frame.historyLoadable);
+  doc->ClearHistory();
+  EXPECT_FALSE(std::filesystem::exists(home_.file("qvhista.txt")));
+  EXPECT_EQ(doc->GetShownCount(), 6);
+
+  EXPECT_TRUE(doc->IsModified());
+  EXPECT_FALSE(doc->SaveModifiedQuestion());  // "promptforsave" off
+  EXPECT_FALSE(doc->IsModified());
+  AppSettings().SetInt("Settings", "promptforsave", 1);
+  doc->ToggleHighlight(0);
+  EXPECT_TRUE(doc->SaveModifiedQuestion());
+}
+
+TEST_F(QuorvelDocTest, FilterSortAndHighlightReachTheViews) {
+  FakeService* service = nullptr;
+  RecordingFrame frame;
+  auto doc = MakeDoc(&service, &frame);
+  for (const char* text : {"<13>error one", "<13>fine", "<13>error two"}) doc->OnDatagram("10.0.0.5", 1, text);
+  int changed = -1;
+  QObject::connect(doc.get(), &CQuorvelDoc::shownMessageChanged, [&](int position) { changed = position; });
+
+  frame.selected = 2;
+  CRule filter;
+  filter.Message = "error";
+  doc->ApplyFilter(filter);
+  EXPECT_TRUE(doc->IsFilterShown());
+  EXPECT_EQ(doc->GetShownCount(), 2);
+  EXPECT_TRUE(frame.selectionCleared);
+  EXPECT_EQ(frame.selected, 1);
+  const int updates = frame.viewUpdates;
+  const int requests = frame.refreshRequests;
+  doc->OnDatagram("10.0.0.5", 1, "<13>fine again");
+  EXPECT_EQ(frame.refreshRequests, requests);  // not shown: no refresh
+  EXPECT_EQ(doc->GetStoredMessage(3).message, "fine again");
+
+  doc->ToggleHighlight(1);
+  EXPECT_EQ(changed, 1);
+  EXPECT_TRUE(doc->GetStoredMessage(2).highlighted);
+  doc->SortBy(CQuorvelDoc::kSortMessage);
+  doc->SortBy(CQuorvelDoc::kSortMessage);
+  EXPECT_EQ(doc->GetMessage(0).message, "error two");
+  doc->ShowAll();
+  EXPECT_EQ(doc->GetShownCount(), 4);
+  EXPECT_EQ(frame.viewUpdates, updates + 3);
+}
+
+}  // namespace
+}  // namespace qv

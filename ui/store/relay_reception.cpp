@@ -1,0 +1,80 @@
+#include "ui/store/relay_reception.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <utility>
+
+namespace qv {
+
+CRelayReception::CRelayReception(std::function<void()> wake) : wake_(std::move(wake)) {}
+
+CRelayReception::~CRelayReception() {
+  if (thread_.joinable()) {
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = write(stopFd_, &one, sizeof one);
+    thread_.join();
+  }
+  if (stopFd_ >= 0) close(stopFd_);
+  receiver_.Close();
+}
+
+bool CRelayReception::Start(const std::string& path, std::string* error) {
+  if (!receiver_.Bind(path, error)) return false;
+  stopFd_ = eventfd(0, EFD_CLOEXEC);
+  if (stopFd_ < 0) {
+    *error = "cannot make the relay's stop event";
+    receiver_.Close();
+    return false;
+  }
+  thread_ = std::thread([this] { Drain(); });
+  return true;
+}
+
+void CRelayReception::Drain() {
+  std::vector<std::string> lines;
+  pollfd waits[2] = {{receiver_.fd(), POLLIN, 0}, {stopFd_, POLLIN, 0}};
+  for (;;) {
+    if (poll(waits, 2, -1) < 0) continue;  // interrupted
+    if (waits[1].revents != 0) return;
+    lines.clear();
+    while (lines.size() < kMaxPerHandOver && receiver_.ReceiveBatch(lines, CRelayReceiver::kMaxBatch) > 0) {
+    }
+    if (lines.empty()) {
+      // Readable yet nothing to read: a socket error. Do not spin on it.
+      if ((waits[0].revents & (POLLERR | POLLNVAL)) != 0) poll(&waits[1], 1, 10);
+      continue;
+    }
+    bool wake = false;
+    {
+      const std::lock_guard lock(mutex_);
+      for (std::string& line : lines) {
+        if (waiting_.size() >= kMaxWaiting) {
+          dropped_.fetch_add(1, std::memory_order_relaxed);
+          continue;
+        }
+        waiting_.push_back(std::move(line));
+      }
+      wake = wakeDue_ && !waiting_.empty();
+      if (wake) wakeDue_ = false;
+    }
+    if (wake) wake_();
+  }
+}
+
+bool CRelayReception::Take(std::vector<std::string>& out, std::size_t max) {
+  const std::lock_guard lock(mutex_);
+  const std::size_t count = std::min(max, waiting_.size());
+  for (std::size_t i = 0; i < count; ++i) {
+    out.push_back(std::move(waiting_.front()));
+    waiting_.pop_front();
+  }
+  if (waiting_.empty()) {
+    wakeDue_ = true;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace qv

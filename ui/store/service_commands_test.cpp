@@ -1,0 +1,133 @@
+#include "ui/store/service_commands.h"
+
+#include <gtest/gtest.h>
+
+#include "core/settings/settings_store.h"
+#include "reception/udp_test_peer.h"
+#include "testing/free_udp_port.h"
+#include "testing/temp_home.h"
+#include "ui/store/quorvel_doc.h"
+#include "ui/store/refresh_coalescer.h"
+#include "ui/store/store_test_support.h"
+
+namespace qv {
+namespace {
+
+using testing::FakeService;
+using testing::RecordingFrame;
+
+class ServiceCommandsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testing::EnsureCoreApplication();
+    AppSettings().SetInt("Settings", "EventLog", 0);
+    port_ = testing::FreeUdpPort();
+    AppSettings().SetInt("Settings", "udpport", port_);
+    auto fake = std::make_unique<FakeService>();
+    service_ = fake.get();
+    doc_ = std::make_unique<CQuorvelDoc>(CQuorvelDoc::ExecutorFactory(), std::move(fake));
+    doc_->SetFrame(&frame_);
+    commands_ = std::make_unique<CServiceCommands>(*doc_, [this](std::chrono::milliseconds) { ++sleeps_; });
+  }
+
+  testing::TempHome home_;
+  int32_t port_ = 0;
+  FakeService* service_ = nullptr;
+  RecordingFrame frame_;
+  std::unique_ptr<CQuorvelDoc> doc_;
+  int sleeps_ = 0;
+  std::unique_ptr<CServiceCommands> commands_;
+};
+
+TEST_F(ServiceCommandsTest, StartingAndStoppingTheServiceMovesTheListener) {
+  ASSERT_TRUE(doc_->StartServer(port_));
+  commands_->StartService();
+  EXPECT_EQ(service_->starts, 1);
+  EXPECT_TRUE(doc_->IsListeningOnRelay());
+  EXPECT_EQ(frame_.listenText, "Service Listening on port " + std::to_string(port_) + ", UI active");
+
+  commands_->StopService();
+  EXPECT_FALSE(doc_->IsListeningOnRelay());
+  EXPECT_EQ(doc_->GetListenPort(), port_);
+  EXPECT_EQ(sleeps_, 0);
+
+  // Not listening before: the service changes, the document stays silent.
+  doc_->StopServer(true);
+  commands_->StartService();
+  EXPECT_FALSE(doc_->UpdateStatus());
+
+  // The port to listen on again stays taken: 20 tries, 250 ms apart, then nobody listens.
+  service_->running = false;
+  ASSERT_TRUE(doc_->StartServer(port_));
+  testing::UdpPeer squatter;
+  ASSERT_TRUE(squatter.bound());
+  AppSettings().SetInt("Settings", "udpport", squatter.port());
+  commands_->StopService();
+  EXPECT_EQ(sleeps_, CServiceCommands::kRelistenTries);
+  EXPECT_EQ(frame_.listenText, "Service and UI Server not listening");
+  EXPECT_FALSE(doc_->UpdateStatus());
+}
+
+TEST_F(ServiceCommandsTest, TheWatchTakesOverUdpWhenTheServiceStopsAndApplyRestartsIt) {
+  service_->running = true;
+  ASSERT_TRUE(doc_->StartServer(port_));
+  ASSERT_TRUE(doc_->IsListeningOnRelay());
+  CServiceWatch watch(*commands_, *doc_);
+  int changes = 0;
+  QObject::connect(&watch, &CServiceWatch::stateChanged, [&] { ++changes; });
+  watch.Poll();
+  EXPECT_TRUE(watch.serviceRunning());
+  EXPECT_EQ(changes, 1);
+  watch.Poll();
+  EXPECT_EQ(changes, 1);  // nothing new
+
+  service_->running = false;  // stopped from outside
+  watch.Poll();
+  EXPECT_EQ(changes, 2);
+  EXPECT_FALSE(doc_->IsListeningOnRelay());
+  EXPECT_EQ(doc_->GetListenPort(), port_);
+  EXPECT_FALSE(commands_->Watch());
+
+  commands_->ApplySettings();  // listening, service stopped: listen again, no service restart
+  EXPECT_EQ(service_->starts, 0);
+  EXPECT_EQ(doc_->GetListenPort(), port_);
+  service_->running = true;
+  doc_->StopServer(true);
+  commands_->ApplySettings();  // not listening: restart the service only
+  EXPECT_EQ(service_->stops, 1);
+  EXPECT_EQ(service_->starts, 1);
+  EXPECT_FALSE(doc_->UpdateStatus());
+}
+
+// The views follow new messages once per burst, and within 250 ms however steady the stream.
+TEST_F(ServiceCommandsTest, RefreshesComeOncePerBurstAndNeverLaterThan250Ms) {
+  struct CoalescingFrame : RecordingFrame {
+    CRefreshCoalescer coalescer;
+    void RequestRefresh() override { coalescer.Request(); }
+  } frame;
+  doc_->SetFrame(&frame);
+  int updates = 0;
+  QElapsedTimer clock;
+  qint64 firstUpdate = -1;
+  QObject::connect(&frame.coalescer, &CRefreshCoalescer::refreshDue, [&] {
+    if (updates++ == 0) firstUpdate = clock.elapsed();
+  });
+
+  clock.start();
+  for (int i = 0; i < 1000; ++i) doc_->OnLocalMessage("burst");
+  ASSERT_LT(clock.elapsed(), 100);
+  testing::ProcessEventsUntil([] { return false; }, 400);
+  EXPECT_EQ(updates, 1);
+
+  updates = 0;
+  clock.restart();
+  while (clock.elapsed() < 600) {
+    doc_->OnLocalMessage("steady");
+    testing::ProcessEventsUntil([] { return false; }, 50);
+  }
+  EXPECT_GE(updates, 2);
+  EXPECT_LE(firstUpdate, 250 + 100);  // the timer's own slack on a busy machine
+}
+
+}  // namespace
+}  // namespace qv
