@@ -2,9 +2,22 @@
 
 namespace qv {
 
+namespace {
+
+// The first CR or LF from `start` on, npos when none: one pass over the bytes (find_first_of
+// looks each byte up in the set with a call of its own).
+std::size_t FindLineBreak(std::string_view text, std::size_t start) {
+  for (std::size_t i = start; i < text.size(); ++i) {
+    if (text[i] == '\r' || text[i] == '\n') return i;
+  }
+  return std::string_view::npos;
+}
+
+}  // namespace
+
 void AppendWithLineBreakMarkers(std::string& out, std::string_view text) {
   for (std::size_t start = 0;;) {
-    const std::size_t found = text.find_first_of("\r\n", start);
+    const std::size_t found = FindLineBreak(text, start);
     out.append(text.substr(start, found - start));
     if (found == std::string_view::npos) return;
     out.append(text[found] == '\r' ? kCarriageReturnMarker : kLineFeedMarker);
@@ -13,7 +26,7 @@ void AppendWithLineBreakMarkers(std::string& out, std::string_view text) {
 }
 
 void ReplaceLineBreaks(std::string& text) {
-  if (text.find_first_of("\r\n") == std::string::npos) return;
+  if (FindLineBreak(text, 0) == std::string_view::npos) return;
   std::string marked;
   marked.reserve(text.size() + 16);
   AppendWithLineBreakMarkers(marked, text);
