@@ -14,8 +14,8 @@
 #include "core/settings/settings_store.h"
 #include "ui/find/filter_tree.h"
 #include "ui/find/highlight_list.h"
-#include "ui/findview/activity_graph_panel.h"
-#include "ui/findview/full_text_view.h"
+#include "ui/findview/status_panel.h"
+#include "ui/findview/log_text_view.h"
 #include "ui/findview/highlight_colouring.h"
 #include "ui/store/message_store.h"
 
@@ -105,8 +105,8 @@ BENCHMARK(BM_SearchStep)->Arg(1)->Arg(3)->Unit(benchmark::kMillisecond)->Iterati
 void BM_GraphPaint(benchmark::State& state) {
   StoreList list(FullStore());
   list.SelectMessage(kMessages / 2);
-  CFullTextView text;
-  CActivityGraphPanel panel;
+  CLogTextView text;
+  StatusPanel panel;
   panel.SetList(&list);
   panel.SetTextView(&text);
   panel.resize(1000, 175);

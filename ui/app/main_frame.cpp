@@ -22,11 +22,11 @@
 #include "ui/dialogs/rule_editor_dialog.h"
 #include "ui/dialogs/settings_file_dialogs.h"
 #include "ui/dialogs/user_prompts.h"
-#include "ui/findview/activity_graph_panel.h"
+#include "ui/findview/status_panel.h"
 #include "ui/findview/custom_filter_dialog.h"
-#include "ui/findview/filter_tree_view.h"
+#include "ui/findview/left_view.h"
 #include "ui/findview/find_dialog.h"
-#include "ui/findview/full_text_view.h"
+#include "ui/findview/log_text_view.h"
 #include "ui/findview/highlight_dialog.h"
 #include "ui/frame/frame_commands.h"
 #include "ui/frame/pane_layout.h"
@@ -249,11 +249,11 @@ void CMainFrame::CreatePanes() {
   outer_ = new QSplitter(Qt::Vertical);
   upper_ = new QSplitter(Qt::Horizontal);
   right_ = new QSplitter(Qt::Vertical);
-  tree_ = new CFilterTreeView;
+  tree_ = new CLeftView;
   list_ = new CQuorvelView(doc_, *this);
-  text_ = new CFullTextView;
+  text_ = new CLogTextView;
   text_->setMinimumHeight(ComputePaneSizes(0, 0).textHeight);
-  graph_ = new CActivityGraphPanel;
+  graph_ = new StatusPanel;
   tree_->SetList(list_);
   graph_->SetList(list_);
   graph_->SetTextView(text_);
@@ -270,7 +270,7 @@ void CMainFrame::CreatePanes() {
   right_->setCollapsible(1, false);
   setCentralWidget(outer_);
   connect(list_, &CQuorvelView::findRequested, this, &CMainFrame::OnFind);
-  connect(graph_, &CActivityGraphPanel::findRequested, this, &CMainFrame::OnFind);
+  connect(graph_, &StatusPanel::findRequested, this, &CMainFrame::OnFind);
   panesCreated_ = true;
   ApplyPaneSizes();
 }

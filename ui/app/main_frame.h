@@ -1,6 +1,6 @@
 #pragma once
 // The main window: four panes in three splitters (filter tree | message list over full text,
-// activity graph underneath: CFilterTreeView, CQuorvelView, CFullTextView, CActivityGraphPanel), the menus and toolbar of the command table, the status bar with the
+// activity graph underneath: CLeftView, CQuorvelView, CLogTextView, StatusPanel), the menus and toolbar of the command table, the status bar with the
 // count and listening texts, the tray icon, and the timers that refresh the views, hide a
 // minimised window and add the time mark. It is the frame the document talks to (CDocFrame) and
 // the host of the list view; the logic of the commands lives in the document and in
@@ -33,10 +33,10 @@ class QToolBar;
 
 namespace qv {
 
-class CActivityGraphPanel;
-class CFilterTreeView;
+class StatusPanel;
+class CLeftView;
 class CFindDialog;
-class CFullTextView;
+class CLogTextView;
 class CQuorvelDoc;
 
 class CMainFrame : public CPersistentFrame, public CDocFrame, public CListViewHost {
@@ -76,9 +76,9 @@ class CMainFrame : public CPersistentFrame, public CDocFrame, public CListViewHo
   void UpdateCommandStates();
 
   CQuorvelView* MessageList() const { return list_; }
-  CFilterTreeView* FilterTree() const { return tree_; }
-  CFullTextView* FullText() const { return text_; }
-  CActivityGraphPanel* ActivityGraph() const { return graph_; }
+  CLeftView* FilterTree() const { return tree_; }
+  CLogTextView* FullText() const { return text_; }
+  StatusPanel* ActivityGraph() const { return graph_; }
   // The modeless Find dialog, made at its first use; null before.
   CFindDialog* FindDialog() const { return find_; }
   QSplitter* OuterSplitter() const { return outer_; }
@@ -191,10 +191,10 @@ class CMainFrame : public CPersistentFrame, public CDocFrame, public CListViewHo
   QSplitter* outer_ = nullptr;
   QSplitter* upper_ = nullptr;
   QSplitter* right_ = nullptr;
-  CFilterTreeView* tree_ = nullptr;
+  CLeftView* tree_ = nullptr;
   CQuorvelView* list_ = nullptr;
-  CFullTextView* text_ = nullptr;
-  CActivityGraphPanel* graph_ = nullptr;
+  CLogTextView* text_ = nullptr;
+  StatusPanel* graph_ = nullptr;
   CFindDialog* find_ = nullptr;
 };
 

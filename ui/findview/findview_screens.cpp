@@ -14,11 +14,11 @@
 #include <filesystem>
 
 #include "core/settings/settings_store.h"
-#include "ui/findview/activity_graph_panel.h"
+#include "ui/findview/status_panel.h"
 #include "ui/findview/custom_filter_dialog.h"
-#include "ui/findview/filter_tree_view.h"
+#include "ui/findview/left_view.h"
 #include "ui/findview/find_dialog.h"
-#include "ui/findview/full_text_view.h"
+#include "ui/findview/log_text_view.h"
 #include "ui/findview/highlight_dialog.h"
 
 namespace qv {
@@ -106,7 +106,7 @@ int main(int argc, char** argv) {
   list.selected = 400;
 
   bool ok = true;
-  CFilterTreeView tree;
+  CLeftView tree;
   tree.SetList(&list);
   tree.ForgetEntries();
   for (int i = 0; i < 4; ++i) {
@@ -132,8 +132,8 @@ int main(int argc, char** argv) {
 
   store.SetInt("Settings", "resolvetextip", 1);
   QWidget panes;
-  auto* text = new CFullTextView(&panes, [](uint32_t) { return std::string("gateway"); });
-  auto* graph = new CActivityGraphPanel(&panes);
+  auto* text = new CLogTextView(&panes, [](uint32_t) { return std::string("gateway"); });
+  auto* graph = new StatusPanel(&panes);
   graph->SetList(&list);
   graph->SetTextView(text);
   text->setGeometry(0, 0, 800, 50);

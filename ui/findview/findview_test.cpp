@@ -12,12 +12,12 @@
 
 #include "core/settings/settings_store.h"
 #include "testing/temp_home.h"
-#include "ui/findview/activity_graph_panel.h"
+#include "ui/findview/status_panel.h"
 #include "ui/findview/custom_filter_dialog.h"
 #include "ui/findview/filter_dialogs.h"
-#include "ui/findview/filter_tree_view.h"
+#include "ui/findview/left_view.h"
 #include "ui/findview/find_dialog.h"
-#include "ui/findview/full_text_view.h"
+#include "ui/findview/log_text_view.h"
 #include "ui/findview/highlight_colouring.h"
 #include "ui/findview/highlight_dialog.h"
 #include "ui/findview/match_fields_group.h"
@@ -239,7 +239,7 @@ class FindViewTest : public QObject {
     list.all[0].severity = 4;
     list.all[1].severity = 6;
     list.Rebuild();
-    CFilterTreeView tree;
+    CLeftView tree;
     tree.SetList(&list);
     QCOMPARE(tree.topLevelItemCount(), 10);
     QCOMPARE(tree.topLevelItem(9)->text(0), QString("Custom filters"));
@@ -278,10 +278,10 @@ class FindViewTest : public QObject {
     list.Rebuild();
     list.selected = 10;
     AppSettings().SetInt("Settings", "resolvetextip", 1);
-    CFullTextView text(nullptr, [](uint32_t address) {
+    CLogTextView text(nullptr, [](uint32_t address) {
       return address == inet_addr("192.168.1.10") ? std::string("gateway") : std::string();
     });
-    CActivityGraphPanel panel;
+    StatusPanel panel;
     panel.SetList(&list);
     panel.SetTextView(&text);
     panel.resize(100, 50);
@@ -300,7 +300,7 @@ class FindViewTest : public QObject {
     QCOMPARE(list.selected, 5);
     QTest::mouseClick(&panel, Qt::LeftButton, {}, QPoint(30, 10));
     QCOMPARE(list.selected, 0);
-    QSignalSpy finds(&panel, &CActivityGraphPanel::findRequested);
+    QSignalSpy finds(&panel, &StatusPanel::findRequested);
     QTest::mouseDClick(&panel, Qt::LeftButton, {}, QPoint(30, 10));
     QCOMPARE(finds.count(), 1);
   }

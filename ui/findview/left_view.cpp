@@ -1,4 +1,4 @@
-#include "ui/findview/filter_tree_view.h"
+#include "ui/findview/left_view.h"
 
 #include <QKeyEvent>
 #include <QPainter>
@@ -111,7 +111,7 @@ QIcon FilterTreeImage(int index) {
   return QIcon(pixmap);
 }
 
-CFilterTreeView::CFilterTreeView(QWidget* parent) : QTreeWidget(parent) {
+CLeftView::CLeftView(QWidget* parent) : QTreeWidget(parent) {
   setHeaderHidden(true);
   setRootIsDecorated(true);
   setDragDropMode(QAbstractItemView::NoDragDrop);
@@ -130,11 +130,11 @@ CFilterTreeView::CFilterTreeView(QWidget* parent) : QTreeWidget(parent) {
   connect(this, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) { ChooseItem(item); });
 }
 
-QTreeWidgetItem* CFilterTreeView::BranchItem(FilterBranch branch) const {
+QTreeWidgetItem* CLeftView::BranchItem(FilterBranch branch) const {
   return topLevelItem(static_cast<int>(branch));
 }
 
-void CFilterTreeView::AddEntryItem(FilterBranch branch, int entry) {
+void CLeftView::AddEntryItem(FilterBranch branch, int entry) {
   QTreeWidgetItem* parentItem = BranchItem(branch);
   const FilterEntry& source = tree_.Entries(branch)[static_cast<size_t>(entry)];
   auto* item = new QTreeWidgetItem(parentItem, {FromBytes(source.text)});
@@ -143,42 +143,42 @@ void CFilterTreeView::AddEntryItem(FilterBranch branch, int entry) {
   item->setData(0, kEntryRole, entry);
 }
 
-void CFilterTreeView::ReplaceEntryItems(FilterBranch branch) {
+void CLeftView::ReplaceEntryItems(FilterBranch branch) {
   FlagGuard guard(rebuilding_);
   QTreeWidgetItem* parentItem = BranchItem(branch);
   qDeleteAll(parentItem->takeChildren());
   for (size_t i = 0; i < tree_.Entries(branch).size(); ++i) AddEntryItem(branch, static_cast<int>(i));
 }
 
-void CFilterTreeView::AddAddress(const std::string& address) {
+void CLeftView::AddAddress(const std::string& address) {
   if (tree_.AddAddress(address)) AddEntryItem(FilterBranch::kAddress, static_cast<int>(tree_.Entries(FilterBranch::kAddress).size()) - 1);
 }
 
-void CFilterTreeView::AddHostName(const std::string& hostName) {
+void CLeftView::AddHostName(const std::string& hostName) {
   if (tree_.AddHostName(hostName)) {
     AddEntryItem(FilterBranch::kHostname, static_cast<int>(tree_.Entries(FilterBranch::kHostname).size()) - 1);
   }
 }
 
-void CFilterTreeView::AddFacility(int32_t facility) {
+void CLeftView::AddFacility(int32_t facility) {
   if (tree_.AddFacility(facility)) {
     AddEntryItem(FilterBranch::kFacility, static_cast<int>(tree_.Entries(FilterBranch::kFacility).size()) - 1);
   }
 }
 
-void CFilterTreeView::ForgetEntries() {
+void CLeftView::ForgetEntries() {
   tree_.ForgetEntries();
   for (FilterBranch branch : {FilterBranch::kHostname, FilterBranch::kAddress, FilterBranch::kFacility}) {
     ReplaceEntryItems(branch);
   }
 }
 
-void CFilterTreeView::RebuildCustomFilters() {
+void CLeftView::RebuildCustomFilters() {
   tree_.RebuildCustomFilters();
   ReplaceEntryItems(FilterBranch::kCustom);
 }
 
-void CFilterTreeView::ChooseItem(QTreeWidgetItem* item) {
+void CLeftView::ChooseItem(QTreeWidgetItem* item) {
   if (item == nullptr || list_ == nullptr) return;
   const FilterItem chosen{static_cast<FilterBranch>(item->data(0, kBranchRole).toInt()), item->data(0, kEntryRole).toInt()};
   CMessageListAccess& list = *list_;
@@ -187,7 +187,7 @@ void CFilterTreeView::ChooseItem(QTreeWidgetItem* item) {
   tree_.Choose(chosen, list, dialogs);
 }
 
-void CFilterTreeView::keyPressEvent(QKeyEvent* event) {
+void CLeftView::keyPressEvent(QKeyEvent* event) {
   if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && currentItem() != nullptr) {
     ChooseItem(currentItem());
     return;

@@ -12,17 +12,17 @@
 
 namespace qv {
 
-class CFullTextView;
+class CLogTextView;
 
-class CActivityGraphPanel : public QWidget {
+class StatusPanel : public QWidget {
   Q_OBJECT
 
  public:
-  explicit CActivityGraphPanel(QWidget* parent = nullptr);
+  explicit StatusPanel(QWidget* parent = nullptr);
 
   // Not owned; either may be null.
   void SetList(CMessageListAccess* list) { list_ = list; }
-  void SetTextView(CFullTextView* textView) { textView_ = textView; }
+  void SetTextView(CLogTextView* textView) { textView_ = textView; }
   const CActivityGraph& Graph() const { return graph_; }
 
  signals:
@@ -35,7 +35,7 @@ class CActivityGraphPanel : public QWidget {
 
  private:
   CMessageListAccess* list_ = nullptr;
-  CFullTextView* textView_ = nullptr;
+  CLogTextView* textView_ = nullptr;
   CActivityGraph graph_;
 };
 

@@ -1,4 +1,4 @@
-#include "ui/findview/full_text_view.h"
+#include "ui/findview/log_text_view.h"
 
 #include <QFont>
 
@@ -8,7 +8,7 @@
 
 namespace qv {
 
-CFullTextView::CFullTextView(QWidget* parent, CHostNameCache::ReverseLookup lookup) : QPlainTextEdit(parent) {
+CLogTextView::CLogTextView(QWidget* parent, CHostNameCache::ReverseLookup lookup) : QPlainTextEdit(parent) {
   setReadOnly(true);
   setLineWrapMode(QPlainTextEdit::WidgetWidth);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -29,14 +29,14 @@ CFullTextView::CFullTextView(QWidget* parent, CHostNameCache::ReverseLookup look
       std::move(lookup));
 }
 
-CFullTextView::~CFullTextView() = default;
+CLogTextView::~CLogTextView() = default;
 
-void CFullTextView::ShowMessage(const std::optional<std::string>& text) {
+void CLogTextView::ShowMessage(const std::optional<std::string>& text) {
   message_ = text.value_or(std::string());
   Render();
 }
 
-void CFullTextView::Render() {
+void CLogTextView::Render() {
   std::string shown = message_;
   pending_ = false;
   if (AppSettings().GetInt("Settings", "resolvetextip", 0) != 0) {

@@ -1,18 +1,18 @@
-#include "ui/findview/activity_graph_panel.h"
+#include "ui/findview/status_panel.h"
 
 #include <QMouseEvent>
 #include <QPainter>
 
-#include "ui/findview/full_text_view.h"
+#include "ui/findview/log_text_view.h"
 
 namespace qv {
 
-CActivityGraphPanel::CActivityGraphPanel(QWidget* parent) : QWidget(parent) {
+StatusPanel::StatusPanel(QWidget* parent) : QWidget(parent) {
   setAttribute(Qt::WA_OpaquePaintEvent);
   setMinimumHeight(0);
 }
 
-void CActivityGraphPanel::paintEvent(QPaintEvent*) {
+void StatusPanel::paintEvent(QPaintEvent*) {
   const int width = this->width();
   const int height = this->height();
   QPainter painter(this);
@@ -43,12 +43,12 @@ void CActivityGraphPanel::paintEvent(QPaintEvent*) {
   }
 }
 
-void CActivityGraphPanel::mouseReleaseEvent(QMouseEvent* event) {
+void StatusPanel::mouseReleaseEvent(QMouseEvent* event) {
   if (list_ == nullptr || list_->ShownCount() == 0 || event->button() != Qt::LeftButton) return;
   list_->SelectMessage(static_cast<int>(graph_.ClickPosition(static_cast<int>(event->position().x()))));
   update();
 }
 
-void CActivityGraphPanel::mouseDoubleClickEvent(QMouseEvent*) { emit findRequested(); }
+void StatusPanel::mouseDoubleClickEvent(QMouseEvent*) { emit findRequested(); }
 
 }  // namespace qv

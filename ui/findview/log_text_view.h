@@ -16,12 +16,12 @@ namespace qv {
 
 class CBackgroundNameResolver;
 
-class CFullTextView : public QPlainTextEdit {
+class CLogTextView : public QPlainTextEdit {
   Q_OBJECT
 
  public:
-  explicit CFullTextView(QWidget* parent = nullptr, CHostNameCache::ReverseLookup lookup = SystemReverseLookup);
-  ~CFullTextView() override;
+  explicit CLogTextView(QWidget* parent = nullptr, CHostNameCache::ReverseLookup lookup = SystemReverseLookup);
+  ~CLogTextView() override;
 
   // Shows a message's text, or an empty text for none. The text is replaced only when it differs.
   void ShowMessage(const std::optional<std::string>& text);

@@ -10,11 +10,11 @@
 
 namespace qv {
 
-class CFilterTreeView : public QTreeWidget {
+class CLeftView : public QTreeWidget {
   Q_OBJECT
 
  public:
-  explicit CFilterTreeView(QWidget* parent = nullptr);
+  explicit CLeftView(QWidget* parent = nullptr);
 
   // The list that choices act on; not owned, null for none (choices then do nothing).
   void SetList(CMessageListAccess* list) { list_ = list; }
