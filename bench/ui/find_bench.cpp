@@ -64,7 +64,7 @@ CMessageStore& FullStore() {
       record.facility = i % 24;
       record.ipAddress = "192.168." + std::to_string(i % 200 / 100) + "." + std::to_string(i % 100);
       record.hostName = "host" + std::to_string(i % 200);
-      record.timeReceived = 1'700'000'000 + i * 86400 / kMessages;
+      record.timeReceived = static_cast<int32_t>(1'700'000'000 + int64_t{i} * 86400 / kMessages);
       record.timeSent = record.timeReceived;
       record.message = std::string(kTexts[i % 8]) + " #" + std::to_string(i);
       made->Add(record);
