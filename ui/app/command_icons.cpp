@@ -23,6 +23,16 @@ QIcon Painted(Draw draw) {
   return QIcon(pixmap);
 }
 
+// The white "S" that tells the service's start and stop buttons from the viewer's own.
+void DrawServiceLetter(QPainter& p, const QRect& box) {
+  p.setPen(Qt::white);
+  QFont font = p.font();
+  font.setBold(true);
+  font.setPixelSize(12);
+  p.setFont(font);
+  p.drawText(box, Qt::AlignCenter, "S");
+}
+
 QIcon Triangle(const QColor& colour, bool service) {
   return Painted([&](QPainter& p) {
     QPainterPath path;
@@ -33,14 +43,7 @@ QIcon Triangle(const QColor& colour, bool service) {
     p.fillPath(path, colour);
     p.setPen(QPen(Qt::black, 1.5));
     p.drawPath(path);
-    if (service) {
-      p.setPen(Qt::white);
-      QFont font = p.font();
-      font.setBold(true);
-      font.setPixelSize(12);
-      p.setFont(font);
-      p.drawText(QRect(6, 8, 16, 16), Qt::AlignCenter, "S");
-    }
+    if (service) DrawServiceLetter(p, QRect(6, 8, 16, 16));
   });
 }
 
@@ -50,14 +53,7 @@ QIcon Square(const QColor& colour, bool service) {
     p.fillRect(box, colour);
     p.setPen(QPen(Qt::black, 1.5));
     p.drawRect(box);
-    if (service) {
-      p.setPen(Qt::white);
-      QFont font = p.font();
-      font.setBold(true);
-      font.setPixelSize(12);
-      p.setFont(font);
-      p.drawText(box, Qt::AlignCenter, "S");
-    }
+    if (service) DrawServiceLetter(p, box);
   });
 }
 
