@@ -31,6 +31,18 @@ inline bool WaitFor(Condition condition) {
   return true;
 }
 
+// The installed service's start type, or 0 when it cannot be read.
+inline uint32_t StartType() {
+  svc::ServiceManager manager;
+  svc::ServiceHandle service;
+  svc::ServiceConfig config;
+  if (manager.Open() != svc::kSuccess || manager.OpenService("Quorvel", &service) != svc::kSuccess ||
+      service.QueryConfig(&config) != svc::kSuccess) {
+    return 0;
+  }
+  return config.startType;
+}
+
 // The service's status; default values when it is not installed.
 inline svc::ServiceStatus QueryStatus() {
   svc::ServiceManager manager;

@@ -16,19 +16,10 @@
 namespace qv {
 namespace {
 
+using testing::StartType;
+
 using testing::QueryStatus;
 using testing::WaitFor;
-
-uint32_t StartType() {
-  svc::ServiceManager manager;
-  svc::ServiceHandle service;
-  svc::ServiceConfig config;
-  if (manager.Open() != svc::kSuccess || manager.OpenService("Quorvel", &service) != svc::kSuccess ||
-      service.QueryConfig(&config) != svc::kSuccess) {
-    return 0;
-  }
-  return config.startType;
-}
 
 class ServiceControlTest : public testing::ServiceProgramTest {
  protected:

@@ -13,6 +13,8 @@
 namespace qv {
 namespace {
 
+using testing::StartType;
+
 struct Outcome {
   int exitCode = -1;
   std::string output;  // standard output and error together
@@ -28,17 +30,6 @@ Outcome Qvsc(const std::string& arguments) {
   const int status = pclose(pipe);
   if (WIFEXITED(status)) outcome.exitCode = WEXITSTATUS(status);
   return outcome;
-}
-
-uint32_t StartType() {
-  svc::ServiceManager manager;
-  svc::ServiceHandle service;
-  svc::ServiceConfig config;
-  if (manager.Open() != svc::kSuccess || manager.OpenService("Quorvel", &service) != svc::kSuccess ||
-      service.QueryConfig(&config) != svc::kSuccess) {
-    return 0;
-  }
-  return config.startType;
 }
 
 using QvscTest = testing::ServiceProgramTest;
