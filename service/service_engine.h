@@ -32,7 +32,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/message/host_name_cache.h"
+#include "reception/datagram_reader.h"
 #include "reception/history_files.h"
 #include "reception/relay_sender.h"
 #include "reception/syslog_receivers.h"
@@ -87,10 +87,8 @@ class CServiceEngine final : public CSyslogSink, private CForwarder {
   void FlushRelay();
 
   CRelaySender relay_;
-  CHostNameCache names_;
   const bool rulesEnabled_;
-  const bool resolveNames_;
-  const ParseOptions parseOptions_;
+  CDatagramReader reader_;  // header forms and "resolve" as read at creation
   CSyslogSocket socket_;
   std::optional<CSyslogReceivers> receivers_;  // IPv6, TCP and TLS, as the settings ask
   CTcpForwarder tcpForwarder_;  // rule values "tcp://host:port"
@@ -100,7 +98,6 @@ class CServiceEngine final : public CSyslogSink, private CForwarder {
   std::unique_ptr<QSocketNotifier> relayWritable_;
   QTimer timeMark_;
   std::unique_ptr<CServiceMonitors> monitors_;
-  std::string text_;  // the datagram with its line feeds flattened, reused between datagrams
   bool reportingHistory_ = false;
   std::string batch_;  // the record lines accepted since the batch began, in order
 };
