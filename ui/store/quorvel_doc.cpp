@@ -224,7 +224,10 @@ bool CQuorvelDoc::StartUdp(int32_t port) {
     auto notifier = std::make_unique<QSocketNotifier>(watch.descriptor, QSocketNotifier::Read);
     connect(notifier.get(), &QSocketNotifier::activated, this,
             [this, onReadable = std::move(watch.onReadable)] {
-              if (receivers_) onReadable();
+              if (!receivers_) return;
+              ++receiverCalls_;
+              onReadable();
+              --receiverCalls_;
             });
     receiverNotifiers_.push_back(std::move(notifier));
   }
@@ -244,9 +247,14 @@ void CQuorvelDoc::StopServer(bool updateStatus) {
       notifier.release()->deleteLater();
     }
     receiverNotifiers_.clear();
-    // Stopping may come from inside a receiver's own call (a command run while a message is
-    // handled): it is destroyed once control is back in the event loop.
-    if (receivers_) (new DeferredDeletion(std::move(receivers_)))->deleteLater();
+    // Their ports are freed at once, so that a restart can listen on them again, unless
+    // stopping comes from inside a receiver's own call (a command run while a message is
+    // handled): then they go once control is back in the event loop.
+    if (receiverCalls_ > 0) {
+      (new DeferredDeletion(std::move(receivers_)))->deleteLater();
+    } else {
+      receivers_.reset();
+    }
   }
   if (relay_) {
     std::unique_ptr<CRelayReception> relay = std::move(relay_);

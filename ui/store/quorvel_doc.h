@@ -205,6 +205,7 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   // cannot be opened, like the socket itself.
   std::unique_ptr<CSyslogReceivers> receivers_;
   std::vector<std::unique_ptr<QSocketNotifier>> receiverNotifiers_;
+  int receiverCalls_ = 0;  // receiver calls under way (nested when a message opens a dialog)
   std::unique_ptr<CTcpForwarder> tcpForwarder_;  // rule values "tcp://host:port"
   std::unique_ptr<CRelayReception> relay_;
   std::unique_ptr<CMonitorSet> monitors_;
