@@ -6,7 +6,10 @@
 // address. It does no waiting of its own: the owner's event loop watches descriptor() for
 // readability (a QSocketNotifier in both programs) and calls OnReceive(), which hands each
 // waiting datagram to the owner's OnDatagram, in arrival order, each one completely before the
-// next. The socket belongs to the thread that calls OnReceive; it is not locked.
+// next. The socket belongs to the thread that calls OnReceive; it is not locked. The service
+// instead has a CReceiveThread drain descriptor() on a thread of its own (OnReceive is then
+// never called); Forward may send from the owner's thread meanwhile, as a send and a receive on
+// one socket do not disturb each other.
 //
 // The receive buffer is asked for 4 MiB so that a burst survives a busy receiving thread
 // (131072 bytes hold only about 150 small datagrams on Linux, about a millisecond at full rate).

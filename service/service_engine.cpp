@@ -35,7 +35,13 @@ CServiceEngine::CServiceEngine(const ExecutorFactory& makeExecutor)
   monitors_ = std::make_unique<CServiceMonitors>();
 
   std::vector<CSyslogReceivers::Watch> watches = receivers_->watches();
-  watches.push_back({socket_.descriptor(), [this] { socket_.OnReceive(); }});
+  receiveThread_.emplace(socket_.descriptor(), queue_);
+  if (receiveThread_->running() && queue_.wakeDescriptor() >= 0) {
+    watches.push_back({queue_.wakeDescriptor(), [this] { queue_.Deliver(*this, kMaxDatagramsPerTurn); }});
+  } else {
+    receiveThread_.reset();  // no thread to be had: the socket is read here
+    watches.push_back({socket_.descriptor(), [this] { socket_.OnReceive(); }});
+  }
   for (CSyslogReceivers::Watch& watch : watches) {
     auto notifier = std::make_unique<QSocketNotifier>(watch.descriptor, QSocketNotifier::Read);
     QObject::connect(notifier.get(), &QSocketNotifier::activated, notifier.get(),

@@ -12,15 +12,22 @@
 // "tlscert", "tlskey", "tlsca"); a running service rereads them only when restarted. Messages
 // arriving over TCP, TLS or IPv6 take the road of a UDP datagram.
 //
-// The engine lives on the thread of the Qt event loop that watches its socket; everything but
-// the monitors runs there, one datagram at a time.
+// Two threads share the work. A CReceiveThread only drains the UDP socket into a queue of
+// bounded memory (CDatagramQueue: 64 MiB; when it is full the thread stops reading and the
+// kernel buffer takes the excess). The engine lives on the thread of the Qt event loop; it takes
+// the queued datagrams in arrival order and parses them, runs the rules (one message at a time,
+// as the rules engine requires), writes the history and relays; the TCP, TLS and IPv6 receivers,
+// the time mark and the reports of the rules are handled there too, between batches, so a local
+// message keeps its place among the datagrams as the engine handles them. The monitors run on
+// their own threads and reach the engine as loopback datagrams, in the queue like any other.
 //
-// Lines are written in batches: the accepted lines of one read notification (at most
-// CSyslogSocket::kMaxDatagramsPerReceive datagrams, or what one TCP read delivered) go to the
-// history with one write and to the relay with one sendmmsg when the notification ends, before
-// the engine waits for more; a local message writes the batch so far together with its own
-// line. So every accepted line is in the kernel's hands before the engine goes idle, in the
-// order accepted, and a crash of the process loses at most the batch in hand.
+// Lines are written in batches: the accepted lines of one turn (at most kMaxDatagramsPerTurn
+// queued datagrams, or what one TCP read delivered) go to the history with one write and to the
+// relay with one sendmmsg when the turn ends, before the engine waits for more; a local message
+// writes the batch so far together with its own line. So every accepted line is in the kernel's
+// hands before the engine goes idle, in the order accepted, and a crash of the process loses at
+// most the batch in hand and the datagrams queued behind it, as it lost the kernel's buffer
+// when one thread did everything.
 
 #include <QSocketNotifier>
 #include <QTimer>
@@ -32,8 +39,10 @@
 #include <string_view>
 #include <vector>
 
+#include "reception/datagram_queue.h"
 #include "reception/datagram_reader.h"
 #include "reception/history_files.h"
+#include "reception/receive_thread.h"
 #include "reception/relay_sender.h"
 #include "reception/syslog_receivers.h"
 #include "reception/syslog_sink.h"
@@ -77,6 +86,9 @@ class CServiceEngine final : public CSyslogSink, private CForwarder {
   // Above this many bytes of lines a batch is written before it ends, so that a batch of very
   // long lines holds bounded memory.
   static constexpr std::size_t kMaxBatchBytes = 1 << 20;
+  // Queued datagrams handled per turn of the event loop, so that timers and the other receivers
+  // get their turn during a flood (about 5 ms of work).
+  static constexpr std::size_t kMaxDatagramsPerTurn = 1024;
 
  private:
   void Forward(std::string_view dottedAddress, const SyslogMessage& message) override;
@@ -90,6 +102,8 @@ class CServiceEngine final : public CSyslogSink, private CForwarder {
   const bool rulesEnabled_;
   CDatagramReader reader_;  // header forms and "resolve" as read at creation
   CSyslogSocket socket_;
+  CDatagramQueue queue_;  // filled by receiveThread_, emptied here
+  std::optional<CReceiveThread> receiveThread_;  // stopped before the socket closes
   std::optional<CSyslogReceivers> receivers_;  // IPv6, TCP and TLS, as the settings ask
   CTcpForwarder tcpForwarder_;  // rule values "tcp://host:port"
   CRulesEngine rules_;

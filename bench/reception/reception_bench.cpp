@@ -1,6 +1,7 @@
 // What reception costs on this machine: one history append of a typical record line, and the
-// datagrams per second that one CSyslogSocket hands to an owner that does nothing. The socket
-// figures come from a loopback blaster in this program, bounded in count and time.
+// datagrams per second that one CSyslogSocket, or the service's receiving thread and its queue,
+// hands to an owner that does nothing. The socket figures come from a loopback blaster in this
+// program, bounded in count and time.
 
 #include <benchmark/benchmark.h>
 #include <poll.h>
@@ -14,7 +15,9 @@
 #include <thread>
 
 #include "core/message/syslog_message.h"
+#include "reception/datagram_queue.h"
 #include "reception/history_files.h"
+#include "reception/receive_thread.h"
 #include "reception/syslog_socket.h"
 #include "reception/udp_test_peer.h"
 #include "testing/temp_home.h"
@@ -72,7 +75,7 @@ void BM_HistoryAppendBatch(benchmark::State& state) {
   state.counters["us_per_line"] = benchmark::Counter(static_cast<double>(state.iterations() * lines) * 1e-6,
                                                      benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
-BENCHMARK(BM_HistoryAppendBatch)->Arg(1)->Arg(16)->Arg(64)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_HistoryAppendBatch)->Arg(1)->Arg(16)->Arg(64)->Arg(1024)->Unit(benchmark::kMicrosecond);
 
 // Reads until `expected` have arrived or nothing came for 100 ms.
 void Drain(CSyslogSocket& socket, CountingSink& sink, int64_t expected) {
@@ -162,6 +165,59 @@ void BM_SocketLiveBlaster(benchmark::State& state) {
   state.counters["sent"] = static_cast<double>(sent);
 }
 BENCHMARK(BM_SocketLiveBlaster)->Arg(300000)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// The queue between the service's receiving thread and its engine, on one thread: a read's
+// worth of datagrams (the argument) added and published, then delivered. Items are datagrams.
+void BM_DatagramQueueRoundTrip(benchmark::State& state) {
+  const auto perRead = static_cast<int>(state.range(0));
+  CDatagramQueue queue;
+  CountingSink sink;
+  sockaddr_storage sender{};
+  auto& v4 = reinterpret_cast<sockaddr_in&>(sender);
+  v4.sin_family = AF_INET;
+  v4.sin_port = htons(40514);
+  v4.sin_addr.s_addr = htonl(0x0A010203);
+  for (auto _ : state) {
+    for (int i = 0; i < perRead; ++i) queue.Add(sender, kTypicalDatagram);
+    queue.Publish();
+    queue.Deliver(sink, CReceiveThread::kBatch);
+  }
+  state.SetItemsProcessed(sink.count);
+}
+BENCHMARK(BM_DatagramQueueRoundTrip)->Arg(1)->Arg(64);
+
+// As BM_SocketLiveBlaster, through the service's way: a CReceiveThread drains the socket into
+// its queue while this thread delivers up to 1024 datagrams per wake.
+void BM_ReceiveThreadLiveBlaster(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  CountingSink sink;
+  CSyslogSocket socket(sink, 0, "127.0.0.1");
+  CDatagramQueue queue;
+  CReceiveThread receiver(socket.descriptor(), queue);
+  int64_t handed = 0, sent = 0;
+  for (auto _ : state) {
+    sink.count = 0;
+    int64_t sentThisRound = 0;
+    std::thread blaster([&] { sentThisRound = Blast(socket.boundPort(), count, std::chrono::seconds(2)); });
+    pollfd wake{queue.wakeDescriptor(), POLLIN, 0};
+    poll(&wake, 1, 2000);
+    const auto first = Clock::now();
+    auto last = first;
+    for (;;) {
+      if (poll(&wake, 1, 100) != 1) break;  // the blaster has finished and the queue is empty
+      queue.Deliver(sink, 1024);
+      last = Clock::now();
+    }
+    blaster.join();
+    state.SetIterationTime(std::chrono::duration<double>(last - first).count());
+    handed += sink.count;
+    sent += sentThisRound;
+  }
+  state.SetItemsProcessed(handed);
+  state.counters["lost"] = static_cast<double>(sent - handed);
+  state.counters["sent"] = static_cast<double>(sent);
+}
+BENCHMARK(BM_ReceiveThreadLiveBlaster)->Arg(300000)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace qv

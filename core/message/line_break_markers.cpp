@@ -1,16 +1,22 @@
 #include "core/message/line_break_markers.h"
 
+#include <cstring>
+
 namespace qv {
 
 namespace {
 
-// The first CR or LF from `start` on, npos when none: one pass over the bytes (find_first_of
-// looks each byte up in the set with a call of its own).
+// The first CR or LF from `start` on, npos when none. Two memchr passes (the second only up to
+// the first LF) cost less than one byte-by-byte pass: memchr looks at many bytes at a time.
 std::size_t FindLineBreak(std::string_view text, std::size_t start) {
-  for (std::size_t i = start; i < text.size(); ++i) {
-    if (text[i] == '\r' || text[i] == '\n') return i;
-  }
-  return std::string_view::npos;
+  if (start >= text.size()) return std::string_view::npos;
+  const char* from = text.data() + start;
+  std::size_t length = text.size() - start;
+  const void* lineFeed = std::memchr(from, '\n', length);
+  if (lineFeed != nullptr) length = static_cast<std::size_t>(static_cast<const char*>(lineFeed) - from);
+  const void* carriageReturn = std::memchr(from, '\r', length);
+  const void* found = carriageReturn != nullptr ? carriageReturn : lineFeed;
+  return found == nullptr ? std::string_view::npos : start + static_cast<std::size_t>(static_cast<const char*>(found) - from);
 }
 
 }  // namespace

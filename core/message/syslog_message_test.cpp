@@ -210,6 +210,9 @@ TEST(RecordLineTest, LineBreaksInAnyFieldAreWrittenAsMarkersSoTheLineStaysOne) {
   std::string text = "\rx\n";
   ReplaceLineBreaks(text);
   EXPECT_EQ(text, "\xC2\xAEx\xC2\xB6");
+  text = "\n\r" + std::string(100, 'y') + "\r\r\n";  // LF before CR, and breaks at the end
+  ReplaceLineBreaks(text);
+  EXPECT_EQ(text, "\xC2\xB6\xC2\xAE" + std::string(100, 'y') + "\xC2\xAE\xC2\xAE\xC2\xB6");
 
   // A remote sender's datagram that would plant a record of its own after a line break stays
   // inside its own message.

@@ -1,0 +1,56 @@
+#pragma once
+// A thread that only drains a UDP socket: it reads the waiting datagrams with recvmmsg, many
+// per call, into a CDatagramQueue, whose consumer parses and stores them on its own thread. So
+// the socket is emptied while the consumer writes, and the kernel drops nothing a short stall
+// of the consumer could have caused.
+//
+// After a read that found datagrams but did not fill its batch, the thread pauses `pause`
+// before reading again, so that at a moderate rate one read, and one wake of the consumer,
+// carries many datagrams instead of one each. A pause delays a datagram by at most that long;
+// it never loses one (the kernel buffer holds them meanwhile). When nothing waits, the thread
+// sleeps in poll until the socket is readable. While the queue is full it stops reading.
+//
+// The socket descriptor is not owned: it must be non-blocking and stay open until this object
+// is destroyed. Sending from the socket on another thread meanwhile is fine. The destructor
+// stops the thread and waits for it; datagrams still queued are the queue's. Failed receives
+// are ignored, as on a single-threaded socket.
+
+#include <time.h>
+
+#include <chrono>
+#include <thread>
+
+#include "reception/datagram_queue.h"
+
+namespace qv {
+
+class CReceiveThread {
+ public:
+  // Long enough that a read at 50,000 datagrams a second carries about fifty of them; short
+  // enough that nobody watching a live view notices.
+  static constexpr std::chrono::microseconds kDefaultPause{1000};
+  // Datagrams read by one recvmmsg call, each into a slot of a whole maximal datagram.
+  static constexpr int kBatch = 64;
+
+  CReceiveThread(int descriptor, CDatagramQueue& queue, std::chrono::microseconds pause = kDefaultPause);
+  ~CReceiveThread();
+  CReceiveThread(const CReceiveThread&) = delete;
+  CReceiveThread& operator=(const CReceiveThread&) = delete;
+
+  // False when the thread or its stop signal could not be made: nothing is received then.
+  bool running() const { return thread_.joinable(); }
+
+ private:
+  void Run();
+  // Sleeps until the socket is readable (forSocket) or for `timeout` (when not null); false
+  // when stopped.
+  bool Wait(bool forSocket, const timespec* timeout);
+
+  const int descriptor_;
+  CDatagramQueue& queue_;
+  const std::chrono::microseconds pause_;
+  const int stop_;  // an eventfd, readable once the destructor runs
+  std::thread thread_;
+};
+
+}  // namespace qv
