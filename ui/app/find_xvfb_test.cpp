@@ -17,6 +17,7 @@
 
 #include "core/settings/settings_store.h"
 #include "testing/temp_home.h"
+#include "ui/app/lock_key_indicators.h"
 #include "ui/app/main_frame.h"
 #include "ui/app/quorvel_view.h"
 #include "ui/findview/highlight_dialog.h"
@@ -30,6 +31,10 @@ namespace qv {
 namespace {
 
 QString gFolder;
+
+// Locks or unlocks the X server's Caps Lock and Num Lock modifiers, as their keys would (defined
+// at the end of the file, where Xlib's macros meet no Qt names).
+void SetLocks(bool caps, bool num);
 
 // Pixels of exactly this colour.
 int CountColour(const QImage& image, const QColor& colour) {
@@ -164,7 +169,10 @@ class FindXvfbTest : public QObject {
     const SyslogMessage selected = doc.GetMessage(marked);
     QTRY_COMPARE(frame.FullText()->toPlainText(), QString::fromStdString(selected.message));
 
+    SetLocks(false, true);  // as most keyboards start
+    QTRY_COMPARE(frame.LockKeys()->Pane(LockKey::kNum)->text(), QString("NUM"));
     const QImage window = Photograph(frame, "find-main-window.png");
+    SetLocks(false, false);
     QVERIFY(!window.isNull());
     for (const Highlight& highlight : kHighlights) {
       QVERIFY2(CountColour(window, highlight.bg) > 200, highlight.text);  // the "Message" cells
@@ -191,6 +199,38 @@ class FindXvfbTest : public QObject {
     }
     editor.reject();
   }
+
+  // The lock panes follow the keyboard, whichever window has the focus, and come after the count
+  // and listening texts.
+  void theStatusBarShowsTheLockKeys() {
+    qv::testing::TempHome home;
+    AppSettings().SetInt("Settings", "startserver", 0);
+    auto service = std::make_unique<qv::testing::FakeService>();
+    service->installed = false;
+    CQuorvelDoc doc(CQuorvelDoc::ExecutorFactory{}, std::move(service));
+    CMainFrame frame(doc);
+    frame.setGeometry(0, 0, 900, 500);
+    frame.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frame));
+    const CLockKeyIndicators& locks = *frame.LockKeys();
+    const QLabel* caps = locks.Pane(LockKey::kCaps);
+    const QLabel* num = locks.Pane(LockKey::kNum);
+    const QLabel* scroll = locks.Pane(LockKey::kScroll);
+    const QLabel* listen = frame.findChild<QLabel*>("ListenText");
+    QVERIFY(listen != nullptr);
+    QVERIFY(listen->x() < caps->x() && caps->x() < num->x() && num->x() < scroll->x());
+
+    SetLocks(true, false);
+    QTRY_COMPARE(caps->text(), QString("CAP"));
+    QCOMPARE(num->text(), QString());
+    SetLocks(false, true);
+    QTRY_COMPARE(num->text(), QString("NUM"));
+    QTRY_COMPARE(caps->text(), QString());
+    const int width = num->width();
+    SetLocks(false, false);
+    QTRY_COMPARE(num->text(), QString());
+    QCOMPARE(num->width(), width);  // a lock turned off leaves its pane in place
+  }
 };
 
 }  // namespace qv
@@ -205,3 +245,20 @@ int main(int argc, char** argv) {
 }
 
 #include "find_xvfb_test.moc"
+
+#include <QGuiApplication>
+#include <X11/XKBlib.h>
+#include <X11/keysym.h>
+
+namespace qv {
+namespace {
+
+void SetLocks(bool caps, bool num) {
+  Display* display = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->display();
+  const unsigned numMask = XkbKeysymToModifiers(display, XK_Num_Lock);
+  XkbLockModifiers(display, XkbUseCoreKbd, LockMask | numMask, (caps ? LockMask : 0u) | (num ? numMask : 0u));
+  XSync(display, False);
+}
+
+}  // namespace
+}  // namespace qv

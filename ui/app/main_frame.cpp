@@ -16,6 +16,7 @@
 #include "core/settings/settings_store.h"
 #include "ui/app/about_dlg.h"
 #include "ui/app/command_icons.h"
+#include "ui/app/lock_key_indicators.h"
 #include "ui/dialogs/database_settings_dialog.h"
 #include "ui/dialogs/monitor_list_dialogs.h"
 #include "ui/dialogs/option_dialogs.h"
@@ -226,6 +227,7 @@ void CMainFrame::CreateStatusBar() {
   listen_->setObjectName("ListenText");
   statusBar()->addPermanentWidget(count_);
   statusBar()->addPermanentWidget(listen_);
+  locks_ = new CLockKeyIndicators(statusBar());
 }
 
 void CMainFrame::CreateTrayIcon() {
