@@ -29,16 +29,23 @@ function(quorvel_library target)
 endfunction()
 
 # quorvel_test(<target> SOURCES <files...> DEPS <targets...> [LABELS <labels...>]
-#              [RESOURCE_LOCK <names...>])
+#              [RESOURCE_LOCK <names...>] [PROGRAMS <targets...>])
 # A GoogleTest binary beside its library; every test case is registered with CTest.
-# Tests that bind the system's fixed ports name them in RESOURCE_LOCK.
+# Tests that bind the system's fixed ports name them in RESOURCE_LOCK. Tests that run programs
+# of the build name them in PROGRAMS: each is built first and its path is the macro
+# <NAME>_PATH (for qvreg, QVREG_PATH).
 function(quorvel_test target)
   if(NOT QUORVEL_TESTS)
     return()
   endif()
-  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS;RESOURCE_LOCK" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS;RESOURCE_LOCK;PROGRAMS" ${ARGN})
   add_executable(${target} ${ARG_SOURCES})
   target_link_libraries(${target} PRIVATE quorvel_flags ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main)
+  foreach(program ${ARG_PROGRAMS})
+    string(TOUPPER ${program} name)
+    target_compile_definitions(${target} PRIVATE ${name}_PATH="$<TARGET_FILE:${program}>")
+    add_dependencies(${target} ${program})
+  endforeach()
   set(props TIMEOUT 300)
   if(ARG_LABELS)
     list(APPEND props LABELS "${ARG_LABELS}")
