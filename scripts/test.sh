@@ -14,6 +14,9 @@ if [ "${1:-}" = "--sanitize" ]; then
   build=${QUORVEL_BUILD_DIR:-$top/build-asan}
   timeout=900  # instrumented code runs a few times slower
   set -- -DQUORVEL_SANITIZE=ON -DQUORVEL_BENCH=OFF "$@"
+  # Full stacks for every allocation, so that leaks inside libraries are told apart by their
+  # callers (scripts/sanitizer/lsan.supp).
+  export ASAN_OPTIONS=${ASAN_OPTIONS:-fast_unwind_on_malloc=0}
   export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
   export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$top/scripts/sanitizer/lsan.supp:print_suppressions=0}
 else
