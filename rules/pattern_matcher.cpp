@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "rules/caseless_search.h"
+
 namespace qv {
 namespace {
 
@@ -100,6 +102,10 @@ struct CompiledPattern {
   // only), that node: an attempt that fails at p has tried every end of that run, so no start
   // inside the same run can succeed either.
   int32_t leadingRun = kNone;
+  // The literals every match begins with (two or more, else empty): searches look for them all
+  // at once, exactly or without regard to case as the case flag says, and try only there.
+  std::string literalPrefix;
+  CCaselessSearch caselessPrefix;
 };
 
 namespace {
@@ -128,6 +134,7 @@ class PatternCompiler {
     out_.first = chain.head;
     FindFirstBytes();
     FindLeadingRun();
+    FindLiteralPrefix();
     return true;
   }
 
@@ -220,6 +227,18 @@ class PatternCompiler {
     const PatternNode& back = Node(Node(operand).next);
     if (back.kind != kJump || back.role != JumpRole::kLoopBack || back.loop != branch.loop) return;
     out_.leadingRun = operand;
+  }
+
+  // The run of literal nodes the pattern starts with. An operator on a literal puts its branch
+  // before it, so the run ends where anything optional or repeated begins.
+  void FindLiteralPrefix() {
+    std::string prefix;
+    for (int32_t index = out_.first; index != kNone && Node(index).kind == kLiteral; index = Node(index).next) {
+      prefix += static_cast<char>(Node(index).data);
+    }
+    if (prefix.size() < 2) return;
+    out_.caselessPrefix = CCaselessSearch(prefix);
+    out_.literalPrefix = std::move(prefix);
   }
 
   bool MayStartWith(const PatternNode& node, uint8_t c) const {
@@ -758,6 +777,25 @@ bool MatchPattern(const CompiledPattern* pattern, std::string_view text, size_t 
     auto attempt = [&](int32_t position) { return search.Attempt(position, captures); };
 
     if (first.kind == kTextStart) return attempt(static_cast<int32_t>(startPosition)) == Outcome::kMatch;
+    if (!pattern->literalPrefix.empty()) {
+      // Only positions that hold the whole prefix can start a match.
+      const std::string& prefix = pattern->literalPrefix;
+      const bool exact = (caseFlag & kPatternCaseSensitive) != 0 ||
+                         std::none_of(prefix.begin(), prefix.end(), [](char c) { return IsUpper(static_cast<uint8_t>(c)) || IsLower(static_cast<uint8_t>(c)); });
+      for (size_t p = startPosition; p < text.size(); ++p) {
+        if (exact) {
+          const void* hit = memmem(text.data() + p, text.size() - p, prefix.data(), prefix.size());
+          if (hit == nullptr) return false;
+          p = static_cast<size_t>(static_cast<const char*>(hit) - text.data());
+        } else {
+          p = pattern->caselessPrefix.Find(text, p);
+          if (p == std::string_view::npos) return false;
+        }
+        const Outcome outcome = attempt(static_cast<int32_t>(p));
+        if (outcome != Outcome::kNoMatch) return outcome == Outcome::kMatch;
+      }
+      return false;
+    }
     if (first.kind == kLiteral) {
       // Only positions where the first literal fits can start a match.
       const uint8_t literal = static_cast<uint8_t>(first.data);

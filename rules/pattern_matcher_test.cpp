@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <random>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace qv {
 namespace {
@@ -207,6 +209,39 @@ TEST(PatternMatcherTest, SearchesFindMatchesThatBeginAfterChoicesAndSwitches) {
   EXPECT_TRUE(Matches("[^a]", "aab"));
   EXPECT_TRUE(Matches("q*$", "abc"));  // an empty match at the end of the text
   EXPECT_TRUE(Matches("(a#)|b", "xxb"));
+}
+
+// A pattern that begins with literals is searched for them all at once; "{a}bc..." means the
+// same without that shortcut, so both must find the same first match everywhere.
+TEST(PatternMatcherTest, ALiteralPrefixFindsWhatThePlainSearchFinds) {
+  EXPECT_TRUE(Matches("changed state to <down>", "Interface Gi0/1, changed state to down"));
+  EXPECT_TRUE(Matches("denied \\w+", "x DENIED tcp", 0));
+  EXPECT_FALSE(Matches("denied \\w+", "x DENIED tcp"));
+  EXPECT_TRUE(Matches("abc?d", "xabd"));  // only "ab" is the prefix: "c" is optional
+  EXPECT_TRUE(Matches("ab*c", "xac"));
+  EXPECT_TRUE(Matches("ab|cd", "acd"));
+  EXPECT_TRUE(Matches("1-\\d", "a1-1-5"));  // a second occurrence after a failed attempt
+
+  const std::vector<std::string> suffixes = {"", "b", "c*a", "(b)|c", "\\cB", "a#b", ">", "$", "[ab]?b"};
+  const std::string alphabet = "aAbBc1 ";
+  std::mt19937 random(7);
+  for (int round = 0; round < 4000; ++round) {
+    const std::string head = std::string(1, "aAb1"[random() % 4]) + "ab"[random() % 2];
+    const std::string suffix = suffixes[random() % suffixes.size()];
+    std::string text;
+    for (std::size_t i = random() % 16; i > 0; --i) text += alphabet[random() % alphabet.size()];
+    const int caseFlag = static_cast<int>(random() % 2);
+    const std::size_t start = random() % (text.size() + 1);
+    PatternPtr withPrefix(CompilePattern(head + suffix));
+    PatternPtr without(CompilePattern("{" + head.substr(0, 1) + "}" + head.substr(1) + suffix));
+    ASSERT_NE(withPrefix, nullptr) << head + suffix;
+    PatternCaptures a, b;
+    const bool found = MatchPattern(withPrefix.get(), text, start, &a, caseFlag);
+    ASSERT_EQ(found, MatchPattern(without.get(), text, start, &b, caseFlag))
+        << "'" << head + suffix << "' in '" << text << "' from " << start << " case " << caseFlag;
+    ASSERT_EQ(a.start[0], b.start[0]) << "'" << head + suffix << "' in '" << text << "'";
+    ASSERT_EQ(a.end[0], b.end[0]) << "'" << head + suffix << "' in '" << text << "'";
+  }
 }
 
 TEST(PatternMatcherTest, EmptyPassesEndAndHardSearchesStopWithinTheirBounds) {
