@@ -211,9 +211,10 @@ TEST(PatternMatcherTest, SearchesFindMatchesThatBeginAfterChoicesAndSwitches) {
   EXPECT_TRUE(Matches("(a#)|b", "xxb"));
 }
 
-// A pattern that begins with literals is searched for them all at once; "{a}bc..." means the
-// same without that shortcut, so both must find the same first match everywhere.
-TEST(PatternMatcherTest, ALiteralPrefixFindsWhatThePlainSearchFinds) {
+// A pattern that begins with literals is searched for them all at once, and one that begins
+// with one of a few bytes by memchr; "{a}bc..." and a larger set mean the same without those
+// shortcuts, so both must find the same first match everywhere.
+TEST(PatternMatcherTest, SearchShortcutsFindWhatThePlainSearchFinds) {
   EXPECT_TRUE(Matches("changed state to <down>", "Interface Gi0/1, changed state to down"));
   EXPECT_TRUE(Matches("denied \\w+", "x DENIED tcp", 0));
   EXPECT_FALSE(Matches("denied \\w+", "x DENIED tcp"));
@@ -241,6 +242,14 @@ TEST(PatternMatcherTest, ALiteralPrefixFindsWhatThePlainSearchFinds) {
         << "'" << head + suffix << "' in '" << text << "' from " << start << " case " << caseFlag;
     ASSERT_EQ(a.start[0], b.start[0]) << "'" << head + suffix << "' in '" << text << "'";
     ASSERT_EQ(a.end[0], b.end[0]) << "'" << head + suffix << "' in '" << text << "'";
+    // A match that may begin with one of few bytes, each found by memchr, against the same
+    // set made larger by bytes that no text holds.
+    const std::string few = std::vector<std::string>{"a", "aB", "a1 "}[random() % 3];
+    PatternPtr fewFirst(CompilePattern("[" + few + "]" + suffix));
+    PatternPtr manyFirst(CompilePattern("[" + few + "xyz]" + suffix));
+    ASSERT_EQ(MatchPattern(fewFirst.get(), text, start, &a, caseFlag), MatchPattern(manyFirst.get(), text, start, &b, caseFlag))
+        << "'[" << few << "]" << suffix << "' in '" << text << "' from " << start;
+    ASSERT_EQ(a.start[0], b.start[0]) << "'[" << few << "]" << suffix << "' in '" << text << "'";
   }
 }
 
