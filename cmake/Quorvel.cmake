@@ -49,6 +49,20 @@ function(quorvel_test target)
   gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
 endfunction()
 
+# quorvel_widget_test(<target> SOURCES <files...> DEPS <targets...>)
+# A QtTest program beside its widgets, run by CTest without a display (offscreen platform).
+function(quorvel_widget_test target)
+  if(NOT QUORVEL_TESTS)
+    return()
+  endif()
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${target} ${ARG_SOURCES})
+  target_link_libraries(${target} PRIVATE quorvel_flags ${ARG_DEPS} Qt6::Test)
+  set_target_properties(${target} PROPERTIES AUTOMOC ON)
+  add_test(NAME ${target} COMMAND ${target})
+  set_tests_properties(${target} PROPERTIES TIMEOUT 300 ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+endfunction()
+
 # quorvel_add_subdirectories(<names...>)
 # Adds each named sub-folder that has a CMakeLists.txt, in the order given (dependency order).
 function(quorvel_add_subdirectories)

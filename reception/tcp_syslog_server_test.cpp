@@ -18,6 +18,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "reception/tls_session.h"
@@ -198,6 +199,33 @@ class TlsServerTest : public ::testing::Test {
     if (std::system(command.c_str()) != 0) GTEST_SKIP() << "the openssl tool is missing";
   }
 
+  // How a TLS client ends after sending: with a close notification, or by reading, which is
+  // where TLS 1.3 tells the client that the server refused its certificate.
+  enum Ending { kShutDown, kAwaitRefusal };
+
+  // A TLS client on a thread of its own, so that the server can be pumped meanwhile: it
+  // connects, sends `frames` once its handshake succeeds, ends as asked and closes.
+  static std::thread StartTlsClient(int32_t port, std::string frames, Ending ending) {
+    const int fd = Connect(port);
+    return std::thread([fd, frames = std::move(frames), ending] {
+      SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
+      SSL* ssl = SSL_new(ctx);
+      SSL_set_fd(ssl, fd);
+      if (SSL_connect(ssl) == 1) {
+        SSL_write(ssl, frames.data(), static_cast<int>(frames.size()));
+        if (ending == kShutDown) {
+          SSL_shutdown(ssl);
+        } else {
+          char byte;
+          SSL_read(ssl, &byte, 1);
+        }
+      }
+      SSL_free(ssl);
+      SSL_CTX_free(ctx);
+      close(fd);
+    });
+  }
+
   qv::testing::TempHome home_;
   std::string cert_, key_;
 };
@@ -218,21 +246,8 @@ TEST_F(TlsServerTest, OctetCountedFramesOverTlsAndABadClientCostsOnlyItsConnecti
             std::string::npos) << sink.local[0];
   close(plain);
 
-  // A real TLS client, driven on a thread of its own while the server is pumped.
-  const int fd = Connect(server.boundPort());
-  std::thread client([fd] {
-    SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
-    SSL* ssl = SSL_new(ctx);
-    SSL_set_fd(ssl, fd);
-    if (SSL_connect(ssl) == 1) {
-      const std::string frames = "15 <13>first frame16 <13>second frame";
-      SSL_write(ssl, frames.data(), static_cast<int>(frames.size()));
-      SSL_shutdown(ssl);
-    }
-    SSL_free(ssl);
-    SSL_CTX_free(ctx);
-    close(fd);
-  });
+  // A real TLS client.
+  std::thread client = StartTlsClient(server.boundPort(), "15 <13>first frame16 <13>second frame", kShutDown);
   const bool done = PumpUntil(server, [&] { return sink.datagrams.size() == 2 && server.connectionCount() == 0; });
   client.join();
   ASSERT_TRUE(done);
@@ -264,21 +279,7 @@ TEST_F(TlsServerTest, ARequiredClientCertificateThatIsMissingFailsTheHandshake) 
   ASSERT_TRUE(context) << why;
   Sink sink;
   CTcpSyslogServer server(sink, 0, {"127.0.0.1"}, 10, context);
-  const int fd = Connect(server.boundPort());
-  std::thread client([fd] {
-    SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
-    SSL* ssl = SSL_new(ctx);
-    SSL_set_fd(ssl, fd);
-    if (SSL_connect(ssl) == 1) {
-      const std::string frame = "9 <13>never";
-      SSL_write(ssl, frame.data(), static_cast<int>(frame.size()));
-      char byte;
-      SSL_read(ssl, &byte, 1);  // TLS 1.3 reports the refusal here
-    }
-    SSL_free(ssl);
-    SSL_CTX_free(ctx);
-    close(fd);
-  });
+  std::thread client = StartTlsClient(server.boundPort(), "9 <13>never", kAwaitRefusal);
   const bool reported = PumpUntil(server, [&] { return sink.local.size() == 1 && server.connectionCount() == 0; });
   client.join();
   ASSERT_TRUE(reported);

@@ -31,18 +31,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-int32_t FreeTcpPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
-}
-
 bool Accepts(int32_t port) {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
@@ -69,7 +57,7 @@ class ModernReceptionTest : public ::testing::Test {
  protected:
   void SetUp() override {
     udpPort_ = qv::testing::FreeUdpPort();
-    tcpPort_ = FreeTcpPort();
+    tcpPort_ = qv::testing::FreeTcpPort();
     AppSettings().SetInt("Settings", "udpport", udpPort_);
     AppSettings().SetInt("Settings", "tcpport", tcpPort_);
     AppSettings().SetInt("Settings", "SNMPTrapMonitor", 0);
@@ -224,7 +212,7 @@ TEST_F(ModernReceptionTest, OpensslClientOverTlsAndAPlainClientThatFailsItsHands
                       .c_str()) != 0) {
     GTEST_SKIP() << "the openssl tool is missing";
   }
-  const int32_t tlsPort = FreeTcpPort();
+  const int32_t tlsPort = qv::testing::FreeTcpPort();
   AppSettings().SetInt("Settings", "tlsport", tlsPort);
   AppSettings().SetString("Settings", "tlscert", cert.c_str());
   AppSettings().SetString("Settings", "tlskey", key.c_str());
@@ -247,7 +235,7 @@ TEST_F(ModernReceptionTest, OpensslClientOverTlsAndAPlainClientThatFailsItsHands
 
 TEST_F(ModernReceptionTest, AReceiverThatCannotOpenStopsTheService) {
   // A TLS port without a readable certificate, then a TCP port that is taken.
-  AppSettings().SetInt("Settings", "tlsport", FreeTcpPort());
+  AppSettings().SetInt("Settings", "tlsport", qv::testing::FreeTcpPort());
   AppSettings().SetString("Settings", "tlscert", home_.file("missing.pem").c_str());
   EXPECT_EQ(qv::testing::RunDunmir({"debug"}), 1);
   AppSettings().SetInt("Settings", "tlsport", 0);

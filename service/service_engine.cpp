@@ -22,8 +22,7 @@ bool Setting(const char* name, int32_t defaultValue) {
 CServiceEngine::CServiceEngine(const ExecutorFactory& makeExecutor)
     : relay_(RelaySocketPath()),
       rulesEnabled_(Setting("RulesEnabled", 1)),
-      resolveNames_(Setting("resolve", 0)),
-      parseOptions_(ReadParseOptions()),
+      reader_(ReadParseOptions(), Setting("resolve", 0)),
       socket_(*this, AppSettings().GetInt("Settings", "udpport", 514)),
       rules_(*this, makeExecutor(*this)) {
   if (!socket_.created()) return;
@@ -75,15 +74,7 @@ std::string CServiceEngine::failure() const {
 }
 
 void CServiceEngine::OnDatagram(std::string_view senderAddress, int32_t senderPort, std::string_view text) {
-  // A multi-line datagram becomes one line; a line feed as first character is left alone.
-  text_.assign(text);
-  if (text_.size() > 1) std::replace(text_.begin() + 1, text_.end(), '\n', ' ');
-
-  SyslogMessage record;
-  record.ParseDatagram(senderAddress, senderPort, text_, parseOptions_);
-  // The name cache knows IPv4 only: an IPv6 text would be looked up as 255.255.255.255.
-  const bool ipv4 = record.ipAddress.find(':') == std::string::npos;
-  if (resolveNames_ && ipv4 && record.hostName.empty()) record.hostName = names_.Resolve(record.ipAddress);
+  SyslogMessage record = reader_.Read(senderAddress, senderPort, text);
   bool discard = false;
   if (rulesEnabled_) rules_.RunRules(record, discard, record.highlighted);
   if (!discard) Relay(record.FormatRecordLine());

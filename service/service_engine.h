@@ -39,8 +39,8 @@
 #include <string_view>
 #include <vector>
 
-#include "core/message/host_name_cache.h"
 #include "reception/datagram_queue.h"
+#include "reception/datagram_reader.h"
 #include "reception/history_files.h"
 #include "reception/receive_thread.h"
 #include "reception/relay_sender.h"
@@ -99,10 +99,8 @@ class CServiceEngine final : public CSyslogSink, private CForwarder {
   void FlushRelay();
 
   CRelaySender relay_;
-  CHostNameCache names_;
   const bool rulesEnabled_;
-  const bool resolveNames_;
-  const ParseOptions parseOptions_;
+  CDatagramReader reader_;  // header forms and "resolve" as read at creation
   CSyslogSocket socket_;
   CDatagramQueue queue_;  // filled by receiveThread_, emptied here
   std::optional<CReceiveThread> receiveThread_;  // stopped before the socket closes
@@ -114,7 +112,6 @@ class CServiceEngine final : public CSyslogSink, private CForwarder {
   std::unique_ptr<QSocketNotifier> relayWritable_;
   QTimer timeMark_;
   std::unique_ptr<CServiceMonitors> monitors_;
-  std::string text_;  // the datagram with its line feeds flattened, reused between datagrams
   bool reportingHistory_ = false;
   std::string batch_;  // the record lines accepted since the batch began, in order
 };

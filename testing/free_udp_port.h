@@ -1,6 +1,7 @@
 #pragma once
-// A UDP port on 127.0.0.1 that nothing holds at the moment of the call, for tests that start a
-// program listening on "udpport". The kernel chooses it from its ephemeral range.
+// A UDP or TCP port on 127.0.0.1 that nothing holds at the moment of the call, for tests that
+// start a program listening on "udpport" or "tcpport". The kernel chooses it from its ephemeral
+// range; 0 when no socket could be made.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -11,8 +12,8 @@
 
 namespace qv::testing {
 
-inline int32_t FreeUdpPort() {
-  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+inline int32_t FreeLoopbackPort(int socketType) {
+  const int fd = socket(AF_INET, socketType, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -25,5 +26,8 @@ inline int32_t FreeUdpPort() {
   if (fd >= 0) close(fd);
   return port;
 }
+
+inline int32_t FreeUdpPort() { return FreeLoopbackPort(SOCK_DGRAM); }
+inline int32_t FreeTcpPort() { return FreeLoopbackPort(SOCK_STREAM); }
 
 }  // namespace qv::testing

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <ostream>
+#include <string>
+#include <utility>
 
 #include "core/message/syslog_message.h"
 #include "core/message/time_conversions.h"
@@ -16,6 +19,25 @@ SyslogMessage Parse(std::string_view text, const ParseOptions& options = ParseOp
   return record;
 }
 
+// The fields a header fills, compared in one expectation.
+struct Fields {
+  int32_t facility = 0;
+  int32_t severity = 0;
+  int32_t timeSent = 0;
+  std::string hostName;
+  std::string message;
+  bool operator==(const Fields&) const = default;
+  friend std::ostream& operator<<(std::ostream& out, const Fields& f) {
+    return out << f.facility << '.' << f.severity << " at " << f.timeSent << " from \"" << f.hostName << "\": \""
+               << f.message << '"';
+  }
+};
+
+Fields ParsedFields(std::string_view text) {
+  const SyslogMessage m = Parse(text);
+  return {m.facility, m.severity, m.timeSent, m.hostName, m.message};
+}
+
 // Seconds of a stamp without a year, placed in the current UTC year as the classic form does.
 int32_t ThisYear(int month, int day, int hour, int minute, int second) {
   const BsdStamp stamp{0, month, day, hour, minute, second};
@@ -24,25 +46,18 @@ int32_t ThisYear(int month, int day, int hour, int minute, int second) {
 
 TEST(Rfc5424Test, TheStandardsOwnExamplesAndLoggerOutput) {
   // The byte-order mark before MSG is dropped; "-" PROCID and STRUCTURED-DATA leave no trace.
-  const SyslogMessage su = Parse(
+  const std::string_view su =
       "<34>1 2003-10-11T22:14:15.003Z mymachine.example.com su - ID47 - \xEF\xBB\xBF'su root' failed for lonvick on "
-      "/dev/pts/8");
-  EXPECT_EQ(su.facility, 4);
-  EXPECT_EQ(su.severity, 2);
-  EXPECT_EQ(su.timeSent, 1065910455);
-  EXPECT_EQ(su.hostName, "mymachine.example.com");
-  EXPECT_EQ(su.message, "su: ID47 'su root' failed for lonvick on /dev/pts/8");
-  EXPECT_EQ(su.ipAddress, "192.0.2.9");
-  EXPECT_EQ(su.senderPort, 40000);
+      "/dev/pts/8";
+  EXPECT_EQ(ParsedFields(su),
+            (Fields{4, 2, 1065910455, "mymachine.example.com", "su: ID47 'su root' failed for lonvick on /dev/pts/8"}));
+  EXPECT_EQ(Parse(su).ipAddress, "192.0.2.9");
+  EXPECT_EQ(Parse(su).senderPort, 40000);
 
   // An offset is applied and the microseconds dropped; the host may be an address.
-  const SyslogMessage donuts =
-      Parse("<165>1 2003-08-24T05:14:15.000003-07:00 192.0.2.1 myproc 8710 - - %% It's time to make the do-nuts.");
-  EXPECT_EQ(donuts.facility, 20);
-  EXPECT_EQ(donuts.severity, 5);
-  EXPECT_EQ(donuts.timeSent, 1061727255);
-  EXPECT_EQ(donuts.hostName, "192.0.2.1");
-  EXPECT_EQ(donuts.message, "myproc[8710]: %% It's time to make the do-nuts.");
+  EXPECT_EQ(
+      ParsedFields("<165>1 2003-08-24T05:14:15.000003-07:00 192.0.2.1 myproc 8710 - - %% It's time to make the do-nuts."),
+            (Fields{20, 5, 1061727255, "192.0.2.1", "myproc[8710]: %% It's time to make the do-nuts."}));
 
   // Structured data is kept as written, escaped quotes and brackets included; MSG may be absent.
   EXPECT_EQ(Parse("<165>1 2003-10-11T22:14:15.003Z mymachine.example.com evntslog - ID47 [exampleSDID@32473 iut=\"3\" "
@@ -58,19 +73,12 @@ TEST(Rfc5424Test, TheStandardsOwnExamplesAndLoggerOutput) {
             "class=\"high\"]");
 
   // util-linux logger --rfc5424, as it goes on the wire.
-  const SyslogMessage logger = Parse(
-      "<13>1 2026-12-08T01:51:06.886723+00:00 vm root - - [timeQuality tzKnown=\"1\" isSynced=\"0\"] hello world");
-  EXPECT_EQ(logger.facility, 1);
-  EXPECT_EQ(logger.severity, 5);
-  EXPECT_EQ(logger.timeSent, 1796694666);
-  EXPECT_EQ(logger.hostName, "vm");
-  EXPECT_EQ(logger.message, "root: [timeQuality tzKnown=\"1\" isSynced=\"0\"] hello world");
+  EXPECT_EQ(ParsedFields("<13>1 2026-12-08T01:51:06.886723+00:00 vm root - - [timeQuality tzKnown=\"1\" "
+                         "isSynced=\"0\"] hello world"),
+            (Fields{1, 5, 1796694666, "vm", "root: [timeQuality tzKnown=\"1\" isSynced=\"0\"] hello world"}));
 
   // Every header field nil: no host, no time, only the text.
-  const SyslogMessage nil = Parse("<14>1 - - - - - - just text");
-  EXPECT_EQ(nil.timeSent, 0);
-  EXPECT_EQ(nil.hostName, "");
-  EXPECT_EQ(nil.message, "just text");
+  EXPECT_EQ(ParsedFields("<14>1 - - - - - - just text"), (Fields{1, 6, 0, "", "just text"}));
   EXPECT_EQ(Parse("<14>1 - - - 42 - -").message, "[42]:");
   // A stamp beyond the record's 32-bit seconds keeps the message but no time.
   EXPECT_EQ(Parse("<14>1 2100-01-01T00:00:00Z h a - - - x").timeSent, 0);
@@ -103,55 +111,42 @@ TEST(Rfc5424Test, MalformedHeadersFallBackToTheClassicSteps) {
 }
 
 TEST(LenientRfc3164Test, DeviceFormsAreReadIntoTheFields) {
-  // Cisco IOS: sequence number, '*' for a clock never set, milliseconds, a colon after the stamp.
-  const SyslogMessage cisco = Parse("<189>123: *Mar  1 00:00:01.123: %SYS-5-CONFIG_I: Configured from console");
-  EXPECT_EQ(cisco.facility, 23);
-  EXPECT_EQ(cisco.severity, 5);
-  EXPECT_EQ(cisco.hostName, "");
-  EXPECT_EQ(cisco.timeSent, ThisYear(2, 1, 0, 0, 1));
-  EXPECT_EQ(cisco.message, "%SYS-5-CONFIG_I: Configured from console");
-  // With the zone shown (UTC or GMT only) and the ASA's year.
-  EXPECT_EQ(Parse("<190>97: Dec  8 01:51:06.512 UTC: %SEC-6-IPACCESSLOGP: list 101 denied tcp").message,
-            "%SEC-6-IPACCESSLOGP: list 101 denied tcp");
-  const SyslogMessage asa = Parse("<166>Dec 08 2026 01:51:06: %ASA-6-302013: Built inbound TCP connection");
-  EXPECT_EQ(asa.timeSent, 1796694666);
-  EXPECT_EQ(asa.message, "%ASA-6-302013: Built inbound TCP connection");
-  // '.' marks a clock that lost its synchronisation.
-  EXPECT_EQ(Parse("<187>45: .Jun 12 10:00:00.5: %LINK-3-UPDOWN: down").timeSent, ThisYear(5, 12, 10, 0, 0));
-  // The colon after the stamp no longer becomes the host ":".
-  const SyslogMessage link = Parse("<13>Mar  1 00:00:01: %LINK-3-UPDOWN: Interface Gi0/1, changed state to up");
-  EXPECT_EQ(link.hostName, "");
-  EXPECT_EQ(link.message, "%LINK-3-UPDOWN: Interface Gi0/1, changed state to up");
-
-  // A year in the stamp is used, with a host.
-  const SyslogMessage year = Parse("<13>Mar  1 2026 00:00:01 edge-sw3 %SYS-5-RESTART: System restarted");
-  EXPECT_EQ(year.timeSent, 1772323201);
-  EXPECT_EQ(year.hostName, "edge-sw3");
-  EXPECT_EQ(year.message, "%SYS-5-RESTART: System restarted");
-
-  // An RFC 3339 stamp in place of the BSD one (rsyslog's forward format, many appliances).
-  const SyslogMessage rfc3339 = Parse("<30>1996-12-19T16:39:57-08:00 fw01 kernel: eth0 up");
-  EXPECT_EQ(rfc3339.timeSent, 851042397);
-  EXPECT_EQ(rfc3339.hostName, "fw01");
-  EXPECT_EQ(rfc3339.message, "kernel: eth0 up");
-  EXPECT_EQ(Parse("<30>1985-04-12T23:20:50.52Z h m").timeSent, 482196050);
-
-  // Linux senders without a host word: a tag straight after the stamp.
-  const SyslogMessage tag = Parse("<38>Dec  8 01:51:06 sshd[4242]: Accepted publickey for root");
-  EXPECT_EQ(tag.hostName, "");
-  EXPECT_EQ(tag.message, "sshd[4242]: Accepted publickey for root");
-  EXPECT_EQ(Parse("<13>Oct 11 22:14:15 su: 'su root' failed").message, "su: 'su root' failed");
-  // Milliseconds before a host.
-  const SyslogMessage millis = Parse("<134>Oct 11 22:14:15.250 lb01 haproxy[77]: started");
-  EXPECT_EQ(millis.hostName, "lb01");
-  EXPECT_EQ(millis.timeSent, ThisYear(9, 11, 22, 14, 15));
-  EXPECT_EQ(millis.message, "haproxy[77]: started");
-
-  // The classic form with a host is read exactly as before (Juniper, logger --rfc3164).
-  const SyslogMessage juniper = Parse("<28>Mar  1 00:00:01 mx480-re0 mgd[1234]: UI_COMMIT: User 'lab' committed");
-  EXPECT_EQ(juniper.hostName, "mx480-re0");
-  EXPECT_EQ(juniper.message, "mgd[1234]: UI_COMMIT: User 'lab' committed");
-  EXPECT_EQ(Parse("<156>Dec  8 01:51:06 vm myapp: hi").hostName, "vm");
+  const int32_t march1 = ThisYear(2, 1, 0, 0, 1);
+  const int32_t december8 = ThisYear(11, 8, 1, 51, 6);
+  const int32_t october11 = ThisYear(9, 11, 22, 14, 15);
+  const std::pair<const char*, Fields> cases[] = {
+      // Cisco IOS: sequence number, '*' for a clock never set, milliseconds, a colon after the stamp.
+      {"<189>123: *Mar  1 00:00:01.123: %SYS-5-CONFIG_I: Configured from console",
+       {23, 5, march1, "", "%SYS-5-CONFIG_I: Configured from console"}},
+      // With the zone shown (UTC or GMT only) and the ASA's year.
+      {"<190>97: Dec  8 01:51:06.512 UTC: %SEC-6-IPACCESSLOGP: list 101 denied tcp",
+       {23, 6, december8, "", "%SEC-6-IPACCESSLOGP: list 101 denied tcp"}},
+      {"<166>Dec 08 2026 01:51:06: %ASA-6-302013: Built inbound TCP connection",
+       {20, 6, 1796694666, "", "%ASA-6-302013: Built inbound TCP connection"}},
+      // '.' marks a clock that lost its synchronisation.
+      {"<187>45: .Jun 12 10:00:00.5: %LINK-3-UPDOWN: down",
+       {23, 3, ThisYear(5, 12, 10, 0, 0), "", "%LINK-3-UPDOWN: down"}},
+      // The colon after the stamp no longer becomes the host ":".
+      {"<13>Mar  1 00:00:01: %LINK-3-UPDOWN: Interface Gi0/1, changed state to up",
+       {1, 5, march1, "", "%LINK-3-UPDOWN: Interface Gi0/1, changed state to up"}},
+      // A year in the stamp is used, with a host.
+      {"<13>Mar  1 2026 00:00:01 edge-sw3 %SYS-5-RESTART: System restarted",
+       {1, 5, 1772323201, "edge-sw3", "%SYS-5-RESTART: System restarted"}},
+      // An RFC 3339 stamp in place of the BSD one (rsyslog's forward format, many appliances).
+      {"<30>1996-12-19T16:39:57-08:00 fw01 kernel: eth0 up", {3, 6, 851042397, "fw01", "kernel: eth0 up"}},
+      {"<30>1985-04-12T23:20:50.52Z h m", {3, 6, 482196050, "h", "m"}},
+      // Linux senders without a host word: a tag straight after the stamp.
+      {"<38>Dec  8 01:51:06 sshd[4242]: Accepted publickey for root",
+       {4, 6, december8, "", "sshd[4242]: Accepted publickey for root"}},
+      {"<13>Oct 11 22:14:15 su: 'su root' failed", {1, 5, october11, "", "su: 'su root' failed"}},
+      // Milliseconds before a host.
+      {"<134>Oct 11 22:14:15.250 lb01 haproxy[77]: started", {16, 6, october11, "lb01", "haproxy[77]: started"}},
+      // The classic form with a host is read exactly as before (Juniper, logger --rfc3164).
+      {"<28>Mar  1 00:00:01 mx480-re0 mgd[1234]: UI_COMMIT: User 'lab' committed",
+       {3, 4, march1, "mx480-re0", "mgd[1234]: UI_COMMIT: User 'lab' committed"}},
+      {"<156>Dec  8 01:51:06 vm myapp: hi", {19, 4, december8, "vm", "myapp: hi"}},
+  };
+  for (const auto& [text, expected] : cases) EXPECT_EQ(ParsedFields(text), expected) << text;
 }
 
 TEST(LenientRfc3164Test, WhatItCannotReadKeepsTheClassicResult) {

@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cstdint>
 #include <climits>
+#include <initializer_list>
 #include <ctime>
 #include <optional>
 #include <utility>
@@ -264,14 +265,11 @@ std::string SyslogMessage::FormatRecordLine() const {
   line += ',';
   AppendWithLineBreakMarkers(line, ipAddress);
   line += ',';
-  AppendNumber(line, senderPort);
-  line += ',';
-  AppendNumber(line, severity);
-  line += ',';
-  AppendNumber(line, timeReceived);
-  line += ',';
-  AppendNumber(line, timeSent);
-  line += ",\"";
+  for (const int32_t number : {senderPort, severity, timeReceived, timeSent}) {
+    AppendNumber(line, number);
+    line += ',';
+  }
+  line += '"';
   AppendWithLineBreakMarkers(line, message);
   line += "\"\r\n";
   return line;

@@ -156,30 +156,36 @@ class Session {
     if (stmt != nullptr) used_.push_back(stmt);
     return stmt;
   }
+  // The statement with ?1 bound to a key's id, and ?2 to a name when one is given; null on a
+  // database error.
+  sqlite3_stmt* Prepare(const char* sql, sqlite3_int64 id) {
+    sqlite3_stmt* stmt = Prepare(sql);
+    if (stmt != nullptr) sqlite3_bind_int64(stmt, 1, id);
+    return stmt;
+  }
+  sqlite3_stmt* Prepare(const char* sql, sqlite3_int64 id, std::string_view name) {
+    sqlite3_stmt* stmt = Prepare(sql, id);
+    if (stmt != nullptr) sqlite3_bind_text(stmt, 2, name.data(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
+    return stmt;
+  }
 
   bool KeyExists(sqlite3_int64 id) {
-    sqlite3_stmt* stmt = Prepare("SELECT 1 FROM keys WHERE id = ?1");
-    if (stmt == nullptr) return false;
-    sqlite3_bind_int64(stmt, 1, id);
-    return sqlite3_step(stmt) == SQLITE_ROW;
+    sqlite3_stmt* stmt = Prepare("SELECT 1 FROM keys WHERE id = ?1", id);
+    return stmt != nullptr && sqlite3_step(stmt) == SQLITE_ROW;
   }
 
   // The child's id, 0 when absent, -1 on a database error.
   sqlite3_int64 FindChild(sqlite3_int64 parent, std::string_view name) {
-    sqlite3_stmt* stmt = Prepare("SELECT id FROM keys WHERE parent = ?1 AND name = ?2");
+    sqlite3_stmt* stmt = Prepare("SELECT id FROM keys WHERE parent = ?1 AND name = ?2", parent, name);
     if (stmt == nullptr) return -1;
-    sqlite3_bind_int64(stmt, 1, parent);
-    sqlite3_bind_text(stmt, 2, name.data(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
     const int rc = sqlite3_step(stmt);
     if (rc == SQLITE_ROW) return sqlite3_column_int64(stmt, 0);
     return rc == SQLITE_DONE ? 0 : -1;
   }
 
   sqlite3_int64 AddChild(sqlite3_int64 parent, std::string_view name) {
-    sqlite3_stmt* stmt = Prepare("INSERT INTO keys(parent, name) VALUES(?1, ?2)");
+    sqlite3_stmt* stmt = Prepare("INSERT INTO keys(parent, name) VALUES(?1, ?2)", parent, name);
     if (stmt == nullptr) return -1;
-    sqlite3_bind_int64(stmt, 1, parent);
-    sqlite3_bind_text(stmt, 2, name.data(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
     return sqlite3_step(stmt) == SQLITE_DONE ? sqlite3_last_insert_rowid(db_) : -1;
   }
 
@@ -206,6 +212,16 @@ std::string ColumnBlob(sqlite3_stmt* stmt, int column) {
   const void* bytes = sqlite3_column_blob(stmt, column);
   const int size = sqlite3_column_bytes(stmt, column);
   return bytes == nullptr ? std::string() : std::string(static_cast<const char*>(bytes), static_cast<size_t>(size));
+}
+
+// Steps an enumeration's statement ("... LIMIT 1 OFFSET ?2") to the index-th row: kSuccess with
+// the row at hand, kNoMoreItems past the last one.
+Status StepToRow(sqlite3_stmt* stmt, uint32_t index) {
+  if (stmt == nullptr) return kStoreFailed;
+  sqlite3_bind_int64(stmt, 2, index);
+  const int rc = sqlite3_step(stmt);
+  if (rc == SQLITE_DONE) return kNoMoreItems;
+  return rc == SQLITE_ROW ? kSuccess : kStoreFailed;
 }
 
 Status OpenOrCreate(HKEY parent, std::string_view subKey, Access access, HKEY* result, bool create) {
@@ -252,10 +268,8 @@ Status QueryValue(HKEY key, std::string_view name, uint32_t* type, std::string* 
   if (key == nullptr) return kInvalidHandle;
   Session session;
   if (!session.open()) return kAccessDenied;
-  sqlite3_stmt* stmt = session.Prepare("SELECT type, data FROM vals WHERE key = ?1 AND name = ?2");
+  sqlite3_stmt* stmt = session.Prepare("SELECT type, data FROM vals WHERE key = ?1 AND name = ?2", key->id, name);
   if (stmt == nullptr) return kStoreFailed;
-  sqlite3_bind_int64(stmt, 1, key->id);
-  sqlite3_bind_text(stmt, 2, name.data(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
   const int rc = sqlite3_step(stmt);
   if (rc != SQLITE_ROW) {
     if (rc != SQLITE_DONE) return kStoreFailed;
@@ -274,10 +288,9 @@ Status SetValue(HKEY key, std::string_view name, uint32_t type, std::string_view
   if (!session.Begin()) return kStoreFailed;
   if (!session.KeyExists(key->id)) return kKeyDeleted;
   sqlite3_stmt* stmt = session.Prepare("INSERT INTO vals(key, name, type, data) VALUES(?1, ?2, ?3, ?4) "
-                                       "ON CONFLICT(key, name) DO UPDATE SET type = ?3, data = ?4");
+                                       "ON CONFLICT(key, name) DO UPDATE SET type = ?3, data = ?4",
+                                       key->id, name);
   if (stmt == nullptr) return kStoreFailed;
-  sqlite3_bind_int64(stmt, 1, key->id);
-  sqlite3_bind_text(stmt, 2, name.data(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
   sqlite3_bind_int64(stmt, 3, type);
   sqlite3_bind_blob(stmt, 4, data.empty() ? "" : data.data(), static_cast<int>(data.size()), SQLITE_TRANSIENT);
   if (sqlite3_step(stmt) != SQLITE_DONE) return kStoreFailed;
@@ -297,10 +310,8 @@ Status DeleteValue(HKEY key, std::string_view name) {
   if (!key->writable) return kAccessDenied;
   Session session;
   if (!session.open()) return kAccessDenied;
-  sqlite3_stmt* stmt = session.Prepare("DELETE FROM vals WHERE key = ?1 AND name = ?2");
+  sqlite3_stmt* stmt = session.Prepare("DELETE FROM vals WHERE key = ?1 AND name = ?2", key->id, name);
   if (stmt == nullptr) return kStoreFailed;
-  sqlite3_bind_int64(stmt, 1, key->id);
-  sqlite3_bind_text(stmt, 2, name.data(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
   if (sqlite3_step(stmt) != SQLITE_DONE) return kStoreFailed;
   return sqlite3_changes(sqlite3_db_handle(stmt)) > 0 ? kSuccess : kFileNotFound;
 }
@@ -324,10 +335,8 @@ Status DeleteKey(HKEY parent, std::string_view subKey) {
   static const std::string kDeleteValues = std::string(kSubtree) + "DELETE FROM vals WHERE key IN sub";
   static const std::string kDeleteKeys = std::string(kSubtree) + "DELETE FROM keys WHERE id IN sub";
   for (const std::string* sql : {&kDeleteValues, &kDeleteKeys}) {
-    sqlite3_stmt* stmt = session.Prepare(sql->c_str());
-    if (stmt == nullptr) return kStoreFailed;
-    sqlite3_bind_int64(stmt, 1, id);
-    if (sqlite3_step(stmt) != SQLITE_DONE) return kStoreFailed;
+    sqlite3_stmt* stmt = session.Prepare(sql->c_str(), id);
+    if (stmt == nullptr || sqlite3_step(stmt) != SQLITE_DONE) return kStoreFailed;
   }
   return session.Commit() ? kSuccess : kStoreFailed;
 }
@@ -336,15 +345,11 @@ Status EnumKey(HKEY key, uint32_t index, std::string* name) {
   if (key == nullptr) return kInvalidHandle;
   Session session;
   if (!session.open()) return kAccessDenied;
-  sqlite3_stmt* stmt = session.Prepare("SELECT name FROM keys WHERE parent = ?1 ORDER BY name LIMIT 1 OFFSET ?2");
-  if (stmt == nullptr) return kStoreFailed;
-  sqlite3_bind_int64(stmt, 1, key->id);
-  sqlite3_bind_int64(stmt, 2, index);
-  const int rc = sqlite3_step(stmt);
-  if (rc == SQLITE_DONE) return kNoMoreItems;
-  if (rc != SQLITE_ROW) return kStoreFailed;
-  if (name != nullptr) *name = ColumnBlob(stmt, 0);
-  return kSuccess;
+  sqlite3_stmt* stmt =
+      session.Prepare("SELECT name FROM keys WHERE parent = ?1 ORDER BY name LIMIT 1 OFFSET ?2", key->id);
+  const Status status = StepToRow(stmt, index);
+  if (status == kSuccess && name != nullptr) *name = ColumnBlob(stmt, 0);
+  return status;
 }
 
 Status EnumValue(HKEY key, uint32_t index, std::string* name, uint32_t* type, std::string* data) {
@@ -352,13 +357,9 @@ Status EnumValue(HKEY key, uint32_t index, std::string* name, uint32_t* type, st
   Session session;
   if (!session.open()) return kAccessDenied;
   sqlite3_stmt* stmt =
-      session.Prepare("SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY name LIMIT 1 OFFSET ?2");
-  if (stmt == nullptr) return kStoreFailed;
-  sqlite3_bind_int64(stmt, 1, key->id);
-  sqlite3_bind_int64(stmt, 2, index);
-  const int rc = sqlite3_step(stmt);
-  if (rc == SQLITE_DONE) return kNoMoreItems;
-  if (rc != SQLITE_ROW) return kStoreFailed;
+      session.Prepare("SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY name LIMIT 1 OFFSET ?2", key->id);
+  const Status status = StepToRow(stmt, index);
+  if (status != kSuccess) return status;
   if (name != nullptr) *name = ColumnBlob(stmt, 0);
   if (type != nullptr) *type = static_cast<uint32_t>(sqlite3_column_int64(stmt, 1));
   if (data != nullptr) *data = ColumnBlob(stmt, 2);
@@ -369,10 +370,8 @@ Status QuerySubKeyCount(HKEY key, uint32_t* count) {
   if (key == nullptr || count == nullptr) return kInvalidHandle;
   Session session;
   if (!session.open()) return kAccessDenied;
-  sqlite3_stmt* stmt = session.Prepare("SELECT COUNT(*) FROM keys WHERE parent = ?1");
-  if (stmt == nullptr) return kStoreFailed;
-  sqlite3_bind_int64(stmt, 1, key->id);
-  if (sqlite3_step(stmt) != SQLITE_ROW) return kStoreFailed;
+  sqlite3_stmt* stmt = session.Prepare("SELECT COUNT(*) FROM keys WHERE parent = ?1", key->id);
+  if (stmt == nullptr || sqlite3_step(stmt) != SQLITE_ROW) return kStoreFailed;
   if (!session.KeyExists(key->id)) return kKeyDeleted;
   *count = static_cast<uint32_t>(sqlite3_column_int64(stmt, 0));
   return kSuccess;

@@ -1,7 +1,7 @@
 #pragma once
 // The main window: four panes in three splitters (filter tree | message list over full text,
 // activity graph underneath: CLeftView, CQuorvelView, CLogTextView, StatusPanel), the menus and toolbar of the command table, the status bar with the
-// count and listening texts, the tray icon, and the timers that refresh the views, hide a
+// count and listening texts and the lock keys, the tray icon, and the timers that refresh the views, hide a
 // minimised window and add the time mark. It is the frame the document talks to (CDocFrame) and
 // the host of the list view; the logic of the commands lives in the document and in
 // CServiceCommands, the frame only wires them to the window.
@@ -37,6 +37,7 @@ class StatusPanel;
 class CLeftView;
 class CFindDialog;
 class CLogTextView;
+class CLockKeyIndicators;
 class CQuorvelDoc;
 
 class CMainFrame : public CPersistentFrame, public CDocFrame, public CListViewHost {
@@ -86,6 +87,7 @@ class CMainFrame : public CPersistentFrame, public CDocFrame, public CListViewHo
   QSplitter* RightSplitter() const { return right_; }
   QString CountText() const { return count_->text(); }
   QString ListenText() const { return listen_->text(); }
+  CLockKeyIndicators* LockKeys() const { return locks_; }
   bool TimeMarkRunning() const { return timeMark_.isActive(); }
   QSystemTrayIcon* TrayIcon() const { return tray_; }
   // Whether minimising may hide the window: "hideifmini" and a tray to come back from.
@@ -158,6 +160,7 @@ class CMainFrame : public CPersistentFrame, public CDocFrame, public CListViewHo
   void OnPingMonitor();
   void OnPhoneCalls();
   void OnSnmpTraps();
+  void OnHelpTopics();
   void OnAbout();
   void OnLock();
   void OnStartListening();
@@ -186,6 +189,7 @@ class CMainFrame : public CPersistentFrame, public CDocFrame, public CListViewHo
   QToolBar* toolBar_ = nullptr;
   QLabel* count_ = nullptr;
   QLabel* listen_ = nullptr;
+  CLockKeyIndicators* locks_ = nullptr;
   QSystemTrayIcon* tray_ = nullptr;
 
   QSplitter* outer_ = nullptr;

@@ -29,7 +29,9 @@ namespace {
 // Reception starts at the first update of the run, whichever document is shown then.
 bool firstUpdateDone = false;
 
+constexpr int kAddressColumn = 1;
 constexpr int kMessageColumn = 4;
+constexpr int kCellMargins = 12;
 
 // Column widths are kept in the pixels of the small dialog font the program was laid out with,
 // in which a received time with its zone just fills the default 100 pixels. Fonts here are usually wider, so
@@ -39,7 +41,6 @@ constexpr int kDesignTimeWidth = 100;
 constexpr const char* kDesignTimeSample = "Dec 08 00:00:00 UTC";
 
 double WidthScale(const QFontMetrics& metrics) {
-  constexpr int kCellMargins = 12;
   return std::max(1.0, (metrics.horizontalAdvance(kDesignTimeSample) + kCellMargins) / double(kDesignTimeWidth));
 }
 
@@ -99,9 +100,14 @@ void CQuorvelView::SetColumnWidth(int column, int32_t width) {
   }
   header->setSectionHidden(column, false);
   // Widths are 16-bit values in the settings; -2 sizes the column to its header.
-  const int size = width == kColumnWidthFitHeader
-                       ? header->sectionSizeHint(column)
-                       : static_cast<int>(static_cast<int16_t>(width) * WidthScale(fontMetrics()) + 0.5);
+  int size = width == kColumnWidthFitHeader
+                 ? header->sectionSizeHint(column)
+                 : static_cast<int>(static_cast<int16_t>(width) * WidthScale(fontMetrics()) + 0.5);
+  // The address column holds nothing wider than a dotted address, which its short header would
+  // cut off: fitting it makes room for the widest one.
+  if (width == kColumnWidthFitHeader && column == kAddressColumn) {
+    size = std::max(size, fontMetrics().horizontalAdvance("255.255.255.255") + kCellMargins);
+  }
   header->resizeSection(column, std::max(size, header->minimumSectionSize()));
 }
 
@@ -231,6 +237,12 @@ int32_t CQuorvelView::ShownTimeReceived(int position) const {
   return doc_.Store().ShownAt(position, &message) ? message.timeReceived : 0;
 }
 
+void CQuorvelView::ShownTimesReceived(std::vector<int32_t>* out) const { doc_.Store().ShownTimesReceived(out); }
+
+std::optional<CMessageListAccess::Stamp> CQuorvelView::ShownStamp() const {
+  return Stamp{doc_.Store().shownGeneration(), doc_.Store().shownAdded()};
+}
+
 bool CQuorvelView::IsFilterShown() const { return doc_.IsFilterShown(); }
 
 void CQuorvelView::ApplyFilter(const CRule& rule) {
@@ -305,7 +317,6 @@ void CQuorvelView::contextMenuEvent(QContextMenuEvent* event) {
   for (const FrameCommand& command : ListContextCommands()) {
     QAction* action = menu.addAction(QString::fromUtf8(command.caption.data(), static_cast<qsizetype>(command.caption.size())));
     action->setData(command.id);
-    action->setEnabled(command.pendingDialog.empty());
   }
   const QAction* chosen = menu.exec(event->globalPos());
   if (chosen == nullptr) return;

@@ -57,6 +57,8 @@ class CQuorvelView : public QTableView, public CMessageListAccess {
   int ShownCount() const override;
   SyslogMessage ShownMessage(int position) const override;
   int32_t ShownTimeReceived(int position) const override;
+  void ShownTimesReceived(std::vector<int32_t>* out) const override;
+  std::optional<Stamp> ShownStamp() const override;
   // Clears every selection, selects the row (-1: the last) and scrolls it into view.
   void SelectMessage(int index) override;
   int GetSelectedIndex() const override;

@@ -7,17 +7,17 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace qv {
 
 class CActivityGraph {
  public:
-  // Recounts the columns for a panel `width` pixels wide over `count` shown messages, where
-  // timeOf(i) is the time received of position i. Two passes over the messages. A width of 0
-  // (or less) has no columns and counts nothing.
-  template <typename TimeOf>
-  void Build(int width, int64_t count, const TimeOf& timeOf);
+  // Recounts the columns for a panel `width` pixels wide over the shown messages' times
+  // received, by position. Two passes over the times. A width of 0 (or less) has no columns and
+  // counts nothing.
+  void Build(int width, std::span<const int32_t> timesReceived);
 
   bool HasMessages() const { return largest_ > 0; }
   uint32_t SecondsPerColumn() const { return static_cast<uint32_t>(secondsPerColumn_); }
@@ -46,33 +46,5 @@ class CActivityGraph {
   std::vector<int> counts_;     // width + 2 entries
   std::vector<int64_t> first_;  // width + 2 entries, -1 for an empty column
 };
-
-template <typename TimeOf>
-void CActivityGraph::Build(int width, int64_t count, const TimeOf& timeOf) {
-  width_ = width > 0 ? width : 0;
-  largest_ = 0;
-  counts_.clear();
-  first_.clear();
-  secondsPerColumn_ = 0;
-  if (width_ == 0) return;
-  uint32_t tmin = 0xFFFFFFFFu;
-  uint32_t tmax = 0;
-  for (int64_t i = 0; i < count; ++i) {
-    const uint32_t t = static_cast<uint32_t>(timeOf(i));
-    if (t < tmin) tmin = t;
-    if (t > tmax) tmax = t;
-  }
-  tmin_ = tmin;
-  secondsPerColumn_ = static_cast<uint64_t>(static_cast<uint32_t>(tmax - tmin)) / static_cast<uint64_t>(width_) + 1;
-  counts_.assign(static_cast<size_t>(width_) + 2, 0);
-  first_.assign(static_cast<size_t>(width_) + 2, -1);
-  for (int64_t i = 0; i < count; ++i) {
-    const uint32_t t = static_cast<uint32_t>(timeOf(i));
-    const size_t x = static_cast<size_t>((t - tmin) / secondsPerColumn_);
-    const int n = ++counts_[x];
-    if (n > largest_) largest_ = n;
-    if (first_[x] == -1) first_[x] = i;
-  }
-}
 
 }  // namespace qv

@@ -9,7 +9,7 @@ namespace {
 
 CActivityGraph Graph(int width, const std::vector<int32_t>& times) {
   CActivityGraph graph;
-  graph.Build(width, static_cast<int64_t>(times.size()), [&](int64_t i) { return times[static_cast<size_t>(i)]; });
+  graph.Build(width, times);
   return graph;
 }
 
@@ -20,6 +20,15 @@ TEST(ActivityGraphTest, MessagesOfOneSecondMakeOneFullBarAtTheLeftEdge) {
   EXPECT_EQ(graph.BarHeight(0, 175), 176);  // H * count / largest + 1
   EXPECT_EQ(graph.BarHeight(1, 175), 1);    // empty columns: the base line
   EXPECT_EQ(graph.ColumnOf(1'700'000'000), 0);
+
+  // A burst over a few seconds keeps one second per column: a few bars at the left edge.
+  const CActivityGraph burst = Graph(960, {1'700'000'009, 1'700'000'010, 1'700'000'010, 1'700'000'012});
+  EXPECT_EQ(burst.SecondsPerColumn(), 1u);
+  EXPECT_EQ(burst.Count(0), 1);
+  EXPECT_EQ(burst.Count(1), 2);
+  EXPECT_EQ(burst.Count(3), 1);
+  EXPECT_EQ(burst.First(3), 3);
+  EXPECT_EQ(burst.BarHeight(1, 100), 101);
 }
 
 TEST(ActivityGraphTest, ThousandMessagesOverThousandSecondsFillFiveHundredColumnsByTwo) {

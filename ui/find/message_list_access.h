@@ -5,6 +5,8 @@
 // User-interface thread only.
 
 #include <cstdint>
+#include <optional>
+#include <vector>
 
 #include "core/message/syslog_message.h"
 #include "ui/find/filter_target.h"
@@ -16,8 +18,22 @@ class CMessageListAccess : public CFilterTarget {
   virtual int ShownCount() const = 0;
   // The shown message at a position; an empty record outside the list.
   virtual SyslogMessage ShownMessage(int position) const = 0;
-  // Only the time received (the graph reads every shown message at each painting).
+  // Only the time received.
   virtual int32_t ShownTimeReceived(int position) const = 0;
+  // Every shown time received, oldest position first, into `out` (resized, capacity reused):
+  // the activity graph reads them all when it recounts.
+  virtual void ShownTimesReceived(std::vector<int32_t>* out) const {
+    out->resize(static_cast<std::size_t>(ShownCount()));
+    for (std::size_t i = 0; i < out->size(); ++i) (*out)[i] = ShownTimeReceived(static_cast<int>(i));
+  }
+  // Names the contents of the shown list: two equal stamps mean the same messages in the same
+  // order. Nothing when the list cannot tell; readers then assume it changed.
+  struct Stamp {
+    uint64_t generation = 0;
+    uint64_t added = 0;
+    bool operator==(const Stamp&) const = default;
+  };
+  virtual std::optional<Stamp> ShownStamp() const { return std::nullopt; }
   // The first selected position, or -1.
   virtual int GetSelectedIndex() const = 0;
   // Clears the selection, selects the position (-1: the last row), scrolls it into view and

@@ -43,6 +43,11 @@ class FakeList : public CMessageListAccess {
     return position >= 0 && position < ShownCount() ? shown[static_cast<size_t>(position)] : SyslogMessage();
   }
   int32_t ShownTimeReceived(int position) const override { return ShownMessage(position).timeReceived; }
+  void ShownTimesReceived(std::vector<int32_t>* out) const override {
+    ++timesRead;
+    CMessageListAccess::ShownTimesReceived(out);
+  }
+  std::optional<Stamp> ShownStamp() const override { return stamp; }
   int GetSelectedIndex() const override { return selected; }
   void SelectMessage(int position) override { selected = position < 0 ? ShownCount() - 1 : position; }
 
@@ -58,6 +63,8 @@ class FakeList : public CMessageListAccess {
   std::optional<CRule> filter;
   int selected = -1;
   int filtersApplied = 0;
+  std::optional<Stamp> stamp;
+  mutable int timesRead = 0;
 };
 
 SyslogMessage Message(std::string text, int32_t timeReceived, std::string address = "10.0.0.1") {
@@ -303,6 +310,35 @@ class FindViewTest : public QObject {
     QSignalSpy finds(&panel, &StatusPanel::findRequested);
     QTest::mouseDClick(&panel, Qt::LeftButton, {}, QPoint(30, 10));
     QCOMPARE(finds.count(), 1);
+  }
+
+  // Repaints of an unchanged list reuse the columns; a changed list, a new width or a list that
+  // cannot tell recount them, so the graph never shows a stale list.
+  void graphRecountsOnlyWhenTheListOrWidthChanged() {
+    FakeList list;
+    for (int i = 0; i < 4; ++i) list.all.push_back(Message("m", 1000 + i));
+    list.Rebuild();
+    list.stamp = CMessageListAccess::Stamp{1, 4};
+    StatusPanel panel;
+    panel.SetList(&list);
+    panel.resize(100, 50);
+    panel.grab();
+    panel.grab();
+    QCOMPARE(list.timesRead, 1);
+    list.all.push_back(Message("m", 1090));
+    list.Rebuild();
+    list.stamp = CMessageListAccess::Stamp{1, 5};
+    panel.grab();
+    QCOMPARE(list.timesRead, 2);
+    QCOMPARE(panel.Graph().Count(90), 1);
+    panel.resize(50, 50);
+    panel.grab();
+    QCOMPARE(list.timesRead, 3);
+    QCOMPARE(panel.Graph().SecondsPerColumn(), 2u);
+    list.stamp.reset();
+    panel.grab();
+    panel.grab();
+    QCOMPARE(list.timesRead, 5);
   }
 
  private:

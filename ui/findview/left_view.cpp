@@ -1,5 +1,6 @@
 #include "ui/findview/left_view.h"
 
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -117,6 +118,11 @@ CLeftView::CLeftView(QWidget* parent) : QTreeWidget(parent) {
   setDragDropMode(QAbstractItemView::NoDragDrop);
   setSelectionMode(QAbstractItemView::SingleSelection);
   setIconSize(QSize(16, 16));
+  // Long entries (host names, "Emergency or Higher") scroll sideways, as in a tree control,
+  // rather than being cut short.
+  header()->setStretchLastSection(false);
+  header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+  setTextElideMode(Qt::ElideNone);
   for (const FilterBranchInfo& info : kFilterBranches) {
     auto* item = new QTreeWidgetItem(this, {info.caption});
     item->setIcon(0, FilterTreeImage(info.image));

@@ -22,7 +22,7 @@ void StatusPanel::paintEvent(QPaintEvent*) {
   for (int y = 0; y < height; y += 10) painter.drawLine(0, y, width, y);
   if (list_ == nullptr) return;
 
-  graph_.Build(width, list_->ShownCount(), [this](int64_t i) { return list_->ShownTimeReceived(static_cast<int>(i)); });
+  Recount(width);
   if (graph_.HasMessages()) {
     // One-pixel-wide columns: each bar is a vertical line from the bottom up.
     painter.setPen(QPen(QColor(255, 255, 0), 1));
@@ -41,6 +41,15 @@ void StatusPanel::paintEvent(QPaintEvent*) {
   } else if (textView_ != nullptr) {
     textView_->ShowMessage(std::nullopt);
   }
+}
+
+void StatusPanel::Recount(int width) {
+  const std::optional<CMessageListAccess::Stamp> stamp = list_->ShownStamp();
+  if (stamp && stamp == counted_ && width == countedWidth_) return;
+  list_->ShownTimesReceived(&times_);
+  graph_.Build(width, times_);
+  counted_ = stamp;
+  countedWidth_ = width;
 }
 
 void StatusPanel::mouseReleaseEvent(QMouseEvent* event) {

@@ -4,8 +4,15 @@
 // painting also gives the full-text view the selected message's text, so the two panes always
 // describe the same selection. A click selects the first message of the nearest column that
 // holds one; a double-click asks for the Find dialog.
+//
+// The columns are recounted only when the shown list or the width changed since the last
+// painting (as far as the list can tell, see CMessageListAccess::ShownStamp), so that moving the
+// selection or uncovering the window does not walk every message again.
 
 #include <QWidget>
+
+#include <optional>
+#include <vector>
 
 #include "ui/find/activity_graph.h"
 #include "ui/find/message_list_access.h"
@@ -21,7 +28,10 @@ class StatusPanel : public QWidget {
   explicit StatusPanel(QWidget* parent = nullptr);
 
   // Not owned; either may be null.
-  void SetList(CMessageListAccess* list) { list_ = list; }
+  void SetList(CMessageListAccess* list) {
+    list_ = list;
+    counted_.reset();
+  }
   void SetTextView(CLogTextView* textView) { textView_ = textView; }
   const CActivityGraph& Graph() const { return graph_; }
 
@@ -34,9 +44,16 @@ class StatusPanel : public QWidget {
   void mouseDoubleClickEvent(QMouseEvent* event) override;
 
  private:
+  // Brings the columns up to the shown list for a panel `width` pixels wide.
+  void Recount(int width);
+
   CMessageListAccess* list_ = nullptr;
   CLogTextView* textView_ = nullptr;
   CActivityGraph graph_;
+  // What the columns were last counted from; nothing forces a recount.
+  std::optional<CMessageListAccess::Stamp> counted_;
+  int countedWidth_ = -1;
+  std::vector<int32_t> times_;  // the shown times received, kept so that a recount allocates nothing
 };
 
 }  // namespace qv

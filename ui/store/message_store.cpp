@@ -242,6 +242,19 @@ bool CMessageStore::ShownByNumber(uint64_t number, StoredMessageView* out) const
   return ShownAt(static_cast<int32_t>(number - (ring.added - count)), out);
 }
 
+void CMessageStore::ShownTimesReceived(std::vector<int32_t>* out) const {
+  const Ring& ring = Shown();
+  const int32_t count = ring.Count();
+  out->resize(static_cast<std::size_t>(count));
+  // The slot of the oldest shown message, then on round the ring: one division, not one each.
+  const auto capacity = static_cast<uint64_t>(ring.capacity);
+  auto slot = static_cast<std::size_t>((ring.added - static_cast<uint64_t>(count)) % capacity);
+  for (int32_t& time : *out) {
+    time = ring.entries[slot]->timeReceived;
+    if (++slot == capacity) slot = 0;
+  }
+}
+
 bool CMessageStore::StoredAt(int32_t position, StoredMessageView* out) const {
   const Block* block = all_.At(position);
   if (block == nullptr) return false;

@@ -95,6 +95,9 @@ class CMessageStore {
   // untouched) when it is not held.
   bool ShownAt(int32_t position, StoredMessageView* out) const;
   bool ShownByNumber(uint64_t number, StoredMessageView* out) const;
+  // The time received of every shown message, oldest position first, into `out` (resized; its
+  // capacity is reused). One walk of the list: the activity graph reads all of them at once.
+  void ShownTimesReceived(std::vector<int32_t>* out) const;
   // The list of all, oldest first.
   int32_t storedCount() const { return all_.Count(); }
   bool StoredAt(int32_t position, StoredMessageView* out) const;

@@ -53,6 +53,42 @@ TEST(MessageStoreTest, RingKeepsTheNewestWithTheSeqOfTheirSlotsAndMarksLineBreak
   EXPECT_EQ(store.shownCount(), 0);
 }
 
+// The graph reads every time at once: the walk must follow shown positions round a turned ring,
+// in the filtered list and in a sorted one, exactly as ShownAt does.
+TEST(MessageStoreTest, ShownTimesReceivedFollowShownPositions) {
+  CMessageStore store(4);
+  const auto expected = [&store] {
+    std::vector<int32_t> times;
+    StoredMessageView view;
+    for (int32_t i = 0; store.ShownAt(i, &view); ++i) times.push_back(view.timeReceived);
+    return times;
+  };
+  std::vector<int32_t> times{99};  // replaced, not appended to
+  store.ShownTimesReceived(&times);
+  EXPECT_TRUE(times.empty());
+  for (int32_t t : {50, 10, 40, 20, 30, 60}) {
+    SyslogMessage record = Message(t % 20 == 0 ? "even" : "odd");
+    record.timeReceived = t;
+    store.Add(record);
+  }
+  store.ShownTimesReceived(&times);
+  EXPECT_EQ(times, (std::vector<int32_t>{40, 20, 30, 60}));
+  CRule filter;
+  filter.Message = "even";
+  store.ApplyFilter(filter, -1);
+  store.ShownTimesReceived(&times);
+  EXPECT_EQ(times, expected());
+  EXPECT_EQ(times, (std::vector<int32_t>{40, 20, 60}));
+  store.ShowAll();
+  store.SortBy(4);
+  SyslogMessage late = Message("late");
+  late.timeReceived = 5;
+  store.Add(late);  // the sorted ring turns on from its sorted order
+  store.ShownTimesReceived(&times);
+  EXPECT_EQ(times, expected());
+  EXPECT_EQ(times, (std::vector<int32_t>{30, 40, 60, 5}));
+}
+
 TEST(MessageStoreTest, IndexesReportEachValueOnceAndFacilitiesAbove24Share25) {
   CMessageStore store(10);
   SyslogMessage first = Message("a", "h1", 3);

@@ -75,9 +75,8 @@ CQuorvelDoc::CQuorvelDoc(const ExecutorFactory& makeExecutor, std::unique_ptr<CS
       store_(Setting("maxsize", CMessageStore::kDefaultMaxEntries)),
       rules_(*this, makeExecutor ? makeExecutor(*this) : nullptr),
       rulesEnabled_(Setting("RulesEnabled", 1) != 0),
-      resolveNames_(Setting("resolve", 0) != 0),
       history_(std::make_unique<CHistoryFiles>()),
-      parseOptions_(ReadParseOptions()),
+      reader_(ReadParseOptions(), Setting("resolve", 0) != 0),
       tcpForwarder_(std::make_unique<CTcpForwarder>()),
       monitors_(std::make_unique<CMonitorSet>()) {
   history_->SetLimitKB(Setting("historysize", 1000));
@@ -94,15 +93,7 @@ CQuorvelDoc::~CQuorvelDoc() {
 // --- Reception ---
 
 void CQuorvelDoc::OnDatagram(std::string_view senderAddress, int32_t senderPort, std::string_view text) {
-  // A multi-line datagram becomes one line; a line feed as first character is left alone.
-  text_.assign(text);
-  if (text_.size() > 1) std::replace(text_.begin() + 1, text_.end(), '\n', ' ');
-
-  SyslogMessage record;
-  record.ParseDatagram(senderAddress, senderPort, text_, parseOptions_);
-  // The name cache knows IPv4 only: an IPv6 text would be looked up as 255.255.255.255.
-  const bool ipv4 = record.ipAddress.find(':') == std::string::npos;
-  if (resolveNames_ && ipv4 && record.hostName.empty()) record.hostName = names_.Resolve(record.ipAddress);
+  SyslogMessage record = reader_.Read(senderAddress, senderPort, text);
   const bool alone = !serviceRunning_;
   if (rulesEnabled_ && alone) {
     bool discard = false;
@@ -233,7 +224,10 @@ bool CQuorvelDoc::StartUdp(int32_t port) {
     auto notifier = std::make_unique<QSocketNotifier>(watch.descriptor, QSocketNotifier::Read);
     connect(notifier.get(), &QSocketNotifier::activated, this,
             [this, onReadable = std::move(watch.onReadable)] {
-              if (receivers_) onReadable();
+              if (!receivers_) return;
+              ++receiverCalls_;
+              onReadable();
+              --receiverCalls_;
             });
     receiverNotifiers_.push_back(std::move(notifier));
   }
@@ -253,9 +247,14 @@ void CQuorvelDoc::StopServer(bool updateStatus) {
       notifier.release()->deleteLater();
     }
     receiverNotifiers_.clear();
-    // Stopping may come from inside a receiver's own call (a command run while a message is
-    // handled): it is destroyed once control is back in the event loop.
-    if (receivers_) (new DeferredDeletion(std::move(receivers_)))->deleteLater();
+    // Their ports are freed at once, so that a restart can listen on them again, unless
+    // stopping comes from inside a receiver's own call (a command run while a message is
+    // handled): then they go once control is back in the event loop.
+    if (receiverCalls_ > 0) {
+      (new DeferredDeletion(std::move(receivers_)))->deleteLater();
+    } else {
+      receivers_.reset();
+    }
   }
   if (relay_) {
     std::unique_ptr<CRelayReception> relay = std::move(relay_);
@@ -350,7 +349,7 @@ void CQuorvelDoc::DeleteContents() {
   if (multiFileOpen_ && !mayEmptyOnce_) return;
   mayEmptyOnce_ = false;
   store_.Clear(Setting("maxsize", CMessageStore::kDefaultMaxEntries));
-  names_.Clear();
+  reader_.ForgetNames();
   SetTitle(UtcTitle());
   if (frame_ == nullptr) return;
   frame_->ForgetEntries();

@@ -30,8 +30,8 @@
 #include <string_view>
 #include <vector>
 
-#include "core/message/host_name_cache.h"
 #include "core/message/syslog_message.h"
+#include "reception/datagram_reader.h"
 #include "reception/syslog_sink.h"
 #include "rules/action_executor.h"
 #include "rules/forwarder.h"
@@ -137,7 +137,7 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   CRulesEngine& RulesEngine() { return rules_; }
   bool RulesEnabled() const { return rulesEnabled_; }
   void SetRulesEnabled(bool enabled) { rulesEnabled_ = enabled; }
-  void SetResolveNames(bool resolve) { resolveNames_ = resolve; }
+  void SetResolveNames(bool resolve) { reader_.SetResolveNames(resolve); }
   void SetHistoryLimitKB(int32_t kilobytes);
 
   // --- Files ---
@@ -194,19 +194,18 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   CDocFrame* frame_ = nullptr;
   std::unique_ptr<CServiceAccess> service_;
   CMessageStore store_;
-  CHostNameCache names_;
   CRulesEngine rules_;
   bool rulesEnabled_;
-  bool resolveNames_;
   std::unique_ptr<CHistoryFiles> history_;
   bool serviceRunning_ = false;
-  const ParseOptions parseOptions_;  // "rfc5424", "lenient", "yearfix", read at creation
+  CDatagramReader reader_;  // "rfc5424", "lenient", "yearfix" and "resolve", read at creation
   std::unique_ptr<CSyslogSocket> socket_;
   std::unique_ptr<QSocketNotifier> notifier_;
   // Beside the UDP socket: IPv6, TCP and TLS as the settings ask; quietly absent when they
   // cannot be opened, like the socket itself.
   std::unique_ptr<CSyslogReceivers> receivers_;
   std::vector<std::unique_ptr<QSocketNotifier>> receiverNotifiers_;
+  int receiverCalls_ = 0;  // receiver calls under way (nested when a message opens a dialog)
   std::unique_ptr<CTcpForwarder> tcpForwarder_;  // rule values "tcp://host:port"
   std::unique_ptr<CRelayReception> relay_;
   std::unique_ptr<CMonitorSet> monitors_;
@@ -217,7 +216,6 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   std::string pathName_;
   bool multiFileOpen_ = false;
   bool mayEmptyOnce_ = false;
-  std::string text_;                   // a datagram with its line feeds flattened, reused
   std::vector<std::string> relayed_;  // record lines taken from the relay, reused
 };
 

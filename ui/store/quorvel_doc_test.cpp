@@ -1,6 +1,8 @@
 #include "ui/store/quorvel_doc.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -137,6 +139,49 @@ TEST_F(QuorvelDocTest, StatusTellsWhoListens) {
   otherService->running = true;
   EXPECT_FALSE(other->StartServer(port_));
   EXPECT_EQ(otherFrame.listenText, "Service Listening on port " + port + ", UI not active");
+}
+
+// Sends `bytes` over a new TCP connection to 127.0.0.1:`port` and closes it; false when the
+// connection was refused.
+bool SendOverTcp(int32_t port, const std::string& bytes) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const bool sent = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                    send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+  close(fd);
+  return sent;
+}
+
+TEST_F(QuorvelDocTest, TcpFramesTakeTheRoadOfADatagramAlsoAfterARestart) {
+  const int32_t tcpPort = testing::FreeTcpPort();
+  AppSettings().SetInt("Settings", "tcpport", tcpPort);
+  testing::SaveRule(0, "mark", kActionHighlight, "urgent");
+  FakeService* service = nullptr;
+  RecordingFrame frame;
+  auto doc = MakeDoc(&service, &frame);
+  doc->ReloadRules();
+  ASSERT_TRUE(doc->StartServer(port_));
+
+  ASSERT_TRUE(SendOverTcp(tcpPort, "<13>Oct 11 22:14:15 tcphost app: urgent\n11 <14>counted"));
+  ASSERT_TRUE(ProcessEventsUntil([&] { return doc->GetShownCount() == 2; })) << doc->GetShownCount();
+  EXPECT_EQ(doc->GetMessage(0).hostName, "tcphost");
+  EXPECT_EQ(doc->GetMessage(0).ipAddress, "127.0.0.1");
+  EXPECT_TRUE(doc->GetMessage(0).highlighted);
+  EXPECT_EQ(doc->GetMessage(1).message, "counted");
+  EXPECT_EQ(CountLines(ReadAll(home_.file("qvhista.txt"))), 2);
+
+  // Stopping and starting at once (applying settings does so) listens on the TCP port again.
+  doc->StopServer(true);
+  ASSERT_TRUE(doc->StartServer(port_));
+  ASSERT_TRUE(SendOverTcp(tcpPort, "<13>after the restart\n"));
+  ASSERT_TRUE(ProcessEventsUntil([&] { return doc->GetShownCount() == 3; })) << doc->GetShownCount();
+  EXPECT_EQ(doc->GetMessage(2).message, "after the restart");
+
+  doc->StopServer(true);
+  EXPECT_FALSE(SendOverTcp(tcpPort, "<13>nobody listens\n"));
 }
 
 TEST_F(QuorvelDocTest, RelayedRecordsArriveInOrderWithTheServicesFlagsAndNoHistory) {

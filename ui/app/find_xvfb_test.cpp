@@ -1,0 +1,264 @@
+// The finding panes inside the real main window on an X server (run by screenshots_under_xvfb.sh):
+// the filter tree with the addresses, host names and facilities seen, the list filtered to
+// "Warning or Higher" with a highlighted message selected and its text in the full-text pane, the
+// activity graph with its bars and selection mark, and the highlight editor with its entries in
+// their colours. Each is photographed from the X server into the folder given on the command
+// line and checked for what it must show.
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QScreen>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include <string>
+
+#include "core/settings/settings_store.h"
+#include "testing/temp_home.h"
+#include "ui/app/lock_key_indicators.h"
+#include "ui/app/main_frame.h"
+#include "ui/app/quorvel_view.h"
+#include "ui/findview/highlight_dialog.h"
+#include "ui/findview/left_view.h"
+#include "ui/findview/log_text_view.h"
+#include "ui/findview/status_panel.h"
+#include "ui/store/quorvel_doc.h"
+#include "ui/store/store_test_support.h"
+
+namespace qv {
+namespace {
+
+QString gFolder;
+
+// Locks or unlocks the X server's Caps Lock and Num Lock modifiers, as their keys would (defined
+// at the end of the file, where Xlib's macros meet no Qt names).
+void SetLocks(bool caps, bool num);
+
+// Pixels of exactly this colour.
+int CountColour(const QImage& image, const QColor& colour) {
+  const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
+  int count = 0;
+  for (int y = 0; y < rgb.height(); ++y) {
+    const auto* row = reinterpret_cast<const QRgb*>(rgb.constScanLine(y));
+    for (int x = 0; x < rgb.width(); ++x) count += (row[x] & 0xFFFFFF) == (colour.rgb() & 0xFFFFFF) ? 1 : 0;
+  }
+  return count;
+}
+
+// What the X server shows of a widget once it has drawn it, saved as a PNG.
+QImage Photograph(QWidget& widget, const QString& name) {
+  for (int i = 0; i < 15; ++i) {
+    QApplication::processEvents();
+    QTest::qWait(20);
+  }
+  const QImage image = widget.screen()->grabWindow(widget.winId()).toImage();
+  image.save(gFolder + "/" + name);
+  return image;
+}
+
+QTreeWidgetItem* ChildNamed(QTreeWidgetItem* parent, const QString& text) {
+  for (int i = 0; i < parent->childCount(); ++i) {
+    if (parent->child(i)->text(0) == text) return parent->child(i);
+  }
+  return nullptr;
+}
+
+struct Highlight {
+  const char* text;
+  QColor fg;
+  QColor bg;
+};
+const Highlight kHighlights[] = {{"unreadable", QColor(128, 0, 0), QColor(255, 200, 120)},
+                                 {"link down", QColor(255, 255, 255), QColor(0, 96, 160)},
+                                 {"Accepted publickey", QColor(0, 90, 0), QColor(200, 255, 200)}};
+
+const char* const kHosts[] = {"fileserver", "gateway", "storage01", "switch-2", "mailhost"};
+const char* const kTexts[] = {
+    "sshd[2211]: Accepted publickey for backup from 192.0.2.10 port 51122",
+    "port 7: link down, spanning tree topology change",
+    "smartd[880]: Device /dev/sdb, 8 Currently unreadable (pending) sectors",
+    "postfix/smtpd[6121]: warning: hostname unknown does not resolve",
+    "kernel: nf_conntrack: table full, dropping packet",
+    "CRON[991]: (root) CMD (run-parts /etc/cron.hourly)",
+    "sudo: pam_unix(sudo:session): session opened for user root by admin(uid=1000)",
+};
+
+}  // namespace
+
+class FindXvfbTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void thePanesInTheMainWindow() {
+    qv::testing::TempHome home;
+    const CSettingsStore& settings = AppSettings();
+    settings.SetInt("Settings", "startserver", 0);
+    settings.SetInt("Settings", "loadhistory", 0);
+    for (int n = 0; n < 3; ++n) {
+      const std::string section = "Highlights\\highlight" + std::to_string(n);
+      settings.SetString(section, "string", kHighlights[n].text);
+      settings.SetInt(section, "fg", static_cast<int32_t>(FromQColor(kHighlights[n].fg)));
+      settings.SetInt(section, "bg", static_cast<int32_t>(FromQColor(kHighlights[n].bg)));
+    }
+    settings.SetInt("Settings", "hlcount", 3);
+    CRule custom;
+    custom.Name = "Storage errors";
+    custom.Hostname = "storage01";
+    custom.Severity = 11;
+    custom.Save("Custom\\custom0");
+    settings.SetInt("Settings", "customcount", 1);
+
+    auto service = std::make_unique<qv::testing::FakeService>();
+    service->installed = false;
+    CQuorvelDoc doc(CQuorvelDoc::ExecutorFactory{}, std::move(service));
+    CMainFrame frame(doc);
+    doc.NewDocument();
+    frame.MessageList()->OnInitialUpdate();
+    frame.setGeometry(0, 0, 1100, 900);
+    frame.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frame));
+
+    // Forty minutes of uneven traffic with two busy spells, so that the graph has something to show.
+    const int32_t start = 1'765'184'400;
+    int warningOrHigher = 0;
+    int32_t time = start;
+    uint32_t noise = 12345;
+    for (int i = 0; i < 400; ++i) {
+      noise = noise * 1103515245u + 12345u;
+      const bool busy = (i >= 90 && i < 150) || (i >= 260 && i < 300);
+      time += static_cast<int32_t>((noise >> 16) % (busy ? 2 : 13));
+      SyslogMessage record;
+      record.hostName = kHosts[i % 5];
+      record.ipAddress = "192.168.1." + std::to_string(10 + i % 5);
+      record.facility = i % 3 == 0 ? 4 : (i % 3 == 1 ? 1 : 3);
+      record.severity = (i * 5) % 8;
+      record.timeReceived = time;
+      record.timeSent = time;
+      record.message = kTexts[i % 7];
+      warningOrHigher += record.severity <= 4 ? 1 : 0;
+      doc.AddMessage(record, false);
+    }
+    frame.UpdateAllViews();
+
+    CLeftView& tree = *frame.FilterTree();
+    for (FilterBranch branch : {FilterBranch::kHostname, FilterBranch::kAddress, FilterBranch::kFacility,
+                                FilterBranch::kSeverity, FilterBranch::kCustom}) {
+      tree.BranchItem(branch)->setExpanded(true);
+    }
+    QCOMPARE(tree.BranchItem(FilterBranch::kHostname)->childCount(), 5);
+    QCOMPARE(tree.BranchItem(FilterBranch::kAddress)->childCount(), 5);
+    QCOMPARE(tree.BranchItem(FilterBranch::kFacility)->childCount(), 3);
+    QCOMPARE(tree.BranchItem(FilterBranch::kCustom)->child(0)->text(0), QString("Storage errors"));
+
+    // "Severity", "Warning or Higher": only severities 0 to 4, and the count says so.
+    QTreeWidgetItem* warning = ChildNamed(tree.BranchItem(FilterBranch::kSeverity), "Warning or Higher");
+    QVERIFY(warning != nullptr);
+    tree.setCurrentItem(warning);
+    frame.UpdateAllViews();
+    QCOMPARE(doc.GetShownCount(), warningOrHigher);
+    QCOMPARE(frame.MessageList()->model()->rowCount(), warningOrHigher);
+    QVERIFY2(frame.CountText().endsWith(" (Filter active)"), qPrintable(frame.CountText()));
+    tree.scrollToTop();  // the entries of the first branches in view, the chosen filter still
+
+    // A message marked as highlighted, selected: its text fills the full-text pane.
+    const int marked = warningOrHigher - 6;
+    doc.ToggleHighlight(marked - 2);
+    frame.MessageList()->SelectMessage(marked);
+    const SyslogMessage selected = doc.GetMessage(marked);
+    QTRY_COMPARE(frame.FullText()->toPlainText(), QString::fromStdString(selected.message));
+
+    SetLocks(false, true);  // as most keyboards start
+    QTRY_COMPARE(frame.LockKeys()->Pane(LockKey::kNum)->text(), QString("NUM"));
+    const QImage window = Photograph(frame, "find-main-window.png");
+    SetLocks(false, false);
+    QVERIFY(!window.isNull());
+    for (const Highlight& highlight : kHighlights) {
+      QVERIFY2(CountColour(window, highlight.bg) > 200, highlight.text);  // the "Message" cells
+    }
+    const QImage graph = Photograph(*frame.ActivityGraph(), "find-activity-graph.png");
+    const CActivityGraph& counted = frame.ActivityGraph()->Graph();
+    QVERIFY(counted.HasMessages());
+    QVERIFY(counted.SecondsPerColumn() >= 1);
+    QVERIFY(CountColour(graph, QColor(255, 255, 0)) > 20 * graph.height() / 10);  // bars, not a sliver
+    QVERIFY(CountColour(graph, QColor(255, 0, 0)) >= graph.height() - 1);
+    QVERIFY(CountColour(graph, QColor(0, 128, 0)) > 100);
+
+    CHighlightDialog editor(&frame);
+    editor.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&editor));
+    QCOMPARE(editor.List()->topLevelItemCount(), 3);
+    editor.List()->setCurrentItem(editor.List()->topLevelItem(1));
+    editor.OpenEntry(1);  // its text and colours in the fields
+    QCOMPARE(editor.TextField()->text(), QString("link down"));
+    QCOMPARE(editor.SwatchColour(CHighlightDialog::Swatch::kBackground), kHighlights[1].bg);
+    const QImage editorImage = Photograph(editor, "find-highlight-editor.png");
+    for (const Highlight& highlight : kHighlights) {
+      QVERIFY2(CountColour(editorImage, highlight.bg) > 100, highlight.text);
+    }
+    editor.reject();
+  }
+
+  // The lock panes follow the keyboard, whichever window has the focus, and come after the count
+  // and listening texts.
+  void theStatusBarShowsTheLockKeys() {
+    qv::testing::TempHome home;
+    AppSettings().SetInt("Settings", "startserver", 0);
+    auto service = std::make_unique<qv::testing::FakeService>();
+    service->installed = false;
+    CQuorvelDoc doc(CQuorvelDoc::ExecutorFactory{}, std::move(service));
+    CMainFrame frame(doc);
+    frame.setGeometry(0, 0, 900, 500);
+    frame.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frame));
+    const CLockKeyIndicators& locks = *frame.LockKeys();
+    const QLabel* caps = locks.Pane(LockKey::kCaps);
+    const QLabel* num = locks.Pane(LockKey::kNum);
+    const QLabel* scroll = locks.Pane(LockKey::kScroll);
+    const QLabel* listen = frame.findChild<QLabel*>("ListenText");
+    QVERIFY(listen != nullptr);
+    QVERIFY(listen->x() < caps->x() && caps->x() < num->x() && num->x() < scroll->x());
+
+    SetLocks(true, false);
+    QTRY_COMPARE(caps->text(), QString("CAP"));
+    QCOMPARE(num->text(), QString());
+    SetLocks(false, true);
+    QTRY_COMPARE(num->text(), QString("NUM"));
+    QTRY_COMPARE(caps->text(), QString());
+    const int width = num->width();
+    SetLocks(false, false);
+    QTRY_COMPARE(num->text(), QString());
+    QCOMPARE(num->width(), width);  // a lock turned off leaves its pane in place
+  }
+};
+
+}  // namespace qv
+
+int main(int argc, char** argv) {
+  if (argc < 2) return 2;
+  QApplication application(argc, argv);
+  qv::gFolder = QString::fromLocal8Bit(argv[1]);
+  QDir().mkpath(qv::gFolder);
+  qv::FindXvfbTest test;
+  return QTest::qExec(&test, 1, argv);
+}
+
+#include "find_xvfb_test.moc"
+
+#include <QGuiApplication>
+#include <X11/XKBlib.h>
+#include <X11/keysym.h>
+
+namespace qv {
+namespace {
+
+void SetLocks(bool caps, bool num) {
+  Display* display = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->display();
+  const unsigned numMask = XkbKeysymToModifiers(display, XK_Num_Lock);
+  XkbLockModifiers(display, XkbUseCoreKbd, LockMask | numMask, (caps ? LockMask : 0u) | (num ? numMask : 0u));
+  XSync(display, False);
+}
+
+}  // namespace
+}  // namespace qv
