@@ -6,20 +6,22 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 namespace qv {
 namespace {
 
 constexpr std::size_t kSlotBytes = 65536;  // the largest IPv4 datagram fits
+using Clock = std::chrono::steady_clock;
 
 }  // namespace
 
-CReceiveThread::CReceiveThread(int descriptor, CDatagramQueue& queue, std::chrono::microseconds pause)
-    : descriptor_(descriptor), queue_(queue), pause_(pause), stop_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+CReceiveThread::CReceiveThread(int descriptor, CDatagramQueue& queue, std::chrono::microseconds maxPause)
+    : descriptor_(descriptor), queue_(queue), maxPause_(maxPause), stop_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
   if (stop_ < 0 || descriptor_ < 0) return;
   try {
     thread_ = std::thread([this] { Run(); });
@@ -49,13 +51,12 @@ bool CReceiveThread::Wait(bool forSocket, const timespec* timeout) {
 }
 
 void CReceiveThread::Run() {
-  // Slots are touched only as far as datagrams fill them, so the batch costs little memory.
-  std::vector<char> buffers(kBatch * kSlotBytes);
+  // Not zeroed: slots are touched only as far as datagrams fill them.
+  const std::unique_ptr<char[]> buffers(new char[kBatch * kSlotBytes]);
   std::array<sockaddr_storage, kBatch> senders{};
   std::array<iovec, kBatch> slots{};
   std::array<mmsghdr, kBatch> headers{};
-  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(pause_);
-  const timespec pause{seconds.count(), std::chrono::duration_cast<std::chrono::nanoseconds>(pause_ - seconds).count()};
+  auto previousRead = Clock::now();
   for (;;) {
     if (!queue_.WaitForRoom()) return;
     for (int i = 0; i < kBatch; ++i) {
@@ -66,15 +67,25 @@ void CReceiveThread::Run() {
       headers[i].msg_hdr.msg_iov = &slots[i];
       headers[i].msg_hdr.msg_iovlen = 1;
     }
+    const auto now = Clock::now();
     const int received = recvmmsg(descriptor_, headers.data(), kBatch, MSG_DONTWAIT, nullptr);
     for (int i = 0; i < received; ++i) {
       queue_.Add(senders[i], std::string_view(&buffers[i * kSlotBytes], headers[i].msg_len));
     }
     queue_.Publish();
+    const auto sincePrevious = now - previousRead;
+    previousRead = now;
     if (received == kBatch) continue;  // more may wait
-    // A part batch: at a moderate rate, let more arrive before the next read.
-    const bool more = received > 0 && pause_.count() > 0 ? Wait(false, &pause) : Wait(true, nullptr);
-    if (!more) return;
+    if (received <= 0 || maxPause_.count() <= 0) {
+      if (!Wait(true, nullptr)) return;
+      previousRead = Clock::now();
+      continue;
+    }
+    // A part batch: at the rate this read's datagrams came in, a whole batch takes this long.
+    const auto fill = std::chrono::duration_cast<std::chrono::nanoseconds>(sincePrevious) * kBatch / received;
+    const auto pause = std::min<std::chrono::nanoseconds>(fill, maxPause_);
+    const timespec timeout{static_cast<time_t>(pause.count() / 1'000'000'000), static_cast<long>(pause.count() % 1'000'000'000)};
+    if (!Wait(false, &timeout)) return;
   }
 }
 

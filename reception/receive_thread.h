@@ -4,11 +4,14 @@
 // the socket is emptied while the consumer writes, and the kernel drops nothing a short stall
 // of the consumer could have caused.
 //
-// After a read that found datagrams but did not fill its batch, the thread pauses `pause`
-// before reading again, so that at a moderate rate one read, and one wake of the consumer,
-// carries many datagrams instead of one each. A pause delays a datagram by at most that long;
-// it never loses one (the kernel buffer holds them meanwhile). When nothing waits, the thread
-// sleeps in poll until the socket is readable. While the queue is full it stops reading.
+// After a read that found datagrams but did not fill its batch, the thread pauses before
+// reading again, about as long as a whole batch takes to arrive at the rate that read saw, and
+// at most `maxPause`: so at a moderate rate one read, and one wake of the consumer, carries
+// dozens of datagrams instead of one each, while at a high rate the pauses shrink and about a
+// batch waits in the kernel buffer at a time (tens of kilobytes, within even its smallest
+// size). A pause delays a datagram by at most maxPause; it never loses one. When nothing
+// waits, the thread sleeps in poll until the socket is readable. While the queue is full it
+// stops reading.
 //
 // The socket descriptor is not owned: it must be non-blocking and stay open until this object
 // is destroyed. Sending from the socket on another thread meanwhile is fine. The destructor
@@ -26,13 +29,13 @@ namespace qv {
 
 class CReceiveThread {
  public:
-  // Long enough that a read at 50,000 datagrams a second carries about fifty of them; short
-  // enough that nobody watching a live view notices.
-  static constexpr std::chrono::microseconds kDefaultPause{1000};
+  // A wake per two milliseconds at most, where one per datagram costs more than the rest of
+  // its handling; a delay nobody watching a live view notices.
+  static constexpr std::chrono::microseconds kDefaultMaxPause{2000};
   // Datagrams read by one recvmmsg call, each into a slot of a whole maximal datagram.
-  static constexpr int kBatch = 64;
+  static constexpr int kBatch = 128;
 
-  CReceiveThread(int descriptor, CDatagramQueue& queue, std::chrono::microseconds pause = kDefaultPause);
+  CReceiveThread(int descriptor, CDatagramQueue& queue, std::chrono::microseconds maxPause = kDefaultMaxPause);
   ~CReceiveThread();
   CReceiveThread(const CReceiveThread&) = delete;
   CReceiveThread& operator=(const CReceiveThread&) = delete;
@@ -48,7 +51,7 @@ class CReceiveThread {
 
   const int descriptor_;
   CDatagramQueue& queue_;
-  const std::chrono::microseconds pause_;
+  const std::chrono::microseconds maxPause_;
   const int stop_;  // an eventfd, readable once the destructor runs
   std::thread thread_;
 };

@@ -23,24 +23,25 @@ CCaselessSearch::CCaselessSearch(std::string_view needle) : needle_(needle), upp
   for (int c = 'a'; c <= 'z'; ++c) skip_[c] = skip_[Upper(static_cast<uint8_t>(c))];
 }
 
-bool CCaselessSearch::FoundIn(std::string_view haystack) const {
+std::size_t CCaselessSearch::Find(std::string_view haystack, std::size_t from) const {
   const std::size_t length = upperNeedle_.size();
-  if (length == 0) return true;
-  if (length > haystack.size()) return false;
+  if (from > haystack.size()) return std::string_view::npos;
+  if (length == 0) return from;
+  if (length > haystack.size()) return std::string_view::npos;
   const auto* text = reinterpret_cast<const uint8_t*>(haystack.data());
   const auto* wanted = reinterpret_cast<const uint8_t*>(upperNeedle_.data());
   const uint8_t wantedLast = wanted[length - 1];
   const std::size_t lastStart = haystack.size() - length;
-  for (std::size_t start = 0; start <= lastStart;) {
+  for (std::size_t start = from; start <= lastStart;) {
     const uint8_t last = text[start + length - 1];
     if (Upper(last) == wantedLast) {
       std::size_t j = 0;
       while (j + 1 < length && Upper(text[start + j]) == wanted[j]) ++j;
-      if (j + 1 == length) return true;
+      if (j + 1 == length) return start;
     }
     start += skip_[last];
   }
-  return false;
+  return std::string_view::npos;
 }
 
 }  // namespace qv

@@ -9,6 +9,7 @@
 // after construction; a const object may be searched from several threads.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -24,7 +25,9 @@ class CCaselessSearch {
   const std::string& needle() const { return needle_; }
 
   // True when the needle occurs in `haystack`, letters a-z and A-Z taken as equal.
-  bool FoundIn(std::string_view haystack) const;
+  bool FoundIn(std::string_view haystack) const { return Find(haystack, 0) != std::string_view::npos; }
+  // Where the needle first occurs in `haystack` at or after `from`; npos when nowhere.
+  std::size_t Find(std::string_view haystack, std::size_t from) const;
 
  private:
   std::string needle_;

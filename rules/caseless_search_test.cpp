@@ -9,13 +9,13 @@ namespace qv {
 namespace {
 
 // The plain definition: upper-case both (a-z only) and look for the one in the other.
-bool Reference(std::string haystack, std::string needle) {
+std::size_t Reference(std::string haystack, std::string needle, std::size_t from = 0) {
   for (std::string* text : {&haystack, &needle}) {
     for (char& c : *text) {
       if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     }
   }
-  return haystack.find(needle) != std::string::npos;
+  return haystack.find(needle, from);
 }
 
 TEST(CaselessSearchTest, FindsWhatThePlainDefinitionFindsAtEveryPlace) {
@@ -48,9 +48,14 @@ TEST(CaselessSearchTest, FindsWhatThePlainDefinitionFindsAtEveryPlace) {
   for (int round = 0; round < 20000; ++round) {
     const std::string needle = draw(1 + random() % 6);
     const std::string haystack = draw(random() % 24);
-    ASSERT_EQ(CCaselessSearch(needle).FoundIn(haystack), Reference(haystack, needle))
+    const std::size_t from = random() % 26;
+    ASSERT_EQ(CCaselessSearch(needle).FoundIn(haystack), Reference(haystack, needle) != std::string::npos)
         << "needle '" << needle << "' in '" << haystack << "'";
+    ASSERT_EQ(CCaselessSearch(needle).Find(haystack, from), Reference(haystack, needle, from))
+        << "needle '" << needle << "' in '" << haystack << "' from " << from;
   }
+  EXPECT_EQ(CCaselessSearch("").Find("ab", 2), 2u);
+  EXPECT_EQ(CCaselessSearch("").Find("ab", 3), std::string::npos);
 }
 
 }  // namespace

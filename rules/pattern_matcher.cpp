@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "rules/caseless_search.h"
+
 namespace qv {
 namespace {
 
@@ -96,10 +98,17 @@ struct CompiledPattern {
   // try only the positions that hold one of them.
   bool hasFirstBytes = false;
   ByteSet firstBytes{};
+  // The same bytes listed, when they are at most three ("s" and "S", say): memchr then finds
+  // the next candidate faster than a look at every byte.
+  std::string fewFirstBytes;
   // When every match begins with a repetition of one consuming node (after group openings
   // only), that node: an attempt that fails at p has tried every end of that run, so no start
   // inside the same run can succeed either.
   int32_t leadingRun = kNone;
+  // The literals every match begins with (two or more, else empty): searches look for them all
+  // at once, exactly or without regard to case as the case flag says, and try only there.
+  std::string literalPrefix;
+  CCaselessSearch caselessPrefix;
 };
 
 namespace {
@@ -128,6 +137,7 @@ class PatternCompiler {
     out_.first = chain.head;
     FindFirstBytes();
     FindLeadingRun();
+    FindLiteralPrefix();
     return true;
   }
 
@@ -205,6 +215,11 @@ class PatternCompiler {
     }
     out_.hasFirstBytes = true;
     out_.firstBytes = bytes;
+    std::string few;
+    for (int b = 0; b < 256 && few.size() <= 3; ++b) {
+      if ((bytes[static_cast<size_t>(b / 8)] >> (b % 8)) & 1u) few += static_cast<char>(b);
+    }
+    if (few.size() <= 3) out_.fewFirstBytes = std::move(few);
   }
 
   // Recognises "X*", "X@", "X+" or "X#" of a single consuming node X at the start, possibly
@@ -220,6 +235,18 @@ class PatternCompiler {
     const PatternNode& back = Node(Node(operand).next);
     if (back.kind != kJump || back.role != JumpRole::kLoopBack || back.loop != branch.loop) return;
     out_.leadingRun = operand;
+  }
+
+  // The run of literal nodes the pattern starts with. An operator on a literal puts its branch
+  // before it, so the run ends where anything optional or repeated begins.
+  void FindLiteralPrefix() {
+    std::string prefix;
+    for (int32_t index = out_.first; index != kNone && Node(index).kind == kLiteral; index = Node(index).next) {
+      prefix += static_cast<char>(Node(index).data);
+    }
+    if (prefix.size() < 2) return;
+    out_.caselessPrefix = CCaselessSearch(prefix);
+    out_.literalPrefix = std::move(prefix);
   }
 
   bool MayStartWith(const PatternNode& node, uint8_t c) const {
@@ -758,6 +785,25 @@ bool MatchPattern(const CompiledPattern* pattern, std::string_view text, size_t 
     auto attempt = [&](int32_t position) { return search.Attempt(position, captures); };
 
     if (first.kind == kTextStart) return attempt(static_cast<int32_t>(startPosition)) == Outcome::kMatch;
+    if (!pattern->literalPrefix.empty()) {
+      // Only positions that hold the whole prefix can start a match.
+      const std::string& prefix = pattern->literalPrefix;
+      const bool exact = (caseFlag & kPatternCaseSensitive) != 0 ||
+                         std::none_of(prefix.begin(), prefix.end(), [](char c) { return IsUpper(static_cast<uint8_t>(c)) || IsLower(static_cast<uint8_t>(c)); });
+      for (size_t p = startPosition; p < text.size(); ++p) {
+        if (exact) {
+          const void* hit = memmem(text.data() + p, text.size() - p, prefix.data(), prefix.size());
+          if (hit == nullptr) return false;
+          p = static_cast<size_t>(static_cast<const char*>(hit) - text.data());
+        } else {
+          p = pattern->caselessPrefix.Find(text, p);
+          if (p == std::string_view::npos) return false;
+        }
+        const Outcome outcome = attempt(static_cast<int32_t>(p));
+        if (outcome != Outcome::kNoMatch) return outcome == Outcome::kMatch;
+      }
+      return false;
+    }
     if (first.kind == kLiteral) {
       // Only positions where the first literal fits can start a match.
       const uint8_t literal = static_cast<uint8_t>(first.data);
@@ -779,9 +825,19 @@ bool MatchPattern(const CompiledPattern* pattern, std::string_view text, size_t 
     // Each failed attempt skips the starts it has already covered (see leadingRun).
     if (pattern->hasFirstBytes) {
       const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+      const std::string& few = pattern->fewFirstBytes;
       for (int32_t p = static_cast<int32_t>(startPosition); p < length; ++p) {
-        const uint8_t c = bytes[p];
-        if (((pattern->firstBytes[c / 8] >> (c % 8)) & 1u) == 0) continue;
+        if (!few.empty()) {
+          const uint8_t* next = bytes + length;
+          for (const char c : few) {
+            const void* hit = std::memchr(bytes + p, static_cast<uint8_t>(c), static_cast<size_t>(next - (bytes + p)));
+            if (hit != nullptr) next = static_cast<const uint8_t*>(hit);
+          }
+          if (next == bytes + length) return false;
+          p = static_cast<int32_t>(next - bytes);
+        } else if (const uint8_t c = bytes[p]; ((pattern->firstBytes[c / 8] >> (c % 8)) & 1u) == 0) {
+          continue;
+        }
         const Outcome outcome = attempt(p);
         if (outcome != Outcome::kNoMatch) return outcome == Outcome::kMatch;
         p = search.CoveredUpTo(p);

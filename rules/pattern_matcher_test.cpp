@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <random>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace qv {
 namespace {
@@ -207,6 +209,48 @@ TEST(PatternMatcherTest, SearchesFindMatchesThatBeginAfterChoicesAndSwitches) {
   EXPECT_TRUE(Matches("[^a]", "aab"));
   EXPECT_TRUE(Matches("q*$", "abc"));  // an empty match at the end of the text
   EXPECT_TRUE(Matches("(a#)|b", "xxb"));
+}
+
+// A pattern that begins with literals is searched for them all at once, and one that begins
+// with one of a few bytes by memchr; "{a}bc..." and a larger set mean the same without those
+// shortcuts, so both must find the same first match everywhere.
+TEST(PatternMatcherTest, SearchShortcutsFindWhatThePlainSearchFinds) {
+  EXPECT_TRUE(Matches("changed state to <down>", "Interface Gi0/1, changed state to down"));
+  EXPECT_TRUE(Matches("denied \\w+", "x DENIED tcp", 0));
+  EXPECT_FALSE(Matches("denied \\w+", "x DENIED tcp"));
+  EXPECT_TRUE(Matches("abc?d", "xabd"));  // only "ab" is the prefix: "c" is optional
+  EXPECT_TRUE(Matches("ab*c", "xac"));
+  EXPECT_TRUE(Matches("ab|cd", "acd"));
+  EXPECT_TRUE(Matches("1-\\d", "a1-1-5"));  // a second occurrence after a failed attempt
+
+  const std::vector<std::string> suffixes = {"", "b", "c*a", "(b)|c", "\\cB", "a#b", ">", "$", "[ab]?b"};
+  const std::string alphabet = "aAbBc1 ";
+  std::mt19937 random(7);
+  for (int round = 0; round < 4000; ++round) {
+    const std::string head = std::string(1, "aAb1"[random() % 4]) + "ab"[random() % 2];
+    const std::string suffix = suffixes[random() % suffixes.size()];
+    std::string text;
+    for (std::size_t i = random() % 16; i > 0; --i) text += alphabet[random() % alphabet.size()];
+    const int caseFlag = static_cast<int>(random() % 2);
+    const std::size_t start = random() % (text.size() + 1);
+    PatternPtr withPrefix(CompilePattern(head + suffix));
+    PatternPtr without(CompilePattern("{" + head.substr(0, 1) + "}" + head.substr(1) + suffix));
+    ASSERT_NE(withPrefix, nullptr) << head + suffix;
+    PatternCaptures a, b;
+    const bool found = MatchPattern(withPrefix.get(), text, start, &a, caseFlag);
+    ASSERT_EQ(found, MatchPattern(without.get(), text, start, &b, caseFlag))
+        << "'" << head + suffix << "' in '" << text << "' from " << start << " case " << caseFlag;
+    ASSERT_EQ(a.start[0], b.start[0]) << "'" << head + suffix << "' in '" << text << "'";
+    ASSERT_EQ(a.end[0], b.end[0]) << "'" << head + suffix << "' in '" << text << "'";
+    // A match that may begin with one of few bytes, each found by memchr, against the same
+    // set made larger by bytes that no text holds.
+    const std::string few = std::vector<std::string>{"a", "aB", "a1 "}[random() % 3];
+    PatternPtr fewFirst(CompilePattern("[" + few + "]" + suffix));
+    PatternPtr manyFirst(CompilePattern("[" + few + "xyz]" + suffix));
+    ASSERT_EQ(MatchPattern(fewFirst.get(), text, start, &a, caseFlag), MatchPattern(manyFirst.get(), text, start, &b, caseFlag))
+        << "'[" << few << "]" << suffix << "' in '" << text << "' from " << start;
+    ASSERT_EQ(a.start[0], b.start[0]) << "'[" << few << "]" << suffix << "' in '" << text << "'";
+  }
 }
 
 TEST(PatternMatcherTest, EmptyPassesEndAndHardSearchesStopWithinTheirBounds) {

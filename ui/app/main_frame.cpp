@@ -16,6 +16,7 @@
 #include "core/settings/settings_store.h"
 #include "ui/app/about_dlg.h"
 #include "ui/app/command_icons.h"
+#include "ui/app/help_topics_dlg.h"
 #include "ui/app/lock_key_indicators.h"
 #include "ui/dialogs/database_settings_dialog.h"
 #include "ui/dialogs/monitor_list_dialogs.h"
@@ -98,7 +99,6 @@ void CMainFrame::CreateActions() {
     if (!command.shortcut.empty()) action->setShortcut(QKeySequence(Text(command.shortcut)));
     action->setIcon(CommandIcon(command.id));
     action->setIconVisibleInMenu(false);
-    action->setEnabled(command.pendingDialog.empty());
     action->setData(command.id);
     actions_[command.id] = action;
   }
@@ -141,6 +141,7 @@ void CMainFrame::CreateActions() {
   Connect(kCmdPingMonitor, &CMainFrame::OnPingMonitor);
   Connect(kCmdPhoneCalls, &CMainFrame::OnPhoneCalls);
   Connect(kCmdSnmpTraps, &CMainFrame::OnSnmpTraps);
+  Connect(kCmdHelpTopics, &CMainFrame::OnHelpTopics);
   Connect(kCmdAbout, &CMainFrame::OnAbout);
   Connect(kCmdLock, &CMainFrame::OnLock);
   Connect(kCmdStartListening, &CMainFrame::OnStartListening);
@@ -648,6 +649,11 @@ void CMainFrame::OnFileMonitor() { ToggleMonitor("FileMonitor", 0); }
 void CMainFrame::OnPingMonitor() { ToggleMonitor("PingMonitor", 0); }
 void CMainFrame::OnPhoneCalls() { ToggleMonitor("TapiMonitor", 0); }
 void CMainFrame::OnSnmpTraps() { ToggleMonitor("SNMPTrapMonitor", 1); }
+
+void CMainFrame::OnHelpTopics() {
+  CHelpTopicsDlg topics(this);
+  topics.exec();
+}
 
 void CMainFrame::OnAbout() {
   CAboutDlg about(this);

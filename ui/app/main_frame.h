@@ -160,6 +160,7 @@ class CMainFrame : public CPersistentFrame, public CDocFrame, public CListViewHo
   void OnPingMonitor();
   void OnPhoneCalls();
   void OnSnmpTraps();
+  void OnHelpTopics();
   void OnAbout();
   void OnLock();
   void OnStartListening();

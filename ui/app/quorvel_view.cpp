@@ -317,7 +317,6 @@ void CQuorvelView::contextMenuEvent(QContextMenuEvent* event) {
   for (const FrameCommand& command : ListContextCommands()) {
     QAction* action = menu.addAction(QString::fromUtf8(command.caption.data(), static_cast<qsizetype>(command.caption.size())));
     action->setData(command.id);
-    action->setEnabled(command.pendingDialog.empty());
   }
   const QAction* chosen = menu.exec(event->globalPos());
   if (chosen == nullptr) return;

@@ -31,6 +31,7 @@
 #include "testing/free_udp_port.h"
 #include "testing/temp_home.h"
 #include "ui/app/about_dlg.h"
+#include "ui/app/help_topics_dlg.h"
 #include "ui/app/message_box_dlg.h"
 #include "ui/app/view_options_dlg.h"
 
@@ -198,7 +199,7 @@ class XvfbTest : public QObject {
     dialogs.start(QCoreApplication::applicationFilePath(), {"--dialogs", folder});
     QVERIFY(dialogs.waitForFinished(20000));
     QCOMPARE(dialogs.exitCode(), 0);
-    for (const char* name : {"about", "view-options", "message-box"}) {
+    for (const char* name : {"about", "view-options", "message-box", "help-topics"}) {
       const QImage dialog(folder + "/quorvel-" + name + ".png");
       QVERIFY2(!dialog.isNull() && dialog.width() > 100 && dialog.height() > 50, name);
     }
@@ -222,9 +223,10 @@ int main(int argc, char* argv[]) {
     qv::CAboutDlg about;
     qv::CViewOptionsDlg options({true, true, true, true, true, false, true});
     qv::CMessageBoxDlg box("Door sensor", "The server room door was opened at 09:14 by badge 4411.");
+    qv::CHelpTopicsDlg help;
     bool saved = true;
     for (const auto& [dialog, name] : {std::pair<QWidget*, const char*>{&about, "about"}, {&options, "view-options"},
-                                       {&box, "message-box"}}) {
+                                       {&box, "message-box"}, {&help, "help-topics"}}) {
       dialog->show();
       QApplication::processEvents();
       QTest::qWait(100);

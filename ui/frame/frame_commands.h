@@ -2,9 +2,6 @@
 // The main frame's command table: every menu and toolbar command with its caption, its
 // status-bar prompt and its keyboard shortcut, in menu order. The frame builds its menus and
 // toolbar from it, so the texts live in one place.
-//
-// Commands whose dialogs are not part of the viewer yet name the piece of work that brings them
-// (`pendingDialog`); the frame shows them disabled until then.
 
 #include <cstdint>
 #include <span>
@@ -72,7 +69,6 @@ struct FrameCommand {
   std::string_view prompt;    // status-bar text; may be empty
   std::string_view shortcut;  // QKeySequence text; may be empty
   bool separatorBefore;       // in its menu
-  std::string_view pendingDialog;  // not empty: disabled until that dialog exists
 };
 
 // The commands of the menus and the toolbar, in menu order (the recent-file entries excepted).
