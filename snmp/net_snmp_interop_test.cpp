@@ -4,17 +4,19 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "snmp/snmp_endpoint.h"
 #include "snmp/test_child_process.h"
 #include "snmp/trap_report.h"
 #include "snmp/trap_sender.h"
+#include "testing/free_udp_port.h"
 #include "testing/temp_home.h"
 
 namespace qv {
@@ -35,17 +37,18 @@ class NetSnmpInteropTest : public ::testing::Test {
     return child;
   }
 
-  // A loopback port that is free now: bound, read and released.
-  static uint16_t FreePort() {
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof local;
-    bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
-    close(fd);
-    return ntohs(local.sin_port);
+  // What a station of ours received from snmptrap sent with `version`, community "public" and
+  // `arguments`; the tool must have ended well.
+  std::optional<CSnmpMessage> TrapFromSnmptrap(const std::string& version, const std::vector<std::string>& arguments) {
+    CSnmpEndpoint station(0, 5);
+    EXPECT_TRUE(station.Ready());
+    std::vector<std::string> argv = {"snmptrap", version, "-c", "public",
+                                     "127.0.0.1:" + std::to_string(station.LocalPort())};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    auto snmptrap = Run(argv, "snmptrap.out");
+    std::optional<CSnmpMessage> trap = station.Receive();
+    EXPECT_EQ(snmptrap->WaitForExit(5s), 0) << snmptrap->Output();
+    return trap;
   }
 
   qv::testing::TempHome home_;
@@ -56,7 +59,7 @@ TEST_F(NetSnmpInteropTest, SnmptrapdShowsTheTrapsSentBySendSnmpTrap) {
   std::ofstream(home_.file("snmptrapd.conf"))
       << "disableAuthorization yes\n"
          "format1 TRAP1 %P|enterprise=%N|agent=%A|generic=%w|specific=%q|uptime=%T|%v\\n\n";
-  const uint16_t port = FreePort();
+  const uint16_t port = static_cast<uint16_t>(testing::FreeUdpPort());
   auto trapd = Run({"snmptrapd", "-f", "-Lo", "-n", "-C", "-On", "-c", home_.file("snmptrapd.conf"),
                     "udp:127.0.0.1:" + std::to_string(port)},
                    "snmptrapd.out");
@@ -84,13 +87,8 @@ TEST_F(NetSnmpInteropTest, SnmptrapdShowsTheTrapsSentBySendSnmpTrap) {
 }
 
 TEST_F(NetSnmpInteropTest, SnmpV1TrapFromSnmptrapGivesTheReferenceLine) {
-  CSnmpEndpoint station(0, 5);
-  ASSERT_TRUE(station.Ready());
-  auto snmptrap = Run({"snmptrap", "-v1", "-c", "public", "127.0.0.1:" + std::to_string(station.LocalPort()),
-                       "1.3.6.1.4.1.0", "10.0.0.5", "6", "0", "0", "1.3.6.1.4.1.0", "s", "disk full"},
-                      "snmptrap.out");
-  const auto trap = station.Receive();
-  EXPECT_EQ(snmptrap->WaitForExit(5s), 0) << snmptrap->Output();
+  const auto trap =
+      TrapFromSnmptrap("-v1", {"1.3.6.1.4.1.0", "10.0.0.5", "6", "0", "0", "1.3.6.1.4.1.0", "s", "disk full"});
   ASSERT_TRUE(trap);
   EXPECT_EQ(TrapReportText(*trap),
             "SNMP Trap: Ver=1 Community=public Type=EnterpriseSpecific/0 Timestamp=0 Sender's OID=1.3.6.1.4.1.0 "
@@ -99,13 +97,8 @@ TEST_F(NetSnmpInteropTest, SnmpV1TrapFromSnmptrapGivesTheReferenceLine) {
 }
 
 TEST_F(NetSnmpInteropTest, SnmpV2cTrapFromSnmptrapIsEnterpriseSpecificWithEveryBinding) {
-  CSnmpEndpoint station(0, 5);
-  ASSERT_TRUE(station.Ready());
-  auto snmptrap = Run({"snmptrap", "-v2c", "-c", "public", "127.0.0.1:" + std::to_string(station.LocalPort()), "0",
-                       "1.3.6.1.6.3.1.1.5.3", "1.3.6.1.2.1.2.2.1.1.2", "i", "2", "1.3.6.1.4.1.0.7", "x", "01FF"},
-                      "snmptrap.out");
-  const auto trap = station.Receive();
-  EXPECT_EQ(snmptrap->WaitForExit(5s), 0) << snmptrap->Output();
+  const auto trap = TrapFromSnmptrap("-v2c", {"0", "1.3.6.1.6.3.1.1.5.3", "1.3.6.1.2.1.2.2.1.1.2", "i", "2",
+                                              "1.3.6.1.4.1.0.7", "x", "01FF"});
   ASSERT_TRUE(trap);
   EXPECT_EQ(TrapReportText(*trap),
             "SNMP Trap: Ver=2 Community=public Type=EnterpriseSpecific/3 Timestamp=0 "
