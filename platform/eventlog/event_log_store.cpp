@@ -4,12 +4,11 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <chrono>
 #include <ctime>
 #include <mutex>
-#include <thread>
 
 #include "platform/paths/data_root.h"
+#include "platform/registry/shared_database.h"
 
 namespace qv::evt {
 namespace {
@@ -109,43 +108,9 @@ struct CEventLogStore::Connection {
     const std::string wanted = folder + "/" + kDatabaseName;
     if (db != nullptr && wanted == path) return db;
     Close();
-    // Switching a new database to WAL can fail at once, without the busy handler, while
-    // another process is creating it; the first opening is therefore tried a few times.
-    sqlite3* opened = nullptr;
-    bool busy = true;
-    for (int attempt = 0; attempt < 50 && opened == nullptr && busy; ++attempt) {
-      if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      opened = OpenOnce(wanted, &busy);
-    }
-    if (opened == nullptr) return nullptr;
-    db = opened;
-    path = wanted;
+    db = OpenSharedDatabase(wanted, kSchema);
+    if (db != nullptr) path = wanted;
     return db;
-  }
-
-  // The opened database, or null; `busy` tells whether another connection was in the way.
-  static sqlite3* OpenOnce(const std::string& file, bool* busy) {
-    *busy = false;
-    CreateDataFile(file);  // with the mode a group sharing the data root can use
-    sqlite3* opened = nullptr;
-    if (sqlite3_open_v2(file.c_str(), &opened, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                        nullptr) != SQLITE_OK) {
-      sqlite3_close(opened);
-      return nullptr;
-    }
-    sqlite3_busy_timeout(opened, 10000);
-    bool ok = Exec(opened, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
-    if (ok) {
-      Transaction transaction(opened);
-      ok = transaction.open() && Exec(opened, kSchema) && transaction.Commit();
-    }
-    if (!ok) {
-      const int code = sqlite3_errcode(opened) & 0xff;
-      *busy = code == SQLITE_BUSY || code == SQLITE_LOCKED;
-      sqlite3_close(opened);
-      return nullptr;
-    }
-    return opened;
   }
 
   void Close() {

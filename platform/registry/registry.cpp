@@ -4,13 +4,12 @@
 
 #include <cctype>
 #include <cstring>
-#include <chrono>
 #include <map>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "platform/paths/data_root.h"
+#include "platform/registry/shared_database.h"
 
 namespace qv::reg {
 
@@ -33,11 +32,6 @@ constexpr const char* kSchema =
     "  type INTEGER NOT NULL, data BLOB NOT NULL, PRIMARY KEY(key, name)) WITHOUT ROWID;"
     "INSERT OR IGNORE INTO keys(id, parent, name) VALUES(1, 0, '');";
 
-bool IsBusy(sqlite3* db) {
-  const int code = sqlite3_errcode(db) & 0xff;
-  return code == SQLITE_BUSY || code == SQLITE_LOCKED;
-}
-
 // One connection per process, reopened when the data root changes (tests move QUORVEL_HOME).
 // Prepared statements are kept per SQL text; the mutex serialises every use.
 class Store {
@@ -50,46 +44,9 @@ class Store {
     if (db_ != nullptr && path == path_) return db_;
     Close();
     if (!EnsureDataRoot()) return nullptr;
-    // Switching a new database to WAL can fail at once, without the busy handler, while
-    // another process is creating it; the first opening is therefore tried a few times.
-    sqlite3* db = nullptr;
-    bool busy = true;
-    for (int attempt = 0; attempt < 50 && db == nullptr && busy; ++attempt) {
-      if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      db = OpenOnce(path, &busy);
-    }
-    if (db == nullptr) return nullptr;
-    db_ = db;
-    path_ = path;
+    db_ = OpenSharedDatabase(path, kSchema);
+    if (db_ != nullptr) path_ = path;
     return db_;
-  }
-
-  // The opened database, or null; `busy` tells whether another connection was in the way.
-  static sqlite3* OpenOnce(const std::string& path, bool* busy) {
-    *busy = false;
-    CreateDataFile(path);  // with the mode a group sharing the data root can use
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                        nullptr) != SQLITE_OK) {
-      sqlite3_close(db);
-      return nullptr;
-    }
-    sqlite3_busy_timeout(db, 10000);
-    if (sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr, nullptr) !=
-            SQLITE_OK ||
-        sqlite3_exec(db, "BEGIN IMMEDIATE;", nullptr, nullptr, nullptr) != SQLITE_OK) {
-      *busy = IsBusy(db);
-      sqlite3_close(db);
-      return nullptr;
-    }
-    const bool ok = sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr) == SQLITE_OK;
-    if (!ok) *busy = IsBusy(db);
-    sqlite3_exec(db, ok ? "COMMIT;" : "ROLLBACK;", nullptr, nullptr, nullptr);
-    if (!ok) {
-      sqlite3_close(db);
-      return nullptr;
-    }
-    return db;
   }
 
   sqlite3_stmt* Prepare(const char* sql) {
