@@ -78,10 +78,11 @@ void CReceiveThread::Run() {
     if (received == kBatch) continue;  // more may wait
     if (received <= 0 || maxPause_.count() <= 0) {
       if (!Wait(true, nullptr)) return;
-      previousRead = Clock::now();
       continue;
     }
-    // A part batch: at the rate this read's datagrams came in, a whole batch takes this long.
+    // A part batch: at the rate this read's datagrams came in since the previous read (the
+    // idle wait included, so that the first datagrams after a quiet spell do not look like a
+    // flood), a whole batch takes this long.
     const auto fill = std::chrono::duration_cast<std::chrono::nanoseconds>(sincePrevious) * kBatch / received;
     const auto pause = std::min<std::chrono::nanoseconds>(fill, maxPause_);
     const timespec timeout{static_cast<time_t>(pause.count() / 1'000'000'000), static_cast<long>(pause.count() % 1'000'000'000)};

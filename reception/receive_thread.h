@@ -8,10 +8,11 @@
 // reading again, about as long as a whole batch takes to arrive at the rate that read saw, and
 // at most `maxPause`: so at a moderate rate one read, and one wake of the consumer, carries
 // dozens of datagrams instead of one each, while at a high rate the pauses shrink and about a
-// batch waits in the kernel buffer at a time (tens of kilobytes, within even its smallest
-// size). A pause delays a datagram by at most maxPause; it never loses one. When nothing
-// waits, the thread sleeps in poll until the socket is readable. While the queue is full it
-// stops reading.
+// batch waits in the kernel buffer at a time. Only a flood that starts after a quiet spell
+// meets one whole pause first: the buffer must hold maxPause of it (the 4 MiB that
+// CSyslogSocket asks for hold several milliseconds at a million datagrams a second). A pause
+// delays a datagram by at most maxPause. When nothing waits, the thread sleeps in poll until
+// the socket is readable. While the queue is full it stops reading.
 //
 // The socket descriptor is not owned: it must be non-blocking and stay open until this object
 // is destroyed. Sending from the socket on another thread meanwhile is fine. The destructor
