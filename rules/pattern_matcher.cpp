@@ -1,6 +1,7 @@
 #include "rules/pattern_matcher.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <new>
 #include <string>
@@ -826,14 +827,21 @@ bool MatchPattern(const CompiledPattern* pattern, std::string_view text, size_t 
     if (pattern->hasFirstBytes) {
       const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
       const std::string& few = pattern->fewFirstBytes;
+      const uint8_t* const end = bytes + length;
+      // Where each of `few` next occurs (end: nowhere further), kept between candidates so that
+      // every byte of the text is scanned once per listed byte, not once per candidate.
+      std::array<const uint8_t*, 3> nextOf{};
       for (int32_t p = static_cast<int32_t>(startPosition); p < length; ++p) {
         if (!few.empty()) {
-          const uint8_t* next = bytes + length;
-          for (const char c : few) {
-            const void* hit = std::memchr(bytes + p, static_cast<uint8_t>(c), static_cast<size_t>(next - (bytes + p)));
-            if (hit != nullptr) next = static_cast<const uint8_t*>(hit);
+          const uint8_t* next = end;
+          for (size_t i = 0; i < few.size(); ++i) {
+            if (nextOf[i] == nullptr || (nextOf[i] != end && nextOf[i] < bytes + p)) {
+              const void* hit = std::memchr(bytes + p, static_cast<uint8_t>(few[i]), static_cast<size_t>(end - (bytes + p)));
+              nextOf[i] = hit != nullptr ? static_cast<const uint8_t*>(hit) : end;
+            }
+            next = std::min(next, nextOf[i]);
           }
-          if (next == bytes + length) return false;
+          if (next == end) return false;
           p = static_cast<int32_t>(next - bytes);
         } else if (const uint8_t c = bytes[p]; ((pattern->firstBytes[c / 8] >> (c % 8)) & 1u) == 0) {
           continue;

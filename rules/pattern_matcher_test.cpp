@@ -271,6 +271,8 @@ TEST(PatternMatcherTest, EmptyPassesEndAndHardSearchesStopWithinTheirBounds) {
   endsWithoutMatch("(a*)*b", std::string(65536, 'a'));
   endsWithoutMatch("(((a+)+)+)+c", std::string(40, 'a'));
   endsWithoutMatch("(.)*$", std::string(200000, 'q'));
+  // Every byte a candidate start, the other first byte only at the very end: looked for once.
+  endsWithoutMatch("[ab]c", std::string(1'000'000, 'b') + "a");
 
   // A long match within the bounds is found.
   EXPECT_TRUE(Matches("^.*x$", std::string(60000, 'q') + "x"));
