@@ -18,10 +18,28 @@ namespace {
 constexpr std::size_t kSlotBytes = 65536;  // the largest IPv4 datagram fits
 using Clock = std::chrono::steady_clock;
 
+// The receive buffer a small datagram takes up in the kernel's accounting, with margin.
+constexpr int kBufferBytesPerDatagram = 1280;
+constexpr int kFloodDatagramsPerSecond = 1'000'000;
+
+// Half the time the socket's receive buffer holds a flood of small datagrams for.
+std::chrono::microseconds PauseTheBufferHolds(int descriptor) {
+  int bytes = 0;
+  socklen_t length = sizeof bytes;
+  if (getsockopt(descriptor, SOL_SOCKET, SO_RCVBUF, &bytes, &length) != 0 || bytes <= 0) {
+    return std::chrono::microseconds(0);
+  }
+  const int64_t datagrams = bytes / kBufferBytesPerDatagram;
+  return std::chrono::microseconds(datagrams * 1'000'000 / kFloodDatagramsPerSecond / 2);
+}
+
 }  // namespace
 
 CReceiveThread::CReceiveThread(int descriptor, CDatagramQueue& queue, std::chrono::microseconds maxPause)
-    : descriptor_(descriptor), queue_(queue), maxPause_(maxPause), stop_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+    : descriptor_(descriptor),
+      queue_(queue),
+      maxPause_(std::min(maxPause, PauseTheBufferHolds(descriptor))),
+      stop_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
   if (stop_ < 0 || descriptor_ < 0) return;
   try {
     thread_ = std::thread([this] { Run(); });

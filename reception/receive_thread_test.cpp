@@ -5,6 +5,8 @@
 #include "reception/receive_thread.h"
 
 #include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <stdexcept>
@@ -133,6 +135,23 @@ TEST_F(ReceiveThreadTest, AFailingConsumerLosesTheRestOfItsChunkOnlyAndIsWokenFo
                                              Numbered(8)}));
   EXPECT_EQ(sink.datagrams[0].address, "0.0.0.0");
   EXPECT_EQ(queue.queuedBytes(), 0u);
+}
+
+TEST_F(ReceiveThreadTest, ThePauseIsCutToWhatTheReceiveBufferHolds) {
+  CDatagramQueue queue;
+  const int small = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  ASSERT_GE(small, 0);
+  const int bytes = 64 * 1024;  // the kernel doubles it: about a hundred small datagrams
+  ASSERT_EQ(setsockopt(small, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes), 0);
+  {
+    CReceiveThread smallBuffer(small, queue);
+    CReceiveThread asked(socket_.descriptor(), queue);  // 4 MiB asked for, perhaps fewer granted
+    EXPECT_GT(smallBuffer.maxPause().count(), 0);
+    EXPECT_LT(smallBuffer.maxPause(), 100us);
+    EXPECT_GE(asked.maxPause(), smallBuffer.maxPause());
+    EXPECT_LE(asked.maxPause(), CReceiveThread::kDefaultMaxPause);
+  }
+  close(small);
 }
 
 TEST_F(ReceiveThreadTest, StopsPromptlyWhileWaitingForRoom) {
