@@ -161,6 +161,13 @@ class FindXvfbTest : public QObject {
     QCOMPARE(frame.MessageList()->model()->rowCount(), warningOrHigher);
     QVERIFY2(frame.CountText().endsWith(" (Filter active)"), qPrintable(frame.CountText()));
     tree.scrollToTop();  // the entries of the first branches in view, the chosen filter still
+    // The longest fixed entry is shown whole, not cut at the pane's edge.
+    QTreeWidgetItem* longest = ChildNamed(tree.BranchItem(FilterBranch::kSeverity), "Informational or Higher");
+    QVERIFY(longest != nullptr);
+    QVERIFY2(tree.visualItemRect(longest).left() + tree.iconSize().width() +
+                     tree.fontMetrics().horizontalAdvance(longest->text(0)) <=
+                 tree.viewport()->width(),
+             "the tree cuts its longest fixed entry");
 
     // A message marked as highlighted, selected: its text fills the full-text pane.
     const int marked = warningOrHigher - 6;

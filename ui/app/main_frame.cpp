@@ -281,7 +281,7 @@ void CMainFrame::CreatePanes() {
 void CMainFrame::ApplyPaneSizes() {
   if (!panesCreated_ || isMinimized()) return;
   // The panes' own area: the menus, toolbar and status bar are not the panes' to share.
-  const PaneSizes sizes = ComputePaneSizes(outer_->width(), outer_->height());
+  const PaneSizes sizes = ComputePaneSizes(outer_->width(), outer_->height(), tree_->WidthForFixedEntries());
   // The splitter bars take their room from the growing panes, so the fixed ones keep their size.
   outer_->setSizes({sizes.upperHeight - outer_->handleWidth(), sizes.graphHeight});
   upper_->setSizes({sizes.treeWidth, sizes.rightWidth - upper_->handleWidth()});

@@ -11,6 +11,7 @@
 #include <QTreeWidget>
 #include <QUrl>
 
+#include <algorithm>
 #include <fstream>
 
 #include "core/settings/settings_store.h"
@@ -19,6 +20,7 @@
 #include "ui/app/help_topics_dlg.h"
 #include "ui/app/main_frame.h"
 #include "ui/app/quorvel_app.h"
+#include "ui/findview/left_view.h"
 #include "ui/findview/status_panel.h"
 #include "ui/findview/log_text_view.h"
 #include "ui/frame/frame_commands.h"
@@ -148,7 +150,7 @@ class MainFrameTest : public QObject {
     QVERIFY(QTest::qWaitForWindowExposed(frame_.get()));
     frame_->resize(1000, 800);
     QTRY_COMPARE(frame_->ActivityGraph()->height(), 175);
-    QCOMPARE(frame_->UpperSplitter()->sizes().front(), 200);
+    QCOMPARE(frame_->UpperSplitter()->sizes().front(), std::max(200, frame_->FilterTree()->WidthForFixedEntries()));
     QVERIFY(frame_->FullText()->height() >= 50);
     // The user's dragging lasts only until the next resize.
     frame_->OuterSplitter()->setSizes({300, 300});

@@ -4,7 +4,11 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QScrollBar>
 
+#include <algorithm>
+
+#include "ui/find/filter_fields.h"
 #include "ui/findview/filter_dialogs.h"
 #include "ui/findview/match_fields_group.h"
 
@@ -110,6 +114,17 @@ QIcon FilterTreeImage(int index) {
     }
   }
   return QIcon(pixmap);
+}
+
+int CLeftView::WidthForFixedEntries() const {
+  int text = 0;
+  for (const char* name : kSeverityFilterNames) text = std::max(text, fontMetrics().horizontalAdvance(name));
+  for (const TimeWindowEntry& entry : kTimeWindowEntries) {
+    text = std::max(text, fontMetrics().horizontalAdvance(entry.name));
+  }
+  constexpr int kItemMargins = 12;  // between image and text, and after the text
+  return 2 * indentation() + iconSize().width() + text + kItemMargins + verticalScrollBar()->sizeHint().width() +
+         2 * frameWidth();
 }
 
 CLeftView::CLeftView(QWidget* parent) : QTreeWidget(parent) {

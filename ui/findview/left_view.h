@@ -28,6 +28,9 @@ class CLeftView : public QTreeWidget {
   // Chooses the item, as a click on it does.
   void ChooseItem(QTreeWidgetItem* item);
   QTreeWidgetItem* BranchItem(FilterBranch branch) const;
+  // The width that shows the fixed entries of the Severity and Time Received branches whole in
+  // this font, scroll bar and frame included; learned entries (host names) may still need more.
+  int WidthForFixedEntries() const;
   const CFilterTree& Tree() const { return tree_; }
 
  protected:

@@ -28,6 +28,12 @@ TEST(PaneLayout, SmallWindowsFallBackAndTheGraphKeeps175) {
   EXPECT_EQ(200, ComputePaneSizes(200, 175).rightWidth);
   EXPECT_EQ(75, ComputePaneSizes(200, 250).listHeight);
   EXPECT_EQ(1, ComputePaneSizes(201, 251).listHeight);
+
+  // A font that needs a wider tree takes the room from the right column, never a narrower one.
+  EXPECT_EQ(200, ComputePaneSizes(1000, 600, 150).treeWidth);
+  const PaneSizes wide = ComputePaneSizes(1000, 600, 230);
+  EXPECT_EQ(230, wide.treeWidth);
+  EXPECT_EQ(770, wide.rightWidth);
 }
 
 TEST(FrameCommands, IdsAreUniqueAndEveryCommandIsFoundWithItsTexts) {

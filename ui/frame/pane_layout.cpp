@@ -1,5 +1,7 @@
 #include "ui/frame/pane_layout.h"
 
+#include <algorithm>
+
 namespace qv {
 namespace {
 
@@ -13,12 +15,12 @@ int OrFallback(int value, int fallback) { return value > 0 ? value : fallback; }
 
 }  // namespace
 
-PaneSizes ComputePaneSizes(int width, int height) {
+PaneSizes ComputePaneSizes(int width, int height, int treeNeeds) {
   PaneSizes sizes{};
   sizes.upperHeight = OrFallback(height - kGraphHeight, 200);
   sizes.graphHeight = kGraphHeight;
-  sizes.treeWidth = kTreeWidth;
-  sizes.rightWidth = OrFallback(width - kTreeWidth, 200);
+  sizes.treeWidth = std::max(kTreeWidth, treeNeeds);
+  sizes.rightWidth = OrFallback(width - sizes.treeWidth, 200);
   sizes.listHeight = OrFallback(height - kBelowList, 75);
   sizes.textHeight = kTextHeight;
   return sizes;

@@ -1,6 +1,7 @@
 #pragma once
 // The sizes the main frame gives its panes whenever it is resized (not minimised): the activity
-// graph keeps 175 pixels at the bottom, the filter tree 200 pixels at the left, the full-text
+// graph keeps 175 pixels at the bottom, the filter tree 200 pixels at the left (more when its
+// font needs more to show its fixed entries whole), the full-text
 // view 50 pixels under the message list; what is left goes to the upper area, the right column
 // and the message list, with a fallback when the window is too small for that. Splitter
 // positions dragged by the user therefore last only until the next resize.
@@ -16,7 +17,8 @@ struct PaneSizes {
   int textHeight;    // right splitter, row 1; also its minimum height
 };
 
-// For a frame window `width` by `height` pixels (outer size).
-PaneSizes ComputePaneSizes(int width, int height);
+// For a frame window `width` by `height` pixels (outer size); `treeNeeds` is the width the
+// tree's fixed entries need in its font, used when above 200.
+PaneSizes ComputePaneSizes(int width, int height, int treeNeeds = 0);
 
 }  // namespace qv
