@@ -110,9 +110,7 @@ class FindXvfbTest : public QObject {
     custom.Save("Custom\\custom0");
     settings.SetInt("Settings", "customcount", 1);
 
-    auto service = std::make_unique<qv::testing::FakeService>();
-    service->installed = false;
-    CQuorvelDoc doc(CQuorvelDoc::ExecutorFactory{}, std::move(service));
+    CQuorvelDoc doc(CQuorvelDoc::ExecutorFactory{}, qv::testing::NoService());
     CMainFrame frame(doc);
     doc.NewDocument();
     frame.MessageList()->OnInitialUpdate();
@@ -212,9 +210,7 @@ class FindXvfbTest : public QObject {
   void theStatusBarShowsTheLockKeys() {
     qv::testing::TempHome home;
     AppSettings().SetInt("Settings", "startserver", 0);
-    auto service = std::make_unique<qv::testing::FakeService>();
-    service->installed = false;
-    CQuorvelDoc doc(CQuorvelDoc::ExecutorFactory{}, std::move(service));
+    CQuorvelDoc doc(CQuorvelDoc::ExecutorFactory{}, qv::testing::NoService());
     CMainFrame frame(doc);
     frame.setGeometry(0, 0, 900, 500);
     frame.show();

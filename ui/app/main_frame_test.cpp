@@ -63,8 +63,7 @@ class MainFrameTest : public QObject {
     // Nothing listens or loads history: the tests feed the document directly.
     Set("startserver", 0);
     Set("loadhistory", 0);
-    auto service = std::make_unique<qv::testing::FakeService>();
-    service->installed = false;
+    auto service = qv::testing::NoService();
     service_ = service.get();
     doc_ = std::make_unique<CQuorvelDoc>(CQuorvelDoc::ExecutorFactory{}, std::move(service));
     frame_ = std::make_unique<CMainFrame>(*doc_);

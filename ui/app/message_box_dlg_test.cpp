@@ -87,13 +87,11 @@ class MessageBoxTest : public QObject {
     rule.Message = "door";
     rule.Save(RuleSectionName(0));
     AppSettings().SetInt("Settings", "rulescount", 1);
-    auto service = std::make_unique<qv::testing::FakeService>();
-    service->installed = false;
     CQuorvelDoc doc(
         [](CSyslogSink&) -> std::unique_ptr<CActionExecutor> {
           return std::make_unique<CActionRunner>(std::make_unique<CWindowMessageBoxes>());
         },
-        std::move(service));
+        qv::testing::NoService());
     doc.ReloadRules();
     doc.OnDatagram("127.0.0.1", 40000, "<14>Jan  1 00:00:00 gate door open");
     CMessageBoxDlg* box = CWindowMessageBoxes::Current();

@@ -93,9 +93,7 @@ class ListViewTest : public QObject {
   void init() {
     Set("startserver", 0);
     Set("loadhistory", 0);
-    auto service = std::make_unique<qv::testing::FakeService>();
-    service->installed = false;
-    doc_ = std::make_unique<CQuorvelDoc>(CQuorvelDoc::ExecutorFactory{}, std::move(service));
+    doc_ = std::make_unique<CQuorvelDoc>(CQuorvelDoc::ExecutorFactory{}, qv::testing::NoService());
     view_ = std::make_unique<CQuorvelView>(*doc_, host_);
     view_->OnInitialUpdate();
   }

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QThread>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,13 @@ struct FakeService final : CServiceAccess {
   bool Stop() override { ++stops; const bool was = running; running = false; return was; }
   bool SetDemandStart() override { ++demandStarts; return installed; }
 };
+
+// A service that is not installed: the viewer then does the service's work itself.
+inline std::unique_ptr<FakeService> NoService() {
+  auto service = std::make_unique<FakeService>();
+  service->installed = false;
+  return service;
+}
 
 struct RecordingFrame : CDocFrame {
   std::string listenText;
