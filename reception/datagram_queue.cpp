@@ -1,6 +1,5 @@
 #include "reception/datagram_queue.h"
 
-#include <arpa/inet.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -33,14 +32,7 @@ void CDatagramQueue::Add(const sockaddr_storage& sender, std::string_view text) 
   Entry entry{};
   entry.offset = static_cast<uint32_t>(filling_->texts.size());
   entry.length = static_cast<uint32_t>(text.size());
-  const auto& v4 = reinterpret_cast<const sockaddr_in&>(sender);
-  const auto& v6 = reinterpret_cast<const sockaddr_in6&>(sender);
-  if (sender.ss_family == AF_INET6) {
-    inet_ntop(AF_INET6, &v6.sin6_addr, entry.address, sizeof entry.address);
-  } else {
-    FormatDottedAddress(v4.sin_addr, entry.address);
-  }
-  entry.port = ntohs(v4.sin_port);  // at the same offset in both families
+  entry.port = FormatSenderAddress(sender, entry.address);
   filling_->texts.append(text);
   filling_->texts.push_back('\0');  // the sink may read the text as a C string
   filling_->entries.push_back(entry);

@@ -3,7 +3,9 @@
 // formatted printing: every received datagram needs its sender's address as text, and
 // inet_ntop costs more than the rest of the datagram's reception.
 
+#include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -27,6 +29,19 @@ inline std::size_t FormatDottedAddress(const in_addr& address, char* out) {
   }
   out[length] = '\0';
   return length;
+}
+
+// Writes a datagram sender's address as text into `out` (room for INET6_ADDRSTRLEN characters):
+// dotted for IPv4, inet_ntop's form for IPv6. Returns the sender's port.
+inline int32_t FormatSenderAddress(const sockaddr_storage& sender, char* out) {
+  const auto& v4 = reinterpret_cast<const sockaddr_in&>(sender);
+  const auto& v6 = reinterpret_cast<const sockaddr_in6&>(sender);
+  if (sender.ss_family == AF_INET6) {
+    inet_ntop(AF_INET6, &v6.sin6_addr, out, INET6_ADDRSTRLEN);
+  } else {
+    FormatDottedAddress(v4.sin_addr, out);
+  }
+  return ntohs(v4.sin_port);  // at the same offset in both families
 }
 
 }  // namespace qv

@@ -134,16 +134,9 @@ void CSyslogSocket::OnReceive() {
     for (int i = 0; i < received; ++i) {
       const char* text = &buffers_[i * kSlotBytes];
       char address[INET6_ADDRSTRLEN] = "";
-      const sockaddr_storage& sender = senders_[i];
-      const auto& v4 = reinterpret_cast<const sockaddr_in&>(sender);
-      const auto& v6 = reinterpret_cast<const sockaddr_in6&>(sender);
-      if (sender.ss_family == AF_INET6) {
-        inet_ntop(AF_INET6, &v6.sin6_addr, address, sizeof address);
-      } else {
-        FormatDottedAddress(v4.sin_addr, address);
-      }
+      const int32_t port = FormatSenderAddress(senders_[i], address);
       // The text ends at the first zero byte, whether the sender's or ours.
-      owner_.OnDatagram(address, ntohs(v4.sin_port), std::string_view(text, strnlen(text, lengths_[i])));
+      owner_.OnDatagram(address, port, std::string_view(text, strnlen(text, lengths_[i])));
       if (scope.alive.expired()) return;  // the owner closed us: `this` is gone
     }
     handed += received;
