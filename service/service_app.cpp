@@ -68,7 +68,10 @@ int CServiceApp::Run(int argc, char* argv[]) {
   });
 
   if (word == CommandWord::kNormalStart) {
-    host.StartDispatcher([&app] { QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection); });
+    // A stop request ends the event loop; the service stays stop pending until the engine has
+    // handled what it accepted (Finished below).
+    const auto quit = [&app] { QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection); };
+    host.StartDispatcher(quit, quit);
   } else {
     std::fprintf(stderr, "dunmir: running in the foreground; data in %s\n", DataRoot().c_str());
   }
@@ -81,7 +84,10 @@ int CServiceApp::Run(int argc, char* argv[]) {
     std::fprintf(stderr, "dunmir: %s\n", engine.failure().c_str());
     return 1;
   }
-  return app.exec();
+  const int code = app.exec();
+  engine.Stop();
+  host.Finished();
+  return code;
 }
 
 }  // namespace qv
