@@ -4,7 +4,6 @@
 #include <ctime>
 #include <string>
 
-#include "core/settings/settings_store.h"
 #include "platform/sound/sound_player.h"
 #include "rules/actions/event_log_copy.h"
 #include "rules/actions/run_program.h"
@@ -26,9 +25,7 @@ void CActionRunner::BeginLoadRules(const ActionContext&) {
 }
 
 void CActionRunner::RuleLoaded(const CRule& rule, const ActionContext& context) {
-  if (rule.Action != kActionDatabase || database_.IsOpen()) return;
-  // A failure is reported, and the next database rule of the load tries again.
-  if (!database_.Open(AppSettings().GetString("Settings", "db"))) context.reporter.OnLocalMessage(database_.ErrorReport());
+  if (rule.Action == kActionDatabase) database_.RuleLoaded(context.reporter);
 }
 
 void CActionRunner::Execute(const CRule& rule, const SyslogMessage& message, const ActionContext& context) {
@@ -57,10 +54,7 @@ void CActionRunner::Execute(const CRule& rule, const SyslogMessage& message, con
       CopyToEventLog(message);
       break;
     case kActionDatabase:
-      // Also while the connection is not open: each matching message reports that.
-      if (!database_.Execute(SubstituteMacros(rule.ActionValue, message, true))) {
-        context.reporter.OnLocalMessage(database_.ErrorReport());
-      }
+      database_.Execute(rule, message, context.reporter);
       break;
     case kActionSnmpTrap:
       SendTrap(rule, message, context);
