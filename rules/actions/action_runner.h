@@ -5,7 +5,9 @@
 //   Run Program             the program of ActionValue, words split first, macros per word;
 //                           not started while Options::maxRunningPrograms started by rules
 //                           still run (a local message says so, at most once a minute)
-//   Save to file            the record line appended to the file ActionValue names (strftime)
+//   Save to file            the record line appended to the file ActionValue names (strftime);
+//                           a file that cannot be written is reported at most once a minute per
+//                           rule, with the count of failures since the last report
 //   Send to another Syslog  the record forwarded to port 514 of ActionValue; nothing without a
 //     server                forwarder
 //   Play sound              the sound file ActionValue, in the background, no default sound
@@ -36,6 +38,7 @@
 #include <set>
 #include <string>
 
+#include "core/report/report_throttle.h"
 #include "rules/action_executor.h"
 #include "rules/actions/message_box_host.h"
 #include "rules/actions/run_program.h"
@@ -67,6 +70,7 @@ class CActionRunner : public CActionExecutor {
 
  private:
   void RunProgram(const CRule& rule, const SyslogMessage& message, const ActionContext& context);
+  void SaveFile(const CRule& rule, const SyslogMessage& message, const ActionContext& context);
   void SendTrap(const CRule& rule, const SyslogMessage& message, const ActionContext& context);
 
   std::unique_ptr<CMessageBoxHost> boxes_;
@@ -75,6 +79,7 @@ class CActionRunner : public CActionExecutor {
   CRuleProgramStarter programs_;
   std::optional<std::chrono::steady_clock::time_point> lastProgramLimitReport_;
   std::set<std::string> rulesWithBadOids_;  // reported since the last load
+  CReportThrottle fileReports_;             // "Save to file" failures, per rule name
 };
 
 }  // namespace qv
