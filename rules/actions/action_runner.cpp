@@ -40,7 +40,7 @@ void CActionRunner::Execute(const CRule& rule, const SyslogMessage& message, con
       RunProgram(rule, message, context);
       break;
     case kActionSaveToFile:
-      SaveToFile(rule.ActionValue, message, std::time(nullptr));
+      SaveFile(rule, message, context);
       break;
     case kActionForward:
       if (context.forwarder != nullptr) context.forwarder->Forward(rule.ActionValue, message);
@@ -95,6 +95,10 @@ void CActionRunner::ReportHeldBack(const ActionContext& context) {
     context.reporter.OnLocalMessage("Send E-Mail: \"" + ruleName + "\": " + std::to_string(count) +
                                     " more mails failed since the last report");
   }
+  for (const auto& [ruleName, count] : fileFailures_.TakeDue()) {
+    context.reporter.OnLocalMessage("Save to file: \"" + ruleName + "\": " + std::to_string(count) +
+                                    " more lines could not be written since the last report");
+  }
 }
 
 void CActionRunner::RunProgram(const CRule& rule, const SyslogMessage& message, const ActionContext& context) {
@@ -104,6 +108,16 @@ void CActionRunner::RunProgram(const CRule& rule, const SyslogMessage& message, 
   lastProgramLimitReport_ = now;
   context.reporter.OnLocalMessage("Run Program: \"" + rule.Name + "\" not started, " +
                                   std::to_string(programs_.Limit()) + " programs started by rules are still running");
+}
+
+void CActionRunner::SaveFile(const CRule& rule, const SyslogMessage& message, const ActionContext& context) {
+  std::string failure;
+  if (SaveToFile(rule.ActionValue, message, std::time(nullptr), &failure)) return;
+  // Once a minute per rule, with how often it failed since: a refused file fails for every message.
+  const auto count = fileFailures_.Count(rule.Name);
+  if (!count) return;
+  context.reporter.OnLocalMessage(failure + " (rule \"" + rule.Name + "\"" +
+                                  (*count > 1 ? ", " + std::to_string(*count) + " times since the last report)" : ")"));
 }
 
 void CActionRunner::SendTrap(const CRule& rule, const SyslogMessage& message, const ActionContext& context) {

@@ -5,7 +5,9 @@
 //   Run Program             the program of ActionValue, words split first, macros per word;
 //                           not started while Options::maxRunningPrograms started by rules
 //                           still run (a local message says so, at most once a minute)
-//   Save to file            the record line appended to the file ActionValue names (strftime)
+//   Save to file            the record line appended to the file ActionValue names (strftime);
+//                           a file that cannot be written is reported at most once a minute per
+//                           rule, with the count of failures since the last report
 //   Send to another Syslog  the record forwarded to port 514 of ActionValue; nothing without a
 //     server                forwarder
 //   Play sound              the sound file ActionValue, in the background, no default sound
@@ -74,6 +76,7 @@ class CActionRunner : public CActionExecutor {
  private:
   void SendMail(const CRule& rule, const SyslogMessage& message, const ActionContext& context);
   void RunProgram(const CRule& rule, const SyslogMessage& message, const ActionContext& context);
+  void SaveFile(const CRule& rule, const SyslogMessage& message, const ActionContext& context);
   void SendTrap(const CRule& rule, const SyslogMessage& message, const ActionContext& context);
 
   std::unique_ptr<CMessageBoxHost> boxes_;
@@ -83,6 +86,7 @@ class CActionRunner : public CActionExecutor {
   std::optional<std::chrono::steady_clock::time_point> lastProgramLimitReport_;
   std::set<std::string> rulesWithBadOids_;  // reported since the last load
   CReportThrottle mailFailures_;  // kinds: rule names
+  CReportThrottle fileFailures_;  // "Save to file", kinds: rule names
 };
 
 }  // namespace qv
