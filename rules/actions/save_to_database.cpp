@@ -19,9 +19,6 @@ void CSaveToDatabase::RuleLoaded(CSyslogSink& reporter) {
 }
 
 void CSaveToDatabase::Execute(const CRule& rule, const SyslogMessage& message, CSyslogSink& reporter) {
-  // Timeouts held back and not followed by another are said once their minute has passed.
-  for (const auto& [ruleName, count] : timeouts_.TakeDue()) ReportTimeouts(ruleName, count, reporter);
-
   const SqlWithParameters statement = ParameterizeStatement(rule.ActionValue, kMacroNames);
   std::vector<std::string> values;
   values.reserve(statement.parameters.size());
@@ -32,6 +29,10 @@ void CSaveToDatabase::Execute(const CRule& rule, const SyslogMessage& message, C
   } else if (const auto count = timeouts_.Count(rule.Name)) {
     ReportTimeouts(rule.Name, *count, reporter);
   }
+}
+
+void CSaveToDatabase::ReportHeldBack(CSyslogSink& reporter) {
+  for (const auto& [ruleName, count] : timeouts_.TakeDue()) ReportTimeouts(ruleName, count, reporter);
 }
 
 void CSaveToDatabase::ReportTimeouts(const std::string& ruleName, uint64_t count, CSyslogSink& reporter) const {

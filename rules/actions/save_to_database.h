@@ -11,9 +11,12 @@
 //   load tries again.
 // - Every failed statement is reported as "Database CDBException error: %s, (%d)", also while
 //   the connection is not open, except one stopped at its time limit: that is said at most
-//   once a minute per rule, with the count since the last report and what to do about it.
+//   once per report interval (a minute) per rule, with the count since the last report and
+//   what to do about it; ReportHeldBack says the count of a burst that has stopped.
 //
 // Owned by the action runner and used on its thread only.
+
+#include <chrono>
 
 #include "core/message/syslog_message.h"
 #include "core/report/report_throttle.h"
@@ -27,11 +30,15 @@ inline constexpr int kDefaultDatabaseTimeoutSeconds = 10;
 
 class CSaveToDatabase {
  public:
+  explicit CSaveToDatabase(std::chrono::milliseconds reportInterval = std::chrono::minutes(1))
+      : timeouts_(reportInterval) {}
+
   // LoadRules is replacing the rules: the connection closes.
   void Close();
   // A database rule was loaded: opens the connection unless it is open.
   void RuleLoaded(CSyslogSink& reporter);
   void Execute(const CRule& rule, const SyslogMessage& message, CSyslogSink& reporter);
+  void ReportHeldBack(CSyslogSink& reporter);
 
  private:
   void ReportTimeouts(const std::string& ruleName, uint64_t count, CSyslogSink& reporter) const;

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <thread>
 
 #include "core/settings/settings_store.h"
 #include "rules/actions/action_runner.h"
@@ -90,7 +91,9 @@ class SaveToDatabaseTest : public ::testing::Test {
     rule.ActionValue = statement;
     rule.Save(RuleSectionName(0));
     AppSettings().SetInt("Settings", "rulescount", 1);
-    engine_ = std::make_unique<CRulesEngine>(sink_, std::make_unique<CActionRunner>(std::make_unique<NoBoxes>()));
+    auto runner = std::make_unique<CActionRunner>(std::make_unique<NoBoxes>(), options_);
+    runner_ = runner.get();
+    engine_ = std::make_unique<CRulesEngine>(sink_, std::move(runner));
     engine_->LoadRules(nullptr);
   }
 
@@ -138,6 +141,8 @@ class SaveToDatabaseTest : public ::testing::Test {
 
   qv::testing::TempHome home_;
   RecordingSink sink_;
+  CActionRunner::Options options_;
+  CActionRunner* runner_ = nullptr;  // owned by the engine
   std::unique_ptr<CRulesEngine> engine_;
 };
 
@@ -166,8 +171,9 @@ TEST_F(SaveToDatabaseTest, PostgresqlStoresEveryMacroValueLiterally) {
   EXPECT_EQ(server.Query("SELECT string_agg(tablename, ',') FROM pg_tables WHERE schemaname = 'public'"), "log\n");
 }
 
-TEST_F(SaveToDatabaseTest, AStatementPastDbtimeoutIsStoppedAndReportedOnceAMinute) {
+TEST_F(SaveToDatabaseTest, AStatementPastDbtimeoutIsStoppedAndReportedOncePerInterval) {
   AppSettings().SetInt("Settings", "dbtimeout", 1);
+  options_.reportInterval = std::chrono::seconds(3);
   // SQLite's driver ignores the ODBC query timeout; unstopped, each message holds the engine
   // for about a minute here.
   Load("Driver=SQLite3;Database=" + home_.file("m.db"),
@@ -176,14 +182,22 @@ TEST_F(SaveToDatabaseTest, AStatementPastDbtimeoutIsStoppedAndReportedOnceAMinut
   ASSERT_THAT(sink_.reports, IsEmpty());
   SyslogMessage message;
   message.message = "slow";
+  const auto first = std::chrono::steady_clock::now();
   for (int i = 0; i < 2; ++i) {
     const auto start = std::chrono::steady_clock::now();
     Run(message);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
   }
-  ASSERT_EQ(sink_.reports.size(), 1u);  // the second is held back for the next report
-  EXPECT_THAT(sink_.reports[0], HasSubstr("\"to db\" was stopped after 1 s"));
+  const ActionContext context{sink_, nullptr};
+  runner_->ReportHeldBack(context);  // the second is held back for the next report
+  ASSERT_EQ(sink_.reports.size(), 1u);
+  EXPECT_THAT(sink_.reports[0], HasSubstr("\"to db\" was stopped after 1 s;"));
   EXPECT_THAT(sink_.reports[0], HasSubstr("\"dbtimeout\""));
+
+  std::this_thread::sleep_until(first + std::chrono::milliseconds(4500));
+  runner_->ReportHeldBack(context);
+  ASSERT_EQ(sink_.reports.size(), 2u);
+  EXPECT_THAT(sink_.reports[1], HasSubstr("\"to db\" was stopped after 1 s"));
 }
 
 }  // namespace
