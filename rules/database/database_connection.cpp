@@ -115,15 +115,10 @@ bool CDatabaseConnection::Open(std::string_view dbSetting) {
   SQLSetConnectAttr(handles_->dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(kLoginTimeoutSeconds), 0);
 
   std::string in = ConnectStringFromSetting(dbSetting);
-  std::vector<SQLCHAR> out(4096);
-  SQLSMALLINT outLength = 0;
-  rc = SQLDriverConnect(handles_->dbc, nullptr, reinterpret_cast<SQLCHAR*>(in.data()), SQL_NTS, out.data(),
-                        static_cast<SQLSMALLINT>(out.size()), &outLength, SQL_DRIVER_NOPROMPT);
+  rc = SQLDriverConnect(handles_->dbc, nullptr, reinterpret_cast<SQLCHAR*>(in.data()), SQL_NTS, nullptr, 0, nullptr,
+                        SQL_DRIVER_NOPROMPT);
   if (!Succeeded(rc)) return fail(rc, DiagnosticText(SQL_HANDLE_DBC, handles_->dbc));
   handles_->connected = true;
-  const std::size_t size = std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(outLength, 0)),
-                                                 out.size() - 1);
-  completed_.assign(reinterpret_cast<const char*>(out.data()), size);
   return true;
 }
 
@@ -135,7 +130,6 @@ void CDatabaseConnection::Close() {
   handles_->env = SQL_NULL_HENV;
   handles_->dbc = SQL_NULL_HDBC;
   handles_->connected = false;
-  completed_.clear();
 }
 
 bool CDatabaseConnection::IsOpen() const { return handles_->connected; }

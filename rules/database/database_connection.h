@@ -64,14 +64,11 @@ class CDatabaseConnection {
   const DatabaseError& lastError() const { return error_; }
   // "Database CDBException error: <text>, (<code>)" for lastError().
   std::string ErrorReport() const;
-  // The complete connect string that the driver returned when the connection opened.
-  const std::string& completedConnectString() const { return completed_; }
 
  private:
   struct Handles;
   Handles* handles_;
   DatabaseError error_;
-  std::string completed_;
   int queryTimeoutSeconds_ = 0;
 };
 
