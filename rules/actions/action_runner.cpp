@@ -4,7 +4,6 @@
 #include <ctime>
 #include <string>
 
-#include "core/settings/settings_store.h"
 #include "platform/sound/sound_player.h"
 #include "rules/actions/event_log_copy.h"
 #include "rules/actions/run_program.h"
@@ -20,6 +19,7 @@ CActionRunner::CActionRunner(std::unique_ptr<CMessageBoxHost> boxes) : CActionRu
 CActionRunner::CActionRunner(std::unique_ptr<CMessageBoxHost> boxes, Options options)
     : boxes_(std::move(boxes)),
       options_(std::move(options)),
+      database_(options_.reportInterval),
       programs_(options_.maxRunningPrograms),
       mailFailures_(options_.reportInterval) {}
 
@@ -29,9 +29,7 @@ void CActionRunner::BeginLoadRules(const ActionContext&) {
 }
 
 void CActionRunner::RuleLoaded(const CRule& rule, const ActionContext& context) {
-  if (rule.Action != kActionDatabase || database_.IsOpen()) return;
-  // A failure is reported, and the next database rule of the load tries again.
-  if (!database_.Open(AppSettings().GetString("Settings", "db"))) context.reporter.OnLocalMessage(database_.ErrorReport());
+  if (rule.Action == kActionDatabase) database_.RuleLoaded(context.reporter);
 }
 
 void CActionRunner::Execute(const CRule& rule, const SyslogMessage& message, const ActionContext& context) {
@@ -40,7 +38,7 @@ void CActionRunner::Execute(const CRule& rule, const SyslogMessage& message, con
       RunProgram(rule, message, context);
       break;
     case kActionSaveToFile:
-      SaveToFile(rule.ActionValue, message, std::time(nullptr));
+      SaveFile(rule, message, context);
       break;
     case kActionForward:
       if (context.forwarder != nullptr) context.forwarder->Forward(rule.ActionValue, message);
@@ -59,10 +57,7 @@ void CActionRunner::Execute(const CRule& rule, const SyslogMessage& message, con
       CopyToEventLog(message);
       break;
     case kActionDatabase:
-      // Also while the connection is not open: each matching message reports that.
-      if (!database_.Execute(SubstituteMacros(rule.ActionValue, message, true))) {
-        context.reporter.OnLocalMessage(database_.ErrorReport());
-      }
+      database_.Execute(rule, message, context.reporter);
       break;
     case kActionSnmpTrap:
       SendTrap(rule, message, context);
@@ -91,9 +86,14 @@ void CActionRunner::SendMail(const CRule& rule, const SyslogMessage& message, co
 }
 
 void CActionRunner::ReportHeldBack(const ActionContext& context) {
+  database_.ReportHeldBack(context.reporter);
   for (const auto& [ruleName, count] : mailFailures_.TakeDue()) {
     context.reporter.OnLocalMessage("Send E-Mail: \"" + ruleName + "\": " + std::to_string(count) +
                                     " more mails failed since the last report");
+  }
+  for (const auto& [ruleName, count] : fileFailures_.TakeDue()) {
+    context.reporter.OnLocalMessage("Save to file: \"" + ruleName + "\": " + std::to_string(count) +
+                                    " more lines could not be written since the last report");
   }
 }
 
@@ -104,6 +104,16 @@ void CActionRunner::RunProgram(const CRule& rule, const SyslogMessage& message, 
   lastProgramLimitReport_ = now;
   context.reporter.OnLocalMessage("Run Program: \"" + rule.Name + "\" not started, " +
                                   std::to_string(programs_.Limit()) + " programs started by rules are still running");
+}
+
+void CActionRunner::SaveFile(const CRule& rule, const SyslogMessage& message, const ActionContext& context) {
+  std::string failure;
+  if (SaveToFile(rule.ActionValue, message, std::time(nullptr), &failure)) return;
+  // Once a minute per rule, with how often it failed since: a refused file fails for every message.
+  const auto count = fileFailures_.Count(rule.Name);
+  if (!count) return;
+  context.reporter.OnLocalMessage(failure + " (rule \"" + rule.Name + "\"" +
+                                  (*count > 1 ? ", " + std::to_string(*count) + " times since the last report)" : ")"));
 }
 
 void CActionRunner::SendTrap(const CRule& rule, const SyslogMessage& message, const ActionContext& context) {

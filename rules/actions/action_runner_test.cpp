@@ -197,6 +197,15 @@ TEST_F(ActionRunnerTest, SaveToFileWritesToTodaysFile) {
   EXPECT_THAT(written, HasSubstr(message.FormatRecordLine()));
 }
 
+TEST_F(ActionRunnerTest, SaveToFileSaysOnceAMinuteWhyAPlantedFileIsRefused) {
+  const std::string fifo = home_.file("planted.log");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0666), 0);
+  Store(Rule("file", kActionSaveToFile, fifo));
+  Load();
+  for (int n = 0; n < 3; ++n) Run(Sample());  // none of them waits for a reader
+  EXPECT_THAT(sink_.reports, ElementsAre("Save to file: cannot write " + fifo + ": is a FIFO (rule \"file\")"));
+}
+
 TEST_F(ActionRunnerTest, PlaySoundHandsTheFileToThePlayer) {
   std::vector<std::string> played;
   options_.playSound = [&](const std::string& path) {
