@@ -87,7 +87,7 @@ TEST_F(DunmirTest, ADataRootOthersCouldUseAndAnUnusableSyslogPortAreRefusedInOne
   ASSERT_EQ(chmod(root.c_str(), 0700), 0);
   ASSERT_EQ(chown(root.c_str(), 65534, 65534), 0);
   EXPECT_EQ(RunForErrors("debug"), std::pair(1, "dunmir: " + root + " belongs to user 65534, not to this user (" +
-                                                    std::to_string(geteuid()) + ") or root\n"));
+                                                    std::to_string(geteuid()) + "), root or the service's user quorvel\n"));
   ASSERT_EQ(chown(root.c_str(), geteuid(), getegid()), 0);
 
   for (const int32_t port : {0, 32514, 32515, 65536, -1}) {
