@@ -38,7 +38,7 @@ TEST(TcpForwarderTest, LinesGoOctetCountedInOrderOverOneConnection) {
   EXPECT_TRUE(CTcpForwarder::Handles("tcp://10.0.0.1:601"));
   EXPECT_FALSE(CTcpForwarder::Handles("10.0.0.1"));
   testing::RecordingSink sink;
-  CTcpSyslogServer server(sink, 0, {"127.0.0.1"}, 10);
+  CTcpSyslogServer server(sink, 0, {"127.0.0.1"}, {.maxConnections = 10});
   ASSERT_TRUE(server.created());
   const std::string target = "tcp://127.0.0.1:" + std::to_string(server.boundPort());
   CTcpForwarder forwarder;
@@ -59,14 +59,14 @@ TEST(TcpForwarderTest, LinesWaitForADestinationThatComesUpLater) {
   int32_t port = 0;
   {
     testing::RecordingSink probe;
-    CTcpSyslogServer reserve(probe, 0, {"127.0.0.1"}, 1);
+    CTcpSyslogServer reserve(probe, 0, {"127.0.0.1"}, {.maxConnections = 1});
     port = reserve.boundPort();
   }
   CTcpForwarder forwarder;
   forwarder.Forward("tcp://[127.0.0.1]:" + std::to_string(port), Record("queued early"));
   std::this_thread::sleep_for(300ms);
   testing::RecordingSink sink;
-  CTcpSyslogServer server(sink, port, {"127.0.0.1"}, 10);
+  CTcpSyslogServer server(sink, port, {"127.0.0.1"}, {.maxConnections = 10});
   ASSERT_TRUE(server.created());
   forwarder.Forward("tcp://[127.0.0.1]:" + std::to_string(port), Record("queued later"));
   ASSERT_TRUE(PumpUntil(server, [&] { return sink.datagrams.size() == 2; }));
