@@ -30,6 +30,7 @@ CServiceEngine::CServiceEngine(const ExecutorFactory& makeExecutor)
   if (!receivers_->failure().empty()) return;
   history_.emplace();
   history_->SetLimitKB(AppSettings().GetInt("Settings", "historysize", 1000));
+  if (!receivers_->warning().empty()) OnLocalMessage(receivers_->warning());
   rules_.SetFirstRuleOnly(Setting("FirstRuleOnly", 0));
   rules_.LoadRules(this);
   monitors_ = std::make_unique<CServiceMonitors>();

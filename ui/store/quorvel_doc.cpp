@@ -237,6 +237,7 @@ bool CQuorvelDoc::StartUdp(int32_t port) {
     if (socket_) socket_->OnReceive();
   });
   receivers_ = std::make_unique<CSyslogReceivers>(*this, ReceiverSettings::Read());
+  if (!receivers_->warning().empty()) OnLocalMessage(receivers_->warning());
   for (CSyslogReceivers::Watch& watch : receivers_->watches()) {
     auto notifier = std::make_unique<QSocketNotifier>(watch.descriptor, QSocketNotifier::Read);
     connect(notifier.get(), &QSocketNotifier::activated, this,
