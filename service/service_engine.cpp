@@ -56,12 +56,11 @@ CServiceEngine::CServiceEngine(const ExecutorFactory& makeExecutor)
 
   const int32_t minutes = AppSettings().GetInt("Settings", "timemark", 0);
   if (minutes > 0) {
-    timeMark_.setInterval(std::chrono::minutes(std::min(minutes, 35791)));  // the timer's range
-    QObject::connect(&timeMark_, &QTimer::timeout, &timeMark_, [this] {
+    QObject::connect(&timeMark_, &CLongTimer::timeout, &timeMark_, [this] {
       history_->CheckFileName();
       OnLocalMessage(kTimeMark);
     });
-    timeMark_.start();
+    timeMark_.Start(std::chrono::minutes(minutes));
   }
 }
 

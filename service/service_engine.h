@@ -30,7 +30,6 @@
 // when one thread did everything.
 
 #include <QSocketNotifier>
-#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -39,6 +38,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/timer/long_timer.h"
 #include "reception/datagram_queue.h"
 #include "reception/datagram_reader.h"
 #include "reception/history_files.h"
@@ -110,7 +110,7 @@ class CServiceEngine final : public CSyslogSink, private CForwarder {
   std::optional<CHistoryFiles> history_;  // only while listening: choosing files may delete one
   std::vector<std::unique_ptr<QSocketNotifier>> notifiers_;
   std::unique_ptr<QSocketNotifier> relayWritable_;
-  QTimer timeMark_;
+  CLongTimer timeMark_;
   std::unique_ptr<CServiceMonitors> monitors_;
   bool reportingHistory_ = false;
   std::string batch_;  // the record lines accepted since the batch began, in order
