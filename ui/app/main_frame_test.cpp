@@ -177,6 +177,34 @@ class MainFrameTest : public QObject {
     }
   }
 
+  // A document of 100,000 distinct senders: each learned branch of the tree lists 10,000 and
+  // "(more...)", and File New empties them.
+  void documentOfManySendersFillsTheTreeUpToItsCap() {
+    const std::string path = home_.file("senders.txt");
+    {
+      std::ofstream out(path, std::ios::binary);
+      for (int i = 0; i < 100000; ++i) {
+        SyslogMessage record = Record("m");
+        record.hostName = "host-" + std::to_string(i);
+        record.ipAddress = "10." + std::to_string(i >> 16) + "." + std::to_string((i >> 8) & 255) + "." +
+                           std::to_string(i & 255);
+        out << record.FormatRecordLine();
+      }
+    }
+    QVERIFY(frame_->OpenDocumentFile(QString::fromStdString(path)));
+    QCOMPARE(doc_->GetShownCount(), 100000);
+    for (const FilterBranch branch : {FilterBranch::kHostname, FilterBranch::kAddress}) {
+      const QTreeWidgetItem* item = frame_->FilterTree()->BranchItem(branch);
+      QCOMPARE(item->childCount(), 10001);
+      QCOMPARE(item->child(9999)->text(0), branch == FilterBranch::kHostname ? QString("host-9999") : QString("10.0.39.15"));
+      QCOMPARE(item->child(10000)->text(0), QString("(more...)"));
+    }
+    frame_->Action(kCmdNew)->trigger();
+    for (const FilterBranch branch : {FilterBranch::kHostname, FilterBranch::kAddress}) {
+      QCOMPARE(frame_->FilterTree()->BranchItem(branch)->childCount(), 0);
+    }
+  }
+
   void panesKeepTheirSizesOnResize() {
     frame_->resize(1000, 700);
     frame_->show();
