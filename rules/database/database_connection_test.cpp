@@ -176,6 +176,12 @@ TEST(DatabaseConnectionTest, PostgresqlDriverWorksTheSameWay) {
   for (const std::string& value : HostileValues()) expected += value + "\n";
   EXPECT_EQ(server.Query("SELECT msg FROM hostile ORDER BY n"), expected);
 
+  // Typed columns take bound text as they took literals: the server converts it.
+  ASSERT_TRUE(db.Execute("CREATE TABLE typed(at TIMESTAMP, n INTEGER)")) << db.ErrorReport();
+  EXPECT_TRUE(db.Execute("INSERT INTO typed VALUES (?, ?)", std::array<std::string, 2>{"2026-10-05 07:03:07", "42"}))
+      << db.ErrorReport();
+  EXPECT_EQ(server.Query("SELECT at, n + 1 FROM typed"), "2026-10-05 07:03:07|43\n");
+
   db.SetQueryTimeout(1);
   const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(db.Execute("SELECT pg_sleep(30)"));
