@@ -87,7 +87,7 @@ std::unique_ptr<CActionExecutor> CServiceEngine::MakeActions(const ExecutorFacto
 void CServiceEngine::Stop() {
   if (stopped_) return;
   stopped_ = true;
-  timeMark_.stop();
+  timeMark_.Stop();
   heldBackReports_.stop();
   for (const std::unique_ptr<QSocketNotifier>& notifier : notifiers_) notifier->setEnabled(false);
   receiveThread_.reset();  // nothing more is taken from the socket
