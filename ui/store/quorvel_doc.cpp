@@ -235,7 +235,7 @@ bool CQuorvelDoc::StartServer(int32_t port) {
       }
     }
   } else {
-    monitors_->StartConfigured(0);
+    monitors_->StartConfigured(kTrapMonitorDefault);
     if (frame_ != nullptr) frame_->StartTimeMark();
     if (!socket_ && !relay_) problem = StartUdp(port);
   }
