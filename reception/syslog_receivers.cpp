@@ -44,7 +44,17 @@ CSyslogReceivers::CSyslogReceivers(CSyslogSink& owner, const ReceiverSettings& s
   limits.perAddress = settings.tcpPerAddress;
   limits.idle = std::chrono::seconds(std::max(settings.tcpIdleSeconds, 1));
   const int servers = (settings.tcpPort != 0 ? 1 : 0) + (settings.tlsPort != 0 ? 1 : 0);
-  if (servers > 0) CTcpSyslogServer::ReserveDescriptors(int64_t{servers} * limits.maxConnections);
+  if (servers > 0) {
+    const int64_t connections = int64_t{servers} * limits.maxConnections;
+    const int64_t needed = connections + CTcpSyslogServer::kDescriptorReserve;
+    const int64_t limit = CTcpSyslogServer::ReserveDescriptors(connections);
+    if (limit < needed) {
+      warning_ = "TCP and TLS syslog: the limit of open files is " + std::to_string(limit) + ", fewer than the " +
+                 std::to_string(needed) + " that " + std::to_string(connections) +
+                 " connections (setting \"tcpmaxconn\") need; raise its hard limit (LimitNOFILE= in the "
+                 "service's unit, or ulimit -Hn) or lower \"tcpmaxconn\"";
+    }
+  }
   if (settings.ipv6) {
     udp6_ = std::make_unique<CSyslogSocket>(owner, settings.udpPort, "::");
     if (!udp6_->created()) failure_ = CannotReceive("UDP over IPv6", settings.udpPort, udp6_->error());

@@ -57,6 +57,9 @@ class CSyslogReceivers {
   // Empty when every receiver asked for is open; else one line such as
   // "cannot receive syslog on TCP port 601: Address already in use".
   const std::string& failure() const { return failure_; }
+  // Empty, or one line for the owner to report: the limit of open files cannot hold the
+  // connections "tcpmaxconn" allows, with what to do about it.
+  const std::string& warning() const { return warning_; }
   std::vector<Watch> watches();
 
  private:
@@ -64,6 +67,7 @@ class CSyslogReceivers {
   std::unique_ptr<CTcpSyslogServer> tcp_;
   std::unique_ptr<CTcpSyslogServer> tls_;
   std::string failure_;
+  std::string warning_;
 };
 
 }  // namespace qv

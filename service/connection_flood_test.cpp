@@ -236,25 +236,73 @@ TEST_F(ConnectionFloodTest, SendersOverUdpAndTcpLoseNothingWhileConnectionsFlood
   EXPECT_EQ(Containing(history, "TLS syslog: cannot accept"), 0u);
 }
 
-// The soft limit of open files holds the connections of every server, not of one.
+// The soft limit of open files holds the connections of every server, not of one; a hard
+// limit too low for them is said once.
 TEST_F(ConnectionFloodTest, TheOpenFilesLimitCoversTheTcpAndTlsServersTogether) {
   if (!UseTls()) GTEST_SKIP() << "the openssl tool is missing";
   AppSettings().SetInt("Settings", "tcpmaxconn", 5000);
-  rlimit saved{};
-  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
-  if (saved.rlim_max != RLIM_INFINITY && saved.rlim_max < 2 * 5000 + 128) GTEST_SKIP() << "the hard limit is lower";
-  rlimit low = saved;
-  low.rlim_cur = 1024;  // what dunmir starts with
-  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
-  StartDunmir();
-  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
-  std::ifstream limits("/proc/" + std::to_string(dunmir_) + "/limits");
-  std::string line;
-  while (std::getline(limits, line) && line.rfind("Max open files", 0) != 0) {
+  constexpr rlim_t kNeeded = 2 * 5000 + 128;
+  rlimit own{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &own), 0);
+  if (own.rlim_max != RLIM_INFINITY && own.rlim_max < kNeeded) GTEST_SKIP() << "the hard limit is lower";
+  if (own.rlim_max == RLIM_INFINITY) own.rlim_max = kNeeded;
+  for (const rlim_t hard : {own.rlim_max, rlim_t{2000}}) {
+    SCOPED_TRACE(hard);
+    // dunmir starts with a soft limit of 1024 and this hard limit.
+    dunmir_ = fork();
+    if (dunmir_ == 0) {
+      const rlimit low{1024, hard};
+      const int null = open("/dev/null", O_RDWR);
+      dup2(null, 1);
+      dup2(null, 2);
+      if (setrlimit(RLIMIT_NOFILE, &low) == 0) execl(DUNMIR_PATH, DUNMIR_PATH, "debug", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    ASSERT_TRUE(WaitFor([this] { return Accepts(tcpPort_); }, 10s));
+    std::ifstream limits("/proc/" + std::to_string(dunmir_) + "/limits");
+    std::string line;
+    while (std::getline(limits, line) && line.rfind("Max open files", 0) != 0) {
+    }
+    ASSERT_FALSE(line.empty());
+    EXPECT_EQ(std::stoul(line.substr(std::string("Max open files").size())), std::min(kNeeded, hard));
+    const std::string warning = "TCP and TLS syslog: the limit of open files is 2000, fewer than the 10128";
+    EXPECT_TRUE(WaitFor([&] { return Containing(History(), warning) == (hard < kNeeded ? 1u : 0u); }, 5s));
+    kill(dunmir_, SIGTERM);
+    EXPECT_EQ(qv::testing::WaitForExit(dunmir_), 0);
+    dunmir_ = -1;
   }
-  ASSERT_FALSE(line.empty());
-  const long soft = std::stol(line.substr(std::string("Max open files").size()));
-  EXPECT_EQ(soft, 2 * 5000 + 128);
+}
+
+// The resident memory of a process, in kilobytes.
+long ResidentKilobytes(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return -1;
+}
+
+// Connections that each carried one frame of 64 KiB hold no 64 KiB buffer while they idle.
+TEST_F(ConnectionFloodTest, ConnectionsThatCarriedALongFrameGiveItsBufferBack) {
+  AppSettings().SetInt("Settings", "historysize", 100000);  // holds every frame
+  StartDunmir();
+  const long before = ResidentKilobytes(dunmir_);
+  constexpr int kConnections = 400;
+  const std::string frame = "<13>long " + std::string(64 * 1024 - 10, 'x') + "\n";
+  std::vector<int> held;
+  const char* sources[] = {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5", "127.0.0.6",
+                           "127.0.0.7", "127.0.0.8", "127.0.0.9", "127.0.0.10", "127.0.0.11"};
+  for (int i = 0; i < kConnections; ++i) {
+    const int fd = ConnectFrom(sources[i % 10], tcpPort_, true);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(send(fd, frame.data(), frame.size(), MSG_NOSIGNAL), static_cast<ssize_t>(frame.size()));
+    held.push_back(fd);
+  }
+  ASSERT_TRUE(WaitFor([&] { return Containing(History(), "long xxx") == kConnections; }));
+  const long after = ResidentKilobytes(dunmir_);
+  for (int fd : held) close(fd);
+  printf("resident before %ld kB, with %d idle connections %ld kB\n", before, kConnections, after);
+  EXPECT_LT(after - before, kConnections * 64 / 4) << "kB";
 }
 
 }  // namespace

@@ -80,7 +80,10 @@ int CServiceApp::Run(int argc, char* argv[]) {
   });
 
   if (word == CommandWord::kNormalStart) {
-    host.StartDispatcher([&app] { QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection); });
+    // A stop request ends the event loop; the service stays stop pending until the engine has
+    // handled what it accepted (Finished below).
+    const auto quit = [&app] { QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection); };
+    host.StartDispatcher(quit, quit);
   } else {
     std::fprintf(stderr, "dunmir: running in the foreground; data in %s\n", DataRoot().c_str());
   }
@@ -90,7 +93,10 @@ int CServiceApp::Run(int argc, char* argv[]) {
     return std::make_unique<CActionRunner>(std::make_unique<CReportingMessageBoxes>(reporter));
   });
   if (!engine.listening()) return FailToRun(engine.failure());
-  return app.exec();
+  const int code = app.exec();
+  engine.Stop();
+  host.Finished();
+  return code;
 }
 
 }  // namespace qv

@@ -5,6 +5,12 @@
   smtp_test_server.py refuse OUTDIR   answers the greeting and every line with an error
   smtp_test_server.py split OUTDIR    sends its greeting in two chunks, then says 250 to all
   smtp_test_server.py trickle OUTDIR  sends one byte of a greeting every 0.2 s, never a line end
+  smtp_test_server.py multiline OUTDIR  answers the greeting and HELO with replies of two lines
+                                      ("220-..." "220 ..."), then 250 to all
+  smtp_test_server.py slow OUTDIR     takes one connection after another and answers the greeting
+                                      and every command correctly, each after 0.1 s
+
+An optional third argument is the port to listen on (0, the default, lets the system pick).
 
 Each writes OUTDIR/port once it listens, appends every command line it reads, raw and with its
 line end, to OUTDIR/lines, and the smtpd server writes each
@@ -33,7 +39,54 @@ def record_line(outdir, line):
         f.write(bytes(line))
 
 
-def run_smtpd(outdir):
+def run_slow(outdir, port):
+    started = time.monotonic()
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind(("127.0.0.1", port))
+    listener.listen(16)
+    write_file(os.path.join(outdir, "port"), str(listener.getsockname()[1]).encode())
+    while time.monotonic() - started < LIFETIME:
+        listener.settimeout(max(0.1, LIFETIME - (time.monotonic() - started)))
+        try:
+            conn, _ = listener.accept()
+        except OSError:
+            break
+        conn.settimeout(30)
+
+        def answer(data):
+            time.sleep(0.1)
+            conn.sendall(data)
+
+        try:
+            answer(b"220 slow server\r\n")
+            pending, in_data = b"", False
+            while True:
+                chunk = conn.recv(4096)
+                if not chunk:
+                    break
+                pending += chunk
+                while b"\n" in pending:
+                    line, pending = pending.split(b"\n", 1)
+                    line += b"\n"
+                    record_line(outdir, line)
+                    if in_data:
+                        if line == b".\r\n":
+                            in_data = False
+                            answer(b"250 queued\r\n")
+                    elif line.upper().startswith(b"DATA"):
+                        in_data = True
+                        answer(b"354 go ahead\r\n")
+                    elif line.upper().startswith(b"QUIT"):
+                        answer(b"221 bye\r\n")
+                    else:
+                        answer(b"250 fine\r\n")
+        except OSError:
+            pass  # the client went away; take the next one
+        conn.close()
+
+
+def run_smtpd(outdir, port):
     from aiosmtpd.smtp import SMTP
 
     class LineRecorder(logging.Handler):
@@ -57,17 +110,17 @@ def run_smtpd(outdir):
 
     async def main():
         loop = asyncio.get_running_loop()
-        server = await loop.create_server(lambda: SMTP(Handler(), hostname="testserver"), "127.0.0.1", 0)
+        server = await loop.create_server(lambda: SMTP(Handler(), hostname="testserver"), "127.0.0.1", port)
         write_file(os.path.join(outdir, "port"), str(server.sockets[0].getsockname()[1]).encode())
         await asyncio.sleep(LIFETIME)
 
     asyncio.run(main())
 
 
-def run_plain(outdir, mode):
+def run_plain(outdir, mode, port):
     started = time.monotonic()
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    listener.bind(("127.0.0.1", 0))
+    listener.bind(("127.0.0.1", port))
     listener.listen(1)
     listener.settimeout(LIFETIME)
     write_file(os.path.join(outdir, "port"), str(listener.getsockname()[1]).encode())
@@ -92,6 +145,8 @@ def run_plain(outdir, mode):
         return
     if mode == "refuse":
         answer(b"554 not today\r\n")
+    elif mode == "multiline":
+        answer(b"220-first line\r\n220 second line\r\n")
     else:
         answer(b"220 first chunk ")
         time.sleep(0.3)
@@ -120,13 +175,21 @@ def run_plain(outdir, mode):
                 in_data = mode != "refuse"
                 answer(b"354 go ahead\r\n" if in_data else reply)
                 continue
+            if mode == "multiline" and line.upper().startswith(b"HELO"):
+                answer(b"250-hello\r\n250 pleased\r\n")
+                continue
             answer(b"221 bye\r\n" if mode != "refuse" and line.upper().startswith(b"QUIT") else reply)
     conn.close()
 
 
 if __name__ == "__main__":
     mode, outdir = sys.argv[1], sys.argv[2]
+    port = int(sys.argv[3]) if len(sys.argv) > 3 else 0
+    if "QV_SMTP_LIFETIME" in os.environ:
+        LIFETIME = int(os.environ["QV_SMTP_LIFETIME"])
     if mode == "smtpd":
-        run_smtpd(outdir)
+        run_smtpd(outdir, port)
+    elif mode == "slow":
+        run_slow(outdir, port)
     else:
-        run_plain(outdir, mode)
+        run_plain(outdir, mode, port)

@@ -1,6 +1,7 @@
 #include "ui/store/quorvel_doc.h"
 
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -18,6 +19,7 @@
 #include "reception/syslog_receivers.h"
 #include "reception/syslog_socket.h"
 #include "reception/tcp_forwarder.h"
+#include "ui/store/listen_problem.h"
 #include "ui/store/relay_reception.h"
 
 namespace qv {
@@ -76,21 +78,48 @@ CQuorvelDoc::CQuorvelDoc(const ExecutorFactory& makeExecutor, std::unique_ptr<CS
     : QObject(parent),
       service_(service ? std::move(service) : std::make_unique<CSystemServiceAccess>()),
       store_(Setting("maxsize", CMessageStore::kDefaultMaxEntries)),
-      rules_(*this, makeExecutor ? makeExecutor(*this) : nullptr),
+      rules_(*this, MakeActions(makeExecutor)),
       rulesEnabled_(Setting("RulesEnabled", 1) != 0),
       history_(std::make_unique<CHistoryFiles>()),
       reader_(ReadParseOptions(), Setting("resolve", 0) != 0),
-      tcpForwarder_(std::make_unique<CTcpForwarder>()),
+      tcpForwarder_(std::make_unique<CTcpForwarder>([this](const std::string& text) { OnLocalMessage(text); })),
       monitors_(std::make_unique<CMonitorSet>()) {
   history_->SetLimitKB(Setting("historysize", 1000));
   rules_.SetFirstRuleOnly(Setting("FirstRuleOnly", 0) != 0);
   serviceRunning_ = service_->IsRunning();
   SetTitle(UtcTitle());
+  auto* heldBackReports = new QTimer(this);
+  heldBackReports->setInterval(std::chrono::seconds(10));
+  connect(heldBackReports, &QTimer::timeout, this, [this] {
+    rules_.ReportHeldBack();
+    tcpForwarder_->ReportHeldBack();
+  });
+  heldBackReports->start();
 }
 
 CQuorvelDoc::~CQuorvelDoc() {
   frame_ = nullptr;
   StopServer(false);
+  FinishActions();
+}
+
+std::unique_ptr<CActionExecutor> CQuorvelDoc::MakeActions(const ExecutorFactory& makeExecutor) {
+  if (!makeExecutor) return nullptr;
+  auto worker = std::make_unique<CActionWorker>(makeExecutor(*this), [this] {
+    // On the worker's thread: the reports are handed over on ours.
+    QMetaObject::invokeMethod(this, [this] { actions_->DeliverReports(); }, Qt::QueuedConnection);
+  });
+  actions_ = worker.get();
+  return worker;
+}
+
+void CQuorvelDoc::FinishActions() {
+  if (actions_ == nullptr) return;
+  const std::size_t skipped = actions_->Stop(kStopBound);
+  if (skipped > 0) {
+    OnLocalMessage("Rules: " + std::to_string(skipped) + " actions (mail, database, SNMP trap, program) were still " +
+                   "waiting when Quorvel closed and were skipped");
+  }
 }
 
 // --- Reception ---
@@ -199,21 +228,34 @@ bool CQuorvelDoc::StartServer(int32_t port) {
       relay_ = std::make_unique<CRelayReception>(
           [this] { QMetaObject::invokeMethod(this, &CQuorvelDoc::AddRelayedBatch, Qt::QueuedConnection); });
       std::string error;
-      if (!relay_->Start(RelaySocketPath(), &error)) relay_.reset();
+      if (!relay_->Start(RelaySocketPath(), &error)) {
+        relay_.reset();
+        ReportListenProblem("The service's messages cannot be received: " + error + ".");
+      }
     }
   } else {
-    monitors_->StartConfigured(0);
+    monitors_->StartConfigured(kTrapMonitorDefault);
     if (frame_ != nullptr) frame_->StartTimeMark();
     if (!socket_ && !relay_) StartUdp(port);
   }
+  if (socket_ || relay_) ReportListenProblem("");
   UpdateStatus();
   return socket_ || relay_;
+}
+
+void CQuorvelDoc::ReportListenProblem(const std::string& problem) {
+  if (problem == listenProblem_) return;
+  listenProblem_ = problem;
+  if (frame_ != nullptr) frame_->SetListenTip(problem);
+  if (!problem.empty()) OnLocalMessage(problem);
 }
 
 bool CQuorvelDoc::StartUdp(int32_t port) {
   socket_ = std::make_unique<CSyslogSocket>(*this, port);
   if (!socket_->created()) {
+    const int error = socket_->error();
     socket_.reset();
+    ReportListenProblem(PortProblem(port, error, service_->IsInstalled()));
     rules_.SetForwarder(nullptr);
     return false;
   }
@@ -223,6 +265,7 @@ bool CQuorvelDoc::StartUdp(int32_t port) {
     if (socket_) socket_->OnReceive();
   });
   receivers_ = std::make_unique<CSyslogReceivers>(*this, ReceiverSettings::Read());
+  if (!receivers_->warning().empty()) OnLocalMessage(receivers_->warning());
   for (CSyslogReceivers::Watch& watch : receivers_->watches()) {
     auto notifier = std::make_unique<QSocketNotifier>(watch.descriptor, QSocketNotifier::Read);
     connect(notifier.get(), &QSocketNotifier::activated, this,

@@ -18,11 +18,18 @@
 // still stores and listens (tests, benchmarks). Everything but the relay's draining thread runs
 // on the thread that created the document, which must run a Qt event loop to receive.
 //
-// Failures are quiet: a port that is taken leaves the document not listening (the status says
-// so), file errors end an operation with what was done so far.
+// A port that cannot be used, or a relay socket that cannot be bound, leaves the document not
+// listening and is said once (ReportListenProblem); file errors end an operation with what was
+// done so far.
+//
+// The actions that talk to the outside (mail, database, SNMP trap, programs) run on a worker
+// (CActionWorker), so that they never hold the user-interface thread; their reports come back
+// to it as local messages. When the document goes, they get CActionWorker's bound (kStopBound)
+// to finish, and one local message in the history counts those skipped.
 
 #include <QObject>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
@@ -35,6 +42,7 @@
 #include "reception/datagram_reader.h"
 #include "reception/syslog_sink.h"
 #include "rules/action_executor.h"
+#include "rules/action_worker.h"
 #include "rules/forwarder.h"
 #include "rules/rule.h"
 #include "rules/rules_engine.h"
@@ -62,6 +70,10 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   using ExecutorFactory = std::function<std::unique_ptr<CActionExecutor>(CSyslogSink& reporter)>;
 
   static constexpr const char* kTimeMark = "-----Time Mark-----";
+  // "SNMPTrapMonitor" when absent, for the viewer's own reception and its menu alike: off,
+  // because port 162 needs privileges a desktop user does not have.
+  static constexpr int32_t kTrapMonitorDefault = 0;
+  static constexpr std::chrono::milliseconds kStopBound{5000};
   // Sort keys of SortBy.
   enum SortKey { kSortAddress = 0, kSortFacility, kSortHostName, kSortMessage, kSortTimeReceived, kSortTimeSent,
                  kSortSeverity };
@@ -129,6 +141,9 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   // The UDP port listened on; 0 when not listening or listening on the relay.
   int32_t GetListenPort() const;
   bool IsListeningOnRelay() const;
+  // Says why the document does not receive: a local message and the status tip, once for the
+  // same text in a row. "" clears the tip (done when listening starts).
+  void ReportListenProblem(const std::string& problem);
   // Whether the service ran when last asked (creation, StartServer, UpdateStatus).
   bool IsServiceRunning() const { return serviceRunning_; }
 
@@ -194,10 +209,14 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   void SetTitle(std::string title);
   void TellNovelty(const CMessageStore::Novelty& novelty, const SyslogMessage& record);
   bool StartUdp(int32_t port);
+  std::unique_ptr<CActionExecutor> MakeActions(const ExecutorFactory& makeExecutor);
+  // Gives the waiting actions kStopBound to run and says how many were skipped.
+  void FinishActions();
 
   CDocFrame* frame_ = nullptr;
   std::unique_ptr<CServiceAccess> service_;
   CMessageStore store_;
+  CActionWorker* actions_ = nullptr;  // owned by rules_; null without an executor
   CRulesEngine rules_;
   bool rulesEnabled_;
   std::unique_ptr<CHistoryFiles> history_;
@@ -214,6 +233,7 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   std::unique_ptr<CRelayReception> relay_;
   std::unique_ptr<CMonitorSet> monitors_;
   bool timeMarkRunning_ = false;
+  std::string listenProblem_;  // said last, so it is said once
 
   bool modified_ = false;
   std::string title_;
