@@ -115,6 +115,7 @@ class SaveToDatabaseTest : public ::testing::Test {
         "it's \"quoted\" ''twice'' \\' back\\\\slash\\",
         "a; b -- c /* d",
         "\xc3\xa9t\xc3\xa9 \xe2\x82\xac ? $1",
+        std::string(5000, 'L'),  // past a VARCHAR: bound as LONGVARCHAR
     };
     std::vector<std::string> expected;
     for (const std::string& text : hostile) {
