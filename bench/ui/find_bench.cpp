@@ -149,7 +149,7 @@ void BM_HighlightLookupPerRow(benchmark::State& state) {
   StoreList list(FullStore());
   int row = 0;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(colouring.Match(list.ShownMessage(row)));
+    benchmark::DoNotOptimize(colouring.Match(list.ShownMessage(ShownPosition(row))));
     row = (row + 1) % 40;  // one screenful
   }
 }

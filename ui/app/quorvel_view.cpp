@@ -180,13 +180,14 @@ void CQuorvelView::SelectRow(ListRow row) {
   host_.SelectionMoved();
 }
 
+std::optional<ListRow> CQuorvelView::RowShowing(ShownPosition position) {
+  if (const std::optional<ListRow> row = model_->RowOfPosition(position)) return row;
+  model_->Sync();
+  return model_->RowOfPosition(position);
+}
+
 void CQuorvelView::SelectMessage(ShownPosition position) {
-  std::optional<ListRow> row = model_->RowOfPosition(position);
-  if (!row) {
-    model_->Sync();
-    row = model_->RowOfPosition(position);
-  }
-  if (row) {
+  if (const std::optional<ListRow> row = RowShowing(position)) {
     SelectRow(*row);
   } else {
     clearSelection();
@@ -210,11 +211,7 @@ std::optional<ShownPosition> CQuorvelView::SelectedPosition() const {
 void CQuorvelView::ClearSelection() { clearSelection(); }
 
 void CQuorvelView::EnsureSelected(ShownPosition position) {
-  std::optional<ListRow> row = model_->RowOfPosition(position);
-  if (!row) {
-    model_->Sync();
-    row = model_->RowOfPosition(position);
-  }
+  const std::optional<ListRow> row = RowShowing(position);
   if (!row) return;
   const QModelIndex cell = model_->index(row->value, 0);
   selectionModel()->select(cell, QItemSelectionModel::Select | QItemSelectionModel::Rows);

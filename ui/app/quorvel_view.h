@@ -113,6 +113,8 @@ class CQuorvelView : public QTableView, public CMessageListAccess {
   void Activate();
   void SetColumnWidth(int column, int32_t width);
   void SelectRow(ListRow row);
+  // The row of a position, bringing the rows up to the document when they do not show it yet.
+  std::optional<ListRow> RowShowing(ShownPosition position);
 
   CQuorvelDoc& doc_;
   CListViewHost& host_;
