@@ -70,6 +70,9 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   using ExecutorFactory = std::function<std::unique_ptr<CActionExecutor>(CSyslogSink& reporter)>;
 
   static constexpr const char* kTimeMark = "-----Time Mark-----";
+  // "SNMPTrapMonitor" when absent, for the viewer's own reception and its menu alike: off,
+  // because port 162 needs privileges a desktop user does not have.
+  static constexpr int32_t kTrapMonitorDefault = 0;
   static constexpr std::chrono::milliseconds kStopBound{5000};
   // Sort keys of SortBy.
   enum SortKey { kSortAddress = 0, kSortFacility, kSortHostName, kSortMessage, kSortTimeReceived, kSortTimeSent,
@@ -205,7 +208,8 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   void ReadLines(std::istream& in, bool intoRing);
   void SetTitle(std::string title);
   void TellNovelty(const CMessageStore::Novelty& novelty, const SyslogMessage& record);
-  bool StartUdp(int32_t port);
+  // Listens on `port`; returns "" or why (not) all of it can be received (ReportListenProblem).
+  std::string StartUdp(int32_t port);
   std::unique_ptr<CActionExecutor> MakeActions(const ExecutorFactory& makeExecutor);
   // Gives the waiting actions kStopBound to run and says how many were skipped.
   void FinishActions();
