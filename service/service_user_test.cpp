@@ -13,18 +13,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
-#include <thread>
 
 #include "core/settings/settings_store.h"
 #include "rules/rule.h"
 #include "service/dunmir_test_process.h"
+#include "service/service_program_test_support.h"
 #include "service/service_installer.h"
 #include "service/service_user.h"
 #include "testing/network_namespace.h"
@@ -33,16 +31,6 @@
 namespace qv {
 namespace {
 
-using namespace std::chrono_literals;
-
-template <typename Condition>
-bool WaitFor(Condition condition) {
-  for (const auto deadline = std::chrono::steady_clock::now() + 10s; !condition();) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(20ms);
-  }
-  return true;
-}
 
 // The fields of a /proc/<pid>/status file by name.
 std::map<std::string, std::string> StatusFields(const std::string& path) {
@@ -79,16 +67,6 @@ void SendTo514(const std::string& text) {
   close(fd);
 }
 
-// Exit code and standard error of `dunmir debug`.
-std::pair<int, std::string> RunDebugForErrors() {
-  const std::string command = std::string(DUNMIR_PATH) + " debug 2>&1 >/dev/null";
-  std::FILE* pipe = popen(command.c_str(), "r");
-  std::string output;
-  std::array<char, 512> buffer{};
-  while (pipe != nullptr && std::fgets(buffer.data(), buffer.size(), pipe) != nullptr) output += buffer.data();
-  const int status = pipe != nullptr ? pclose(pipe) : -1;
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
-}
 
 // Exit code and output of the shell command `command` run as the user `name` with its groups.
 std::pair<int, std::string> RunAs(const std::string& name, const std::string& command) {
@@ -144,7 +122,7 @@ class ServiceUserTest : public ::testing::Test {
 };
 
 TEST_F(ServiceUserTest, AsRootItRefusesWithoutTheUserAndOtherwiseRunsRulesAsQuorvelWithOnlyThePortCapabilities) {
-  const auto [refused, line] = RunDebugForErrors();
+  const auto [refused, line] = testing::RunDunmirForErrors("debug");
   EXPECT_EQ(refused, 1);
   EXPECT_NE(line.find("dunmir: started as root, but there is no user quorvel"), std::string::npos) << line;
   EXPECT_NE(line.find("'dunmir add'"), std::string::npos) << line;
@@ -166,10 +144,10 @@ TEST_F(ServiceUserTest, AsRootItRefusesWithoutTheUserAndOtherwiseRunsRulesAsQuor
   store.SetString("Rules\\rule0", "ActionValue", ("/bin/sh -c \"cat /proc/self/status > " + childStatus + "\"").c_str());
 
   const pid_t service = testing::SpawnDunmir({"debug"});
-  ASSERT_TRUE(WaitFor([] { return UdpPortIsTaken(514); }));
+  ASSERT_TRUE(testing::WaitFor([] { return UdpPortIsTaken(514); }));
   const auto serviceFields = StatusFields("/proc/" + std::to_string(service) + "/status");
   SendTo514("<13>please run me");
-  const bool ran = WaitFor([&] { return StatusFields(childStatus).count("CapAmb") == 1; });
+  const bool ran = testing::WaitFor([&] { return StatusFields(childStatus).count("CapAmb") == 1; });
   const auto childFields = StatusFields(childStatus);
   kill(service, SIGTERM);
   EXPECT_EQ(testing::WaitForExit(service), 0);
