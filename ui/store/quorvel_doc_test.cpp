@@ -16,6 +16,7 @@
 #include "reception/relay.h"
 #include "reception/udp_test_peer.h"
 #include "testing/free_udp_port.h"
+#include "testing/network_namespace.h"
 #include "testing/temp_home.h"
 #include "ui/store/store_test_support.h"
 
@@ -182,6 +183,55 @@ TEST_F(QuorvelDocTest, TcpFramesTakeTheRoadOfADatagramAlsoAfterARestart) {
 
   doc->StopServer(true);
   EXPECT_FALSE(SendOverTcp(tcpPort, "<13>nobody listens\n"));
+}
+
+// Alone, the viewer runs the monitors. A device that is down when they start (one without a
+// route in a network namespace of the test's own, whose echo fails before the syslog port is
+// even open) is reported once, with the monitor's own sender, host and severity; a record line
+// that anyone sends to the syslog ports is an ordinary message from its sender.
+TEST_F(QuorvelDocTest, AMonitorsFindingKeepsItsSenderAndARecordLineFromAPortDoesNot) {
+  if (!testing::OwnNetworkNamespace::Enter()) GTEST_SKIP() << "needs root for a network namespace of its own";
+  const int32_t tcpPort = testing::FreeTcpPort();
+  const CSettingsStore& settings = AppSettings();
+  settings.SetInt("Settings", "tcpport", tcpPort);
+  settings.SetInt("Settings", "PingMonitor", 1);
+  settings.SetInt("Settings", "pingcount", 1);
+  settings.SetString("Pings", "ping0", "192.0.2.55");
+  settings.SetInt("Settings", "pingpoll", 1);
+  FakeService* service = nullptr;
+  RecordingFrame frame;
+  auto doc = MakeDoc(&service, &frame);
+  ASSERT_TRUE(doc->StartServer(port_));
+
+  const std::string forged = "1,0,core-router,10.66.66.66,514,0,1700000000,0,\"forged\"";
+  testing::UdpPeer peer;
+  ASSERT_TRUE(peer.SendTo(port_, forged));
+  ASSERT_TRUE(SendOverTcp(tcpPort, forged + "\n"));
+  ASSERT_TRUE(ProcessEventsUntil([&] { return doc->GetShownCount() == 3; })) << doc->GetShownCount();
+  ProcessEventsUntil([&] { return doc->GetShownCount() > 3; }, 2500);  // more polls say nothing new
+  ASSERT_EQ(doc->GetShownCount(), 3);
+  doc->StopServer(false);
+
+  int findings = 0;
+  for (int i = 0; i < 3; ++i) {
+    const SyslogMessage stored = doc->GetMessage(i);
+    if (stored.message == forged) {
+      EXPECT_EQ(stored.ipAddress, "127.0.0.1");
+      EXPECT_EQ(stored.hostName, "");
+      EXPECT_EQ(stored.facility, 1);
+      EXPECT_EQ(stored.severity, 5);
+      EXPECT_FALSE(stored.highlighted);
+      continue;
+    }
+    ++findings;
+    EXPECT_EQ(stored.message, "Ping Monitor: 192.0.2.55 No Reply");
+    EXPECT_EQ(stored.ipAddress, "127.0.0.1");
+    EXPECT_EQ(stored.hostName, "localhost");
+    EXPECT_EQ(stored.facility, 5);
+    EXPECT_EQ(stored.severity, 6);
+  }
+  EXPECT_EQ(findings, 1);
+  EXPECT_EQ(CountLines(ReadAll(home_.file("qvhista.txt"))), 3);
 }
 
 TEST_F(QuorvelDocTest, RelayedRecordsArriveInOrderWithTheServicesFlagsAndNoHistory) {
