@@ -9,8 +9,10 @@
 #include <cstring>
 #include <limits>
 #include <optional>
+#include <vector>
 
 #include "core/settings/settings_store.h"
+#include "platform/files/owned_file.h"
 #include "platform/paths/data_root.h"
 
 namespace qv {
@@ -55,6 +57,29 @@ int WriteLine(int fd, std::string_view line) {
   return 0;
 }
 
+// `lines` (whole lines, each ended by a line feed) cut where the one-line-at-a-time rule
+// switches files: before a line, when the file has grown beyond `limit`. The first piece
+// continues a file of `size` bytes (it is empty when that file is already beyond the limit);
+// every later piece starts an emptied file, the two files in turn.
+std::vector<std::string_view> CutAtLimit(std::string_view lines, off_t size, int32_t limit) {
+  std::vector<std::string_view> pieces;
+  std::size_t begin = 0;
+  std::size_t at = 0;
+  while (at < lines.size()) {
+    if (size > limit) {
+      pieces.push_back(lines.substr(begin, at - begin));
+      begin = at;
+      size = 0;
+    }
+    const std::size_t feed = lines.find('\n', at);
+    const std::size_t end = feed == std::string_view::npos ? lines.size() : feed + 1;
+    size += static_cast<off_t>(end - at);
+    at = end;
+  }
+  pieces.push_back(lines.substr(begin));
+  return pieces;
+}
+
 }  // namespace
 
 CHistoryFiles::~CHistoryFiles() { CloseWriter(); }
@@ -67,22 +92,25 @@ void CHistoryFiles::CloseWriter() {
 // The descriptor for `path` whose file is `info` (or, with no info, a file about to be
 // created). A descriptor whose file has since been deleted, replaced or switched away from is
 // closed and the path opened anew, so a line never goes to a file that is no longer current.
+// -1 when the file cannot be used; refusal_ then says why.
 int CHistoryFiles::Writer(const std::string& path, const struct stat* info) {
   if (writer_ >= 0 && info != nullptr && writerPath_ == path && writerDevice_ == info->st_dev &&
       writerInode_ == info->st_ino) {
     return writer_;
   }
   CloseWriter();
-  // Never through a symbolic link: "histpath" may lie in a folder that others can write.
-  writer_ = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, OutsideFileMode());
-  struct stat opened {};
-  if (writer_ < 0 || fstat(writer_, &opened) != 0) {
-    CloseWriter();
+  // "histpath" may lie in a folder that others can write: a file planted there is not used.
+  OwnedFile opened = OpenOwnedFile(path, OwnedFileAccess::kAppend);
+  struct stat identity {};
+  if (!opened || fstat(opened.fd, &identity) != 0) {
+    if (opened) close(opened.fd);
+    refusal_ = opened.refusal.empty() ? std::strerror(errno) : opened.refusal;
     return -1;
   }
+  writer_ = opened.fd;
   writerPath_ = path;
-  writerDevice_ = opened.st_dev;
-  writerInode_ = opened.st_ino;
+  writerDevice_ = identity.st_dev;
+  writerInode_ = identity.st_ino;
   return writer_;
 }
 
@@ -128,12 +156,12 @@ std::optional<struct stat> CHistoryFiles::CurrentStatus() const {
 }
 
 void CHistoryFiles::Append(std::string_view line) {
-  const int error = Write(line);
+  const bool written = Write(line);
   // Only the changes are reported, so a full disk costs one report, not one per message.
-  if (error != 0 && !failing_) {
+  if (!written && !failing_) {
     failing_ = true;
-    report_ = "History: cannot write " + Current() + ": " + std::strerror(error);
-  } else if (error == 0 && failing_) {
+    report_ = "History: cannot write " + Current() + ": " + refusal_;
+  } else if (written && failing_) {
     failing_ = false;
     report_ = "History: writing " + Current() + " again";
   }
@@ -141,20 +169,37 @@ void CHistoryFiles::Append(std::string_view line) {
 
 void CHistoryFiles::AppendUntracked(std::string_view line) { Write(line); }
 
-int CHistoryFiles::Write(std::string_view line) {
-  if (limit_ == 0) return 0;
+bool CHistoryFiles::Write(std::string_view lines) {
+  if (limit_ == 0) return true;
   const auto current = CurrentStatus();
   const struct stat* known = nullptr;
+  off_t size = 0;
   if (!current) {
     ChooseCurrent();
-  } else if (current->st_size > limit_) {
-    currentIsA_ = !currentIsA_;
-    std::remove(Current().c_str());
+    if (const auto chosen = Status(Current())) size = chosen->st_size;
   } else {
     known = &*current;
+    size = current->st_size;
   }
-  const int fd = Writer(Current(), known);
-  return fd >= 0 ? WriteLine(fd, line) : errno;
+  // Pieces that only pass through a file emptied again later in the batch are never written:
+  // of more than two pieces, only the last two stay, each in a file of its own.
+  const std::vector<std::string_view> pieces = CutAtLimit(lines, size, limit_);
+  const std::size_t kept = pieces.size() > 2 ? pieces.size() - 2 : 0;
+  bool written = true;
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    if (i > 0) {
+      currentIsA_ = !currentIsA_;
+      known = nullptr;
+    }
+    if (i < kept) continue;
+    if (i > 0) std::remove(Current().c_str());  // a new file starts empty
+    if (pieces[i].empty()) continue;
+    const int fd = Writer(Current(), known);
+    const int error = fd >= 0 ? WriteLine(fd, pieces[i]) : -1;
+    if (error > 0) refusal_ = std::strerror(error);
+    written = written && error == 0;
+  }
+  return written;
 }
 
 void CHistoryFiles::CheckFileName() {

@@ -16,8 +16,10 @@
 // Appends are O_APPEND writes, so both programs can append in turn and lines of the two never
 // overwrite each other. No lock is taken.
 //
-// Files are created with mode 0640 (0660 while the data root is shared with its group) and
-// never through a symbolic link. A file error (folder missing, access denied, disk full) loses
+// "histpath" may name a folder that others can write (/tmp): a file is written only when it is
+// a regular file of this user with one link, and created exclusively when absent, with mode 0640
+// (0660 while the data root is shared with its group); a FIFO, a link or another user's file
+// planted under a history name is refused at once and reported like any failure. A file error (folder missing, access denied, disk full) loses
 // the line, but never leaves part of it: a short write is cut off again. The first failure and
 // the first success after failures each leave one report for the owner (TakeReport), which
 // makes it a local message. Not thread-safe: each program appends from its receiving thread.
@@ -51,9 +53,11 @@ class CHistoryFiles {
 
   // Appends `line` (which carries its own CR LF; or several whole lines, each with its CR LF)
   // to the current file. A current file that is missing (deleted by Clear, say) means choosing
-  // anew; one that has grown beyond the limit hands over to the other file, which is emptied
-  // first. The test happens before writing, so a file may pass the limit by what one Append
-  // writes. A short write (disk full) cuts off the line it ended in, so lines stay whole.
+  // anew; before each line, a file that has grown beyond the limit hands over to the other
+  // file, which is emptied first. So a file passes the limit by at most one line, and lines
+  // appended together switch files at the same line as lines appended one by one, with at most
+  // one write per file. A short write (disk full) cuts off the line it ended in, so lines stay
+  // whole.
   void Append(std::string_view line);
   // Appends like Append, but what happens to the line changes nothing in the reports: for the
   // reports' own lines, which would otherwise report on themselves.
@@ -86,8 +90,8 @@ class CHistoryFiles {
   std::optional<struct stat> CurrentStatus() const;
   int Writer(const std::string& path, const struct stat* info);
   void CloseWriter();
-  // Appends `line`; returns 0 or the error that lost it.
-  int Write(std::string_view line);
+  // Appends `lines`; false when some were lost, refusal_ then says why.
+  bool Write(std::string_view lines);
 
   std::string fileA_;
   std::string fileB_;
@@ -99,6 +103,7 @@ class CHistoryFiles {
   dev_t writerDevice_ = 0;
   ino_t writerInode_ = 0;
   bool failing_ = false;  // the last Append lost its line
+  std::string refusal_;   // why the last write failed
   std::optional<std::string> report_;
 };
 

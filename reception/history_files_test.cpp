@@ -85,6 +85,50 @@ TEST_F(HistoryFilesTest, TheSixthLineOf100BytesPassesHalfAKilobyteAndTheOtherFil
   EXPECT_TRUE(history.currentIsA());
 }
 
+// Lines appended together switch files at the same line as lines appended one by one, so
+// neither file grows past the limit by more than one line.
+TEST_F(HistoryFilesTest, ABatchSwitchesFilesAtTheSameLineAsOneLineAtATime) {
+  struct Case {
+    const char* name;
+    int before;  // lines appended one by one first
+    int batch;   // lines then appended together
+  };
+  const Case cases[] = {
+      {"fills the first file", 0, 6}, {"passes into the second", 0, 9}, {"starts beyond the limit", 6, 3},
+      {"many switches", 0, 64}, {"many switches from a partly filled file", 4, 41},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string files[2][2];
+    bool current[2] = {};
+    for (const bool together : {false, true}) {
+      const fs::path folder = home_.path() / (std::string(c.name) + (together ? " batch" : " single"));
+      fs::create_directory(folder);
+      AppSettings().SetString("Settings", "histpath", folder.c_str());
+      CHistoryFiles history;
+      history.SetLimitKB(1);
+      std::string batch;
+      for (int i = 1; i <= c.before + c.batch; ++i) {
+        // Lines of two lengths, so that a cut cannot land right by counting lines.
+        const std::string line = i % 3 == 0 ? Line(i).substr(0, 60) + "\r\n" : Line(i);
+        if (i <= c.before || !together) {
+          history.Append(line);
+        } else {
+          batch += line;
+        }
+      }
+      if (together) history.Append(batch);
+      files[together][0] = Contents(history.fileA());
+      files[together][1] = Contents(history.fileB());
+      current[together] = history.currentIsA();
+      EXPECT_FALSE(history.TakeReport().has_value());
+    }
+    EXPECT_EQ(files[1][0], files[0][0]);
+    EXPECT_EQ(files[1][1], files[0][1]);
+    EXPECT_EQ(current[1], current[0]);
+  }
+}
+
 TEST_F(HistoryFilesTest, ASizeOfZeroOrLessWritesNothingAndHugeSizesDoNotOverflow) {
   CHistoryFiles history;
   history.SetLimitKB(0);
@@ -258,6 +302,14 @@ TEST_F(HistoryFilesTest, FilesOutsideTheDataRootAreNotOpenToOthersAndNeverFollow
     history.Append(Line(1));
     EXPECT_EQ(Contents(home_.file("target.txt")), "");
     EXPECT_TRUE(history.TakeReport().has_value());
+  }
+  fs::remove(folder / "qvhista.txt");
+  // A FIFO planted under the name is refused at once, not waited on.
+  ASSERT_EQ(mkfifo((folder / "qvhista.txt").c_str(), 0666), 0);
+  {
+    CHistoryFiles history;
+    history.Append(Line(1));
+    EXPECT_EQ(history.TakeReport(), "History: cannot write " + history.fileA() + ": is a FIFO");
   }
   fs::remove(folder / "qvhista.txt");
   UseSharedUmask();  // as both programs do

@@ -66,8 +66,12 @@ bool CRelayReceiver::Bind(const std::string& path, std::string* error) {
     unlink(path.c_str());  // left by a viewer that ended without closing
   }
 
+  // The folder already keeps strangers out; the mode keeps out the group unless it is shared.
+  // It is the socket's before bind makes the file (less the umask), so no path is followed to
+  // set it afterwards.
+  const mode_t mode = IsSharedWithGroup(FolderOf(path)) ? 0660 : 0600;
   fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd_ < 0 || bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+  if (fd_ < 0 || fchmod(fd_, mode) != 0 || bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     *error = path + " cannot be bound: " + std::strerror(errno);
     if (fd_ >= 0) close(fd_);
     fd_ = -1;
@@ -76,13 +80,6 @@ bool CRelayReceiver::Bind(const std::string& path, std::string* error) {
   path_ = path;
   struct stat made {};
   if (lstat(path.c_str(), &made) == 0) made_ = {made.st_dev, made.st_ino};
-  // The folder already keeps strangers out; the mode keeps out the group unless it is shared.
-  const mode_t mode = IsSharedWithGroup(FolderOf(path)) ? 0660 : 0600;
-  if (chmod(path.c_str(), mode) != 0) {
-    *error = path + " cannot be given mode " + (mode == 0660 ? "0660: " : "0600: ") + std::strerror(errno);
-    Close();
-    return false;
-  }
   const int bufferBytes = kReceiveBufferBytes;
   setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &bufferBytes, sizeof bufferBytes);
   return true;

@@ -1,5 +1,8 @@
 #include "reception/relay_sender.h"
 
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -8,9 +11,41 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace qv {
+
+namespace {
+
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Whether user `uid` belongs to group `gid`, as its primary group or a supplementary one.
+bool IsMember(uid_t uid, gid_t gid) {
+  const passwd* user = getpwuid(uid);
+  if (user == nullptr) return false;
+  if (user->pw_gid == gid) return true;
+  int count = 64;
+  std::vector<gid_t> groups(static_cast<std::size_t>(count));
+  if (getgrouplist(user->pw_name, user->pw_gid, groups.data(), &count) < 0) {
+    groups.resize(static_cast<std::size_t>(count));
+    if (getgrouplist(user->pw_name, user->pw_gid, groups.data(), &count) < 0) return false;
+  }
+  return std::find(groups.begin(), groups.begin() + count, gid) != groups.begin() + count;
+}
+
+}  // namespace
+
+bool IsTrustedRelayPeer(const std::string& folder, uid_t owner) {
+  if (owner == geteuid()) return true;
+  struct stat root {};
+  return stat(folder.c_str(), &root) == 0 && (root.st_mode & S_ISGID) != 0 && IsMember(owner, root.st_gid);
+}
 
 CRelaySender::CRelaySender(std::string socketPath) : path_(std::move(socketPath)) {}
 
@@ -30,24 +65,30 @@ void CRelaySender::DropQueued() {
 
 bool CRelaySender::Connect() {
   struct stat info {};
-  if (stat(path_.c_str(), &info) != 0 || !S_ISSOCK(info.st_mode)) {
+  if (lstat(path_.c_str(), &info) != 0 || !S_ISSOCK(info.st_mode)) {
     Disconnect();
     return false;
   }
   if (fd_ >= 0 && peer_ == std::pair{info.st_dev, info.st_ino}) return true;
   Disconnect();
+  // The file is pinned (never through a link) and checked, then connected to through the pinned
+  // descriptor, so that it cannot be swapped for a link between the check and the connect.
+  const int pinned = open(path_.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  if (pinned < 0) return false;
+  const bool trusted = fstat(pinned, &info) == 0 && S_ISSOCK(info.st_mode) &&
+                       IsTrustedRelayPeer(FolderOf(path_), info.st_uid);
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  if (path_.size() >= sizeof address.sun_path) return false;
-  std::memcpy(address.sun_path, path_.data(), path_.size());
-  fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd_ < 0) return false;
-  const int bufferBytes = kSendBufferBytes;
-  setsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &bufferBytes, sizeof bufferBytes);
-  if (connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+  std::snprintf(address.sun_path, sizeof address.sun_path, "/proc/self/fd/%d", pinned);
+  fd_ = trusted ? socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0) : -1;
+  const bool connected = fd_ >= 0 && connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+  close(pinned);
+  if (!connected) {
     Disconnect();
     return false;
   }
+  const int bufferBytes = kSendBufferBytes;
+  setsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &bufferBytes, sizeof bufferBytes);
   peer_ = {info.st_dev, info.st_ino};
   return true;
 }

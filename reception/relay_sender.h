@@ -16,6 +16,11 @@
 // Once per flush the socket file is looked up: while it does not exist nothing is sent, and a
 // viewer that came back (a new socket at the path) is connected to anew.
 //
+// Records go only to the viewer the design expects: the file must be a socket itself (never a
+// symbolic link to one elsewhere) owned by this process's user or by a member of the group
+// with which the socket's folder is shared (IsTrustedRelayPeer). Anything else at the path is
+// treated as no viewer: nothing is sent.
+//
 // Not locked: one thread relays.
 
 #include <sys/types.h>
@@ -27,6 +32,10 @@
 #include <utility>
 
 namespace qv {
+
+// Whether a relay socket owned by `owner` in `folder` belongs to a viewer the service may feed:
+// the service's own user, or a member of the group of a folder shared with it (set-group-id).
+bool IsTrustedRelayPeer(const std::string& folder, uid_t owner);
 
 class CRelaySender {
  public:

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/paths/data_root.h"
 #include "reception/relay.h"
 #include "reception/relay_receiver.h"
 #include "reception/relay_sender.h"
@@ -118,6 +120,7 @@ TEST(RelayTest, AStaleSocketIsReplacedButALiveOneOrAPlainFileIsNotTaken) {
 TEST(RelayTest, TheSocketIsOpenToTheGroupOnlyInAGroupSharedFolder) {
   qv::testing::TempHome home;
   ASSERT_EQ(chmod(home.path().c_str(), 02770), 0);
+  UseSharedUmask();  // as both programs run
   CRelayReceiver viewer;
   std::string error;
   ASSERT_TRUE(viewer.Bind(RelaySocketPath(), &error)) << error;
@@ -163,6 +166,50 @@ TEST(RelayTest, TheSenderNeverWaitsHoldsABoundedBacklogAndFindsANewViewer) {
   got.clear();
   ASSERT_TRUE(ReceiveUntil(back, got, 1));
   EXPECT_EQ(got, std::vector<std::string>{"to the new viewer"});
+}
+
+TEST(RelayTest, RecordsGoOnlyToASocketAtThePathOwnedByTheServiceOrAMemberOfTheSharedGroup) {
+  const passwd* daemonUser = getpwnam("daemon");  // a member of its own primary group
+  if (geteuid() != 0 || daemonUser == nullptr) GTEST_SKIP() << "needs root and the user daemon to own sockets";
+  const uid_t member = daemonUser->pw_uid;
+  const gid_t group = daemonUser->pw_gid;
+  constexpr uid_t kStranger = 4243;  // no such user: a member of nothing
+  struct Case {
+    const char* name;
+    bool link;       // the path is a symbolic link to a socket elsewhere
+    uid_t owner;     // the receiving socket's owner
+    bool shared;     // the data root is shared with `group`
+    bool delivered;
+  };
+  const Case cases[] = {
+      {"own socket", false, geteuid(), false, true},
+      {"link to the own user's socket elsewhere", true, geteuid(), false, false},
+      {"socket of a stranger", false, kStranger, true, false},
+      {"socket of a member of the shared group", false, member, true, true},
+      {"socket of that user without the shared group", false, member, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    qv::testing::TempHome home;
+    ASSERT_EQ(chown(home.path().c_str(), 0, c.shared ? group : 0), 0);
+    ASSERT_EQ(chmod(home.path().c_str(), c.shared ? 02770 : 0700), 0);
+    const std::string path = RelaySocketPath();
+    const std::string elsewhere = home.file("elsewhere");
+    CRelayReceiver receiver;
+    std::string error;
+    ASSERT_TRUE(receiver.Bind(c.link ? elsewhere : path, &error)) << error;
+    if (c.link) {
+      ASSERT_EQ(symlink(elsewhere.c_str(), path.c_str()), 0);
+    }
+    ASSERT_EQ(lchown(c.link ? elsewhere.c_str() : path.c_str(), c.owner, static_cast<gid_t>(-1)), 0);
+
+    CRelaySender relay(path);
+    relay.Relay("for the viewer only\r\n");
+    relay.Flush();
+    std::vector<std::string> got;  // a local datagram is queued by the time the send returns
+    EXPECT_EQ(receiver.ReceiveBatch(got, 1), c.delivered ? 1u : 0u);
+    EXPECT_EQ(relay.dropped(), c.delivered ? 0u : 1u);
+  }
 }
 
 }  // namespace

@@ -37,6 +37,10 @@ class CActionExecutor {
   // Performs the rule's action for one record. Failures are reported through the context's
   // reporter or not at all; they never change the course of the engine.
   virtual void Execute(const CRule& rule, const SyslogMessage& message, const ActionContext& context) = 0;
+
+  // Says the failures that a throttle held back once their interval has passed, so that a burst
+  // of failures that stops is still reported. Called now and then by whoever runs the actions.
+  virtual void ReportHeldBack(const ActionContext&) {}
 };
 
 }  // namespace qv

@@ -1,10 +1,12 @@
 // The service program as a process: its command words, running with and without the service
 // manager, and ending on signals.
 
+#include <arpa/inet.h>
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 
 #include <array>
@@ -85,7 +87,7 @@ TEST_F(DunmirTest, ADataRootOthersCouldUseAndAnUnusableSyslogPortAreRefusedInOne
   ASSERT_EQ(chmod(root.c_str(), 0700), 0);
   ASSERT_EQ(chown(root.c_str(), 65534, 65534), 0);
   EXPECT_EQ(RunForErrors("debug"), std::pair(1, "dunmir: " + root + " belongs to user 65534, not to this user (" +
-                                                    std::to_string(geteuid()) + ") or root\n"));
+                                                    std::to_string(geteuid()) + "), root or the service's user quorvel\n"));
   ASSERT_EQ(chown(root.c_str(), geteuid(), getegid()), 0);
 
   for (const int32_t port : {0, 32514, 32515, 65536, -1}) {
@@ -213,6 +215,29 @@ TEST_F(DunmirTest, DebugEndsCleanlyOnSigtermAndSigint) {
     kill(pid, signal);
     EXPECT_EQ(testing::WaitForExit(pid), 0) << "signal " << signal;
   }
+}
+
+TEST_F(DunmirTest, AFifoPlantedAsTheHistoryNeitherHoldsTheServiceNorKeepsItFromStopping) {
+  const std::filesystem::path shared = home_.path() / "shared";
+  std::filesystem::create_directories(shared);
+  ASSERT_EQ(chmod(shared.c_str(), 01777), 0);  // like /tmp
+  ASSERT_EQ(mkfifo((shared / "qvhista.txt").c_str(), 0666), 0);
+  AppSettings().SetString("Settings", "histpath", shared.c_str());
+  const pid_t pid = testing::SpawnDunmir({"debug"});
+  ASSERT_TRUE(WaitFor([&] { return CatchesTerminationSignals(pid); }));
+  // A message for the history, which would wait for a reader of the FIFO for ever.
+  const int sender = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<uint16_t>(AppSettings().GetInt("Settings", "udpport", 0)));
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const std::string text = "<13>for the history";
+  EXPECT_EQ(sendto(sender, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to),
+            static_cast<ssize_t>(text.size()));
+  close(sender);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  kill(pid, SIGTERM);
+  EXPECT_EQ(testing::WaitForExit(pid, std::chrono::seconds(5)), 0);
 }
 
 TEST_F(DunmirTest, SigtermToTheServiceReportsItStoppedBeforeItEnds) {

@@ -14,6 +14,7 @@
 #include "rules/actions/reporting_message_boxes.h"
 #include "service/service_engine.h"
 #include "service/service_installer.h"
+#include "service/service_user.h"
 #include "service/termination_signals.h"
 
 namespace qv {
@@ -41,7 +42,7 @@ int CServiceApp::Run(int argc, char* argv[]) {
   const CommandWord word = CommandWordOf(argc, argv);
   if (word == CommandWord::kAdd) {
     if (!AddService(kServiceDisplayName, kServiceDescription)) return 1;
-    if (geteuid() == 0) ShareDataRootWithGroup();
+    if (geteuid() == 0 && ShareDataRootWithGroup()) MakeServiceUser(kServiceGroup);
     return 0;
   }
   if (word == CommandWord::kRemove) return RemoveService() ? 0 : 1;
@@ -50,6 +51,11 @@ int CServiceApp::Run(int argc, char* argv[]) {
   if (!IsUsableSyslogPort(port)) {
     std::fprintf(stderr, "dunmir: udpport %d cannot be used: the syslog port must be 1 to 65535 and not 32514 or 32515\n",
                  port);
+    return 1;
+  }
+  // Before anything else runs, and while this is the only thread.
+  if (const std::string problem = DropToServiceUser(); !problem.empty()) {
+    std::fprintf(stderr, "dunmir: %s\n", problem.c_str());
     return 1;
   }
 

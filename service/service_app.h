@@ -25,7 +25,8 @@ class CServiceApp {
   // Runs the program and returns its exit code: 1 when adding or removing failed, when the data
   // root is not private (CheckDataRoot) or "udpport" is unusable; these say why on stderr in
   // one line. Runs with umask 007. "add" run as root also shares the data root with the group
-  // `quorvel` (ShareDataRootWithGroup).
+  // `quorvel` (ShareDataRootWithGroup) and makes the user `quorvel` (MakeServiceUser). Started
+  // as root to run, it becomes that user first (DropToServiceUser) or refuses to start.
   int Run(int argc, char* argv[]);
 };
 

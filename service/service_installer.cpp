@@ -32,14 +32,14 @@ bool OwnProgramPath(std::string* path) {
   return true;
 }
 
-// Runs groupadd --system <name> when it is on PATH; true when it succeeded.
-bool MakeSystemGroup(const char* name) {
-  char program[] = "groupadd";
-  char option[] = "--system";
-  std::string group(name);
-  char* argv[] = {program, option, group.data(), nullptr};
+}  // namespace
+
+bool RunSystemTool(std::vector<std::string> argv) {
+  std::vector<char*> words;
+  for (std::string& word : argv) words.push_back(word.data());
+  words.push_back(nullptr);
   pid_t pid = 0;
-  if (posix_spawnp(&pid, program, nullptr, nullptr, argv, environ) != 0) return false;
+  if (posix_spawnp(&pid, words[0], nullptr, nullptr, words.data(), environ) != 0) return false;
   int status = 0;
   while (waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) return false;
@@ -47,14 +47,13 @@ bool MakeSystemGroup(const char* name) {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-}  // namespace
-
 bool ShareDataRootWithGroup() {
   const group* existing = getgrnam(kServiceGroup);
-  if (existing == nullptr && MakeSystemGroup(kServiceGroup)) existing = getgrnam(kServiceGroup);
-  if (existing == nullptr) return false;
-  const gid_t gid = existing->gr_gid;
+  if (existing == nullptr && RunSystemTool({"groupadd", "--system", kServiceGroup})) existing = getgrnam(kServiceGroup);
+  return existing != nullptr && ShareDataRootWithGroup(existing->gr_gid);
+}
 
+bool ShareDataRootWithGroup(gid_t gid) {
   const std::filesystem::path root = DataRoot();
   if (chown(root.c_str(), 0, gid) != 0 || chmod(root.c_str(), 02770) != 0) return false;
   std::error_code error;

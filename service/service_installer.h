@@ -6,7 +6,10 @@
 // On this system the service gets no security descriptor of its own: whoever may use the data
 // root may start and stop it, and nobody else.
 
+#include <sys/types.h>
+
 #include <string>
+#include <vector>
 
 namespace qv {
 
@@ -30,6 +33,11 @@ inline constexpr const char* kServiceGroup = "quorvel";
 // the group, and no groupadd to make it, the data root stays private. Needs root; false when
 // the data root was not shared.
 bool ShareDataRootWithGroup();
+// The same with the group `gid`, which must exist.
+bool ShareDataRootWithGroup(gid_t gid);
+
+// Runs a system tool (argv[0] found on PATH) to its end; true when it exited with 0.
+bool RunSystemTool(std::vector<std::string> argv);
 
 // Stops the service when it runs (waiting while it reports stop pending) and deletes it. False
 // when the manager or the service cannot be opened or the deletion fails.

@@ -1,6 +1,7 @@
 #include "platform/paths/data_root.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,9 +40,10 @@ std::string CheckDataRoot() {
   struct stat info {};
   if (lstat(root.c_str(), &info) != 0) return root + " cannot be read: " + std::strerror(errno);
   if (!S_ISDIR(info.st_mode)) return root + " is not a folder";
-  if (info.st_uid != geteuid() && info.st_uid != 0) {
+  const passwd* serviceUser = getpwnam("quorvel");
+  if (info.st_uid != geteuid() && info.st_uid != 0 && (serviceUser == nullptr || info.st_uid != serviceUser->pw_uid)) {
     return root + " belongs to user " + std::to_string(info.st_uid) + ", not to this user (" +
-           std::to_string(geteuid()) + ") or root";
+           std::to_string(geteuid()) + "), root or the service's user quorvel";
   }
   if ((info.st_mode & S_IRWXO) != 0) {
     char mode[8];

@@ -27,7 +27,7 @@ bool EnsureDataRoot();
 std::string DataPath(const std::string& name);
 
 // Creates the data root when missing, then checks that it is a folder that belongs to the
-// effective user or to root and grants nothing to other users. Returns "" when it may be used,
+// effective user, to root or to the service's user `quorvel`, and grants nothing to other users. Returns "" when it may be used,
 // else one line naming the folder and what is wrong, for example
 // "/var/lib/quorvel is open to other users (mode 0777); chmod o-rwx it". Every program calls
 // this before it touches the data root and refuses to start on a problem.

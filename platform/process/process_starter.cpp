@@ -1,8 +1,12 @@
 #include "platform/process/process_starter.h"
 
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <utility>
@@ -53,6 +57,24 @@ class SpawnSetup {
   posix_spawn_file_actions_t actions_;
 };
 
+// The child is a copy of the calling thread, whose capabilities it takes with it: emptying this
+// thread's inheritable and ambient sets (both stay empty for the thread's later work) leaves
+// exec nothing to pass on. The permitted and effective sets, which exec does not carry over to
+// a program without file capabilities, stay as they are.
+int ClearPassedOnCapabilities() {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3]{};
+  if (syscall(SYS_capget, &header, data) != 0) return errno;
+  bool inheritable = false;
+  for (auto& word : data) {
+    inheritable = inheritable || word.inheritable != 0;
+    word.inheritable = 0;
+  }
+  if (inheritable && syscall(SYS_capset, &header, data) != 0) return errno;
+  if (prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0) != 0 && errno != EINVAL) return errno;
+  return 0;
+}
+
 }  // namespace
 
 int StartProcess(const std::vector<std::string>& argv, pid_t* pid, std::function<void()> onExit) {
@@ -63,7 +85,8 @@ int StartProcess(const std::vector<std::string>& argv, pid_t* pid, std::function
   args.push_back(nullptr);
 
   SpawnSetup setup;
-  int error = setup.Prepare();
+  int error = ClearPassedOnCapabilities();
+  if (error == 0) error = setup.Prepare();
   if (error != 0) return error;
   pid_t child = 0;
   error = posix_spawnp(&child, args[0], setup.actions(), setup.attr(), args.data(), environ);

@@ -8,7 +8,10 @@
 //   descriptor is closed (a program started by a rule has no console to write to),
 // - starts with every signal at its default action and none blocked, whatever the caller
 //   ignores or blocks (a server usually ignores SIGPIPE; its children should not),
-// - runs in a session of its own, so a terminal's Ctrl-C meant for the caller does not reach it.
+// - runs in a session of its own, so a terminal's Ctrl-C meant for the caller does not reach it,
+// - gets no capabilities from the caller: the calling thread's inheritable and ambient sets are
+//   emptied first (and stay empty), so a service that keeps CAP_NET_BIND_SERVICE for its ports
+//   passes it to no program a rule starts.
 //
 // The caller never waits for the program. Children are reaped by one background thread of the
 // process (see child_reaper.h), which collects exactly the children started here and no others,

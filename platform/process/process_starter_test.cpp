@@ -1,7 +1,10 @@
 #include "platform/process/process_starter.h"
 
 #include <gtest/gtest.h>
+#include <linux/capability.h>
 #include <signal.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -115,6 +118,32 @@ TEST_F(ProcessStarterTest, ChildGetsNoDescriptorsNullStreamsDefaultSignalsAndIts
   EXPECT_EQ(standard(report.fields["sigign"]), 0u) << report.fields["sigign"];
   EXPECT_EQ(standard(report.fields["sigblk"]), 0u) << report.fields["sigblk"];
   EXPECT_EQ(report.fields["leader"], "1");
+}
+
+TEST_F(ProcessStarterTest, ChildGetsNoInheritableOrAmbientCapabilitiesOfTheCaller) {
+  // On a thread of its own, since capabilities belong to threads: CAP_NET_BIND_SERVICE made
+  // inheritable and ambient, as a careless caller could leave it.
+  std::string skipped;
+  int started = -1;
+  const std::string out = home_.file("report");
+  std::thread([&] {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3]{};
+    syscall(SYS_capget, &header, data);
+    data[0].inheritable |= 1U << CAP_NET_BIND_SERVICE;
+    if ((data[0].permitted & (1U << CAP_NET_BIND_SERVICE)) == 0 || syscall(SYS_capset, &header, data) != 0 ||
+        prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_RAISE, CAP_NET_BIND_SERVICE, 0, 0) != 0) {
+      skipped = "cannot raise an ambient capability here";
+      return;
+    }
+    started = StartProcess({"qv_start_probe", out});
+  }).join();
+  if (!skipped.empty()) GTEST_SKIP() << skipped;
+  ASSERT_EQ(started, 0);
+  Report report;
+  ASSERT_TRUE(WaitForReport(out, &report));
+  EXPECT_EQ(std::stoull(report.fields["capinh"], nullptr, 16), 0u) << report.fields["capinh"];
+  EXPECT_EQ(std::stoull(report.fields["capamb"], nullptr, 16), 0u) << report.fields["capamb"];
 }
 
 TEST_F(ProcessStarterTest, FailuresToStartAreReturnedNotThrown) {

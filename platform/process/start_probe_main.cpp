@@ -1,7 +1,7 @@
 // qv_start_probe OUTPUT [ARG...]: writes how it was started to OUTPUT as NUL-separated fields
 // "arg=<each argument, argv[0] included>", "fds=<open descriptors above 2>",
 // "stdin=<target of descriptor 0>", "sigign=<SigIgn mask>", "sigblk=<SigBlk mask>" and
-// "leader=<1 when it leads its own session>". The file appears at once, by rename.
+// "leader=<1 when it leads its own session>", "capinh=<CapInh mask>" and "capamb=<CapAmb mask>". The file appears at once, by rename.
 
 #include <dirent.h>
 #include <unistd.h>
@@ -49,6 +49,8 @@ int main(int argc, char** argv) {
   out += "sigign=" + StatusField("SigIgn") + '\0';
   out += "sigblk=" + StatusField("SigBlk") + '\0';
   out += std::string("leader=") + (getsid(0) == getpid() ? "1" : "0") + '\0';
+  out += "capinh=" + StatusField("CapInh") + '\0';
+  out += "capamb=" + StatusField("CapAmb") + '\0';
 
   const std::string temporary = std::string(argv[1]) + ".part";
   std::FILE* file = std::fopen(temporary.c_str(), "wb");

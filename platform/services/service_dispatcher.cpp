@@ -93,7 +93,7 @@ void RecordStopped(const CServiceStateFile& stateFile, uint32_t exitCode) {
 int OpenControlPipe(const std::string& path) {
   struct stat info {};
   if (lstat(path.c_str(), &info) == 0 && !S_ISFIFO(info.st_mode)) unlink(path.c_str());
-  if (mkfifo(path.c_str(), 0600) != 0 && errno != EEXIST) return -1;
+  if (mkfifo(path.c_str(), 0660) != 0 && errno != EEXIST) return -1;
   const int fd = open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return -1;
   uint32_t stale[64];

@@ -125,7 +125,7 @@ Status ServiceManager::OpenService(std::string_view name, ServiceHandle* service
 Status ServiceManager::LockDatabase(DatabaseLock* lock) const {
   if (!open_) return kInvalidHandle;
   lock->Unlock();
-  const int fd = open(DatabaseLockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  const int fd = open(DatabaseLockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0660);
   if (fd < 0) return kAccessDenied;
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int error = errno;

@@ -23,7 +23,7 @@ class RecordsLock {
  public:
   RecordsLock() {
     if (!EnsureServicesFolder()) return;
-    fd_ = open((ServicesFolder() + "/records.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    fd_ = open((ServicesFolder() + "/records.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0660);
     if (fd_ >= 0 && flock(fd_, LOCK_EX) != 0) {
       close(fd_);
       fd_ = -1;

@@ -19,7 +19,7 @@ namespace qv::svc {
 std::string ServiceKeyPath(std::string_view name);
 
 // "<data root>/services", where the live state, control channels and locks of services are
-// kept. Created with mode 0700 by EnsureServicesFolder; false when that is not possible.
+// kept. Created with mode 0770 (less the umask) by EnsureServicesFolder; its files are 0660 likewise; false when that is not possible.
 std::string ServicesFolder();
 bool EnsureServicesFolder();
 

@@ -69,7 +69,7 @@ std::string ReadFile(const std::string& path) {
 
 bool WriteFileAtomically(const std::string& path, const std::string& text) {
   const std::string temporary = path + ".tmp";
-  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0660);
   if (fd < 0) return false;
   const bool written = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
   close(fd);
@@ -107,7 +107,7 @@ ServiceState CServiceStateFile::Read() const { return Parse(ReadFile(base_ + ".s
 
 bool CServiceStateFile::Update(const std::function<bool(ServiceState&)>& change) const {
   if (!EnsureServicesFolder()) return false;
-  const int lock = open((base_ + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  const int lock = open((base_ + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0660);
   if (lock < 0) return false;
   bool stored = false;
   if (flock(lock, LOCK_EX) == 0) {

@@ -18,7 +18,10 @@ namespace qv {
 CActionRunner::CActionRunner(std::unique_ptr<CMessageBoxHost> boxes) : CActionRunner(std::move(boxes), Options{}) {}
 
 CActionRunner::CActionRunner(std::unique_ptr<CMessageBoxHost> boxes, Options options)
-    : boxes_(std::move(boxes)), options_(std::move(options)), programs_(options_.maxRunningPrograms) {}
+    : boxes_(std::move(boxes)),
+      options_(std::move(options)),
+      programs_(options_.maxRunningPrograms),
+      mailFailures_(options_.reportInterval) {}
 
 void CActionRunner::BeginLoadRules(const ActionContext&) {
   database_.Close();
@@ -37,7 +40,7 @@ void CActionRunner::Execute(const CRule& rule, const SyslogMessage& message, con
       RunProgram(rule, message, context);
       break;
     case kActionSaveToFile:
-      SaveToFile(rule.ActionValue, message, std::time(nullptr));
+      SaveFile(rule, message, context);
       break;
     case kActionForward:
       if (context.forwarder != nullptr) context.forwarder->Forward(rule.ActionValue, message);
@@ -47,8 +50,7 @@ void CActionRunner::Execute(const CRule& rule, const SyslogMessage& message, con
       else PlaySoundFile(rule.ActionValue);
       break;
     case kActionSendMail:
-      CMailSender(context.reporter, options_.mail)
-          .SendMail(rule.ActionValue, message.FormatExportLine(), rule.EMailSubject, rule.EMailText, rule.EMailInclude);
+      SendMail(rule, message, context);
       break;
     case kActionMessageBox:
       boxes_->ShowMessageBox(rule.Name, SubstituteMacros(rule.ActionValue, message, false));
@@ -76,6 +78,29 @@ void CActionRunner::Execute(const CRule& rule, const SyslogMessage& message, con
   }
 }
 
+void CActionRunner::SendMail(const CRule& rule, const SyslogMessage& message, const ActionContext& context) {
+  CMailSender mail(context.reporter, options_.mail);
+  if (mail.SendMail(rule.ActionValue, message.FormatExportLine(), rule.EMailSubject, rule.EMailText, rule.EMailInclude)) {
+    return;
+  }
+  const std::optional<uint64_t> count = mailFailures_.Count(rule.Name);
+  if (!count) return;
+  std::string text = "Send E-Mail: \"" + rule.Name + "\" failed: " + mail.failure();
+  if (*count > 1) text += " (" + std::to_string(*count) + " mails of this rule failed since the last report)";
+  context.reporter.OnLocalMessage(text + "; check the Email Settings and the mail server");
+}
+
+void CActionRunner::ReportHeldBack(const ActionContext& context) {
+  for (const auto& [ruleName, count] : mailFailures_.TakeDue()) {
+    context.reporter.OnLocalMessage("Send E-Mail: \"" + ruleName + "\": " + std::to_string(count) +
+                                    " more mails failed since the last report");
+  }
+  for (const auto& [ruleName, count] : fileFailures_.TakeDue()) {
+    context.reporter.OnLocalMessage("Save to file: \"" + ruleName + "\": " + std::to_string(count) +
+                                    " more lines could not be written since the last report");
+  }
+}
+
 void CActionRunner::RunProgram(const CRule& rule, const SyslogMessage& message, const ActionContext& context) {
   if (programs_.Run(rule.ActionValue, message) != EAGAIN) return;  // other failures are not reported
   const auto now = std::chrono::steady_clock::now();
@@ -83,6 +108,16 @@ void CActionRunner::RunProgram(const CRule& rule, const SyslogMessage& message, 
   lastProgramLimitReport_ = now;
   context.reporter.OnLocalMessage("Run Program: \"" + rule.Name + "\" not started, " +
                                   std::to_string(programs_.Limit()) + " programs started by rules are still running");
+}
+
+void CActionRunner::SaveFile(const CRule& rule, const SyslogMessage& message, const ActionContext& context) {
+  std::string failure;
+  if (SaveToFile(rule.ActionValue, message, std::time(nullptr), &failure)) return;
+  // Once a minute per rule, with how often it failed since: a refused file fails for every message.
+  const auto count = fileFailures_.Count(rule.Name);
+  if (!count) return;
+  context.reporter.OnLocalMessage(failure + " (rule \"" + rule.Name + "\"" +
+                                  (*count > 1 ? ", " + std::to_string(*count) + " times since the last report)" : ")"));
 }
 
 void CActionRunner::SendTrap(const CRule& rule, const SyslogMessage& message, const ActionContext& context) {

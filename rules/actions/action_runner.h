@@ -5,12 +5,16 @@
 //   Run Program             the program of ActionValue, words split first, macros per word;
 //                           not started while Options::maxRunningPrograms started by rules
 //                           still run (a local message says so, at most once a minute)
-//   Save to file            the record line appended to the file ActionValue names (strftime)
+//   Save to file            the record line appended to the file ActionValue names (strftime);
+//                           a file that cannot be written is reported at most once a minute per
+//                           rule, with the count of failures since the last report
 //   Send to another Syslog  the record forwarded to port 514 of ActionValue; nothing without a
 //     server                forwarder
 //   Play sound              the sound file ActionValue, in the background, no default sound
 //   Send E-Mail             one mail to ActionValue (EMailSubject, EMailText, EMailInclude);
-//                           blocks until the dialogue has ended
+//                           blocks until the dialogue has ended; a failed mail is reported
+//                           (with or without "maildebug"), at most once a minute per rule,
+//                           with the count of failures since the last report
 //   Message Box             ActionValue with macros under the rule's name, through the box host
 //   Copy to Windows         the detail block as an Application event of the source "quorvel"
 //     Event log
@@ -22,8 +26,8 @@
 //
 // The four actions that only change the record or the engine's flags (discard, highlight,
 // modify facility, modify severity) are the engine's own and do nothing here. No action reports
-// success; the database and, with "maildebug", the mail client report failures through the
-// context's reporter.
+// success; the database, the mail action (and with "maildebug" the whole mail dialogue) report
+// failures through the context's reporter.
 //
 // Owned by one engine and used on its thread only. Holds the database connection, which lives
 // from the LoadRules that opened it to the next LoadRules or the runner's end.
@@ -36,6 +40,7 @@
 #include <set>
 #include <string>
 
+#include "core/report/report_throttle.h"
 #include "rules/action_executor.h"
 #include "rules/actions/message_box_host.h"
 #include "rules/actions/run_program.h"
@@ -55,6 +60,8 @@ class CActionRunner : public CActionExecutor {
     uint16_t snmpTrapPort = 162;
     // Programs started by rules that may run at once.
     int maxRunningPrograms = kMaxRunningRulePrograms;
+    // The shortest time between two reports of failed mails of one rule.
+    std::chrono::milliseconds reportInterval = std::chrono::minutes(1);
   };
 
   // `boxes` shows the message boxes; it must not be null.
@@ -64,9 +71,12 @@ class CActionRunner : public CActionExecutor {
   void BeginLoadRules(const ActionContext& context) override;
   void RuleLoaded(const CRule& rule, const ActionContext& context) override;
   void Execute(const CRule& rule, const SyslogMessage& message, const ActionContext& context) override;
+  void ReportHeldBack(const ActionContext& context) override;
 
  private:
+  void SendMail(const CRule& rule, const SyslogMessage& message, const ActionContext& context);
   void RunProgram(const CRule& rule, const SyslogMessage& message, const ActionContext& context);
+  void SaveFile(const CRule& rule, const SyslogMessage& message, const ActionContext& context);
   void SendTrap(const CRule& rule, const SyslogMessage& message, const ActionContext& context);
 
   std::unique_ptr<CMessageBoxHost> boxes_;
@@ -75,6 +85,8 @@ class CActionRunner : public CActionExecutor {
   CRuleProgramStarter programs_;
   std::optional<std::chrono::steady_clock::time_point> lastProgramLimitReport_;
   std::set<std::string> rulesWithBadOids_;  // reported since the last load
+  CReportThrottle mailFailures_;  // kinds: rule names
+  CReportThrottle fileFailures_;  // "Save to file", kinds: rule names
 };
 
 }  // namespace qv

@@ -2,7 +2,9 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <sqlite3.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -11,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -194,6 +197,15 @@ TEST_F(ActionRunnerTest, SaveToFileWritesToTodaysFile) {
   EXPECT_THAT(written, HasSubstr(message.FormatRecordLine()));
 }
 
+TEST_F(ActionRunnerTest, SaveToFileSaysOnceAMinuteWhyAPlantedFileIsRefused) {
+  const std::string fifo = home_.file("planted.log");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0666), 0);
+  Store(Rule("file", kActionSaveToFile, fifo));
+  Load();
+  for (int n = 0; n < 3; ++n) Run(Sample());  // none of them waits for a reader
+  EXPECT_THAT(sink_.reports, ElementsAre("Save to file: cannot write " + fifo + ": is a FIFO (rule \"file\")"));
+}
+
 TEST_F(ActionRunnerTest, PlaySoundHandsTheFileToThePlayer) {
   std::vector<std::string> played;
   options_.playSound = [&](const std::string& path) {
@@ -223,12 +235,52 @@ TEST_F(ActionRunnerTest, SendMailDeliversTheMessageLineWithoutMacros) {
   const SyslogMessage message = Sample();
   Run(message);
 
-  EXPECT_EQ(server.Mail(1),
+  const std::regex dateAndId("Date: [^\r]*\r\nMessage-ID: [^\r]*\r\n");
+  EXPECT_EQ(std::regex_replace(server.Mail(1), dateAndId, ""),
             "syslog@example.org\nops@example.net\n"
             "From: syslog@example.org\r\nTo: ops@example.net\r\nSubject: $hostname alarm\r\n\r\n"
             "Look at $msg:\r\n" + message.FormatExportLine() + "\r\n");
   ASSERT_FALSE(sink_.reports.empty());  // the dialogue, reported through the engine's reporter
   EXPECT_EQ(sink_.reports.front(), "connecting to 127.0.0.1");
+}
+
+TEST_F(ActionRunnerTest, FailedMailsAreReportedWithoutMailDebugAtMostOncePerIntervalWithTheirCount) {
+  // A loopback port that nothing listens on: every mail fails at once.
+  const int probe = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  socklen_t length = sizeof address;
+  getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+  close(probe);
+  AppSettings().SetString("Settings", "mailserver", "127.0.0.1");
+  options_.mail.port = ntohs(address.sin_port);
+  options_.reportInterval = std::chrono::milliseconds(300);
+  CActionRunner runner(std::make_unique<RecordingBoxes>(), options_);
+  const ActionContext context{sink_, nullptr};
+  const CRule first = Rule("pager", kActionSendMail, "ops@example.net");
+  const CRule second = Rule("archive", kActionSendMail, "log@example.net");
+
+  for (int i = 0; i < 3; ++i) runner.Execute(first, Sample(), context);
+  runner.Execute(second, Sample(), context);
+  runner.ReportHeldBack(context);  // too early: nothing more
+  const std::string refused = " failed: cannot connect to 127.0.0.1 port " + std::to_string(options_.mail.port) +
+                              ": Connection refused; check the Email Settings and the mail server";
+  EXPECT_THAT(sink_.reports, ElementsAre("Send E-Mail: \"pager\"" + refused, "Send E-Mail: \"archive\"" + refused));
+
+  sink_.reports.clear();
+  std::this_thread::sleep_for(std::chrono::milliseconds(350));
+  runner.ReportHeldBack(context);
+  EXPECT_THAT(sink_.reports, ElementsAre("Send E-Mail: \"pager\": 2 more mails failed since the last report"));
+
+  sink_.reports.clear();
+  runner.Execute(first, Sample(), context);  // held back again
+  std::this_thread::sleep_for(std::chrono::milliseconds(350));
+  runner.Execute(first, Sample(), context);
+  EXPECT_THAT(sink_.reports, ElementsAre("Send E-Mail: \"pager\"" + refused.substr(0, refused.find(';')) +
+                                         " (2 mails of this rule failed since the last report)" +
+                                         refused.substr(refused.find(';'))));
 }
 
 TEST_F(ActionRunnerTest, MessageBoxesAndUnknownActionsGoToTheBoxHost) {

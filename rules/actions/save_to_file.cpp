@@ -4,8 +4,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
-#include "platform/paths/data_root.h"
+#include "platform/files/owned_file.h"
 
 namespace qv {
 
@@ -21,24 +22,33 @@ std::string SaveFileName(std::string_view format, std::time_t now) {
   return std::string(name, length);
 }
 
-bool SaveToFile(std::string_view format, const SyslogMessage& message, std::time_t now) {
+bool SaveToFile(std::string_view format, const SyslogMessage& message, std::time_t now, std::string* failure) {
   const std::string name = SaveFileName(format, now);
-  if (name.empty()) return false;
+  const auto fail = [&](const std::string& why) {
+    if (failure != nullptr) *failure = "Save to file: cannot write " + (name.empty() ? std::string(format) : name) + ": " + why;
+    return false;
+  };
+  if (name.empty()) return fail("the name is empty or longer than " + std::to_string(kSaveFileNameBuffer - 1) + " bytes");
   // O_APPEND: each line lands whole at the end even when another program appends too. The file
   // holds received messages, so it is not for other users; and the name may lie in a folder
-  // that others can write, so a symbolic link there is never followed.
-  const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, OutsideFileMode());
-  if (fd < 0) return false;
+  // that others can write, so what another user planted there (a link, a FIFO, a file of
+  // theirs) is never written.
+  const OwnedFile file = OpenOwnedFile(name, OwnedFileAccess::kAppend);
+  if (!file) return fail(file.refusal);
   const std::string line = message.FormatRecordLine();
   std::size_t written = 0;
+  int error = 0;
   while (written < line.size()) {
-    const ssize_t count = write(fd, line.data() + written, line.size() - written);
+    const ssize_t count = write(file.fd, line.data() + written, line.size() - written);
     if (count < 0 && errno == EINTR) continue;
-    if (count <= 0) break;
+    if (count <= 0) {
+      error = count < 0 ? errno : ENOSPC;
+      break;
+    }
     written += static_cast<std::size_t>(count);
   }
-  close(fd);
-  return written == line.size();
+  close(file.fd);
+  return error == 0 || fail(std::strerror(error));
 }
 
 }  // namespace qv

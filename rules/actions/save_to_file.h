@@ -18,8 +18,11 @@ inline constexpr std::size_t kSaveFileNameBuffer = 128;
 std::string SaveFileName(std::string_view format, std::time_t now);
 
 // Appends the message's FormatRecordLine (which ends with CR LF) to the file named by `format`
-// at `now`, creating the file when it does not exist and never truncating it. False when the
-// name is empty or the file cannot be opened or written; the action ignores that.
-bool SaveToFile(std::string_view format, const SyslogMessage& message, std::time_t now);
+// at `now`, creating the file when it does not exist and never truncating it. Only a regular
+// file of the running user with one link is written (OpenOwnedFile): the folder may be one that
+// others can write. False when the name is empty or the file is refused, cannot be opened or
+// written; `failure` (when given) then holds one line naming the file and the reason.
+bool SaveToFile(std::string_view format, const SyslogMessage& message, std::time_t now,
+                std::string* failure = nullptr);
 
 }  // namespace qv

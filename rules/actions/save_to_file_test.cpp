@@ -1,6 +1,7 @@
 #include "rules/actions/save_to_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -62,7 +63,16 @@ TEST(SaveToFileTest, FilesAreClosedToOthersAndALinkIsNeverFollowed) {
   message.message = "secret";
   std::ofstream(home.file("target.txt")) << "";
   std::filesystem::create_symlink(home.file("target.txt"), home.file("link.txt"));
-  EXPECT_FALSE(SaveToFile(home.file("link.txt"), message, 0));
+  // Whatever another user may have planted under the name is refused at once.
+  std::filesystem::create_hard_link(home.file("target.txt"), home.file("hard.txt"));
+  ASSERT_EQ(mkfifo(home.file("fifo.txt").c_str(), 0666), 0);
+  const std::pair<const char*, const char*> planted[] = {
+      {"link.txt", "is a symbolic link"}, {"hard.txt", "has 2 links"}, {"fifo.txt", "is a FIFO"}};
+  for (const auto& [name, reason] : planted) {
+    std::string failure;
+    EXPECT_FALSE(SaveToFile(home.file(name), message, 0, &failure));
+    EXPECT_EQ(failure, "Save to file: cannot write " + home.file(name) + ": " + reason);
+  }
   EXPECT_EQ(ReadFile(home.file("target.txt")), "");
 
   ASSERT_TRUE(SaveToFile(home.file("private.txt"), message, 0));

@@ -10,9 +10,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
 #include <cerrno>
 #include <cstring>
 
+#include "core/message/names.h"
 #include "core/settings/settings_store.h"
 
 namespace qv {
@@ -95,12 +98,20 @@ bool ConnectWithin(int fd, const sockaddr_in& to, std::chrono::milliseconds time
   return fcntl(fd, F_SETFL, flags) == 0;
 }
 
-// "mailfrom@maildomain", or with this computer's name for an empty domain, or "mailfrom" alone.
-std::string SenderAddress(const std::string& from, const std::string& domain) {
-  if (!domain.empty()) return from + "@" + domain;
-  char host[256] = {};
-  if (gethostname(host, sizeof host - 1) != 0) return from;
-  return from + "@" + WithoutLineBreaks(host);
+// "<seconds.pid.n@domain>": unique among the mails of this computer.
+std::string MessageId(std::time_t when, const std::string& sender) {
+  static std::atomic<uint32_t> counter{0};
+  const std::size_t at = sender.rfind('@');
+  const std::string domain = at == std::string::npos || at + 1 == sender.size() ? "localhost" : sender.substr(at + 1);
+  return "<" + std::to_string(static_cast<long long>(when)) + "." + std::to_string(getpid()) + "." +
+         std::to_string(++counter) + "@" + domain + ">";
+}
+
+// The reply's first line without its line end, for a report.
+std::string ReplyText(const std::string& reply) {
+  std::string text = reply;
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
 }
 
 }  // namespace
@@ -133,11 +144,54 @@ std::string WithoutLineBreaks(std::string_view text) {
   return result;
 }
 
+std::string MailSenderAddress(const std::string& from, const std::string& domain) {
+  if (from.find('@') != std::string::npos) return from;
+  if (!domain.empty()) return from + "@" + domain;
+  char host[256] = {};
+  if (gethostname(host, sizeof host - 1) != 0) return from;
+  return from + "@" + WithoutLineBreaks(host);
+}
+
+std::string MailDate(std::time_t when) {
+  static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  std::tm local{};
+  if (localtime_r(&when, &local) == nullptr) return "";
+  // Names from our own tables: the process's locale must not translate them.
+  const long offset = local.tm_gmtoff / 60;
+  const long magnitude = offset < 0 ? -offset : offset;
+  char text[64];
+  std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d %c%02ld%02ld", kDays[local.tm_wday % 7],
+                local.tm_mday, kMonthNames.at(static_cast<std::size_t>(local.tm_mon)), local.tm_year + 1900,
+                local.tm_hour, local.tm_min, local.tm_sec, offset < 0 ? '-' : '+', magnitude / 60, magnitude % 60);
+  return text;
+}
+
 CMailSender::CMailSender(CSyslogSink& reporter) : CMailSender(reporter, Options{}) {}
 
 CMailSender::CMailSender(CSyslogSink& reporter, Options options) : reporter_(reporter), options_(options) {}
 
 void CMailSender::Report(const std::string& text) { reporter_.OnLocalMessage(text); }
+
+bool CMailSender::Fail(std::string reason) {
+  failure_ = std::move(reason);
+  return false;
+}
+
+bool CMailSender::Step(int socket, const std::string& command, std::string_view step,
+                       std::initializer_list<std::string_view> expected) {
+  if (!command.empty()) SendCommand(socket, command);
+  std::string reply;
+  if (!ReadReply(socket, reply)) {
+    return Fail(failure_.empty() ? "no reply to " + std::string(step) + " in time" : failure_);
+  }
+  for (const std::string_view code : expected) {
+    if (reply.compare(0, code.size(), code) == 0) return true;
+  }
+  const std::string reason = "the server answered " + std::string(step) + " with \"" + ReplyText(reply) + "\"";
+  SendCommand(socket, "QUIT\r\n");
+  ReadReply(socket, reply);  // the farewell is awaited, not required
+  return Fail(reason);
+}
 
 std::chrono::milliseconds CMailSender::NextWait() const {
   const auto now = std::chrono::steady_clock::now();
@@ -152,6 +206,8 @@ bool CMailSender::SendMail(std::string_view recipient, std::string_view body, st
                            std::string_view text, bool includeBody) {
   const CSettingsStore& settings = AppSettings();
   deadline_ = std::chrono::steady_clock::now() + options_.dialogueDeadline;
+  failure_.clear();
+  received_.clear();
   const std::string server = settings.GetString("Settings", "mailserver");
   const std::string from = WithoutLineBreaks(settings.GetString("Settings", "mailfrom"));
   const std::string domain = WithoutLineBreaks(settings.GetString("Settings", "maildomain"));
@@ -165,61 +221,67 @@ bool CMailSender::SendMail(std::string_view recipient, std::string_view body, st
   int lookupError = 0;
   if (!ServerAddress(server, &to.sin_addr, &lookupError)) {
     if (debug_) Report("Couldn't determine address for " + server + ", (" + std::to_string(lookupError) + ")");
-    return false;
+    return Fail("cannot find the mail server \"" + server + "\" (" + std::to_string(lookupError) + ")");
   }
   const ScopedSocket connection(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   const int fd = connection.get();
   if (fd < 0) {
     if (debug_) Report("Couldn't create socket(" + std::to_string(errno) + ")");
-    return false;
+    return Fail(std::string("cannot create a socket: ") + std::strerror(errno));
   }
   if (!ConnectWithin(fd, to, NextWait())) {
-    if (debug_) Report("Couldn't connect to host(" + std::to_string(errno) + ")");
-    return false;
+    const int error = errno;
+    if (debug_) Report("Couldn't connect to host(" + std::to_string(error) + ")");
+    return Fail("cannot connect to " + server + " port " + std::to_string(port) + ": " + std::strerror(error));
   }
 
-  std::string reply;
-  if (!ReadReply(fd, reply)) return false;
-  SendCommand(fd, domain.empty() ? std::string("HELO\r\n") : "HELO " + domain + "\r\n");
-  if (!ReadReply(fd, reply)) return false;
-  const std::string sender = SenderAddress(from, domain);
+  const std::string sender = MailSenderAddress(from, domain);
   const std::string rcpt = WithoutLineBreaks(recipient);
-  SendCommand(fd, "MAIL FROM: " + sender + "\r\n");
-  if (!ReadReply(fd, reply)) return false;
-  SendCommand(fd, "RCPT TO: " + rcpt + "\r\n");
-  if (!ReadReply(fd, reply)) return false;
-  SendCommand(fd, "DATA\r\n");
-  if (!ReadReply(fd, reply)) return false;
+  if (!Step(fd, "", "the connection", {"220"}) ||
+      !Step(fd, domain.empty() ? std::string("HELO\r\n") : "HELO " + domain + "\r\n", "HELO", {"250"}) ||
+      !Step(fd, "MAIL FROM: " + sender + "\r\n", "MAIL FROM", {"250", "251"}) ||
+      !Step(fd, "RCPT TO: " + rcpt + "\r\n", "RCPT TO", {"250", "251"}) || !Step(fd, "DATA\r\n", "DATA", {"354"})) {
+    return false;
+  }
+  const std::time_t now = std::time(nullptr);
   SendCommand(fd, "From: " + sender + "\r\nTo: " + rcpt + "\r\nSubject: " + WithoutLineBreaks(subject) +
-                      "\r\n\r\n" + ToSmtpData(text));
+                      "\r\nDate: " + MailDate(now) + "\r\nMessage-ID: " + MessageId(now, sender) + "\r\n\r\n" +
+                      ToSmtpData(text));
   if (includeBody) {
     SendCommand(fd, "\r\n");
     SendCommand(fd, ToSmtpData(body));
   }
-  SendCommand(fd, "\r\n.\r\n");
-  if (!ReadReply(fd, reply)) return false;
+  if (!Step(fd, "\r\n.\r\n", "the mail data", {"250"})) return false;
+  std::string reply;
   SendCommand(fd, "QUIT\r\n");
   ReadReply(fd, reply);  // the farewell is awaited, not required
+  failure_.clear();
   return true;
 }
 
 bool CMailSender::ReadReply(int socket, std::string& reply) {
-  char buffer[256];
   for (;;) {
+    // The reply is complete with a line whose code is not followed by "-".
+    for (std::size_t lineStart = 0, lineFeed; (lineFeed = received_.find('\n', lineStart)) != std::string::npos;
+         lineStart = lineFeed + 1) {
+      if (lineFeed - lineStart > 3 && received_[lineStart + 3] == '-') continue;
+      reply.assign(received_, 0, lineFeed + 1);
+      received_.erase(0, lineFeed + 1);
+      if (debug_) Report("Server said >" + reply + "<");
+      return true;
+    }
+    if (received_.size() > kMaxReplyBytes) return Fail("the server's reply has no end");
     const std::chrono::milliseconds wait = NextWait();
-    if (wait.count() <= 0) return false;
+    if (wait.count() <= 0) return Fail("the dialogue took longer than its " +
+                                       std::to_string(options_.dialogueDeadline.count() / 1000) + " s");
     pollfd waiter{socket, POLLIN, 0};
     const int ready = poll(&waiter, 1, static_cast<int>(wait.count()));
     if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) return false;
-    // Each chunk is read to the start of the buffer, so a chunk without a line feed is dropped.
-    const ssize_t received = recv(socket, buffer, sizeof buffer - 1, 0);
-    if (received <= 0) return false;
-    const void* lineFeed = std::memchr(buffer, '\n', static_cast<std::size_t>(received));
-    if (lineFeed == nullptr) continue;
-    reply.assign(buffer, static_cast<std::size_t>(static_cast<const char*>(lineFeed) - buffer) + 1);
-    if (debug_) Report("Server said >" + reply + "<");
-    return true;
+    if (ready <= 0) return false;  // the caller names the step that got no reply
+    char buffer[1024];
+    const ssize_t received = recv(socket, buffer, sizeof buffer, 0);
+    if (received <= 0) return Fail("the server closed the connection");
+    received_.append(buffer, static_cast<std::size_t>(received));
   }
 }
 

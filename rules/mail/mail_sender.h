@@ -1,11 +1,17 @@
 #pragma once
 // The "Send E-Mail" action's SMTP client: one TCP connection per mail to the server of the
 // setting "mailserver", a fixed dialogue (greeting, HELO, MAIL FROM, RCPT TO, DATA, the data,
-// QUIT) and the connection closed again. Reply codes are not examined: each step only waits for
-// the reply line, so the dialogue runs to its end unless the connection or a wait fails.
+// QUIT) and the connection closed again. Each reply must carry the code its step expects (220,
+// 250, 250 or 251, 250 or 251, 354, 250); at the first one that does not, the client says QUIT
+// and the mail has failed, so a refused sender never gets its data sent as commands.
+//
+// The sender address is "mailfrom" as it stands when it holds an "@", else "mailfrom@maildomain"
+// (the computer's name for an empty domain). The data carries the header lines From, To,
+// Subject, Date (RFC 5322 form, this computer's zone) and a Message-ID unique to the mail.
 //
 // With the setting "maildebug" on, every step, every line sent and every reply is reported as a
-// local message through the reporter, which is how a user diagnoses mail problems.
+// local message through the reporter, which is how a user diagnoses mail problems. Whatever that
+// setting, a failed mail leaves its reason in failure(); the action reports it (throttled).
 //
 // The data is made safe for SMTP: line ends go out as CR LF, a line of the text or the body that
 // begins with "." gets another "." (so a line "." cannot end the data early), and CR and LF are
@@ -17,6 +23,8 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -42,30 +50,42 @@ class CMailSender {
   // Sends one mail: the header lines "From:", "To:" and "Subject:", an empty line and `text`;
   // with `includeBody`, a line end and `body` (the message's comma-separated line) follow.
   // Reads the settings "mailserver", "mailfrom", "maildomain" and "maildebug" first. True when
-  // the dialogue ran to its end (the reply to the data was read); false when the server cannot be
-  // found or reached, a reply does not come in time or the dialogue's deadline passes. Never
-  // throws.
+  // the server accepted the data; false when the server cannot be found or reached, a reply
+  // does not come in time or is not the expected one, or the dialogue's deadline passes; then
+  // failure() says why in one line. Never throws.
   bool SendMail(std::string_view recipient, std::string_view body, std::string_view subject, std::string_view text,
                 bool includeBody);
 
-  // Waits for one reply line: true with `reply` holding the received chunk up to and including
-  // its first line feed. A chunk without a line feed is replaced by the next one. False when no
-  // data comes within the reply timeout, the dialogue's deadline passes (within SendMail), the
-  // receive fails or the server closes the connection.
+  // Waits for one reply: true with `reply` holding its lines, each with its line end; a reply of
+  // several lines ("250-...") ends with the line whose code is followed by a blank. What the
+  // server sent beyond it is kept for the next reply. False when no data comes within the reply
+  // timeout, the dialogue's deadline passes (within SendMail), the receive fails, the server
+  // closes the connection, or the reply grows beyond kMaxReplyBytes.
+  static constexpr std::size_t kMaxReplyBytes = 4096;
   bool ReadReply(int socket, std::string& reply);
 
   // Sends the bytes, stopping at the dialogue's deadline; the outcome is not examined (a failure
   // shows at the next reply).
   void SendCommand(int socket, std::string_view bytes);
 
+  // Why the last SendMail failed ("the server answered MAIL FROM with 553 ..."); empty after
+  // one that succeeded.
+  const std::string& failure() const { return failure_; }
+
  private:
   void Report(const std::string& text);
+  bool Fail(std::string reason);
+  // Sends `command` (nothing when empty) and reads the reply, which must begin with one of
+  // `expected` (three-digit codes); otherwise says QUIT and fails with `step` named.
+  bool Step(int socket, const std::string& command, std::string_view step, std::initializer_list<std::string_view> expected);
   // The reply timeout, or less when the dialogue's deadline is nearer; 0 once it has passed.
   std::chrono::milliseconds NextWait() const;
 
   CSyslogSink& reporter_;
   Options options_;
   bool debug_ = false;
+  std::string failure_;
+  std::string received_;  // read from the server and not yet taken as a reply
   std::chrono::steady_clock::time_point deadline_ = std::chrono::steady_clock::time_point::max();
 };
 
@@ -75,5 +95,12 @@ std::string ToSmtpData(std::string_view text);
 
 // `text` without any CR or LF, for header values and command arguments.
 std::string WithoutLineBreaks(std::string_view text);
+
+// The sender address: `from` as it stands when it holds an "@", else from@domain, else
+// from@<this computer's name>, else `from` alone.
+std::string MailSenderAddress(const std::string& from, const std::string& domain);
+
+// An RFC 5322 date ("Tue, 08 Dec 2026 13:56:27 +0100") for `when` in the local zone.
+std::string MailDate(std::time_t when);
 
 }  // namespace qv

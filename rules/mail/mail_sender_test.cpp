@@ -7,6 +7,10 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <ctime>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -26,6 +30,21 @@ class RecordingSink : public CSyslogSink {
   void OnLocalMessage(std::string_view text) override { reports.emplace_back(text); }
   std::vector<std::string> reports;
 };
+
+// The Date and Message-ID header lines, checked for their form and replaced by "Date: D" and
+// "Message-ID: I", so that the rest can be compared exactly.
+std::string Normalized(const std::string& text) {
+  static const std::regex date("Date: (Mon|Tue|Wed|Thu|Fri|Sat|Sun), [0-3][0-9] "
+                               "(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) 2[0-9]{3} [0-2][0-9]:[0-5][0-9]:[0-6][0-9] "
+                               "[+-][0-9]{4}\r\n");
+  static const std::regex id("Message-ID: <[0-9]+\\.[0-9]+\\.[0-9]+@[^ >@\r\n]+>\r\n");
+  return std::regex_replace(std::regex_replace(text, date, "Date: D\r\n"), id, "Message-ID: I\r\n");
+}
+
+std::vector<std::string> Normalized(std::vector<std::string> texts) {
+  for (std::string& text : texts) text = Normalized(text);
+  return texts;
+}
 
 std::string HostName() {
   char host[256] = {};
@@ -58,16 +77,18 @@ TEST_F(MailSenderTest, RealServerReceivesTheDialogueAndTheMailWithAndWithoutBody
   EXPECT_TRUE(sender.SendMail("ops@example.net", body, "Link alarm", "A link went down.", false));
   EXPECT_THAT(server.Lines(), ElementsAre("HELO example.org\r\n", "MAIL FROM: syslog@example.org\r\n",
                                           "RCPT TO: ops@example.net\r\n", "DATA\r\n", "QUIT\r\n"));
-  EXPECT_EQ(server.Mail(1),
+  EXPECT_EQ(Normalized(server.Mail(1)),
             "syslog@example.org\nops@example.net\n"
-            "From: syslog@example.org\r\nTo: ops@example.net\r\nSubject: Link alarm\r\n\r\n"
+            "From: syslog@example.org\r\nTo: ops@example.net\r\nSubject: Link alarm\r\nDate: D\r\nMessage-ID: I\r\n\r\n"
             "A link went down.\r\n");
 
   EXPECT_TRUE(sender.SendMail("ops@example.net", body, "Link alarm", "A link went down.", true));
-  EXPECT_EQ(server.Mail(2),
+  EXPECT_EQ(Normalized(server.Mail(2)),
             "syslog@example.org\nops@example.net\n"
-            "From: syslog@example.org\r\nTo: ops@example.net\r\nSubject: Link alarm\r\n\r\n"
+            "From: syslog@example.org\r\nTo: ops@example.net\r\nSubject: Link alarm\r\nDate: D\r\nMessage-ID: I\r\n\r\n"
             "A link went down.\r\n" + body + "\r\n");
+  EXPECT_NE(server.Mail(1).substr(server.Mail(1).find("Message-ID:"), 40),
+            server.Mail(2).substr(server.Mail(2).find("Message-ID:"), 40));
   EXPECT_THAT(sink_.reports, IsEmpty());  // "maildebug" is off
 }
 
@@ -81,10 +102,10 @@ TEST_F(MailSenderTest, MessageTextCannotEndTheDataOrAddRecipientsOrHeaders) {
   EXPECT_TRUE(sender.SendMail("ops@example.net\r\n", ".body\r\n", "alarm\r\nBcc: evil@example.com", text, true));
   EXPECT_THAT(server.Lines(), ElementsAre("HELO example.org\r\n", "MAIL FROM: syslog@example.org\r\n",
                                           "RCPT TO: ops@example.net\r\n", "DATA\r\n", "QUIT\r\n"));
-  EXPECT_EQ(server.Mail(1),
+  EXPECT_EQ(Normalized(server.Mail(1)),
             "syslog@example.org\nops@example.net\n"
             "From: syslog@example.org\r\nTo: ops@example.net\r\n"
-            "Subject: alarmBcc: evil@example.com\r\n\r\n"
+            "Subject: alarmBcc: evil@example.com\r\nDate: D\r\nMessage-ID: I\r\n\r\n"
             ".hidden\r\nbefore\r\n.\r\nQUIT\r\nRCPT TO: evil@example.com\r\nafter\r\n.body\r\n\r\n");
   EXPECT_EQ(server.Mail(2), "");
 }
@@ -98,33 +119,59 @@ TEST_F(MailSenderTest, EmptyDomainSaysPlainHeloAndUsesTheHostName) {
 
   EXPECT_TRUE(sender.SendMail("ops", "body\r\n", "s", "t", false));
   const std::string from = "syslog@" + HostName();
-  EXPECT_THAT(server.Lines(),
+  EXPECT_THAT(Normalized(server.Lines()),
               ElementsAre("HELO\r\n", "MAIL FROM: " + from + "\r\n", "RCPT TO: ops\r\n", "DATA\r\n",
-                          "From: " + from + "\r\n", "To: ops\r\n", "Subject: s\r\n", "\r\n", "t\r\n", ".\r\n",
-                          "QUIT\r\n"));
-  // The greeting came in two chunks: the reply is the second one, up to its line feed.
-  EXPECT_THAT(sink_.reports,
-              ElementsAre("connecting to 127.0.0.1", "Server said >second chunk\r\n<", "We said >HELO\r\n<",
+                          "From: " + from + "\r\n", "To: ops\r\n", "Subject: s\r\n", "Date: D\r\n",
+                          "Message-ID: I\r\n", "\r\n", "t\r\n", ".\r\n", "QUIT\r\n"));
+  // The greeting came in two chunks: the reply is both, up to the line feed.
+  EXPECT_THAT(Normalized(sink_.reports),
+              ElementsAre("connecting to 127.0.0.1", "Server said >220 first chunk second chunk\r\n<", "We said >HELO\r\n<",
                           "Server said >250 fine\r\n<", "We said >MAIL FROM: " + from + "\r\n<",
                           "Server said >250 fine\r\n<", "We said >RCPT TO: ops\r\n<", "Server said >250 fine\r\n<",
                           "We said >DATA\r\n<", "Server said >354 go ahead\r\n<",
-                          "We said >From: " + from + "\r\nTo: ops\r\nSubject: s\r\n\r\nt<", "We said >\r\n.\r\n<",
+                          "We said >From: " + from + "\r\nTo: ops\r\nSubject: s\r\nDate: D\r\nMessage-ID: I\r\n\r\nt<", "We said >\r\n.\r\n<",
                           "Server said >250 fine\r\n<", "We said >QUIT\r\n<", "Server said >221 bye\r\n<"));
 }
 
-TEST_F(MailSenderTest, ErrorRepliesDoNotStopTheDialogue) {
-  qv::testing::SmtpTestServer server("refuse", home_.path());
-  ASSERT_NE(server.port(), 0);
-  CMailSender sender = Sender(server.port());
+TEST_F(MailSenderTest, TheDialogueStopsWithQuitAtTheFirstUnexpectedReply) {
+  struct Case {
+    const char* server;
+    const char* from;
+    std::vector<std::string> lines;  // what the server read
+    const char* failure;             // the start of failure()
+  } cases[] = {
+      // A From address with "@" is used as is; the real server refuses the doubled one with 553.
+      {"smtpd", "quorvel@example.com@example.com",
+       {"HELO example.org\r\n", "MAIL FROM: quorvel@example.com@example.com\r\n", "QUIT\r\n"},
+       "the server answered MAIL FROM with \"553"},
+      {"refuse", "syslog", {"QUIT\r\n"}, "the server answered the connection with \"554 not today\""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.server);
+    const std::filesystem::path folder = home_.path() / c.server;
+    std::filesystem::create_directory(folder);
+    AppSettings().SetString("Settings", "mailfrom", c.from);
+    qv::testing::SmtpTestServer server(c.server, folder);
+    ASSERT_NE(server.port(), 0);
+    CMailSender sender = Sender(server.port());
 
-  EXPECT_TRUE(sender.SendMail("ops@example.net", "", "s", "t", false));
-  // The refusing server reads the data as commands; whatever it read last, QUIT was sent.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (server.Lines().size() < 11 && std::chrono::steady_clock::now() < deadline) usleep(20000);
-  EXPECT_THAT(server.Lines(),
-              ElementsAre("HELO example.org\r\n", "MAIL FROM: syslog@example.org\r\n", "RCPT TO: ops@example.net\r\n",
-                          "DATA\r\n", "From: syslog@example.org\r\n", "To: ops@example.net\r\n", "Subject: s\r\n",
-                          "\r\n", "t\r\n", ".\r\n", "QUIT\r\n"));
+    EXPECT_FALSE(sender.SendMail("ops@example.net", "", "s", "t", false));
+    EXPECT_THAT(sender.failure(), ::testing::StartsWith(c.failure));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (server.Lines().size() < c.lines.size() && std::chrono::steady_clock::now() < deadline) usleep(20000);
+    EXPECT_EQ(server.Lines(), c.lines);
+    EXPECT_EQ(server.Mail(1), "");
+    EXPECT_THAT(sink_.reports, IsEmpty());  // the action reports the failure, not the client
+  }
+}
+
+TEST_F(MailSenderTest, AFromAddressWithItsOwnDomainIsUsedAsIs) {
+  AppSettings().SetString("Settings", "mailfrom", "quorvel@example.com");
+  qv::testing::SmtpTestServer server("smtpd", home_.path());
+  ASSERT_NE(server.port(), 0);
+  EXPECT_TRUE(Sender(server.port()).SendMail("ops@example.net", "", "s", "t", false));
+  EXPECT_TRUE(Sender(server.port()).failure().empty());
+  EXPECT_THAT(server.Mail(1), ::testing::StartsWith("quorvel@example.com\nops@example.net\nFrom: quorvel@example.com\r\n"));
 }
 
 TEST_F(MailSenderTest, UnreachableServersFailWithTheirReports) {
@@ -192,6 +239,30 @@ TEST_F(MailSenderTest, ATricklingServerCannotHoldTheDialoguePastItsDeadline) {
   const auto took = std::chrono::steady_clock::now() - start;
   EXPECT_GE(took, std::chrono::milliseconds(1400));
   EXPECT_LT(took, std::chrono::seconds(5));
+}
+
+TEST(MailDateTest, DatesAreInRfc5322FormWithTheZonesOffset) {
+  const char* saved = std::getenv("TZ");
+  const std::string savedZone = saved != nullptr ? saved : "";
+  struct Case {
+    const char* zone;
+    std::time_t when;
+    const char* date;
+  } cases[] = {
+      {"UTC0", 0, "Thu, 01 Jan 1970 00:00:00 +0000"},
+      {"UTC0", 1796738187, "Tue, 08 Dec 2026 13:56:27 +0000"},
+      {"EST5", 1796738187, "Tue, 08 Dec 2026 08:56:27 -0500"},
+      {"IST-5:30", 1796738187, "Tue, 08 Dec 2026 19:26:27 +0530"},
+      {"NPT-5:45", 1796780000, "Wed, 09 Dec 2026 07:18:20 +0545"},
+  };
+  for (const Case& c : cases) {
+    setenv("TZ", c.zone, 1);
+    tzset();
+    EXPECT_EQ(MailDate(c.when), c.date) << c.zone;
+  }
+  if (saved != nullptr) setenv("TZ", savedZone.c_str(), 1);
+  else unsetenv("TZ");
+  tzset();
 }
 
 TEST(SmtpDataTest, LineEndsBecomeCrLfAndLeadingDotsAreDoubled) {

@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/paths/data_root.h"
 #include "platform/services/service_types.h"
 #include "service/control/service_control.h"
 
@@ -45,6 +46,7 @@ int PrintState(const std::string& name, const qv::CServiceControl& control) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  qv::UseSharedUmask();  // state files it makes stay the data root group's
   if (argc < 2 || argc > 3) return Usage();
   const std::string_view command = argv[1];
   const std::string name = argc == 3 ? argv[2] : "Quorvel";

@@ -5,11 +5,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <ext/stdio_filebuf.h>
 #include <fstream>
+#include <istream>
 
 #include "core/message/names.h"
 #include "core/settings/settings_store.h"
 #include "monitors/monitor_set.h"
+#include "platform/files/owned_file.h"
 #include "reception/history_files.h"
 #include "reception/local_channel.h"
 #include "reception/relay.h"
@@ -341,6 +344,11 @@ bool CQuorvelDoc::ImportFile(const std::string& path) {
 bool CQuorvelDoc::ReadFile(const std::string& path, bool intoRing) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
+  ReadLines(in, intoRing);
+  return true;
+}
+
+void CQuorvelDoc::ReadLines(std::istream& in, bool intoRing) {
   std::string line;
   while (std::getline(in, line)) {
     SyslogMessage record;
@@ -351,16 +359,29 @@ bool CQuorvelDoc::ReadFile(const std::string& path, bool intoRing) {
       TellNovelty(store_.AppendFromFile(record), record);
     }
   }
-  return true;
 }
 
 void CQuorvelDoc::LoadHistory() {
   std::string older;
   std::string newer;
   history_->GetLoadOrder(older, newer);
-  if (!older.empty()) ImportFile(older);
-  if (!newer.empty()) ImportFile(newer);
-  if (frame_ != nullptr) frame_->SetHistoryLoadable(false);
+  for (const std::string& path : {older, newer}) {
+    if (path.empty()) continue;
+    // "histpath" may lie in a folder that others can write: what they planted there (a FIFO
+    // that would hold the window for ever, a link, a file of theirs) is not read.
+    const OwnedFile file = OpenOwnedFile(path, OwnedFileAccess::kRead);
+    if (!file) {
+      OnLocalMessage("Load History: cannot read " + path + ": " + file.refusal);
+      continue;
+    }
+    __gnu_cxx::stdio_filebuf<char> buffer(file.fd, std::ios::in | std::ios::binary);  // closes it
+    std::istream in(&buffer);
+    ReadLines(in, true);
+  }
+  if (frame_ != nullptr) {
+    frame_->RequestRefresh();
+    frame_->SetHistoryLoadable(false);
+  }
 }
 
 void CQuorvelDoc::ClearHistory() { history_->Clear(); }

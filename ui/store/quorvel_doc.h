@@ -27,6 +27,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <iosfwd>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -153,6 +154,8 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   // without refresh each, then asks for one refresh. False when it could not be opened.
   bool ImportFile(const std::string& path);
   // Imports the two history files, older first, and disables "&Load History" until emptied.
+  // A history file that is not a regular file of this user with one link is not read; a local
+  // message names it and says why.
   void LoadHistory();
   // Deletes the history files; the store is not touched.
   void ClearHistory();
@@ -196,6 +199,7 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   void DeliverLocalRecords();
   void AddRelayedBatch();
   bool ReadFile(const std::string& path, bool intoRing);
+  void ReadLines(std::istream& in, bool intoRing);
   void SetTitle(std::string title);
   void TellNovelty(const CMessageStore::Novelty& novelty, const SyslogMessage& record);
   bool StartUdp(int32_t port);

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -323,6 +324,17 @@ TEST_F(QuorvelDocTest, DocumentFilesOpenWhole) {
   EXPECT_TRUE(frame.hostNames.empty());
   EXPECT_TRUE(frame.historyLoadable);
   EXPECT_EQ(doc->Store().maxEntries(), 100);
+}
+
+TEST_F(QuorvelDocTest, LoadHistoryRefusesAPlantedFifoAtOnceAndSaysSo) {
+  FakeService* service = nullptr;
+  RecordingFrame frame;
+  auto doc = MakeDoc(&service, &frame);
+  ASSERT_EQ(mkfifo(home_.file("qvhista.txt").c_str(), 0666), 0);
+  doc->LoadHistory();  // would wait for a writer for ever if the FIFO were opened as found
+  ASSERT_GE(doc->GetShownCount(), 1);
+  EXPECT_EQ(doc->GetMessage(0).message, "Load History: cannot read " + home_.file("qvhista.txt") + ": is a FIFO");
+  EXPECT_FALSE(frame.historyLoadable);
 }
 
 TEST_F(QuorvelDocTest, ExportImportHistoryAndThePromptToSave) {
