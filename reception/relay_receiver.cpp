@@ -1,5 +1,6 @@
 #include "reception/relay_receiver.h"
 
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -8,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/paths/data_root.h"
@@ -67,8 +69,8 @@ bool CRelayReceiver::Bind(const std::string& path, std::string* error) {
   }
 
   // The folder already keeps strangers out; the mode keeps out the group unless it is shared.
-  // It is the socket's before bind makes the file (less the umask), so no path is followed to
-  // set it afterwards.
+  // It is the socket's before bind makes the file (less the umask), so the file is never open
+  // wider than that.
   const mode_t mode = IsSharedWithGroup(FolderOf(path)) ? 0660 : 0600;
   fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd_ < 0 || fchmod(fd_, mode) != 0 || bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
@@ -80,6 +82,20 @@ bool CRelayReceiver::Bind(const std::string& path, std::string* error) {
   path_ = path;
   struct stat made {};
   if (lstat(path.c_str(), &made) == 0) made_ = {made.st_dev, made.st_ino};
+  // The umask may have narrowed the mode; it is set again on the file bind made, pinned without
+  // following a link, so a link put in its place meanwhile leads nowhere.
+  const int pinned = open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  struct stat now {};
+  char pinnedPath[32];
+  std::snprintf(pinnedPath, sizeof pinnedPath, "/proc/self/fd/%d", pinned);
+  const bool moded = pinned >= 0 && fstat(pinned, &now) == 0 && S_ISSOCK(now.st_mode) &&
+                     std::pair{now.st_dev, now.st_ino} == made_ && chmod(pinnedPath, mode) == 0;
+  if (pinned >= 0) close(pinned);
+  if (!moded) {
+    *error = path + " cannot be given mode " + (mode == 0660 ? "0660" : "0600");
+    Close();
+    return false;
+  }
   const int bufferBytes = kReceiveBufferBytes;
   setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &bufferBytes, sizeof bufferBytes);
   return true;

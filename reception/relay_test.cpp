@@ -15,7 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/paths/data_root.h"
 #include "reception/relay.h"
 #include "reception/relay_receiver.h"
 #include "reception/relay_sender.h"
@@ -120,7 +119,6 @@ TEST(RelayTest, AStaleSocketIsReplacedButALiveOneOrAPlainFileIsNotTaken) {
 TEST(RelayTest, TheSocketIsOpenToTheGroupOnlyInAGroupSharedFolder) {
   qv::testing::TempHome home;
   ASSERT_EQ(chmod(home.path().c_str(), 02770), 0);
-  UseSharedUmask();  // as both programs run
   CRelayReceiver viewer;
   std::string error;
   ASSERT_TRUE(viewer.Bind(RelaySocketPath(), &error)) << error;

@@ -97,6 +97,10 @@ void CSyslogFrameReader::Feed(std::string_view bytes, const FrameHandler& onFram
   }
 }
 
+void CSyslogFrameReader::ReleaseIdleBuffer() {
+  if (frame_.empty() && frame_.capacity() > kIdleBuffer) std::string().swap(frame_);
+}
+
 void CSyslogFrameReader::Finish(const FrameHandler& onFrame) {
   if (state_ != State::kSkipLine) Emit(onFrame);
   frame_.clear();

@@ -31,6 +31,12 @@ class CSyslogFrameReader {
   // line, digits that never met their space) and starts afresh.
   void Finish(const FrameHandler& onFrame);
 
+  // Gives back a buffer grown past kIdleBuffer when no frame is half read, so that a
+  // connection that once carried a long frame does not keep its memory while it is quiet.
+  static constexpr std::size_t kIdleBuffer = 4 * 1024;
+  void ReleaseIdleBuffer();
+  std::size_t bufferCapacity() const { return frame_.capacity(); }
+
  private:
   enum class State { kStart, kLength, kCounted, kLine, kSkipLine };
 

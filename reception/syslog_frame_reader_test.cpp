@@ -68,5 +68,31 @@ TEST(SyslogFrameReaderTest, TheEndOfTheStreamKeepsWhatWasBegun) {
   EXPECT_EQ(Frames({"<13>no line end"}, false), Strings{});
 }
 
+TEST(SyslogFrameReaderTest, ALongFramesBufferIsGivenBackOnlyWhenNoFrameIsHalfRead) {
+  const std::string longFrame = "<13>" + std::string(60000, 'x');
+  struct Case {
+    const char* name;
+    std::string bytes;
+    bool released;
+  };
+  const Case cases[] = {
+      {"long line ended", longFrame + "\n", true},
+      {"long counted frame ended", std::to_string(longFrame.size()) + " " + longFrame, true},
+      {"long line still open", longFrame, false},
+      {"next frame begun", longFrame + "\n<13>next", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CSyslogFrameReader reader;
+    std::vector<std::string> frames;
+    reader.Feed(c.bytes, [&](std::string_view frame) { frames.emplace_back(frame); });
+    ASSERT_GT(reader.bufferCapacity(), CSyslogFrameReader::kIdleBuffer);
+    reader.ReleaseIdleBuffer();
+    EXPECT_EQ(reader.bufferCapacity() <= CSyslogFrameReader::kIdleBuffer, c.released);
+    reader.Finish([&](std::string_view frame) { frames.emplace_back(frame); });
+    EXPECT_EQ(frames.at(0), longFrame);  // what was begun is kept whole
+  }
+}
+
 }  // namespace
 }  // namespace qv

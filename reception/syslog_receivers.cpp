@@ -1,5 +1,7 @@
 #include "reception/syslog_receivers.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include "core/settings/settings_store.h"
@@ -27,6 +29,8 @@ ReceiverSettings ReceiverSettings::Read() {
   settings.ipv6 = store.GetInt("Settings", "ipv6", 0) != 0;
   settings.tcpPort = store.GetInt("Settings", "tcpport", 0);
   settings.tcpMaxConnections = store.GetInt("Settings", "tcpmaxconn", 1000);
+  settings.tcpPerAddress = store.GetInt("Settings", "tcpperaddr", 50);
+  settings.tcpIdleSeconds = store.GetInt("Settings", "tcpidle", 300);
   settings.tlsPort = store.GetInt("Settings", "tlsport", 0);
   settings.tlsCertificate = store.GetString("Settings", "tlscert", "");
   settings.tlsKey = store.GetString("Settings", "tlskey", "");
@@ -35,13 +39,28 @@ ReceiverSettings ReceiverSettings::Read() {
 }
 
 CSyslogReceivers::CSyslogReceivers(CSyslogSink& owner, const ReceiverSettings& settings) {
+  ConnectionLimits limits;
+  limits.maxConnections = std::max(settings.tcpMaxConnections, 1);
+  limits.perAddress = settings.tcpPerAddress;
+  limits.idle = std::chrono::seconds(std::max(settings.tcpIdleSeconds, 1));
+  const int servers = (settings.tcpPort != 0 ? 1 : 0) + (settings.tlsPort != 0 ? 1 : 0);
+  if (servers > 0) {
+    const int64_t connections = int64_t{servers} * limits.maxConnections;
+    const int64_t needed = connections + CTcpSyslogServer::kDescriptorReserve;
+    const int64_t limit = CTcpSyslogServer::ReserveDescriptors(connections);
+    if (limit < needed) {
+      warning_ = "TCP and TLS syslog: the limit of open files is " + std::to_string(limit) + ", fewer than the " +
+                 std::to_string(needed) + " that " + std::to_string(connections) +
+                 " connections (setting \"tcpmaxconn\") need; raise its hard limit (LimitNOFILE= in the "
+                 "service's unit, or ulimit -Hn) or lower \"tcpmaxconn\"";
+    }
+  }
   if (settings.ipv6) {
     udp6_ = std::make_unique<CSyslogSocket>(owner, settings.udpPort, "::");
     if (!udp6_->created()) failure_ = CannotReceive("UDP over IPv6", settings.udpPort, udp6_->error());
   }
   if (failure_.empty() && settings.tcpPort != 0) {
-    tcp_ = std::make_unique<CTcpSyslogServer>(owner, settings.tcpPort, BindAddresses(settings.ipv6),
-                                              settings.tcpMaxConnections);
+    tcp_ = std::make_unique<CTcpSyslogServer>(owner, settings.tcpPort, BindAddresses(settings.ipv6), limits);
     if (!tcp_->created()) failure_ = CannotReceive("TCP", settings.tcpPort, tcp_->error());
   }
   if (failure_.empty() && settings.tlsPort != 0) {
@@ -50,8 +69,8 @@ CSyslogReceivers::CSyslogReceivers(CSyslogSink& owner, const ReceiverSettings& s
     if (!context) {
       failure_ = "cannot receive syslog on TLS port " + std::to_string(settings.tlsPort) + ": " + why;
     } else {
-      tls_ = std::make_unique<CTcpSyslogServer>(owner, settings.tlsPort, BindAddresses(settings.ipv6),
-                                                settings.tcpMaxConnections, std::move(context));
+      tls_ = std::make_unique<CTcpSyslogServer>(owner, settings.tlsPort, BindAddresses(settings.ipv6), limits,
+                                                std::move(context));
       if (!tls_->created()) failure_ = CannotReceive("TLS", settings.tlsPort, tls_->error());
     }
   }

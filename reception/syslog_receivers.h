@@ -3,9 +3,12 @@
 //   "ipv6" (default 0)        UDP on "udpport", and the TCP and TLS ports, also over IPv6;
 //   "tcpport" (default 0=off) syslog over TCP, RFC 6587 framing;
 //   "tcpmaxconn" (1000)       the most connections open at once, on each of TCP and TLS;
+//   "tcpperaddr" (50)         the most connections from one address, on each of TCP and TLS;
+//   "tcpidle" (300)           seconds after which a connection that sent nothing is closed;
 //   "tlsport" (default 0=off) syslog over TLS, RFC 5425, with "tlscert" and "tlskey" (PEM files)
 //                             and, optionally, "tlsca" to require client certificates.
-// Every message they receive reaches the owner's OnDatagram like a UDP datagram, with its
+// The soft limit of open files is raised once for all of them: each server's connections plus
+// a reserve for everything else the program opens. Every message they receive reaches the owner's OnDatagram like a UDP datagram, with its
 // sender's address (dotted IPv4 or IPv6 text) and port.
 //
 // The owner's event loop watches each entry of watches() and calls its handler when the
@@ -28,6 +31,8 @@ struct ReceiverSettings {
   bool ipv6 = false;
   int32_t tcpPort = 0;
   int32_t tcpMaxConnections = 1000;
+  int32_t tcpPerAddress = 50;
+  int32_t tcpIdleSeconds = 300;
   int32_t tlsPort = 0;
   std::string tlsCertificate, tlsKey, tlsCa;
 
@@ -52,6 +57,9 @@ class CSyslogReceivers {
   // Empty when every receiver asked for is open; else one line such as
   // "cannot receive syslog on TCP port 601: Address already in use".
   const std::string& failure() const { return failure_; }
+  // Empty, or one line for the owner to report: the limit of open files cannot hold the
+  // connections "tcpmaxconn" allows, with what to do about it.
+  const std::string& warning() const { return warning_; }
   std::vector<Watch> watches();
 
  private:
@@ -59,6 +67,7 @@ class CSyslogReceivers {
   std::unique_ptr<CTcpSyslogServer> tcp_;
   std::unique_ptr<CTcpSyslogServer> tls_;
   std::string failure_;
+  std::string warning_;
 };
 
 }  // namespace qv

@@ -92,8 +92,8 @@ bool SendAll(int fd, std::string_view bytes) {
 // One destination: its queue and the thread that empties it.
 class CTcpForwarder::Destination {
  public:
-  Destination(std::string host, std::string port)
-      : host_(std::move(host)), port_(std::move(port)), thread_([this] { Run(); }) {}
+  Destination(std::string host, std::string port, std::size_t maxBytes)
+      : host_(std::move(host)), port_(std::move(port)), maxBytes_(maxBytes), thread_([this] { Run(); }) {}
   ~Destination() {
     {
       const std::lock_guard lock(mutex_);
@@ -105,13 +105,33 @@ class CTcpForwarder::Destination {
   Destination(const Destination&) = delete;
   Destination& operator=(const Destination&) = delete;
 
-  void Queue(std::string frame) {
+  // Queues the frame, dropping the oldest ones as needed; returns how many frames were dropped
+  // since the last call (also by the sending thread).
+  uint64_t Queue(std::string frame) {
+    uint64_t dropped = 0;
     {
       const std::lock_guard lock(mutex_);
-      if (queue_.size() >= kQueueLimit) return;
-      queue_.push_back(std::move(frame));
+      while (!queue_.empty() && bytes_ + frame.size() > maxBytes_) {
+        bytes_ -= queue_.front().size();
+        queue_.pop_front();
+        ++dropped_;
+      }
+      if (frame.size() <= maxBytes_) {
+        bytes_ += frame.size();
+        queue_.push_back(std::move(frame));
+      } else {
+        ++dropped_;
+      }
+      dropped = dropped_;
+      dropped_ = 0;
     }
     wake_.notify_one();
+    return dropped;
+  }
+
+  std::size_t queuedBytes() {
+    const std::lock_guard lock(mutex_);
+    return bytes_;
   }
 
  private:
@@ -124,15 +144,23 @@ class CTcpForwarder::Destination {
         wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
         continue;
       }
-      const std::string frame = queue_.front();
+      // Taken out while it is sent, so that Queue may drop the oldest lines meanwhile.
+      std::string frame = std::move(queue_.front());
+      queue_.pop_front();
+      bytes_ -= frame.size();
       lock.unlock();
       if (fd < 0) fd = ConnectTo(host_, port_);
       const bool sent = fd >= 0 && SendAll(fd, frame);
       lock.lock();
       if (sent) {
-        queue_.pop_front();
         retry = kFirstRetry;
         continue;
+      }
+      if (bytes_ + frame.size() <= maxBytes_) {
+        bytes_ += frame.size();
+        queue_.push_front(std::move(frame));  // first again on the next connection
+      } else {
+        ++dropped_;  // newer lines filled its room meanwhile
       }
       if (fd >= 0) close(fd);
       fd = -1;
@@ -144,15 +172,38 @@ class CTcpForwarder::Destination {
 
   const std::string host_;
   const std::string port_;
+  const std::size_t maxBytes_;
   std::mutex mutex_;
   std::condition_variable wake_;
   std::deque<std::string> queue_;
+  std::size_t bytes_ = 0;    // of the frames in queue_
+  uint64_t dropped_ = 0;     // since Queue last returned the count
   bool stopping_ = false;
   std::thread thread_;  // last: starts once everything above exists
 };
 
-CTcpForwarder::CTcpForwarder() = default;
+CTcpForwarder::CTcpForwarder() : CTcpForwarder(Report{}, Options{}) {}
+CTcpForwarder::CTcpForwarder(Report report) : CTcpForwarder(std::move(report), Options{}) {}
+CTcpForwarder::CTcpForwarder(Report report, Options options)
+    : report_(std::move(report)), options_(options), throttle_(options.reportInterval) {}
 CTcpForwarder::~CTcpForwarder() = default;
+
+std::size_t CTcpForwarder::queuedBytes() const {
+  std::size_t bytes = 0;
+  for (const auto& [name, destination] : destinations_) bytes += destination->queuedBytes();
+  return bytes;
+}
+
+void CTcpForwarder::Say(const std::string& destination, uint64_t dropped, bool more) {
+  if (!report_) return;
+  report_("Send to another Syslog server: " + std::to_string(dropped) + (more ? " more" : "") + " lines for " +
+          std::string(kScheme) + destination + " were dropped, oldest first: the destination does not take them " +
+          "and its queue of " + std::to_string(options_.maxBytes / 1024) + " KiB is full; check that it runs");
+}
+
+void CTcpForwarder::ReportHeldBack() {
+  for (const auto& [destination, count] : throttle_.TakeDue()) Say(destination, count, true);
+}
 
 void CTcpForwarder::Forward(std::string_view target, const SyslogMessage& record) {
   if (!Handles(target)) return;
@@ -161,10 +212,14 @@ void CTcpForwarder::Forward(std::string_view target, const SyslogMessage& record
   if (found == destinations_.end()) {
     std::string host, port;
     if (!SplitHostPort(hostPort, &host, &port)) return;
-    found = destinations_.emplace(std::string(hostPort), std::make_unique<Destination>(host, port)).first;
+    found = destinations_.emplace(std::string(hostPort), std::make_unique<Destination>(host, port, options_.maxBytes))
+                .first;
   }
   const std::string line = record.FormatSyslogLine();
-  found->second->Queue(std::to_string(line.size()) + " " + line);
+  const uint64_t dropped = found->second->Queue(std::to_string(line.size()) + " " + line);
+  for (uint64_t i = 0; i < dropped; ++i) {
+    if (const auto count = throttle_.Count(found->first)) Say(found->first, *count, false);
+  }
 }
 
 }  // namespace qv

@@ -6,18 +6,27 @@
 //
 // Forward() never blocks the receiving thread: each destination has a thread of its own that
 // resolves, connects, sends and reconnects (after 1 s, doubling up to 30 s) while its queue
-// holds the lines. A queue holds at most kQueueLimit lines; beyond that new lines are dropped,
-// like datagrams to a server that is down. Failures are not reported. A line that was being
-// sent when a connection broke is sent again on the next, so the receiver may see it twice.
+// holds the lines. A queue holds at most Options::maxBytes of frames (16 MiB): to make room for
+// a new line, the oldest lines are dropped, so a destination that is down or does not read
+// keeps the newest lines and a bounded memory. Dropped lines are counted and reported through
+// the report callback, at most once per Options::reportInterval per destination with the count
+// since the last report; ReportHeldBack says the counts held back once their interval passed.
+// Connection failures themselves are not reported. A line that was being sent when a
+// connection broke is sent again on the next, so the receiver may see it twice.
 //
-// Forward() may be called from one thread at a time; destruction stops every destination
-// thread (within a few seconds at most) and drops what is still queued.
+// Forward(), ReportHeldBack() and the report callback run on one thread (the owner's);
+// destruction stops every destination thread (within a few seconds at most) and drops what is
+// still queued.
 
+#include <chrono>
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
 #include <string_view>
+
+#include "core/report/report_throttle.h"
 
 namespace qv {
 
@@ -25,10 +34,19 @@ struct SyslogMessage;
 
 class CTcpForwarder {
  public:
-  static constexpr std::size_t kQueueLimit = 10000;
   static constexpr std::string_view kScheme = "tcp://";
 
+  // Receives one report text (a local message for the user).
+  using Report = std::function<void(const std::string&)>;
+  struct Options {
+    std::size_t maxBytes = 16 * 1024 * 1024;  // per destination
+    std::chrono::milliseconds reportInterval = std::chrono::minutes(1);
+  };
+
+  // Without a report callback, drops are counted and not said.
   CTcpForwarder();
+  explicit CTcpForwarder(Report report);
+  CTcpForwarder(Report report, Options options);
   ~CTcpForwarder();
   CTcpForwarder(const CTcpForwarder&) = delete;
   CTcpForwarder& operator=(const CTcpForwarder&) = delete;
@@ -40,8 +58,19 @@ class CTcpForwarder {
   // valid port is ignored.
   void Forward(std::string_view target, const SyslogMessage& record);
 
+  // Reports the drops that were held back once their interval has passed.
+  void ReportHeldBack();
+
+  // Bytes of frames waiting, over all destinations.
+  std::size_t queuedBytes() const;
+
  private:
   class Destination;
+  void Say(const std::string& destination, uint64_t dropped, bool more);
+
+  Report report_;
+  Options options_;
+  CReportThrottle throttle_;  // kinds: "host:port" of the destinations
   std::map<std::string, std::unique_ptr<Destination>, std::less<>> destinations_;
 };
 

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "core/message/syslog_message.h"
 #include "reception/tcp_syslog_server.h"
@@ -37,7 +38,7 @@ TEST(TcpForwarderTest, LinesGoOctetCountedInOrderOverOneConnection) {
   EXPECT_TRUE(CTcpForwarder::Handles("tcp://10.0.0.1:601"));
   EXPECT_FALSE(CTcpForwarder::Handles("10.0.0.1"));
   testing::RecordingSink sink;
-  CTcpSyslogServer server(sink, 0, {"127.0.0.1"}, 10);
+  CTcpSyslogServer server(sink, 0, {"127.0.0.1"}, {.maxConnections = 10});
   ASSERT_TRUE(server.created());
   const std::string target = "tcp://127.0.0.1:" + std::to_string(server.boundPort());
   CTcpForwarder forwarder;
@@ -58,19 +59,61 @@ TEST(TcpForwarderTest, LinesWaitForADestinationThatComesUpLater) {
   int32_t port = 0;
   {
     testing::RecordingSink probe;
-    CTcpSyslogServer reserve(probe, 0, {"127.0.0.1"}, 1);
+    CTcpSyslogServer reserve(probe, 0, {"127.0.0.1"}, {.maxConnections = 1});
     port = reserve.boundPort();
   }
   CTcpForwarder forwarder;
   forwarder.Forward("tcp://[127.0.0.1]:" + std::to_string(port), Record("queued early"));
   std::this_thread::sleep_for(300ms);
   testing::RecordingSink sink;
-  CTcpSyslogServer server(sink, port, {"127.0.0.1"}, 10);
+  CTcpSyslogServer server(sink, port, {"127.0.0.1"}, {.maxConnections = 10});
   ASSERT_TRUE(server.created());
   forwarder.Forward("tcp://[127.0.0.1]:" + std::to_string(port), Record("queued later"));
   ASSERT_TRUE(PumpUntil(server, [&] { return sink.datagrams.size() == 2; }));
   EXPECT_NE(sink.datagrams[0].text.find("queued early"), std::string::npos);
   EXPECT_NE(sink.datagrams[1].text.find("queued later"), std::string::npos);
+}
+
+TEST(TcpForwarderTest, ADestinationThatIsDownKeepsTheNewestLinesWithinItsCapAndTheDropsAreReported) {
+  int32_t port = 0;
+  {
+    testing::RecordingSink probe;
+    CTcpSyslogServer reserve(probe, 0, {"127.0.0.1"}, 1);
+    port = reserve.boundPort();
+  }
+  const std::string target = "tcp://127.0.0.1:" + std::to_string(port);
+  std::vector<std::string> reports;
+  CTcpForwarder::Options options;
+  options.maxBytes = 1024 * 1024;
+  options.reportInterval = 300ms;
+  CTcpForwarder forwarder([&](const std::string& text) { reports.push_back(text); }, options);
+  // 200 lines of 20 KB: four times what the queue may hold.
+  constexpr int kLines = 200;
+  const std::string filler(20000, 'x');
+  for (int i = 0; i < kLines; ++i) forwarder.Forward(target, Record("line " + std::to_string(i) + " " + filler));
+  EXPECT_LE(forwarder.queuedBytes(), options.maxBytes);
+  EXPECT_GE(forwarder.queuedBytes(), options.maxBytes - 2 * 20100);
+  ASSERT_EQ(reports.size(), 1u);  // the first drop at once, the others held back
+  EXPECT_EQ(reports[0].rfind("Send to another Syslog server: 1 lines for " + target + " were dropped", 0), 0u)
+      << reports[0];
+
+  std::this_thread::sleep_for(350ms);
+  forwarder.ReportHeldBack();
+  ASSERT_EQ(reports.size(), 2u);
+  const std::string more = "Send to another Syslog server: ";
+  ASSERT_EQ(reports[1].rfind(more, 0), 0u);
+  const int heldBack = std::stoi(reports[1].substr(more.size()));
+
+  // The destination comes up: it gets the newest lines, in order, and nothing that was counted.
+  testing::RecordingSink sink;
+  CTcpSyslogServer server(sink, port, {"127.0.0.1"}, 10);
+  ASSERT_TRUE(server.created());
+  ASSERT_TRUE(PumpUntil(server, [&] {
+    return !sink.datagrams.empty() && sink.datagrams.back().text.find("line " + std::to_string(kLines - 1) + " ") !=
+                                          std::string::npos;
+  }));
+  EXPECT_EQ(static_cast<int>(sink.datagrams.size()) + 1 + heldBack, kLines);
+  EXPECT_NE(sink.datagrams.front().text.find("line " + std::to_string(1 + heldBack) + " "), std::string::npos);
 }
 
 }  // namespace

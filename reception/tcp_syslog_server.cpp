@@ -1,6 +1,7 @@
 #include "reception/tcp_syslog_server.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/epoll.h>
 #include <sys/resource.h>
@@ -25,12 +26,12 @@ struct CTcpSyslogServer::Connection {
   bool established = false;  // plain TCP at once; TLS once the handshake is done
   bool wantsWrite = false;   // TLS needs the socket writable before it can go on
   std::chrono::steady_clock::time_point accepted = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point lastHeard = accepted;  // accepted, or last bytes read
 };
 
 namespace {
 
-// Descriptors kept free beside the connections, for files, sockets and the rules' actions.
-constexpr rlim_t kDescriptorReserve = 128;
+using Clock = std::chrono::steady_clock;
 
 // Address and port of a socket address, the address as inet_ntop writes it.
 void Describe(const sockaddr_storage& peer, std::string* address, int32_t* port) {
@@ -85,25 +86,45 @@ int Listen(const std::string& address, int32_t port) {
   return fd;
 }
 
-void RaiseDescriptorLimit(int32_t connections) {
-  rlimit limit{};
-  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return;
-  const rlim_t wanted = static_cast<rlim_t>(connections) + kDescriptorReserve;
-  if (limit.rlim_cur >= wanted) return;
-  limit.rlim_cur = limit.rlim_max == RLIM_INFINITY ? wanted : std::min(wanted, limit.rlim_max);
-  setrlimit(RLIMIT_NOFILE, &limit);
+// How often the timer runs: often enough to end an idle connection or a handshake within a
+// quarter of its limit over, at most once a second (the reports held back need no more).
+std::chrono::nanoseconds TimerPeriod(const ConnectionLimits& limits) {
+  const auto shortest = std::min(limits.idle, limits.handshake) / 4;
+  return std::chrono::nanoseconds(std::clamp<std::chrono::milliseconds>(shortest, std::chrono::milliseconds(10),
+                                                                       std::chrono::seconds(1)));
+}
+
+// "300 s", or "500 ms" below a second.
+std::string Duration(Clock::duration length) {
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(length).count();
+  return ms >= 1000 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
+}
+
+std::string Count(uint64_t count) {
+  return count > 1 ? " (" + std::to_string(count) + " times since the last report)" : "";
 }
 
 }  // namespace
 
+int64_t CTcpSyslogServer::ReserveDescriptors(int64_t connections) {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
+  const rlim_t wanted = static_cast<rlim_t>(std::max<int64_t>(connections, 0) + kDescriptorReserve);
+  if (limit.rlim_cur < wanted) {
+    limit.rlim_cur = limit.rlim_max == RLIM_INFINITY ? wanted : std::min(wanted, limit.rlim_max);
+    setrlimit(RLIMIT_NOFILE, &limit);
+    getrlimit(RLIMIT_NOFILE, &limit);
+  }
+  return static_cast<int64_t>(limit.rlim_cur);
+}
+
 CTcpSyslogServer::CTcpSyslogServer(CSyslogSink& owner, int32_t port, const std::vector<std::string>& bindAddresses,
-                                   int32_t maxConnections, std::shared_ptr<CTlsServerContext> tls,
-                                   std::chrono::milliseconds handshakeLimit)
-    : owner_(owner),
-      port_(port),
-      maxConnections_(maxConnections > 0 ? maxConnections : 1),
-      tls_(std::move(tls)),
-      handshakeLimit_(handshakeLimit) {
+                                   const ConnectionLimits& limits, std::shared_ptr<CTlsServerContext> tls)
+    : owner_(owner), port_(port), limits_(limits), tls_(std::move(tls)) {
+  limits_.maxConnections = std::max(limits_.maxConnections, 1);
+  limits_.perAddress = std::max(limits_.perAddress, 1);
+  limits_.idle = std::max(limits_.idle, std::chrono::milliseconds(1));
+  limits_.handshake = std::max(limits_.handshake, std::chrono::milliseconds(1));
   if (port < 0 || port > 65535 || bindAddresses.empty()) {
     error_ = EINVAL;
     return;
@@ -125,27 +146,25 @@ CTcpSyslogServer::CTcpSyslogServer(CSyslogSink& owner, int32_t port, const std::
     Watch(fd, EPOLLIN);
     if (bound == 0) bound = boundPort();
   }
-  if (tls_) {
-    // Checked every quarter of the limit, so a handshake ends at most 1.25 limits after it began.
-    handshakeTimer_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
-    const auto period = std::chrono::duration_cast<std::chrono::nanoseconds>(handshakeLimit_ / 4).count() + 1;
-    const timespec every{static_cast<time_t>(period / 1000000000), static_cast<long>(period % 1000000000)};
-    const itimerspec schedule{every, every};
-    if (handshakeTimer_ < 0 || timerfd_settime(handshakeTimer_, 0, &schedule, nullptr) != 0) {
-      error_ = errno;
-      return;
-    }
-    Watch(handshakeTimer_, EPOLLIN);
+  timer_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+  const auto period = TimerPeriod(limits_).count();
+  const timespec every{static_cast<time_t>(period / 1000000000), static_cast<long>(period % 1000000000)};
+  const itimerspec schedule{every, every};
+  if (timer_ < 0 || timerfd_settime(timer_, 0, &schedule, nullptr) != 0) {
+    error_ = errno;
+    return;
   }
-  RaiseDescriptorLimit(maxConnections_);
+  Watch(timer_, EPOLLIN);
+  spare_ = open("/dev/null", O_RDONLY | O_CLOEXEC);
   buffer_.resize(kReadChunk);
 }
 
 CTcpSyslogServer::~CTcpSyslogServer() {
   for (auto& entry : connections_) close(entry.first);
   for (int fd : listeners_) close(fd);
-  if (handshakeTimer_ >= 0) close(handshakeTimer_);
-  if (epoll_ >= 0) close(epoll_);
+  for (int fd : {timer_, spare_, epoll_}) {
+    if (fd >= 0) close(fd);
+  }
 }
 
 int32_t CTcpSyslogServer::boundPort() const {
@@ -167,6 +186,17 @@ void CTcpSyslogServer::Watch(int fd, uint32_t events) {
   if (epoll_ctl(epoll_, EPOLL_CTL_MOD, fd, &event) != 0) epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event);
 }
 
+std::string CTcpSyslogServer::Name() const { return tls_ ? "TLS syslog" : "TCP syslog"; }
+
+void CTcpSyslogServer::Report(const std::string& kind, std::string text) {
+  if (const auto count = reports_.Count(kind)) {
+    owner_.OnLocalMessage(text + Count(*count));
+    lastReport_.erase(kind);
+  } else {
+    lastReport_[kind] = std::move(text);
+  }
+}
+
 void CTcpSyslogServer::OnReceive() {
   if (epoll_ < 0 || receiving_) return;
   receiving_ = true;
@@ -174,8 +204,8 @@ void CTcpSyslogServer::OnReceive() {
   const int ready = epoll_wait(epoll_, events.data(), kMaxEventsPerReceive, 0);
   for (int i = 0; i < ready; ++i) {
     const int fd = events[static_cast<std::size_t>(i)].data.fd;
-    if (fd == handshakeTimer_) {
-      EndOverdueHandshakes();
+    if (fd == timer_) {
+      OnTimer();
       continue;
     }
     bool isListener = false;
@@ -197,29 +227,17 @@ void CTcpSyslogServer::Accept(int listener) {
     socklen_t length = sizeof peer;
     const int fd = accept4(listener, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) {
-      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-        // The connection stays queued; stop watching the listeners until a descriptor is free.
-        owner_.OnLocalMessage(std::string("TCP syslog: cannot accept connections on port ") + std::to_string(port_) +
-                              ": " + std::strerror(errno));
-        for (int each : listeners_) epoll_ctl(epoll_, EPOLL_CTL_DEL, each, nullptr);
-        listenersPaused_ = true;
-      }
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) Shed(listener, errno);
       return;
     }
     auto connection = std::make_unique<Connection>();
     connection->fd = fd;
     Describe(peer, &connection->address, &connection->port);
-    if (connections_.size() >= static_cast<std::size_t>(maxConnections_)) {
+    if (!Admit(connection->address, connection->port)) {
       close(fd);
-      if (!refusing_) {
-        refusing_ = true;
-        owner_.OnLocalMessage("TCP syslog: connection from " + connection->address + " port " +
-                              std::to_string(connection->port) + " refused: " + std::to_string(maxConnections_) +
-                              " connections are open (setting \"tcpmaxconn\"); further refusals are not reported "
-                              "until one closes");
-      }
       continue;
     }
+    ++perAddress_[connection->address];
     if (tls_) connection->tls = std::make_unique<CTlsSession>(*tls_, fd);
     connection->established = !tls_;
     Watch(fd, EPOLLIN);
@@ -230,20 +248,95 @@ void CTcpSyslogServer::Accept(int listener) {
   }
 }
 
-void CTcpSyslogServer::EndOverdueHandshakes() {
+bool CTcpSyslogServer::Admit(const std::string& address, int32_t port) {
+  const std::string peer = address + " port " + std::to_string(port);
+  const auto fromAddress = perAddress_.find(address);
+  if (fromAddress != perAddress_.end() && fromAddress->second >= limits_.perAddress) {
+    Report("per address", Name() + ": connection from " + peer + " refused: " + std::to_string(limits_.perAddress) +
+                              " connections from this address are open (setting \"tcpperaddr\")");
+    return false;
+  }
+  if (connections_.size() < static_cast<std::size_t>(limits_.maxConnections)) return true;
+  // Full: the connection silent for longest makes room, unless every one has spoken lately.
+  const auto now = Clock::now();
+  const Connection* oldest = nullptr;
+  for (const auto& entry : connections_) {
+    if (oldest == nullptr || entry.second->lastHeard < oldest->lastHeard) oldest = entry.second.get();
+  }
+  if (oldest == nullptr || now - oldest->lastHeard < limits_.evictableAfter) {
+    Report("full", Name() + ": connection from " + peer + " refused: " + std::to_string(limits_.maxConnections) +
+                       " connections are open and none is idle (setting \"tcpmaxconn\")");
+    return false;
+  }
+  Report("evicted", Name() + ": " + std::to_string(limits_.maxConnections) +
+                        " connections are open (setting \"tcpmaxconn\"); closed the one from " + oldest->address +
+                        " port " + std::to_string(oldest->port) + ", silent for " + Duration(now - oldest->lastHeard) +
+                        ", to admit " + peer);
+  Close(oldest->fd, true);
+  return true;
+}
+
+void CTcpSyslogServer::Shed(int listener, int error) {
+  const std::string why = Name() + ": cannot accept connections on port " + std::to_string(boundPort()) + ": " +
+                          std::strerror(error);
+  // The spare descriptor makes room to take one waiting connection and close it, so the
+  // listener does not stay readable (and the client waiting) while descriptors are short.
+  int shed = 0;
+  while (spare_ >= 0 && shed < kMaxEventsPerReceive) {
+    close(spare_);
+    const int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd >= 0) close(fd);
+    spare_ = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) break;
+    ++shed;
+  }
+  Report("descriptors", why + (shed > 0 ? "; closed a waiting connection at once" : "") +
+                            " (raise the limit of open files, or lower \"tcpmaxconn\")");
+  // Without a spare, wait for a free descriptor: a connection closing, or the next timer run.
+  if (spare_ < 0 || shed == 0) PauseListeners();
+}
+
+void CTcpSyslogServer::PauseListeners() {
+  for (int each : listeners_) epoll_ctl(epoll_, EPOLL_CTL_DEL, each, nullptr);
+  listenersPaused_ = true;
+}
+
+void CTcpSyslogServer::OnTimer() {
   uint64_t expirations = 0;
-  if (read(handshakeTimer_, &expirations, sizeof expirations) < 0) return;
-  const auto now = std::chrono::steady_clock::now();
+  if (read(timer_, &expirations, sizeof expirations) < 0) return;
+  const auto now = Clock::now();
   std::vector<int> overdue;
+  std::vector<int> idle;
   for (const auto& [fd, connection] : connections_) {
-    if (!connection->established && now - connection->accepted >= handshakeLimit_) overdue.push_back(fd);
+    if (!connection->established && now - connection->accepted >= limits_.handshake) {
+      overdue.push_back(fd);
+    } else if (now - connection->lastHeard >= limits_.idle) {
+      idle.push_back(fd);
+    }
   }
   for (int fd : overdue) {
     const Connection& connection = *connections_.at(fd);
-    owner_.OnLocalMessage("TLS syslog: handshake with " + connection.address + " port " +
-                          std::to_string(connection.port) + " failed: not done within " +
-                          std::to_string(handshakeLimit_.count()) + " ms");
+    Report("handshake", Name() + ": handshake with " + connection.address + " port " + std::to_string(connection.port) +
+                            " failed: not done within " + std::to_string(limits_.handshake.count()) + " ms");
     Close(fd, false);
+  }
+  for (int fd : idle) {
+    const Connection& connection = *connections_.at(fd);
+    Report("idle", Name() + ": closed the connection from " + connection.address + " port " +
+                       std::to_string(connection.port) + ", silent for " + Duration(limits_.idle) +
+                       " (setting \"tcpidle\")");
+    Close(fd, true);
+  }
+  for (const auto& [kind, count] : reports_.TakeDue(now)) {
+    const auto held = lastReport_.find(kind);
+    if (held == lastReport_.end()) continue;
+    owner_.OnLocalMessage(held->second + Count(count));
+    lastReport_.erase(held);
+  }
+  if (listenersPaused_) {
+    listenersPaused_ = false;
+    if (spare_ < 0) spare_ = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    for (int listener : listeners_) Watch(listener, EPOLLIN);
   }
 }
 
@@ -259,8 +352,8 @@ bool CTcpSyslogServer::Handshake(Connection& connection) {
     connection.wantsWrite = wantsWrite;
     return false;
   }
-  owner_.OnLocalMessage("TLS syslog: handshake with " + connection.address + " port " +
-                        std::to_string(connection.port) + " failed: " + connection.tls->failure());
+  Report("handshake", Name() + ": handshake with " + connection.address + " port " + std::to_string(connection.port) +
+                          " failed: " + connection.tls->failure());
   Close(connection.fd, false);
   return false;
 }
@@ -290,13 +383,17 @@ void CTcpSyslogServer::Serve(Connection& connection) {
       if (received > 0) count = static_cast<std::size_t>(received);
       ended = received == 0 || (received < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
     }
-    if (count > 0) connection.reader.Feed(std::string_view(buffer_.data(), count), deliver);
+    if (count > 0) {
+      connection.lastHeard = Clock::now();
+      connection.reader.Feed(std::string_view(buffer_.data(), count), deliver);
+    }
     if (ended) {
       Close(connection.fd, true);
       return;
     }
     more = count > 0 && connection.tls && connection.tls->HasPending();
   }
+  connection.reader.ReleaseIdleBuffer();
 }
 
 void CTcpSyslogServer::Close(int fd, bool finishFrame) {
@@ -310,9 +407,11 @@ void CTcpSyslogServer::Close(int fd, bool finishFrame) {
   epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
   connection->tls.reset();
   close(fd);
-  refusing_ = false;
+  const auto fromAddress = perAddress_.find(connection->address);
+  if (fromAddress != perAddress_.end() && --fromAddress->second <= 0) perAddress_.erase(fromAddress);
   if (listenersPaused_) {
     listenersPaused_ = false;
+    if (spare_ < 0) spare_ = open("/dev/null", O_RDONLY | O_CLOEXEC);
     for (int listener : listeners_) Watch(listener, EPOLLIN);
   }
 }

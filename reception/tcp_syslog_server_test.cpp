@@ -9,9 +9,11 @@
 #include <gtest/gtest.h>
 #include <openssl/ssl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -86,7 +88,7 @@ void Send(int fd, std::string_view bytes) {
 
 TEST(TcpSyslogServerTest, FramesOfSeveralConnectionsArriveWithTheirSenders) {
   Sink sink;
-  CTcpSyslogServer server(sink, 0, {"127.0.0.1"}, 10);
+  CTcpSyslogServer server(sink, 0, {"127.0.0.1"}, {.maxConnections = 10});
   ASSERT_TRUE(server.created());
   const int a = Connect(server.boundPort());
   const int b = Connect(server.boundPort());
@@ -113,7 +115,7 @@ TEST(TcpSyslogServerTest, FramesOfSeveralConnectionsArriveWithTheirSenders) {
 
 TEST(TcpSyslogServerTest, ConnectionsBeyondTheLimitAreRefusedWithOneReport) {
   Sink sink;
-  CTcpSyslogServer server(sink, 0, {"127.0.0.1"}, 2);
+  CTcpSyslogServer server(sink, 0, {"127.0.0.1"}, {.maxConnections = 2});
   ASSERT_TRUE(server.created());
   const int first = Connect(server.boundPort());
   const int second = Connect(server.boundPort());
@@ -129,7 +131,7 @@ TEST(TcpSyslogServerTest, ConnectionsBeyondTheLimitAreRefusedWithOneReport) {
   EXPECT_NE(sink.local[0].find("port " + std::to_string(thirdPort) + " refused"), std::string::npos) << sink.local[0];
   EXPECT_NE(sink.local[0].find("tcpmaxconn"), std::string::npos);
 
-  // Once one closes, a new connection is served and a new refusal would be reported again.
+  // Once one closes, a new connection is served.
   close(first);
   ASSERT_TRUE(PumpUntil(server, [&] { return server.connectionCount() == 1; }));
   const int fifth = Connect(server.boundPort());
@@ -139,9 +141,88 @@ TEST(TcpSyslogServerTest, ConnectionsBeyondTheLimitAreRefusedWithOneReport) {
   for (int fd : {second, third, fourth, fifth}) close(fd);
 }
 
+// A connected blocking client socket from `source` (a loopback address), or -1.
+int ConnectFrom(int32_t port, const char* source) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in from{};
+  from.sin_family = AF_INET;
+  inet_pton(AF_INET, source, &from.sin_addr);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<uint16_t>(port));
+  inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
+      connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+bool ClosedByServer(int fd) {
+  char byte;
+  return recv(fd, &byte, 1, MSG_DONTWAIT) == 0;
+}
+
+// The local messages that contain `part`.
+std::size_t Reports(const Sink& sink, const std::string& part) {
+  return static_cast<std::size_t>(
+      std::count_if(sink.local.begin(), sink.local.end(), [&](const std::string& text) { return text.find(part) != std::string::npos; }));
+}
+
+TEST(TcpSyslogServerTest, SilentAndCrowdingConnectionsMakeRoomForASenderThatTalks) {
+  Sink sink;
+  CTcpSyslogServer server(sink, 0, {"127.0.0.1"},
+                          {.maxConnections = 3, .perAddress = 2, .idle = 500ms, .evictableAfter = 100ms});
+  ASSERT_TRUE(server.created());
+  const int32_t port = server.boundPort();
+  int talked = 0;
+  auto talkUntil = [&](int talker, const std::function<bool()>& done) {
+    auto next = std::chrono::steady_clock::now();
+    return PumpUntil(server, [&] {
+      if (std::chrono::steady_clock::now() >= next) {
+        Send(talker, "<13>talk " + std::to_string(talked++) + "\n");
+        next += 50ms;
+      }
+      return done();
+    });
+  };
+
+  // One address holds at most two connections; the third is closed at once.
+  const int first = ConnectFrom(port, "127.0.0.2");
+  const int second = ConnectFrom(port, "127.0.0.2");
+  Send(second, "<13>begun but never ended");
+  ASSERT_TRUE(PumpUntil(server, [&] { return server.connectionCount() == 2; }));
+  const int third = ConnectFrom(port, "127.0.0.2");
+  ASSERT_TRUE(PumpUntil(server, [&] { return ClosedByServer(third); }));
+  EXPECT_EQ(Reports(sink, "TCP syslog: connection from 127.0.0.2 port " + std::to_string(LocalPort(third)) +
+                              " refused: 2 connections from this address are open (setting \"tcpperaddr\")"), 1u);
+
+  // A full table admits a new connection in place of the one silent for longest.
+  const int talker = ConnectFrom(port, "127.0.0.1");
+  ASSERT_TRUE(talkUntil(talker, [&] { return server.connectionCount() == 3 && talked >= 3; }));
+  const int crowding = ConnectFrom(port, "127.0.0.3");
+  ASSERT_TRUE(talkUntil(talker, [&] { return ClosedByServer(first); }));
+  EXPECT_EQ(Reports(sink, "closed the one from 127.0.0.2 port " + std::to_string(LocalPort(first))), 1u);
+
+  // Whatever stays silent for the idle time is closed, and a frame it began is kept.
+  ASSERT_TRUE(talkUntil(talker, [&] { return server.connectionCount() == 1; }));
+  EXPECT_TRUE(ClosedByServer(second));
+  EXPECT_TRUE(ClosedByServer(crowding));
+  EXPECT_EQ(Reports(sink, "silent for 500 ms (setting \"tcpidle\")"), 1u) << "two idle closes, one report";
+  close(talker);
+  ASSERT_TRUE(PumpUntil(server, [&] { return server.connectionCount() == 0; }));
+  std::vector<std::string> texts;
+  for (const auto& d : sink.datagrams) texts.push_back(d.text);
+  EXPECT_EQ(std::count(texts.begin(), texts.end(), "<13>begun but never ended"), 1);
+  EXPECT_EQ(static_cast<int>(texts.size()), talked + 1);  // nothing the talker sent was lost
+  EXPECT_EQ(sink.local.size(), 3u);
+  for (int fd : {first, second, third, crowding}) close(fd);
+}
+
 TEST(TcpSyslogServerTest, ASlowOwnerPushesBackWithoutLosingAnything) {
   Sink sink;
-  CTcpSyslogServer server(sink, 0, {"127.0.0.1"}, 10);
+  CTcpSyslogServer server(sink, 0, {"127.0.0.1"}, {.maxConnections = 10});
   ASSERT_TRUE(server.created());
   const int client = Connect(server.boundPort());
   ASSERT_TRUE(PumpUntil(server, [&] { return server.connectionCount() == 1; }));
@@ -170,7 +251,7 @@ TEST(TcpSyslogServerTest, ASlowOwnerPushesBackWithoutLosingAnything) {
 
 TEST(TcpSyslogServerTest, IPv6ConnectionsCarryTheirIPv6Address) {
   Sink sink;
-  CTcpSyslogServer server(sink, 0, {"127.0.0.1", "::1"}, 10);
+  CTcpSyslogServer server(sink, 0, {"127.0.0.1", "::1"}, {.maxConnections = 10});
   if (server.error() == EADDRNOTAVAIL || server.error() == EAFNOSUPPORT) GTEST_SKIP() << "no IPv6 loopback";
   ASSERT_TRUE(server.created());
   const int v6 = Connect(server.boundPort(), "::1");
@@ -235,7 +316,7 @@ TEST_F(TlsServerTest, OctetCountedFramesOverTlsAndABadClientCostsOnlyItsConnecti
   auto context = CTlsServerContext::Create(cert_, key_, "", &why);
   ASSERT_TRUE(context) << why;
   Sink sink;
-  CTcpSyslogServer server(sink, 0, {"127.0.0.1"}, 10, context);
+  CTcpSyslogServer server(sink, 0, {"127.0.0.1"}, {.maxConnections = 10}, context);
   ASSERT_TRUE(server.created());
 
   // A client that does not speak TLS.
@@ -261,7 +342,7 @@ TEST_F(TlsServerTest, AClientThatNeverCompletesItsHandshakeIsClosedInTime) {
   auto context = CTlsServerContext::Create(cert_, key_, "", &why);
   ASSERT_TRUE(context) << why;
   Sink sink;
-  CTcpSyslogServer server(sink, 0, {"127.0.0.1"}, 10, context, 200ms);
+  CTcpSyslogServer server(sink, 0, {"127.0.0.1"}, {.maxConnections = 10, .handshake = 200ms}, context);
   ASSERT_TRUE(server.created());
   const int silent = Connect(server.boundPort());
   ASSERT_TRUE(PumpUntil(server, [&] { return server.connectionCount() == 1; }));
@@ -278,13 +359,67 @@ TEST_F(TlsServerTest, ARequiredClientCertificateThatIsMissingFailsTheHandshake) 
   auto context = CTlsServerContext::Create(cert_, key_, cert_, &why);
   ASSERT_TRUE(context) << why;
   Sink sink;
-  CTcpSyslogServer server(sink, 0, {"127.0.0.1"}, 10, context);
+  CTcpSyslogServer server(sink, 0, {"127.0.0.1"}, {.maxConnections = 10}, context);
   std::thread client = StartTlsClient(server.boundPort(), "9 <13>never", kAwaitRefusal);
   const bool reported = PumpUntil(server, [&] { return sink.local.size() == 1 && server.connectionCount() == 0; });
   client.join();
   ASSERT_TRUE(reported);
   EXPECT_NE(sink.local[0].find("handshake"), std::string::npos) << sink.local[0];
   EXPECT_TRUE(sink.datagrams.empty());
+}
+
+// The highest descriptor this process has open.
+int HighestDescriptor() {
+  int highest = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    highest = std::max(highest, std::stoi(entry.path().filename().string()));
+  }
+  return highest;
+}
+
+TEST_F(TlsServerTest, OutOfDescriptorsWaitingConnectionsAreClosedAndTheServerServesAgainLater) {
+  std::string why;
+  auto context = CTlsServerContext::Create(cert_, key_, "", &why);
+  ASSERT_TRUE(context) << why;
+  for (const bool tls : {false, true}) {
+    SCOPED_TRACE(tls ? "TLS" : "TCP");
+    Sink sink;
+    CTcpSyslogServer server(sink, 0, {"127.0.0.1"}, {.maxConnections = 100}, tls ? context : nullptr);
+    ASSERT_TRUE(server.created());
+    std::vector<int> waiting;
+    for (int i = 0; i < 8; ++i) waiting.push_back(Connect(server.boundPort()));
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit tight = saved;
+    tight.rlim_cur = static_cast<rlim_t>(HighestDescriptor() + 1);  // no descriptor above the ones open
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+    std::vector<int> fillers;  // and none free below them
+    for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) fillers.push_back(fd);
+    const bool shed = PumpUntil(server, [&] {
+      return std::count_if(waiting.begin(), waiting.end(), ClosedByServer) > 0 && !sink.local.empty();
+    });
+    for (int fd : fillers) close(fd);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+    ASSERT_TRUE(shed);
+    EXPECT_EQ(sink.local.at(0).rfind(std::string(tls ? "TLS" : "TCP") + " syslog: cannot accept connections on port " +
+                                         std::to_string(server.boundPort()) + ": Too many open files",
+                                     0), 0u) << sink.local[0];
+    for (int fd : waiting) close(fd);
+    ASSERT_TRUE(PumpUntil(server, [&] { return server.connectionCount() == 0; }));
+
+    // With descriptors free again the listener is served again.
+    if (tls) {
+      std::thread client = StartTlsClient(server.boundPort(), "9 <13>again", kShutDown);
+      const bool served = PumpUntil(server, [&] { return sink.datagrams.size() == 1; });
+      client.join();
+      EXPECT_TRUE(served);
+    } else {
+      const int again = Connect(server.boundPort());
+      Send(again, "<13>again\n");
+      EXPECT_TRUE(PumpUntil(server, [&] { return sink.datagrams.size() == 1; }));
+      close(again);
+    }
+  }
 }
 
 }  // namespace

@@ -69,6 +69,12 @@ class CRulesEngine {
   // time; true (hold back) otherwise.
   bool IsSuppressed(const CRule& rule, const SyslogMessage& message);
 
+  // Lets the action executor say the failures its throttles held back (the owner calls it now
+  // and then, for example every few seconds).
+  void ReportHeldBack() {
+    if (executor_ != nullptr) executor_->ReportHeldBack(Context());
+  }
+
   void SetFirstRuleOnly(bool firstRuleOnly) { firstRuleOnly_ = firstRuleOnly; }
   bool FirstRuleOnly() const { return firstRuleOnly_; }
 

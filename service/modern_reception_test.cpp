@@ -299,14 +299,14 @@ TEST_F(ModernReceptionTest, AReceiverThatCannotOpenStopsTheService) {
   EXPECT_EQ(qv::testing::RunDunmir({"debug"}), 1);
   AppSettings().SetInt("Settings", "tlsport", 0);
   testing::RecordingSink sink;
-  CTcpSyslogServer holder(sink, tcpPort_, {"127.0.0.1"}, 1);
+  CTcpSyslogServer holder(sink, tcpPort_, {"127.0.0.1"}, {.maxConnections = 1});
   ASSERT_TRUE(holder.created());
   EXPECT_EQ(qv::testing::RunDunmir({"debug"}), 1);
 }
 
 TEST_F(ModernReceptionTest, ARuleForwardsOverTcpWithOctetCounting) {
   testing::RecordingSink upstream;
-  CTcpSyslogServer server(upstream, 0, {"127.0.0.1"}, 4);
+  CTcpSyslogServer server(upstream, 0, {"127.0.0.1"}, {.maxConnections = 4});
   ASSERT_TRUE(server.created());
   const CSettingsStore& store = AppSettings();
   store.SetInt("Settings", "rulescount", 1);

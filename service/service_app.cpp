@@ -10,6 +10,7 @@
 #include "core/settings/settings_store.h"
 #include "platform/paths/data_root.h"
 #include "platform/services/service_host.h"
+#include "platform/services/service_state.h"
 #include "rules/actions/action_runner.h"
 #include "rules/actions/reporting_message_boxes.h"
 #include "service/service_engine.h"
@@ -18,6 +19,18 @@
 #include "service/termination_signals.h"
 
 namespace qv {
+
+namespace {
+
+// Says why the service cannot run: on stderr, and for a service the manager started also in its
+// state, where `qvsc start` and the viewer read it.
+int FailToRun(const std::string& line) {
+  std::fprintf(stderr, "dunmir: %s\n", line.c_str());
+  svc::RecordServiceFailure(line);
+  return 1;
+}
+
+}  // namespace
 
 CommandWord CommandWordOf(int argc, char* argv[]) {
   std::string tail;
@@ -35,10 +48,7 @@ bool IsUsableSyslogPort(int32_t port) { return port >= 1 && port <= 65535 && por
 
 int CServiceApp::Run(int argc, char* argv[]) {
   UseSharedUmask();
-  if (const std::string problem = CheckDataRoot(); !problem.empty()) {
-    std::fprintf(stderr, "dunmir: %s\n", problem.c_str());
-    return 1;
-  }
+  if (const std::string problem = CheckDataRoot(); !problem.empty()) return FailToRun(problem);
   const CommandWord word = CommandWordOf(argc, argv);
   if (word == CommandWord::kAdd) {
     if (!AddService(kServiceDisplayName, kServiceDescription)) return 1;
@@ -49,15 +59,11 @@ int CServiceApp::Run(int argc, char* argv[]) {
 
   const int32_t port = AppSettings().GetInt("Settings", "udpport", 514);
   if (!IsUsableSyslogPort(port)) {
-    std::fprintf(stderr, "dunmir: udpport %d cannot be used: the syslog port must be 1 to 65535 and not 32514 or 32515\n",
-                 port);
-    return 1;
+    return FailToRun("udpport " + std::to_string(port) +
+                     " cannot be used: the syslog port must be 1 to 65535 and not 32514 or 32515");
   }
   // Before anything else runs, and while this is the only thread.
-  if (const std::string problem = DropToServiceUser(); !problem.empty()) {
-    std::fprintf(stderr, "dunmir: %s\n", problem.c_str());
-    return 1;
-  }
+  if (const std::string problem = DropToServiceUser(); !problem.empty()) return FailToRun(problem);
 
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName("dunmir");
@@ -74,7 +80,10 @@ int CServiceApp::Run(int argc, char* argv[]) {
   });
 
   if (word == CommandWord::kNormalStart) {
-    host.StartDispatcher([&app] { QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection); });
+    // A stop request ends the event loop; the service stays stop pending until the engine has
+    // handled what it accepted (Finished below).
+    const auto quit = [&app] { QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection); };
+    host.StartDispatcher(quit, quit);
   } else {
     std::fprintf(stderr, "dunmir: running in the foreground; data in %s\n", DataRoot().c_str());
   }
@@ -83,11 +92,11 @@ int CServiceApp::Run(int argc, char* argv[]) {
   CServiceEngine engine([](CSyslogSink& reporter) -> std::unique_ptr<CActionExecutor> {
     return std::make_unique<CActionRunner>(std::make_unique<CReportingMessageBoxes>(reporter));
   });
-  if (!engine.listening()) {
-    std::fprintf(stderr, "dunmir: %s\n", engine.failure().c_str());
-    return 1;
-  }
-  return app.exec();
+  if (!engine.listening()) return FailToRun(engine.failure());
+  const int code = app.exec();
+  engine.Stop();
+  host.Finished();
+  return code;
 }
 
 }  // namespace qv

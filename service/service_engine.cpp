@@ -24,12 +24,15 @@ CServiceEngine::CServiceEngine(const ExecutorFactory& makeExecutor)
       rulesEnabled_(Setting("RulesEnabled", 1)),
       reader_(ReadParseOptions(), Setting("resolve", 0)),
       socket_(*this, AppSettings().GetInt("Settings", "udpport", 514)),
-      rules_(*this, makeExecutor(*this)) {
+      tcpForwarder_([this](const std::string& text) { OnLocalMessage(text); }),
+      actions_(nullptr),
+      rules_(*this, MakeActions(makeExecutor)) {
   if (!socket_.created()) return;
   receivers_.emplace(*this, ReceiverSettings::Read());
   if (!receivers_->failure().empty()) return;
   history_.emplace();
   history_->SetLimitKB(AppSettings().GetInt("Settings", "historysize", 1000));
+  if (!receivers_->warning().empty()) OnLocalMessage(receivers_->warning());
   rules_.SetFirstRuleOnly(Setting("FirstRuleOnly", 0));
   rules_.LoadRules(this);
   monitors_ = std::make_unique<CServiceMonitors>(channel_.Poster());
@@ -64,9 +67,52 @@ CServiceEngine::CServiceEngine(const ExecutorFactory& makeExecutor)
     });
     timeMark_.start();
   }
+  heldBackReports_.setInterval(std::chrono::seconds(10));
+  QObject::connect(&heldBackReports_, &QTimer::timeout, &heldBackReports_, [this] {
+    rules_.ReportHeldBack();
+    tcpForwarder_.ReportHeldBack();
+    if (const auto report = channel_.TakeDropReport()) OnLocalMessage(*report);
+  });
+  heldBackReports_.start();
 }
 
-CServiceEngine::~CServiceEngine() = default;
+CServiceEngine::~CServiceEngine() { Stop(); }
+
+std::unique_ptr<CActionExecutor> CServiceEngine::MakeActions(const ExecutorFactory& makeExecutor) {
+  auto worker = std::make_unique<CActionWorker>(makeExecutor(*this), [this] {
+    // On the worker's thread: the reports are handed over on ours.
+    QMetaObject::invokeMethod(&reportsContext_, [this] { actions_->DeliverReports(); }, Qt::QueuedConnection);
+  });
+  actions_ = worker.get();
+  return worker;
+}
+
+void CServiceEngine::Stop() {
+  if (stopped_) return;
+  stopped_ = true;
+  timeMark_.stop();
+  heldBackReports_.stop();
+  for (const std::unique_ptr<QSocketNotifier>& notifier : notifiers_) notifier->setEnabled(false);
+  receiveThread_.reset();  // nothing more is taken from the socket
+  if (history_) {
+    history_->CheckFileName();
+    bool more = true;
+    while (more) {
+      more = queue_.Deliver(*this, kMaxDatagramsPerTurn);
+      more = channel_.Deliver([this](SyslogMessage& record) { OnLocalRecord(record); }, kMaxDatagramsPerTurn) || more;
+      WriteBatch();
+      relay_.Flush();
+    }
+  }
+  const std::size_t skipped = actions_->Stop(kStopBound);
+  if (skipped > 0) {
+    OnLocalMessage("Rules: " + std::to_string(skipped) + " actions (mail, database, SNMP trap, program) were still " +
+                   "waiting when the service stopped and were skipped");
+  }
+  rules_.ReportHeldBack();
+  WriteBatch();
+  relay_.Flush();
+}
 
 std::string CServiceEngine::failure() const {
   if (listening()) return "";

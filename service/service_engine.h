@@ -23,6 +23,9 @@
 // message keeps its place among the datagrams as the engine handles them. The monitors' findings
 // are taken from their channel there too, between batches, at most kMaxDatagramsPerTurn a turn.
 //
+// The actions that talk to the outside (mail, database, SNMP trap, programs) run on a worker
+// (CActionWorker) so that they never hold reception; their reports come back to this thread.
+//
 // Lines are written in batches: the accepted lines of one turn (at most kMaxDatagramsPerTurn
 // queued datagrams, or what one TCP read delivered) go to the history with one write and to the
 // relay with one sendmmsg when the turn ends, before the engine waits for more; a local message
@@ -31,9 +34,11 @@
 // most the batch in hand and the datagrams queued behind it, as it lost the kernel's buffer
 // when one thread did everything.
 
+#include <QObject>
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -52,6 +57,7 @@
 #include "reception/syslog_socket.h"
 #include "reception/tcp_forwarder.h"
 #include "rules/action_executor.h"
+#include "rules/action_worker.h"
 #include "rules/forwarder.h"
 #include "rules/rules_engine.h"
 #include "service/service_monitors.h"
@@ -72,6 +78,14 @@ class CServiceEngine final : public CSyslogSink, private CForwarder {
   ~CServiceEngine() override;
   CServiceEngine(const CServiceEngine&) = delete;
   CServiceEngine& operator=(const CServiceEngine&) = delete;
+
+  // The orderly stop: nothing more is read from the sockets; every datagram already taken from
+  // the UDP socket, and every finding the monitors have handed over, is parsed, put through the
+  // rules, written to the history and relayed; the
+  // actions still waiting get kStopBound to run, and those skipped after it are counted in one
+  // local message. Called once the event loop has ended (and by the destructor).
+  void Stop();
+  static constexpr std::chrono::milliseconds kStopBound{5000};
 
   bool listening() const { return socket_.created() && receivers_ && receivers_->failure().empty(); }
   // One line saying why the engine is not listening, for example
@@ -97,6 +111,7 @@ class CServiceEngine final : public CSyslogSink, private CForwarder {
 
  private:
   void Forward(std::string_view dottedAddress, const SyslogMessage& message) override;
+  std::unique_ptr<CActionExecutor> MakeActions(const ExecutorFactory& makeExecutor);
   // Rules, then relay and history unless a rule discarded the record.
   void Accept(SyslogMessage& record);
   // Hands the waiting findings of the monitors to OnLocalRecord, and says when some were dropped.
@@ -115,14 +130,18 @@ class CServiceEngine final : public CSyslogSink, private CForwarder {
   std::optional<CReceiveThread> receiveThread_;  // stopped before the socket closes
   std::optional<CSyslogReceivers> receivers_;  // IPv6, TCP and TLS, as the settings ask
   CTcpForwarder tcpForwarder_;  // rule values "tcp://host:port"
+  QObject reportsContext_;  // worker reports are delivered through queued calls on it
+  CActionWorker* actions_;  // owned by rules_
   CRulesEngine rules_;
   std::optional<CHistoryFiles> history_;  // only while listening: choosing files may delete one
   std::vector<std::unique_ptr<QSocketNotifier>> notifiers_;
   std::unique_ptr<QSocketNotifier> relayWritable_;
   QTimer timeMark_;
   CLocalChannel channel_;  // the monitors' findings; outlives them
+  QTimer heldBackReports_;  // lets the throttles say what they held back
   std::unique_ptr<CServiceMonitors> monitors_;
   bool reportingHistory_ = false;
+  bool stopped_ = false;
   std::string batch_;  // the record lines accepted since the batch began, in order
 };
 

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "core/settings/settings_store.h"
@@ -73,8 +74,10 @@ TEST(ServiceEngineBatchTest, EveryAcceptedLineIsInTheHistoryInOrderOnceTheEngine
   store.SetInt("Settings", "rulescount", 2);
   store.SetString("Rules\\rule0", "Message", "drop");  // every tenth message is discarded
   store.SetInt("Rules\\rule0", "Action", 3);
-  store.SetString("Rules\\rule1", "Message", "report");  // every seventh is reported on first
-  store.SetInt("Rules\\rule1", "Action", 0);
+  // Every seventh is reported on first, by an action that runs on the engine's thread (save to
+  // file; those that talk to the outside report later, from their worker).
+  store.SetString("Rules\\rule1", "Message", "report");
+  store.SetInt("Rules\\rule1", "Action", 1);
 
   int argc = 1;
   char name[] = "batch_test";
@@ -146,6 +149,33 @@ TEST(ServiceEngineBatchTest, EveryAcceptedLineIsInTheHistoryInOrderOnceTheEngine
   }
   EXPECT_EQ(marks, kRounds);
   EXPECT_GT(sinceMark, 0) << "the last datagram came before a mark";
+}
+
+TEST(ServiceEngineBatchTest, StopHandlesEveryDatagramAlreadyTakenFromTheSocket) {
+  qv::testing::TempHome home;
+  const int32_t port = qv::testing::FreeUdpPort();
+  AppSettings().SetInt("Settings", "udpport", port);
+  AppSettings().SetInt("Settings", "SNMPTrapMonitor", 0);
+  AppSettings().SetInt("Settings", "EventLog", 0);
+  int argc = 1;
+  char name[] = "batch_test";
+  char* argv[] = {name, nullptr};
+  QCoreApplication app(argc, argv);
+  CServiceEngine engine([](CSyslogSink& reporter) { return std::make_unique<ReportingExecutor>(reporter); });
+  ASSERT_TRUE(engine.listening()) << engine.failure();
+
+  // The event loop never runs: the receiving thread queues the datagrams and nothing handles
+  // them until the stop.
+  constexpr int kCount = 500;
+  qv::testing::UdpPeer sender;
+  for (int i = 0; i < kCount; ++i) ASSERT_TRUE(sender.SendTo(port, "<14>queued " + std::to_string(i)));
+  std::this_thread::sleep_for(300ms);
+  ASSERT_TRUE(HistoryRecords(home).empty());
+  engine.Stop();
+
+  const std::vector<SyslogMessage> records = HistoryRecords(home);
+  ASSERT_EQ(records.size(), static_cast<std::size_t>(kCount));
+  for (int i = 0; i < kCount; ++i) EXPECT_EQ(records[i].message, "queued " + std::to_string(i));
 }
 
 }  // namespace

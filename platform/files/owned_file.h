@@ -6,9 +6,9 @@
 // file), nor collect the messages for another user (a file of theirs open to all).
 //
 // The path is opened with O_NONBLOCK | O_NOFOLLOW, then fstat decides: the file is used only
-// when it is a regular file with one link, owned by the running user (or, while the data root
-// is shared with its group, by the service's user `quorvel`, whose files the group's viewer
-// reads and continues). A file that does not exist is created with O_EXCL, mode
+// when it is a regular file with one link, owned by the running user or root (or, while the
+// data root is shared with its group, by the service's user `quorvel`, whose files the group's
+// viewer reads and continues). A file that does not exist is created with O_EXCL, mode
 // OutsideFileMode(), so that nothing can slip in between the test and the creation. Nothing
 // here waits: a FIFO without a reader is refused at once, one with a reader after fstat.
 

@@ -67,7 +67,11 @@ bool ClaimStart(const CServiceStateFile& stateFile, const std::string& token) {
       return false;
     }
     const uint64_t handled = state.controlsHandled;
+    // The manager's start cleared the failure line; one there now is this process's own,
+    // recorded before this thread came to claim the start.
+    std::string failure = token == kSystemdStartToken ? std::string() : std::move(state.failure);
     state = ServiceState{};
+    state.failure = std::move(failure);
     state.status.currentState = kStartPending;
     state.pid = self;
     state.startTime = selfStart;

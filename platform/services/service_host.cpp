@@ -1,5 +1,7 @@
 #include "platform/services/service_host.h"
 
+#include <chrono>
+
 namespace qv::svc {
 
 namespace {
@@ -10,13 +12,19 @@ constexpr uint32_t kStopWaitHintMs = 35000;
 CServiceHost::CServiceHost(std::string serviceName) : serviceName_(std::move(serviceName)) {}
 
 CServiceHost::~CServiceHost() {
+  Finished();
   SetStopEvent();
   if (dispatcher_.joinable()) dispatcher_.join();
 }
 
 void CServiceHost::StartDispatcher(std::function<void()> onServiceStopped) {
+  StartDispatcher(std::move(onServiceStopped), {});
+}
+
+void CServiceHost::StartDispatcher(std::function<void()> onServiceStopped, std::function<void()> onStopRequested) {
   if (dispatcher_.joinable()) return;
   onServiceStopped_ = std::move(onServiceStopped);
+  onStopRequested_ = std::move(onStopRequested);
   dispatcher_ = std::thread([this] {
     const Status dispatched = StartServiceCtrlDispatcher({serviceName_, [this] { ServiceMain(); }});
     if (dispatched != kSuccess) {
@@ -43,6 +51,10 @@ void CServiceHost::ServiceMain() {
   if (!ReportStatus(kStartPending, 0, kStartWaitHintMs)) return;
   ReportStatus(kRunning, 0, 0);
   WaitForStopEvent();
+  if (onStopRequested_) {
+    onStopRequested_();
+    WaitForFinished();
+  }
   ReportStatus(kStopped, 0, 0);
 }
 
@@ -80,6 +92,19 @@ void CServiceHost::SetStopEvent() {
     stopSet_ = true;
   }
   stopChanged_.notify_all();
+}
+
+void CServiceHost::Finished() {
+  {
+    const std::lock_guard<std::mutex> lock(stopMutex_);
+    finished_ = true;
+  }
+  stopChanged_.notify_all();
+}
+
+void CServiceHost::WaitForFinished() {
+  std::unique_lock<std::mutex> lock(stopMutex_);
+  stopChanged_.wait_for(lock, std::chrono::milliseconds(kStopWaitHintMs), [this] { return finished_; });
 }
 
 void CServiceHost::WaitForStopEvent() {

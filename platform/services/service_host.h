@@ -38,6 +38,12 @@ class CServiceHost {
   // which the program should end. Otherwise it sets the stop event and ends at once, and the
   // program simply keeps running.
   void StartDispatcher(std::function<void()> onServiceStopped);
+  // As above; when the stop control arrives, `onStopRequested` is called on the host's thread
+  // and the service stays stop pending until the program calls Finished (at most the stop wait
+  // hint, 35 s), so that the manager's stop waits for the program to finish its work.
+  void StartDispatcher(std::function<void()> onServiceStopped, std::function<void()> onStopRequested);
+  // The program has done its work after a stop request: the service reports stopped.
+  void Finished();
 
   // Stops a service that runs under the manager the way the manager's stop control does, for a
   // program asked to end by a signal; `onServiceStopped` follows. False when the program does
@@ -55,14 +61,17 @@ class CServiceHost {
   bool ReportStatus(uint32_t state, uint32_t exitCode, uint32_t waitHint);
   void SetStopEvent();
   void WaitForStopEvent();
+  void WaitForFinished();
 
   const std::string serviceName_;
   std::function<void()> onServiceStopped_;
+  std::function<void()> onStopRequested_;
   std::thread dispatcher_;
 
   mutable std::mutex stopMutex_;
   std::condition_variable stopChanged_;
   bool stopSet_ = false;
+  bool finished_ = false;
 
   // The status block, touched by the service's main thread and the handler.
   std::mutex statusMutex_;

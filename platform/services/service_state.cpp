@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cstdlib>
 #include <charconv>
 #include <fstream>
 #include <sstream>
@@ -44,6 +45,7 @@ ServiceState Parse(const std::string& text) {
     else if (key == "token") state.startToken = std::string(value);
     else if (key == "requested") ParseNumber(value, &state.requestedAt);
     else if (key == "handled") ParseNumber(value, &state.controlsHandled);
+    else if (key == "failure") state.failure = std::string(value);
   }
   if (state.status.currentState < kStopped || state.status.currentState > 7) state.status.currentState = kStopped;
   return state;
@@ -56,7 +58,7 @@ std::string Format(const ServiceState& state) {
       << "\nspecific=" << state.status.serviceSpecificExitCode << "\ncheckpoint=" << state.status.checkPoint
       << "\nwaithint=" << state.status.waitHint << "\npid=" << state.pid << "\nstarttime=" << state.startTime
       << "\nboot=" << state.bootId      << "\ntoken=" << state.startToken << "\nrequested=" << state.requestedAt
-      << "\nhandled=" << state.controlsHandled << "\n";
+      << "\nhandled=" << state.controlsHandled << "\nfailure=" << state.failure << "\n";
   return out.str();
 }
 
@@ -133,6 +135,22 @@ ServiceStatus EffectiveStatus(const ServiceState& state, int64_t now) {
   }
   status.processId = state.pid;
   return status;
+}
+
+bool RecordServiceFailure(std::string_view line) {
+  const char* mark = std::getenv(kStartMarkVariable);
+  if (mark == nullptr) return false;
+  const std::string_view text(mark);
+  const auto colon = text.find(':');
+  if (colon == std::string_view::npos || !IsValidServiceName(text.substr(0, colon))) return false;
+  std::string oneLine(line);
+  for (char& c : oneLine) {
+    if (c == '\n' || c == '\r') c = ' ';
+  }
+  return CServiceStateFile(text.substr(0, colon)).Update([&](ServiceState& state) {
+    state.failure = oneLine;
+    return true;
+  });
 }
 
 const std::string& CurrentBootId() {

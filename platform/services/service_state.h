@@ -40,6 +40,7 @@ struct ServiceState {
   std::string startToken;        // given to the process the manager starts, cleared when claimed
   int64_t requestedAt = 0;       // when the manager requested the start, seconds since 1970
   uint64_t controlsHandled = 0;  // counts answered controls, so a controller sees its answer
+  std::string failure;           // the service's own line on why it could not run; reset by a start
 };
 
 class CServiceStateFile {
@@ -63,6 +64,12 @@ class CServiceStateFile {
 // gone (or ran in an earlier boot) (exit code kProcessAborted unless it reported stopped) or a start was never claimed.
 // Fills `processId` while the process lives.
 ServiceStatus EffectiveStatus(const ServiceState& state, int64_t now);
+
+// For a process that the manager (or the service's systemd unit) started, as its start mark in
+// the environment says: stores `line` (one line; line breaks become spaces) as the service's
+// failure, which controllers show when the service stopped at once. False for a process started
+// otherwise, or when the state could not be written.
+bool RecordServiceFailure(std::string_view line);
 
 // This boot's identity (the kernel's random boot id).
 const std::string& CurrentBootId();

@@ -4,7 +4,6 @@
 #include <ctime>
 #include <string>
 
-#include "core/settings/settings_store.h"
 #include "platform/sound/sound_player.h"
 #include "rules/actions/event_log_copy.h"
 #include "rules/actions/run_program.h"
@@ -20,6 +19,7 @@ CActionRunner::CActionRunner(std::unique_ptr<CMessageBoxHost> boxes) : CActionRu
 CActionRunner::CActionRunner(std::unique_ptr<CMessageBoxHost> boxes, Options options)
     : boxes_(std::move(boxes)),
       options_(std::move(options)),
+      database_(options_.reportInterval),
       programs_(options_.maxRunningPrograms),
       mailFailures_(options_.reportInterval) {}
 
@@ -29,9 +29,7 @@ void CActionRunner::BeginLoadRules(const ActionContext&) {
 }
 
 void CActionRunner::RuleLoaded(const CRule& rule, const ActionContext& context) {
-  if (rule.Action != kActionDatabase || database_.IsOpen()) return;
-  // A failure is reported, and the next database rule of the load tries again.
-  if (!database_.Open(AppSettings().GetString("Settings", "db"))) context.reporter.OnLocalMessage(database_.ErrorReport());
+  if (rule.Action == kActionDatabase) database_.RuleLoaded(context.reporter);
 }
 
 void CActionRunner::Execute(const CRule& rule, const SyslogMessage& message, const ActionContext& context) {
@@ -59,10 +57,7 @@ void CActionRunner::Execute(const CRule& rule, const SyslogMessage& message, con
       CopyToEventLog(message);
       break;
     case kActionDatabase:
-      // Also while the connection is not open: each matching message reports that.
-      if (!database_.Execute(SubstituteMacros(rule.ActionValue, message, true))) {
-        context.reporter.OnLocalMessage(database_.ErrorReport());
-      }
+      database_.Execute(rule, message, context.reporter);
       break;
     case kActionSnmpTrap:
       SendTrap(rule, message, context);
@@ -91,6 +86,7 @@ void CActionRunner::SendMail(const CRule& rule, const SyslogMessage& message, co
 }
 
 void CActionRunner::ReportHeldBack(const ActionContext& context) {
+  database_.ReportHeldBack(context.reporter);
   for (const auto& [ruleName, count] : mailFailures_.TakeDue()) {
     context.reporter.OnLocalMessage("Send E-Mail: \"" + ruleName + "\": " + std::to_string(count) +
                                     " more mails failed since the last report");

@@ -18,8 +18,9 @@
 //   Message Box             ActionValue with macros under the rule's name, through the box host
 //   Copy to Windows         the detail block as an Application event of the source "quorvel"
 //     Event log
-//   Save to Database        ActionValue with macros (quotes doubled) as one SQL statement on the
-//                           connection opened at LoadRules
+//   Save to Database        ActionValue as one SQL statement on the connection opened at
+//                           LoadRules, the macros' values bound as parameters; at most
+//                           "dbtimeout" seconds a statement (save_to_database.h)
 //   Send SNMP Trap          a trap to ActionValue with SNMPString after macro substitution; a
 //                           rule whose OIDs are invalid is reported once (until the next load)
 //   any other code          "Unknown rule fired" with the rule's name, through the box host
@@ -44,7 +45,7 @@
 #include "rules/action_executor.h"
 #include "rules/actions/message_box_host.h"
 #include "rules/actions/run_program.h"
-#include "rules/database/database_connection.h"
+#include "rules/actions/save_to_database.h"
 #include "rules/mail/mail_sender.h"
 
 namespace qv {
@@ -60,7 +61,8 @@ class CActionRunner : public CActionExecutor {
     uint16_t snmpTrapPort = 162;
     // Programs started by rules that may run at once.
     int maxRunningPrograms = kMaxRunningRulePrograms;
-    // The shortest time between two reports of failed mails of one rule.
+    // The shortest time between two reports of failed mails, files or database timeouts of
+    // one rule.
     std::chrono::milliseconds reportInterval = std::chrono::minutes(1);
   };
 
@@ -81,7 +83,7 @@ class CActionRunner : public CActionExecutor {
 
   std::unique_ptr<CMessageBoxHost> boxes_;
   Options options_;
-  CDatabaseConnection database_;
+  CSaveToDatabase database_;
   CRuleProgramStarter programs_;
   std::optional<std::chrono::steady_clock::time_point> lastProgramLimitReport_;
   std::set<std::string> rulesWithBadOids_;  // reported since the last load

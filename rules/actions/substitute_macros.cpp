@@ -26,19 +26,9 @@ void ReplaceAll(std::string& text, std::string_view macro, const std::function<s
   text = std::move(result);
 }
 
-std::string DoubleSingleQuotes(std::string_view text) {
-  std::string result;
-  result.reserve(text.size());
-  for (const char c : text) {
-    result += c;
-    if (c == '\'') result += '\'';
-  }
-  return result;
-}
-
 }  // namespace
 
-std::string SubstituteMacros(std::string_view text, const SyslogMessage& message, bool doubleQuotes) {
+std::string SubstituteMacros(std::string_view text, const SyslogMessage& message, bool databaseValue) {
   std::string result(text.substr(0, kMaxExpandedMacroText));
   if (result.find('$') == std::string::npos) return result;
   ReplaceAll(result, "$facility", [&] { return std::string(FacilityName(message.facility)); });
@@ -47,10 +37,8 @@ std::string SubstituteMacros(std::string_view text, const SyslogMessage& message
   ReplaceAll(result, "$severity", [&] { return std::string(SeverityName(message.severity)); });
   ReplaceAll(result, "$recvtime", [&] { return message.FormatTimeReceived(); });
   ReplaceAll(result, "$recvstdtime", [&] { return message.FormatTimeReceivedStd(); });
-  ReplaceAll(result, "$msg", [&] { return doubleQuotes ? DoubleSingleQuotes(message.message) : message.message; });
-  ReplaceAll(result, "$all", [&] {
-    return doubleQuotes ? DoubleSingleQuotes(message.FormatExportLine()) : message.FormatExportText();
-  });
+  ReplaceAll(result, "$msg", [&] { return message.message; });
+  ReplaceAll(result, "$all", [&] { return databaseValue ? message.FormatExportLine() : message.FormatExportText(); });
   return result;
 }
 

@@ -55,15 +55,13 @@ TEST_F(SubstituteMacrosTest, MacrosAreExactAndPrefixesStillMatch) {
   EXPECT_EQ(SubstituteMacros("$$msg$", message_, false), "$link down$");
 }
 
-TEST_F(SubstituteMacrosTest, QuoteFlagDoublesOnlyMessageAndAll) {
+TEST_F(SubstituteMacrosTest, DatabaseValuesKeepTheirQuotesAndAllItsLineEnd) {
   AppSettings().SetInt("Settings", "timeutc", 1);
   message_.message = "it's";
   message_.hostName = "o'hara";
-  EXPECT_EQ(SubstituteMacros("INSERT INTO log VALUES ('$msg', '$hostname')", message_, true),
-            "INSERT INTO log VALUES ('it''s', 'o'hara')");
-  EXPECT_EQ(SubstituteMacros("$msg", message_, false), "it's");
-  EXPECT_EQ(SubstituteMacros("$all", message_, true),
-            "Oct 05 07:03:07 UTC,o''hara,10.0.0.1,local0,WARNING,,\"it''s\"\r\n");
+  EXPECT_EQ(SubstituteMacros("'$msg', '$hostname'", message_, true), "'it's', 'o'hara'");
+  EXPECT_EQ(SubstituteMacros("$all", message_, true), "Oct 05 07:03:07 UTC,o'hara,10.0.0.1,local0,WARNING,,\"it's\"\r\n");
+  EXPECT_EQ(SubstituteMacros("$all", message_, false), "Oct 05 07:03:07 UTC,o'hara,10.0.0.1,local0,WARNING,,\"it's\"");
 }
 
 TEST_F(SubstituteMacrosTest, InsertedTextIsExpandedOnlyByLaterSteps) {

@@ -1,7 +1,8 @@
 #pragma once
 // The database connection of the "Save to Database" action: one ODBC connection through the
-// driver manager (unixODBC), opened with the "db" setting and used for statements executed
-// directly.
+// driver manager (unixODBC), opened with the "db" setting. Statements are prepared once per
+// text and executed with their parameters bound as character data, so a value never becomes
+// part of a statement's text.
 //
 // The connect string is the setting with every "ODBC;" removed (a leftover of the form that
 // older data-source dialogs produced); the driver manager is told never to prompt. Any ODBC
@@ -16,9 +17,15 @@
 // not open fails with the return code of an ODBC call on a missing connection,
 // SQL_INVALID_HANDLE (-2), and the text "The database connection is not open".
 //
-// Not thread-safe: the rules engine that owns the connection uses it from one thread. Opening
-// waits at most 30 seconds for the server where the driver honours a login timeout.
+// A statement runs at most the query timeout (SetQueryTimeout): the driver is given the ODBC
+// query timeout, and where a driver does not keep it (SQLite's), a watchdog thread cancels the
+// statement when the time has passed. A statement stopped either way fails with timedOut set.
+//
+// Not thread-safe: the rules engine that owns the connection uses it from one thread (the
+// watchdog only cancels). Opening waits at most 30 seconds for the server where the driver
+// honours a login timeout.
 
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -27,6 +34,7 @@ namespace qv {
 struct DatabaseError {
   std::string text;
   int code = 0;
+  bool timedOut = false;  // the statement ran past the query timeout and was stopped
 };
 
 class CDatabaseConnection {
@@ -42,21 +50,26 @@ class CDatabaseConnection {
   void Close();
   bool IsOpen() const;
 
-  // Executes `statement` as it is; a result set, if any, is discarded. False on failure,
-  // including when the connection is not open; lastError() then tells why.
-  bool Execute(std::string_view statement);
+  // The longest a statement may run, in seconds; 0 (the start) sets no limit. Kept across
+  // Open and Close.
+  void SetQueryTimeout(int seconds);
+
+  // Executes `statement` as it is, with `parameters` bound in order to its markers ("?") as
+  // character data (each a VARCHAR, or a LONGVARCHAR beyond 4000 bytes). The statement is
+  // prepared on its first use and kept prepared, per text, until Close. A result set, if any,
+  // is discarded. False on failure, including when the connection is not open; lastError()
+  // then tells why.
+  bool Execute(std::string_view statement, std::span<const std::string> parameters = {});
 
   const DatabaseError& lastError() const { return error_; }
   // "Database CDBException error: <text>, (<code>)" for lastError().
   std::string ErrorReport() const;
-  // The complete connect string that the driver returned when the connection opened.
-  const std::string& completedConnectString() const { return completed_; }
 
  private:
   struct Handles;
   Handles* handles_;
   DatabaseError error_;
-  std::string completed_;
+  int queryTimeoutSeconds_ = 0;
 };
 
 // The connect string for a "db" setting: every "ODBC;" removed, left to right.

@@ -24,9 +24,12 @@ namespace qv::testing {
 class SmtpTestServer {
  public:
   // `mode` is "smtpd" (a real server), "refuse" (errors only), "split" (a greeting in two
-  // chunks, then 250 to everything) or "trickle" (a byte of greeting every 0.2 s, no line end). `folder` must exist and be empty.
-  SmtpTestServer(const std::string& mode, const std::filesystem::path& folder) : folder_(folder) {
-    std::vector<std::string> words = {"/usr/bin/python3", QV_SMTP_TEST_SERVER_SCRIPT, mode, folder.string()};
+  // chunks, then 250 to everything), "trickle" (a byte of greeting every 0.2 s, no line end) or
+  // "slow" (connection after connection, each reply after 0.1 s). `folder` must exist and be
+  // empty. `port` 0 lets the system pick one.
+  SmtpTestServer(const std::string& mode, const std::filesystem::path& folder, uint16_t port = 0) : folder_(folder) {
+    std::vector<std::string> words = {"/usr/bin/python3", QV_SMTP_TEST_SERVER_SCRIPT, mode, folder.string(),
+                                      std::to_string(port)};
     std::vector<char*> argv;
     for (std::string& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);

@@ -5,6 +5,10 @@
   smtp_test_server.py refuse OUTDIR   answers the greeting and every line with an error
   smtp_test_server.py split OUTDIR    sends its greeting in two chunks, then says 250 to all
   smtp_test_server.py trickle OUTDIR  sends one byte of a greeting every 0.2 s, never a line end
+  smtp_test_server.py slow OUTDIR     takes one connection after another and answers the greeting
+                                      and every command correctly, each after 0.1 s
+
+An optional third argument is the port to listen on (0, the default, lets the system pick).
 
 Each writes OUTDIR/port once it listens, appends every command line it reads, raw and with its
 line end, to OUTDIR/lines, and the smtpd server writes each
@@ -31,6 +35,53 @@ def write_file(path, data):
 def record_line(outdir, line):
     with open(os.path.join(outdir, "lines"), "ab") as f:
         f.write(bytes(line))
+
+
+def run_slow(outdir, port):
+    started = time.monotonic()
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind(("127.0.0.1", port))
+    listener.listen(16)
+    write_file(os.path.join(outdir, "port"), str(listener.getsockname()[1]).encode())
+    while time.monotonic() - started < LIFETIME:
+        listener.settimeout(max(0.1, LIFETIME - (time.monotonic() - started)))
+        try:
+            conn, _ = listener.accept()
+        except OSError:
+            break
+        conn.settimeout(30)
+
+        def answer(data):
+            time.sleep(0.1)
+            conn.sendall(data)
+
+        try:
+            answer(b"220 slow server\r\n")
+            pending, in_data = b"", False
+            while True:
+                chunk = conn.recv(4096)
+                if not chunk:
+                    break
+                pending += chunk
+                while b"\n" in pending:
+                    line, pending = pending.split(b"\n", 1)
+                    line += b"\n"
+                    record_line(outdir, line)
+                    if in_data:
+                        if line == b".\r\n":
+                            in_data = False
+                            answer(b"250 queued\r\n")
+                    elif line.upper().startswith(b"DATA"):
+                        in_data = True
+                        answer(b"354 go ahead\r\n")
+                    elif line.upper().startswith(b"QUIT"):
+                        answer(b"221 bye\r\n")
+                    else:
+                        answer(b"250 fine\r\n")
+        except OSError:
+            pass  # the client went away; take the next one
+        conn.close()
 
 
 def run_smtpd(outdir):
@@ -64,10 +115,10 @@ def run_smtpd(outdir):
     asyncio.run(main())
 
 
-def run_plain(outdir, mode):
+def run_plain(outdir, mode, port):
     started = time.monotonic()
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    listener.bind(("127.0.0.1", 0))
+    listener.bind(("127.0.0.1", port))
     listener.listen(1)
     listener.settimeout(LIFETIME)
     write_file(os.path.join(outdir, "port"), str(listener.getsockname()[1]).encode())
@@ -126,7 +177,12 @@ def run_plain(outdir, mode):
 
 if __name__ == "__main__":
     mode, outdir = sys.argv[1], sys.argv[2]
+    port = int(sys.argv[3]) if len(sys.argv) > 3 else 0
+    if "QV_SMTP_LIFETIME" in os.environ:
+        LIFETIME = int(os.environ["QV_SMTP_LIFETIME"])
     if mode == "smtpd":
         run_smtpd(outdir)
+    elif mode == "slow":
+        run_slow(outdir, port)
     else:
-        run_plain(outdir, mode)
+        run_plain(outdir, mode, port)

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "platform/services/service_manager.h"
+#include "platform/services/service_state.h"
 
 namespace qv {
 
@@ -82,6 +83,13 @@ bool CServiceControl::Stop() const {
   if (service.Control(svc::kControlStop, &status) != svc::kSuccess) return false;
   WaitForState(service, svc::kStopped, kStopRounds);
   return true;
+}
+
+std::string CServiceControl::Failure() const {
+  svc::ServiceManager manager;
+  svc::ServiceHandle service;
+  if (!OpenService(serviceName_, &manager, &service)) return "";
+  return svc::CServiceStateFile(serviceName_).Read().failure;
 }
 
 bool CServiceControl::SetDemandStart() const { return SetStartType(svc::kDemandStart); }

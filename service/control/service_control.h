@@ -36,6 +36,9 @@ class CServiceControl {
   bool SetDemandStart() const;
   // Makes the service start with the machine, likewise.
   bool SetAutoStart() const;
+  // The service's own line on why it could not run (for example "udpport 514 cannot be used:
+  // ..."), recorded by its last start; "" when it recorded none.
+  std::string Failure() const;
 
  private:
   bool SetStartType(uint32_t startType) const;

@@ -29,8 +29,9 @@ int Usage() {
   return kUsage;
 }
 
-int Fail(const std::string& name, const char* what) {
-  std::fprintf(stderr, "qvsc: %s: %s\n", name.c_str(), what);
+int Fail(const std::string& name, const std::string& what) {
+  std::fflush(stdout);  // what was printed comes first
+  std::fprintf(stderr, "qvsc: %s: %s\n", name.c_str(), what.c_str());
   return kFailed;
 }
 
@@ -60,7 +61,9 @@ int main(int argc, char** argv) {
     if (!control.Start()) return Fail(name, "the service manager could not start it");
     const int printed = PrintState(name, control);
     // A service that ended at once did not start.
-    return printed == 0 && control.State() == qv::svc::kStopped ? Fail(name, "it stopped again at once") : printed;
+    if (printed != 0 || control.State() != qv::svc::kStopped) return printed;
+    const std::string failure = control.Failure();
+    return Fail(name, failure.empty() ? "it stopped again at once" : "it stopped again at once: " + failure);
   }
   if (command == "stop") {
     if (!control.IsRunning()) return Fail(name, "not running");

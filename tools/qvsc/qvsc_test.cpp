@@ -7,6 +7,8 @@
 #include <string>
 
 #include "platform/services/service_manager.h"
+#include "core/settings/settings_store.h"
+#include "reception/udp_test_peer.h"
 #include "service/dunmir_test_process.h"
 #include "service/service_program_test_support.h"
 
@@ -67,6 +69,24 @@ TEST_F(QvscTest, QueriesStartsStopsAndConfiguresTheService) {
   EXPECT_EQ(Qvsc("").exitCode, 2);
   EXPECT_EQ(Qvsc("pause").exitCode, 2);
   EXPECT_EQ(Qvsc("query a b").exitCode, 2);
+  EXPECT_EQ(testing::RunDunmir({"remove"}), 0);
+}
+
+TEST_F(QvscTest, AServiceThatStopsAtOnceHasItsOwnLinePrinted) {
+  ASSERT_EQ(testing::RunDunmir({"add"}), 0);
+  testing::UdpPeer holder;  // the viewer holding the syslog port, say
+  ASSERT_TRUE(holder.bound());
+  const std::string port = std::to_string(holder.port());
+  AppSettings().SetInt("Settings", "udpport", holder.port());
+  const Outcome taken = Qvsc("start");
+  EXPECT_EQ(taken.exitCode, 1);
+  EXPECT_EQ(taken.output, "Quorvel: STOPPED\nqvsc: Quorvel: it stopped again at once: cannot receive syslog on UDP port " +
+                              port + ": Address already in use\n");
+
+  // A later start that succeeds forgets the old line.
+  AppSettings().SetInt("Settings", "udpport", testing::FreeUdpPort());
+  EXPECT_EQ(Qvsc("start").output, "Quorvel: RUNNING\n");
+  EXPECT_EQ(Qvsc("stop").exitCode, 0);
   EXPECT_EQ(testing::RunDunmir({"remove"}), 0);
 }
 

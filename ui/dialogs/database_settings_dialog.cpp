@@ -5,6 +5,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -52,11 +53,17 @@ CDatabaseSettingsDialog::CDatabaseSettingsDialog(CUserPrompts& prompts, QWidget*
   auto* test = new QPushButton(QStringLiteral("Test"));
   test->setObjectName(QStringLiteral("test"));
   test->setAutoDefault(false);
-  status_ = new QLabel;
+  // A box of three lines rather than a label: a label as wide as a long reason would widen the
+  // dialog past the screen.
+  status_ = new QPlainTextEdit;
   status_->setObjectName(QStringLiteral("status"));
-  status_->setWordWrap(true);
-  status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  status_->setMinimumHeight(40);
+  status_->setReadOnly(true);
+  status_->setFrameShape(QFrame::NoFrame);
+  status_->viewport()->setAutoFillBackground(false);
+  status_->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+  status_->setFixedHeight(status_->fontMetrics().lineSpacing() * 3 +
+                          static_cast<int>(2 * status_->document()->documentMargin()));
+  status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
 
   connect_->setMinimumWidth(460);
   auto* connectRow = new QHBoxLayout;
@@ -103,15 +110,18 @@ void CDatabaseSettingsDialog::OnChooseFile() {
 }
 
 void CDatabaseSettingsDialog::OnTest() {
-  const DatabaseSetupResult result = TestDatabaseConnection(connect_->text().toStdString());
-  status_->setText(result.stored ? QStringLiteral("The connection opened: ") + Q(result.connectString)
-                                 : QStringLiteral("The connection failed: ") + Q(result.error));
+  const QString text = connect_->text();
+  const DatabaseSetupResult result = TestDatabaseConnection(text.toStdString());
+  opened_ = result.stored ? text : QString();
+  status_->setPlainText(result.stored ? QStringLiteral("The connection opened.")
+                                      : QStringLiteral("The connection failed: ") + Q(result.error));
 }
 
 void CDatabaseSettingsDialog::accept() {
-  const DatabaseSetupResult result = StoreDatabaseSetting(connect_->text().toStdString());
+  const QString text = connect_->text();
+  const DatabaseSetupResult result = StoreDatabaseSetting(text.toStdString(), !text.isEmpty() && text == opened_);
   if (!result.stored) {
-    status_->setText(QStringLiteral("The connection failed: ") + Q(result.error));
+    status_->setPlainText(QStringLiteral("The connection failed: ") + Q(result.error));
     return;
   }
   QDialog::accept();

@@ -2,14 +2,20 @@
 // "Database Settings": the connection of the "Save to Database" action. The installed ODBC
 // drivers and configured data sources are listed; choosing one starts a connection string,
 // which the user completes (for SQLite's driver a database file is chosen with "Database
-// File..."). OK connects; only a connection that opens is stored in "db", as the complete string
-// the driver returns, and the dialog closes. A failure stays in the dialog with the driver's
-// reason; Cancel leaves "db" as it was. The service is not restarted.
+// File..."). Test connects and says whether the connection opened. OK stores the string in
+// "db" as it stands in the field, once a connection with it has opened: the one Test just
+// opened, or one that OK opens when the string was changed or never tested. A failure stays in
+// the dialog with the driver's reason; Cancel leaves "db" as it was. The service is not
+// restarted.
+//
+// The dialog keeps the width it opened with: a long connection string scrolls in its field, and
+// the driver's reason wraps and scrolls in a status box of a few lines.
 
 #include <QDialog>
+#include <QString>
 
-class QLabel;
 class QLineEdit;
+class QPlainTextEdit;
 class QPushButton;
 class QTreeWidget;
 
@@ -33,7 +39,8 @@ class CDatabaseSettingsDialog : public QDialog {
   QTreeWidget* sources_;
   QLineEdit* connect_;
   QPushButton* chooseFile_;
-  QLabel* status_;
+  QPlainTextEdit* status_;
+  QString opened_;  // the string that Test last opened with
 };
 
 }  // namespace qv

@@ -105,5 +105,16 @@ int main(int argc, char** argv) {
   database.findChild<QLineEdit*>("connectString")->setText("Driver=NoSuchDriver;Database=/nowhere.db");
   database.findChild<QPushButton*>("test")->click();
   ok &= Shoot(database, folder, "database_settings");
+  // After a Test that opened a database file 300 characters deep: the dialog keeps its width.
+  const int width = database.width();
+  const QString deep = QDir(QString::fromStdString(home.path().string())).filePath(QString(150, 'd') + "/" + QString(150, 'e'));
+  QDir().mkpath(deep);
+  database.findChild<QLineEdit*>("connectString")->setText("Driver=SQLite3;Database=" + deep + "/messages.db;");
+  database.findChild<QPushButton*>("test")->click();
+  ok &= Shoot(database, folder, "database_settings_long");
+  if (database.width() != width) {
+    std::printf("FAILED the database settings grew from %d to %d pixels after Test\n", width, database.width());
+    ok = false;
+  }
   return ok ? 0 : 1;
 }

@@ -8,9 +8,11 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QtTest>
+#include <filesystem>
 #include <functional>
 
 #include "core/settings/settings_store.h"
@@ -384,20 +386,70 @@ class DialogsTest : public QObject {
     Child<QLineEdit>(&dialog, "connectString")->setText("Driver=NoSuchDriver;");
     dialog.accept();
     QCOMPARE(dialog.result(), int(QDialog::Rejected));
-    QVERIFY(Child<QLabel>(&dialog, "status")->text().contains("NoSuchDriver"));
+    QVERIFY(Child<QPlainTextEdit>(&dialog, "status")->toPlainText().contains("NoSuchDriver"));
     QCOMPARE(Store().GetString("Settings", "db"), std::string("Driver=SQLite3;Database=/previous.db"));
 
     Child<QLineEdit>(&dialog, "connectString")->setText("Driver=SQLite3;Database=" + prompts.file + ";");
     Click(&dialog, "test");
-    QVERIFY(Child<QLabel>(&dialog, "status")->text().startsWith("The connection opened"));
+    QCOMPARE(Child<QPlainTextEdit>(&dialog, "status")->toPlainText(), QString("The connection opened."));
     QCOMPARE(Store().GetString("Settings", "db"), std::string("Driver=SQLite3;Database=/previous.db"));
     dialog.accept();
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
-    QCOMPARE(ConnectAttribute(Store().GetString("Settings", "db"), "Database"), prompts.file.toStdString());
+    QCOMPARE(Store().GetString("Settings", "db"), "Driver=SQLite3;Database=" + prompts.file.toStdString() + ";");
 
     CDatabaseSettingsDialog reopened(prompts);
     QCOMPARE(Child<QLineEdit>(&reopened, "connectString")->text().toStdString(), Store().GetString("Settings", "db"));
     reopened.reject();
+  }
+
+  void databaseSettingsKeepTheirWidthAndTestWhatOkStores() {
+    qv::testing::TempHome home;
+    FakePrompts prompts;
+    CDatabaseSettingsDialog dialog(prompts);
+    if (Child<QTreeWidget>(&dialog, "sources")->findItems("SQLite3", Qt::MatchExactly | Qt::MatchRecursive).isEmpty()) {
+      QSKIP("the SQLite ODBC driver is not registered");
+    }
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    const int width = dialog.width();
+    QVERIFY(width < 1000);
+    // A database file 400 characters deep: a connection string far wider than the dialog.
+    const std::filesystem::path folder = home.path() / std::string(200, 'd') / std::string(150, 'e');
+    std::filesystem::create_directories(folder);
+    const QString opens = QString::fromStdString("Driver=SQLite3;Database=" + (folder / "messages.db").string() + ";");
+    const QString fails = "Driver=NoSuchDriver" + QString(300, 'x') + ";";
+    auto* line = Child<QLineEdit>(&dialog, "connectString");
+    auto* status = Child<QPlainTextEdit>(&dialog, "status");
+
+    struct Step {
+      QString typed;
+      bool testBefore;           // Test with what the previous step left in the field
+      bool testAfter;            // Test with the string typed
+      bool accepted;             // OK closes the dialog
+      const char* statusStarts;  // after Test, or after a refused OK
+    };
+    const Step steps[] = {
+        {fails, false, true, false, "The connection failed: "},
+        {opens, false, true, true, "The connection opened."},
+        {opens, false, false, true, ""},                       // typed by hand, never tested: OK opens it first
+        {fails, true, false, false, "The connection failed: "},  // changed after a Test: OK opens it first
+    };
+    for (const Step& step : steps) {
+      Store().SetString("Settings", "db", "previous");
+      dialog.setResult(QDialog::Rejected);
+      dialog.show();
+      if (step.testBefore) Click(&dialog, "test");
+      status->clear();
+      line->setText(step.typed);
+      if (step.testAfter) Click(&dialog, "test");
+      if (step.accepted || !step.testAfter) dialog.accept();
+      QApplication::processEvents();
+      QCOMPARE(dialog.result(), int(step.accepted ? QDialog::Accepted : QDialog::Rejected));
+      QCOMPARE(Store().GetString("Settings", "db"), step.accepted ? step.typed.toStdString() : std::string("previous"));
+      QVERIFY2(status->toPlainText().startsWith(step.statusStarts), qPrintable(status->toPlainText()));
+      QCOMPARE(dialog.width(), width);
+      QVERIFY(dialog.minimumSizeHint().width() <= width);
+    }
   }
 
   void databaseSettingsWithPostgresql() {
@@ -416,8 +468,7 @@ class DialogsTest : public QObject {
     Child<QLineEdit>(&dialog, "connectString")->setText(QString::fromStdString(server.ConnectString()));
     dialog.accept();
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
-    const std::string stored = Store().GetString("Settings", "db");
-    QVERIFY2(stored.find(home.path().string()) != std::string::npos, stored.c_str());  // the server's socket folder
+    QCOMPARE(Store().GetString("Settings", "db"), server.ConnectString());
   }
 
   void settingsFileDialogsOfferSettingsTxt() {

@@ -83,17 +83,11 @@ std::vector<OdbcEntry> List(Fetch fetch) {
   return entries;
 }
 
-DatabaseSetupResult Connect(const std::string& connect, bool store) {
+DatabaseSetupResult Connect(const std::string& connect) {
   DatabaseSetupResult result;
   CDatabaseConnection connection;
-  if (!connection.Open(connect)) {
-    result.error = connection.lastError().text + " (" + std::to_string(connection.lastError().code) + ")";
-    return result;
-  }
-  result.connectString = connection.completedConnectString();
-  connection.Close();
-  result.stored = !store || AppSettings().SetString("Settings", "db", result.connectString.c_str());
-  if (!result.stored) result.error = "The setting could not be written.";
+  result.stored = connection.Open(connect);
+  if (!result.stored) result.error = connection.lastError().text + " (" + std::to_string(connection.lastError().code) + ")";
   return result;
 }
 
@@ -154,7 +148,14 @@ bool IsSqliteDriver(std::string_view driverName) {
   return lower.find("sqlite") != std::string::npos;
 }
 
-DatabaseSetupResult StoreDatabaseSetting(const std::string& connect) { return Connect(connect, true); }
-DatabaseSetupResult TestDatabaseConnection(const std::string& connect) { return Connect(connect, false); }
+DatabaseSetupResult StoreDatabaseSetting(const std::string& connect, bool opened) {
+  DatabaseSetupResult result = opened ? DatabaseSetupResult{true, ""} : Connect(connect);
+  if (!result.stored) return result;
+  result.stored = AppSettings().SetString("Settings", "db", connect.c_str());
+  if (!result.stored) result.error = "The setting could not be written.";
+  return result;
+}
+
+DatabaseSetupResult TestDatabaseConnection(const std::string& connect) { return Connect(connect); }
 
 }  // namespace qv

@@ -2,8 +2,9 @@
 // Choosing the database connection of the "Save to Database" action ("db") without a driver
 // manager dialog: the installed ODBC drivers and configured data sources are listed from
 // unixODBC, the user completes a connection string, and only a connection that opens is stored,
-// as the complete string the driver returns. A failure leaves "db" as it was and carries the
-// driver's own reason so the dialog can show it.
+// as the user gave it (with its Driver= or DSN=). The complete string a driver returns is not
+// stored: SQLite's, for one, names no driver ("DSN=;Database=...") and cannot connect again. A
+// failure leaves "db" as it was and carries the driver's own reason so the dialog can show it.
 //
 // Connecting may block for as long as the driver waits for its server (at most 30 seconds where
 // the driver honours a login timeout). Not thread-safe.
@@ -39,14 +40,14 @@ std::string WithConnectAttribute(std::string_view connect, std::string_view key,
 bool IsSqliteDriver(std::string_view driverName);
 
 struct DatabaseSetupResult {
-  bool stored = false;
-  std::string connectString;  // the completed string now in "db", when stored
-  std::string error;          // the driver's reason and return code, when not
+  bool stored = false;  // for a test: the connection opened
+  std::string error;    // the driver's reason and return code, when not
 };
 
-// Opens a connection with `connect`; when it opens, writes the completed string to "db" and
-// closes it again. "db" is untouched otherwise.
-DatabaseSetupResult StoreDatabaseSetting(const std::string& connect);
+// Opens a connection with `connect`; when it opens, closes it again and writes `connect` to
+// "db". "db" is untouched otherwise. With `opened` the caller has just opened a connection with
+// this very string (a Test), and it is written without connecting again.
+DatabaseSetupResult StoreDatabaseSetting(const std::string& connect, bool opened = false);
 // The same test without storing anything.
 DatabaseSetupResult TestDatabaseConnection(const std::string& connect);
 

@@ -1,6 +1,7 @@
 #include "ui/store/quorvel_doc.h"
 
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -79,22 +80,50 @@ CQuorvelDoc::CQuorvelDoc(const ExecutorFactory& makeExecutor, std::unique_ptr<CS
     : QObject(parent),
       service_(service ? std::move(service) : std::make_unique<CSystemServiceAccess>()),
       store_(Setting("maxsize", CMessageStore::kDefaultMaxEntries)),
-      rules_(*this, makeExecutor ? makeExecutor(*this) : nullptr),
+      rules_(*this, MakeActions(makeExecutor)),
       rulesEnabled_(Setting("RulesEnabled", 1) != 0),
       history_(std::make_unique<CHistoryFiles>()),
       reader_(ReadParseOptions(), Setting("resolve", 0) != 0),
-      tcpForwarder_(std::make_unique<CTcpForwarder>()),
+      tcpForwarder_(std::make_unique<CTcpForwarder>([this](const std::string& text) { OnLocalMessage(text); })),
       channel_(std::make_unique<CLocalChannel>()),
       monitors_(std::make_unique<CMonitorSet>(channel_->Poster())) {
   history_->SetLimitKB(Setting("historysize", 1000));
   rules_.SetFirstRuleOnly(Setting("FirstRuleOnly", 0) != 0);
   serviceRunning_ = service_->IsRunning();
   SetTitle(UtcTitle());
+  auto* heldBackReports = new QTimer(this);
+  heldBackReports->setInterval(std::chrono::seconds(10));
+  connect(heldBackReports, &QTimer::timeout, this, [this] {
+    rules_.ReportHeldBack();
+    tcpForwarder_->ReportHeldBack();
+    if (const auto report = channel_->TakeDropReport()) OnLocalMessage(*report);
+  });
+  heldBackReports->start();
 }
 
 CQuorvelDoc::~CQuorvelDoc() {
   frame_ = nullptr;
   StopServer(false);
+  FinishActions();
+}
+
+std::unique_ptr<CActionExecutor> CQuorvelDoc::MakeActions(const ExecutorFactory& makeExecutor) {
+  if (!makeExecutor) return nullptr;
+  auto worker = std::make_unique<CActionWorker>(makeExecutor(*this), [this] {
+    // On the worker's thread: the reports are handed over on ours.
+    QMetaObject::invokeMethod(this, [this] { actions_->DeliverReports(); }, Qt::QueuedConnection);
+  });
+  actions_ = worker.get();
+  return worker;
+}
+
+void CQuorvelDoc::FinishActions() {
+  if (actions_ == nullptr) return;
+  const std::size_t skipped = actions_->Stop(kStopBound);
+  if (skipped > 0) {
+    OnLocalMessage("Rules: " + std::to_string(skipped) + " actions (mail, database, SNMP trap, program) were still " +
+                   "waiting when Quorvel closed and were skipped");
+  }
 }
 
 // --- Reception ---
@@ -245,6 +274,7 @@ bool CQuorvelDoc::StartUdp(int32_t port) {
     if (socket_) socket_->OnReceive();
   });
   receivers_ = std::make_unique<CSyslogReceivers>(*this, ReceiverSettings::Read());
+  if (!receivers_->warning().empty()) OnLocalMessage(receivers_->warning());
   for (CSyslogReceivers::Watch& watch : receivers_->watches()) {
     auto notifier = std::make_unique<QSocketNotifier>(watch.descriptor, QSocketNotifier::Read);
     connect(notifier.get(), &QSocketNotifier::activated, this,

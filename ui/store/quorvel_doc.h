@@ -22,9 +22,15 @@
 //
 // Failures are quiet: a port that is taken leaves the document not listening (the status says
 // so), file errors end an operation with what was done so far.
+//
+// The actions that talk to the outside (mail, database, SNMP trap, programs) run on a worker
+// (CActionWorker), so that they never hold the user-interface thread; their reports come back
+// to it as local messages. When the document goes, they get CActionWorker's bound (kStopBound)
+// to finish, and one local message in the history counts those skipped.
 
 #include <QObject>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
@@ -37,6 +43,7 @@
 #include "reception/datagram_reader.h"
 #include "reception/syslog_sink.h"
 #include "rules/action_executor.h"
+#include "rules/action_worker.h"
 #include "rules/forwarder.h"
 #include "rules/rule.h"
 #include "rules/rules_engine.h"
@@ -65,6 +72,7 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   using ExecutorFactory = std::function<std::unique_ptr<CActionExecutor>(CSyslogSink& reporter)>;
 
   static constexpr const char* kTimeMark = "-----Time Mark-----";
+  static constexpr std::chrono::milliseconds kStopBound{5000};
   // Sort keys of SortBy.
   enum SortKey { kSortAddress = 0, kSortFacility, kSortHostName, kSortMessage, kSortTimeReceived, kSortTimeSent,
                  kSortSeverity };
@@ -203,10 +211,14 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   void SetTitle(std::string title);
   void TellNovelty(const CMessageStore::Novelty& novelty, const SyslogMessage& record);
   bool StartUdp(int32_t port);
+  std::unique_ptr<CActionExecutor> MakeActions(const ExecutorFactory& makeExecutor);
+  // Gives the waiting actions kStopBound to run and says how many were skipped.
+  void FinishActions();
 
   CDocFrame* frame_ = nullptr;
   std::unique_ptr<CServiceAccess> service_;
   CMessageStore store_;
+  CActionWorker* actions_ = nullptr;  // owned by rules_; null without an executor
   CRulesEngine rules_;
   bool rulesEnabled_;
   std::unique_ptr<CHistoryFiles> history_;

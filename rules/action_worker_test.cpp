@@ -1,0 +1,213 @@
+#include "rules/action_worker.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace qv {
+namespace {
+
+using namespace std::chrono_literals;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+class RecordingSink : public CSyslogSink {
+ public:
+  void OnDatagram(std::string_view, int32_t, std::string_view) override {}
+  void OnLocalMessage(std::string_view text) override { reports.emplace_back(text); }
+  std::vector<std::string> reports;
+};
+
+// Records what it ran and on which thread; worker actions wait at a gate while it is closed and
+// report "done <text>" when they end.
+class GatedExecutor : public CActionExecutor {
+ public:
+  struct Shared {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool open = true;
+    std::vector<std::string> ran;  // "<rule name>:<message text>"
+    std::vector<std::thread::id> threads;
+    int started = 0;
+    int finished = 0;
+  };
+  explicit GatedExecutor(Shared& shared) : shared_(shared) {}
+
+  void BeginLoadRules(const ActionContext&) override {}
+  void RuleLoaded(const CRule&, const ActionContext&) override {}
+  void Execute(const CRule& rule, const SyslogMessage& message, const ActionContext& context) override {
+    std::unique_lock lock(shared_.mutex);
+    shared_.ran.push_back(rule.Name + ":" + message.message);
+    shared_.threads.push_back(std::this_thread::get_id());
+    ++shared_.started;
+    shared_.changed.notify_all();
+    if (!CActionWorker::RunsOnWorker(rule.Action)) return;
+    shared_.changed.wait(lock, [this] { return shared_.open; });
+    ++shared_.finished;
+    shared_.changed.notify_all();
+    lock.unlock();
+    context.reporter.OnLocalMessage("done " + message.message);
+  }
+
+ private:
+  Shared& shared_;
+};
+
+CRule Rule(const std::string& name, int32_t action) {
+  CRule rule;
+  rule.Name = name;
+  rule.Action = action;
+  return rule;
+}
+
+SyslogMessage Message(const std::string& text) {
+  SyslogMessage message;
+  message.message = text;
+  return message;
+}
+
+class ActionWorkerTest : public ::testing::Test {
+ protected:
+  ~ActionWorkerTest() override {
+    Open();
+    worker_.reset();
+    std::unique_lock lock(gate_.mutex);  // a detached action has ended before the gate goes
+    gate_.changed.wait_for(lock, 5s, [this] { return gate_.finished == gate_.started - inlineRuns_; });
+  }
+
+  void Make(CActionWorker::Limits limits = CActionWorker::kDefaultLimits) {
+    worker_ = std::make_unique<CActionWorker>(std::make_unique<GatedExecutor>(gate_), [this] { ++wakes_; }, limits);
+  }
+  void Close() {
+    const std::lock_guard lock(gate_.mutex);
+    gate_.open = false;
+  }
+  void Open() {
+    const std::lock_guard lock(gate_.mutex);
+    gate_.open = true;
+    gate_.changed.notify_all();
+  }
+  bool WaitFor(const std::function<bool()>& done) {
+    std::unique_lock lock(gate_.mutex);
+    return gate_.changed.wait_for(lock, 5s, done);
+  }
+
+  GatedExecutor::Shared gate_;
+  RecordingSink sink_;
+  const ActionContext context_{sink_, nullptr};
+  std::atomic<int> wakes_{0};
+  int inlineRuns_ = 0;
+  std::unique_ptr<CActionWorker> worker_;
+};
+
+TEST_F(ActionWorkerTest, SlowActionsRunInOrderOnTheWorkerWhileTheOthersRunAtOnceOnTheOwnersThread) {
+  Make();
+  Close();
+  const CRule mail = Rule("mail", kActionSendMail);
+  const CRule database = Rule("db", kActionDatabase);
+  const CRule file = Rule("file", kActionSaveToFile);
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 3; ++i) {
+    worker_->Execute(mail, Message(std::to_string(i)), context_);
+    worker_->Execute(database, Message(std::to_string(i)), context_);
+  }
+  worker_->Execute(file, Message("x"), context_);
+  ++inlineRuns_;
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);  // nothing waited for the gate
+  ASSERT_TRUE(WaitFor([this] { return gate_.started == 2; }));  // the first slow one, and the file
+  {
+    const std::lock_guard lock(gate_.mutex);
+    EXPECT_THAT(gate_.ran, ::testing::UnorderedElementsAre("mail:0", "file:x"));
+  }
+  EXPECT_EQ(worker_->pending(), 6u);
+
+  Open();
+  ASSERT_TRUE(WaitFor([this] { return gate_.finished == 6; }));
+  const std::lock_guard lock(gate_.mutex);
+  std::vector<std::string> slow;
+  for (std::size_t i = 0; i < gate_.ran.size(); ++i) {
+    const bool inlineRun = gate_.ran[i] == "file:x";
+    EXPECT_EQ(gate_.threads[i] == std::this_thread::get_id(), inlineRun) << gate_.ran[i];
+    if (!inlineRun) slow.push_back(gate_.ran[i]);
+  }
+  EXPECT_THAT(slow, ElementsAre("mail:0", "db:0", "mail:1", "db:1", "mail:2", "db:2"));
+}
+
+TEST_F(ActionWorkerTest, ReportsMadeOnTheWorkerReachTheSinkOnlyThroughDeliverReports) {
+  Make();
+  const CRule mail = Rule("mail", kActionSendMail);
+  worker_->Execute(mail, Message("a"), context_);
+  worker_->Execute(mail, Message("b"), context_);
+  ASSERT_TRUE(WaitFor([this] { return gate_.finished == 2; }));
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (wakes_ == 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
+  EXPECT_GE(wakes_, 1);
+  EXPECT_THAT(sink_.reports, IsEmpty());
+  std::this_thread::sleep_for(20ms);  // the second report follows the first
+  worker_->DeliverReports();
+  EXPECT_THAT(sink_.reports, ElementsAre("done a", "done b"));
+}
+
+TEST_F(ActionWorkerTest, AFullQueueDropsAndCountsWithoutWaitingAndReportsOncePerInterval) {
+  Make({3, 1 << 20, 300ms});
+  Close();
+  const CRule mail = Rule("mail", kActionSendMail);
+  worker_->Execute(mail, Message("running"), context_);
+  ASSERT_TRUE(WaitFor([this] { return gate_.started == 1; }));
+  for (int i = 0; i < 9; ++i) worker_->Execute(mail, Message(std::to_string(i)), context_);
+  EXPECT_EQ(worker_->pending(), 4u);  // one running, three queued, six dropped
+  const std::string tail = " actions (mail, database, SNMP trap, program) were dropped: 3 were already waiting for the "
+                           "mail server, database or agent; check that they answer";
+  EXPECT_THAT(sink_.reports, ElementsAre("Rules: 1" + tail));
+
+  std::this_thread::sleep_for(350ms);
+  worker_->ReportHeldBack(context_);
+  EXPECT_THAT(sink_.reports, ElementsAre("Rules: 1" + tail, "Rules: 5 more" + tail));
+
+  // Room again once the worker catches up.
+  Open();
+  ASSERT_TRUE(WaitFor([this] { return gate_.finished == 4; }));
+  worker_->Execute(mail, Message("later"), context_);
+  ASSERT_TRUE(WaitFor([this] { return gate_.finished == 5; }));
+  const std::lock_guard lock(gate_.mutex);
+  EXPECT_THAT(gate_.ran, ElementsAre("mail:running", "mail:0", "mail:1", "mail:2", "mail:later"));
+}
+
+TEST_F(ActionWorkerTest, StopRunsWhatIsQueuedWithinTheBoundAndCountsWhatItSkipped) {
+  struct Case {
+    bool gateOpen;
+    std::size_t skipped;
+  } cases[] = {{true, 0}, {false, 4}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.gateOpen);
+    Open();
+    Make();
+    if (!c.gateOpen) Close();
+    const CRule trap = Rule("trap", kActionSnmpTrap);
+    for (int i = 0; i < 5; ++i) worker_->Execute(trap, Message(std::to_string(i)), context_);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(worker_->Stop(200ms), c.skipped);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    if (c.gateOpen) {
+      EXPECT_EQ(gate_.finished, 5);
+      EXPECT_EQ(sink_.reports.size(), 5u);  // delivered by Stop
+    }
+    worker_->Execute(trap, Message("after stop"), context_);
+    Open();
+    ASSERT_TRUE(WaitFor([this] { return gate_.finished == gate_.started; }));
+    sink_.reports.clear();
+    const std::lock_guard lock(gate_.mutex);
+    gate_.ran.clear();
+    gate_.threads.clear();
+    gate_.started = gate_.finished = 0;
+  }
+}
+
+}  // namespace
+}  // namespace qv

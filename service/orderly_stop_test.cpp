@@ -1,0 +1,136 @@
+// The service end to end with a mail rule against a slow SMTP server (each reply after 0.1 s),
+// in a network namespace of the test's own so that the server can have port 25: bursts reach
+// the history while the mails wait, and SIGTERM right after a burst still writes every accepted
+// message before the program ends, with one line counting the mails skipped.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/socket.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/message/syslog_message.h"
+#include "core/settings/settings_store.h"
+#include "reception/udp_test_peer.h"
+#include "rules/mail/smtp_test_server.h"
+#include "rules/rule.h"
+#include "service/dunmir_test_process.h"
+#include "testing/free_udp_port.h"
+#include "testing/network_namespace.h"
+#include "testing/temp_home.h"
+
+namespace qv {
+namespace {
+
+using namespace std::chrono_literals;
+
+// The messages of both history files, oldest file first.
+std::vector<std::string> HistoryMessages(const qv::testing::TempHome& home) {
+  std::vector<std::string> messages;
+  for (const char* name : {"qvhistb.txt", "qvhista.txt"}) {
+    std::ifstream file(home.file(name));
+    for (std::string line; std::getline(file, line);) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      SyslogMessage record;
+      record.ReadRecordLine(line);
+      messages.push_back(record.message);
+    }
+  }
+  return messages;
+}
+
+std::size_t CountStartingWith(const std::vector<std::string>& messages, const std::string& prefix) {
+  std::size_t count = 0;
+  for (const std::string& message : messages) count += message.rfind(prefix, 0) == 0 ? 1 : 0;
+  return count;
+}
+
+bool PortIsTaken(int32_t port) { return !qv::testing::UdpPeer("127.0.0.1", port).bound(); }
+
+// The messages that begin with `prefix`, in the order stored.
+std::vector<std::string> Starting(const std::vector<std::string>& messages, const std::string& prefix) {
+  std::vector<std::string> found;
+  for (const std::string& message : messages) {
+    if (message.rfind(prefix, 0) == 0) found.push_back(message);
+  }
+  return found;
+}
+
+TEST(OrderlyStopTest, BurstsReachTheHistoryWhileMailsWaitAndSigtermKeepsEveryAcceptedMessage) {
+  if (!qv::testing::OwnNetworkNamespace::Enter()) GTEST_SKIP() << "needs root for a network namespace of its own";
+  qv::testing::TempHome home;
+  std::filesystem::create_directory(home.path() / "smtp");
+  qv::testing::SmtpTestServer smtp("slow", home.path() / "smtp", 25);
+  ASSERT_EQ(smtp.port(), 25);
+
+  const int32_t port = qv::testing::FreeUdpPort();
+  const CSettingsStore& store = AppSettings();
+  store.SetInt("Settings", "udpport", port);
+  store.SetInt("Settings", "SNMPTrapMonitor", 0);
+  store.SetInt("Settings", "EventLog", 0);
+  store.SetInt("Settings", "historysize", 100000);
+  store.SetString("Settings", "mailserver", "127.0.0.1");
+  store.SetString("Settings", "mailfrom", "quorvel");
+  store.SetString("Settings", "maildomain", "example.org");
+  const std::string mailRule = RuleSectionName(0);
+  store.SetInt("Settings", "rulescount", 1);
+  store.SetString(mailRule, "Name", "page");
+  store.SetString(mailRule, "Message", "burst");
+  store.SetInt(mailRule, "Action", kActionSendMail);
+  store.SetString(mailRule, "ActionValue", "ops@example.org");
+
+  const pid_t dunmir = qv::testing::SpawnDunmir({"debug"});
+  const auto started = std::chrono::steady_clock::now();
+  while (!PortIsTaken(port) && std::chrono::steady_clock::now() < started + 10s) std::this_thread::sleep_for(20ms);
+  ASSERT_TRUE(PortIsTaken(port));
+
+  // Each message fires a mail of seven replies, 0.7 s: one at a time they would take an hour.
+  constexpr int kBurst = 3000;
+  qv::testing::UdpPeer sender;
+  auto sendBurst = [&](const std::string& name) {
+    for (int i = 0; i < kBurst; ++i) {
+      ASSERT_TRUE(sender.SendTo(port, "<14>" + name + " burst " + std::to_string(i)));
+      if (i % 500 == 499) std::this_thread::sleep_for(1ms);
+    }
+  };
+  const auto firstSent = std::chrono::steady_clock::now();
+  sendBurst("first");
+  while (CountStartingWith(HistoryMessages(home), "first burst ") < kBurst &&
+         std::chrono::steady_clock::now() < firstSent + 10s) {
+    std::this_thread::sleep_for(50ms);
+  }
+  EXPECT_EQ(CountStartingWith(HistoryMessages(home), "first burst "), static_cast<std::size_t>(kBurst))
+      << "reception waited for the mails";
+
+  // Then a stop right behind the second burst.
+  sendBurst("second");
+  kill(dunmir, SIGTERM);
+  const auto stopAsked = std::chrono::steady_clock::now();
+  EXPECT_EQ(qv::testing::WaitForExit(dunmir, 30s), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - stopAsked, 12s);
+
+  const std::vector<std::string> messages = HistoryMessages(home);
+  std::vector<std::string> second;
+  for (int i = 0; i < kBurst; ++i) second.push_back("second burst " + std::to_string(i));
+  EXPECT_EQ(Starting(messages, "second burst "), second);  // each once, in the order sent
+  // The mails sent are those the server saw; the rest were skipped, and one line says how many.
+  std::size_t quits = 0;
+  for (const std::string& line : smtp.Lines()) quits += line == "QUIT\r\n" ? 1 : 0;
+  const std::string skippedStart = "Rules: ";
+  ASSERT_EQ(CountStartingWith(messages, skippedStart), 1u);
+  for (const std::string& message : messages) {
+    if (message.rfind(skippedStart, 0) != 0) continue;
+    const std::size_t skipped = std::stoul(message.substr(skippedStart.size()));
+    EXPECT_NE(message.find("were still waiting when the service stopped and were skipped"), std::string::npos);
+    EXPECT_GT(skipped, 2u * kBurst - 100);
+    EXPECT_LE(skipped + quits, 2u * kBurst);
+  }
+}
+
+}  // namespace
+}  // namespace qv
