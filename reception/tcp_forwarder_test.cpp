@@ -78,7 +78,7 @@ TEST(TcpForwarderTest, ADestinationThatIsDownKeepsTheNewestLinesWithinItsCapAndT
   int32_t port = 0;
   {
     testing::RecordingSink probe;
-    CTcpSyslogServer reserve(probe, 0, {"127.0.0.1"}, 1);
+    CTcpSyslogServer reserve(probe, 0, {"127.0.0.1"}, {.maxConnections = 1});
     port = reserve.boundPort();
   }
   const std::string target = "tcp://127.0.0.1:" + std::to_string(port);
@@ -106,7 +106,7 @@ TEST(TcpForwarderTest, ADestinationThatIsDownKeepsTheNewestLinesWithinItsCapAndT
 
   // The destination comes up: it gets the newest lines, in order, and nothing that was counted.
   testing::RecordingSink sink;
-  CTcpSyslogServer server(sink, port, {"127.0.0.1"}, 10);
+  CTcpSyslogServer server(sink, port, {"127.0.0.1"}, {.maxConnections = 10});
   ASSERT_TRUE(server.created());
   ASSERT_TRUE(PumpUntil(server, [&] {
     return !sink.datagrams.empty() && sink.datagrams.back().text.find("line " + std::to_string(kLines - 1) + " ") !=

@@ -273,5 +273,37 @@ TEST_F(ConnectionFloodTest, TheOpenFilesLimitCoversTheTcpAndTlsServersTogether) 
   }
 }
 
+// The resident memory of a process, in kilobytes.
+long ResidentKilobytes(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return -1;
+}
+
+// Connections that each carried one frame of 64 KiB hold no 64 KiB buffer while they idle.
+TEST_F(ConnectionFloodTest, ConnectionsThatCarriedALongFrameGiveItsBufferBack) {
+  AppSettings().SetInt("Settings", "historysize", 100000);  // holds every frame
+  StartDunmir();
+  const long before = ResidentKilobytes(dunmir_);
+  constexpr int kConnections = 400;
+  const std::string frame = "<13>long " + std::string(64 * 1024 - 10, 'x') + "\n";
+  std::vector<int> held;
+  const char* sources[] = {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5", "127.0.0.6",
+                           "127.0.0.7", "127.0.0.8", "127.0.0.9", "127.0.0.10", "127.0.0.11"};
+  for (int i = 0; i < kConnections; ++i) {
+    const int fd = ConnectFrom(sources[i % 10], tcpPort_, true);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(send(fd, frame.data(), frame.size(), MSG_NOSIGNAL), static_cast<ssize_t>(frame.size()));
+    held.push_back(fd);
+  }
+  ASSERT_TRUE(WaitFor([&] { return Containing(History(), "long xxx") == kConnections; }));
+  const long after = ResidentKilobytes(dunmir_);
+  for (int fd : held) close(fd);
+  printf("resident before %ld kB, with %d idle connections %ld kB\n", before, kConnections, after);
+  EXPECT_LT(after - before, kConnections * 64 / 4) << "kB";
+}
+
 }  // namespace
 }  // namespace qv

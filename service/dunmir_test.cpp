@@ -217,6 +217,48 @@ TEST_F(DunmirTest, DebugEndsCleanlyOnSigtermAndSigint) {
   }
 }
 
+// Sends `texts` to the service's UDP port on the loopback address, as fast as they go.
+void SendDatagrams(const std::vector<std::string>& texts) {
+  const int sender = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<uint16_t>(AppSettings().GetInt("Settings", "udpport", 0)));
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  for (const std::string& text : texts) {
+    EXPECT_EQ(sendto(sender, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to),
+              static_cast<ssize_t>(text.size()));
+  }
+  close(sender);
+}
+
+std::string ReadWhole(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+TEST_F(DunmirTest, ABurstKeepsEachHistoryFileWithinItsSize) {
+  AppSettings().SetInt("Settings", "historysize", 1);  // 512 bytes a file
+  const pid_t pid = testing::SpawnDunmir({"debug"});
+  ASSERT_TRUE(WaitFor([&] { return CatchesTerminationSignals(pid); }));
+  std::vector<std::string> burst;
+  for (int i = 0; i < 300; ++i) burst.push_back("<13>burst line " + std::to_string(1000 + i) + std::string(60, '.'));
+  SendDatagrams(burst);
+  const auto a = home_.path() / "qvhista.txt";
+  const auto b = home_.path() / "qvhistb.txt";
+  EXPECT_TRUE(WaitFor([&] { return (ReadWhole(a) + ReadWhole(b)).find("burst line 1299") != std::string::npos; }));
+  kill(pid, SIGTERM);
+  EXPECT_EQ(testing::WaitForExit(pid), 0);
+  for (const auto& path : {a, b}) {
+    std::string text = ReadWhole(path);
+    ASSERT_FALSE(text.empty()) << path;
+    // Without its last line, a file is within the limit: it passes it by one line at most.
+    text.pop_back();
+    EXPECT_LE(text.rfind('\n') + 1, 512u) << path;
+  }
+}
+
 TEST_F(DunmirTest, AFifoPlantedAsTheHistoryNeitherHoldsTheServiceNorKeepsItFromStopping) {
   const std::filesystem::path shared = home_.path() / "shared";
   std::filesystem::create_directories(shared);
@@ -225,16 +267,7 @@ TEST_F(DunmirTest, AFifoPlantedAsTheHistoryNeitherHoldsTheServiceNorKeepsItFromS
   AppSettings().SetString("Settings", "histpath", shared.c_str());
   const pid_t pid = testing::SpawnDunmir({"debug"});
   ASSERT_TRUE(WaitFor([&] { return CatchesTerminationSignals(pid); }));
-  // A message for the history, which would wait for a reader of the FIFO for ever.
-  const int sender = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(static_cast<uint16_t>(AppSettings().GetInt("Settings", "udpport", 0)));
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const std::string text = "<13>for the history";
-  EXPECT_EQ(sendto(sender, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to),
-            static_cast<ssize_t>(text.size()));
-  close(sender);
+  SendDatagrams({"<13>for the history"});  // which would wait for a reader of the FIFO for ever
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   kill(pid, SIGTERM);
   EXPECT_EQ(testing::WaitForExit(pid, std::chrono::seconds(5)), 0);

@@ -1,7 +1,8 @@
-// The service end to end with a mail rule against a slow SMTP server (each reply after 0.1 s),
-// in a network namespace of the test's own so that the server can have port 25: bursts reach
-// the history while the mails wait, and SIGTERM right after a burst still writes every accepted
-// message before the program ends, with one line counting the mails skipped.
+// The service end to end with mail rules, in a network namespace of the test's own so that the
+// SMTP server can have port 25. Against a slow server (each reply after 0.1 s), bursts reach the
+// history while the mails wait, and SIGTERM right after a burst still writes every accepted
+// message before the program ends, with one line counting the mails skipped. Against a real
+// server that refuses the sender, the dialogue stops and the failures are said once.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -130,6 +131,53 @@ TEST(OrderlyStopTest, BurstsReachTheHistoryWhileMailsWaitAndSigtermKeepsEveryAcc
     EXPECT_GT(skipped, 2u * kBurst - 100);
     EXPECT_LE(skipped + quits, 2u * kBurst);
   }
+}
+
+TEST(OrderlyStopTest, ARefusedSenderStopsEachDialogueAndTheFailuresAreSaidOnce) {
+  if (!qv::testing::OwnNetworkNamespace::Enter()) GTEST_SKIP() << "needs root for a network namespace of its own";
+  qv::testing::TempHome home;
+  std::filesystem::create_directory(home.path() / "smtp");
+  qv::testing::SmtpTestServer smtp("smtpd", home.path() / "smtp", 25);
+  ASSERT_EQ(smtp.port(), 25);
+
+  const int32_t port = qv::testing::FreeUdpPort();
+  const CSettingsStore& store = AppSettings();
+  store.SetInt("Settings", "udpport", port);
+  store.SetInt("Settings", "SNMPTrapMonitor", 0);
+  store.SetInt("Settings", "EventLog", 0);
+  store.SetString("Settings", "mailserver", "127.0.0.1");
+  store.SetString("Settings", "mailfrom", "quorvel@example.com@example.com");  // "maildebug" stays off
+  store.SetString("Settings", "maildomain", "example.com");
+  store.SetInt("Settings", "rulescount", 1);
+  store.SetString(RuleSectionName(0), "Name", "page");
+  store.SetString(RuleSectionName(0), "Message", "page");
+  store.SetInt(RuleSectionName(0), "Action", kActionSendMail);
+  store.SetString(RuleSectionName(0), "ActionValue", "ops@example.org");
+
+  const pid_t dunmir = qv::testing::SpawnDunmir({"debug"});
+  const auto started = std::chrono::steady_clock::now();
+  while (!PortIsTaken(port) && std::chrono::steady_clock::now() < started + 10s) std::this_thread::sleep_for(20ms);
+  ASSERT_TRUE(PortIsTaken(port));
+  qv::testing::UdpPeer sender;
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(sender.SendTo(port, "<14>page " + std::to_string(i)));
+
+  // Three dialogues of HELO, the refused MAIL FROM and QUIT.
+  const auto deadline = std::chrono::steady_clock::now() + 15s;
+  while (smtp.Lines().size() < 9 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(50ms);
+  std::this_thread::sleep_for(300ms);  // the last failure's report
+  kill(dunmir, SIGTERM);
+  EXPECT_EQ(qv::testing::WaitForExit(dunmir, 30s), 0);
+
+  std::vector<std::string> expected;
+  for (int i = 0; i < 3; ++i) {
+    expected.insert(expected.end(),
+                    {"HELO example.com\r\n", "MAIL FROM: quorvel@example.com@example.com\r\n", "QUIT\r\n"});
+  }
+  EXPECT_EQ(smtp.Lines(), expected);
+  const std::vector<std::string> failures = Starting(HistoryMessages(home), "Send E-Mail: ");
+  ASSERT_EQ(failures.size(), 1u) << "one report a minute per rule";
+  EXPECT_EQ(failures[0].rfind("Send E-Mail: \"page\" failed: the server answered MAIL FROM with \"553 5.1.3 ", 0), 0u)
+      << failures[0];
 }
 
 }  // namespace

@@ -165,6 +165,18 @@ TEST_F(MailSenderTest, TheDialogueStopsWithQuitAtTheFirstUnexpectedReply) {
   }
 }
 
+TEST_F(MailSenderTest, RepliesOfSeveralLinesAreReadWhole) {
+  AppSettings().SetInt("Settings", "maildebug", 1);
+  qv::testing::SmtpTestServer server("multiline", home_.path());
+  ASSERT_NE(server.port(), 0);
+  CMailSender sender = Sender(server.port());
+  EXPECT_TRUE(sender.SendMail("ops", "", "s", "t", false)) << sender.failure();
+  ASSERT_GE(sink_.reports.size(), 4u);
+  EXPECT_EQ(sink_.reports[1], "Server said >220-first line\r\n220 second line\r\n<");
+  EXPECT_EQ(sink_.reports[3], "Server said >250-hello\r\n250 pleased\r\n<");
+  EXPECT_EQ(server.Lines().back(), "QUIT\r\n");
+}
+
 TEST_F(MailSenderTest, AFromAddressWithItsOwnDomainIsUsedAsIs) {
   AppSettings().SetString("Settings", "mailfrom", "quorvel@example.com");
   qv::testing::SmtpTestServer server("smtpd", home_.path());

@@ -5,6 +5,8 @@
   smtp_test_server.py refuse OUTDIR   answers the greeting and every line with an error
   smtp_test_server.py split OUTDIR    sends its greeting in two chunks, then says 250 to all
   smtp_test_server.py trickle OUTDIR  sends one byte of a greeting every 0.2 s, never a line end
+  smtp_test_server.py multiline OUTDIR  answers the greeting and HELO with replies of two lines
+                                      ("220-..." "220 ..."), then 250 to all
   smtp_test_server.py slow OUTDIR     takes one connection after another and answers the greeting
                                       and every command correctly, each after 0.1 s
 
@@ -84,7 +86,7 @@ def run_slow(outdir, port):
         conn.close()
 
 
-def run_smtpd(outdir):
+def run_smtpd(outdir, port):
     from aiosmtpd.smtp import SMTP
 
     class LineRecorder(logging.Handler):
@@ -108,7 +110,7 @@ def run_smtpd(outdir):
 
     async def main():
         loop = asyncio.get_running_loop()
-        server = await loop.create_server(lambda: SMTP(Handler(), hostname="testserver"), "127.0.0.1", 0)
+        server = await loop.create_server(lambda: SMTP(Handler(), hostname="testserver"), "127.0.0.1", port)
         write_file(os.path.join(outdir, "port"), str(server.sockets[0].getsockname()[1]).encode())
         await asyncio.sleep(LIFETIME)
 
@@ -143,6 +145,8 @@ def run_plain(outdir, mode, port):
         return
     if mode == "refuse":
         answer(b"554 not today\r\n")
+    elif mode == "multiline":
+        answer(b"220-first line\r\n220 second line\r\n")
     else:
         answer(b"220 first chunk ")
         time.sleep(0.3)
@@ -171,6 +175,9 @@ def run_plain(outdir, mode, port):
                 in_data = mode != "refuse"
                 answer(b"354 go ahead\r\n" if in_data else reply)
                 continue
+            if mode == "multiline" and line.upper().startswith(b"HELO"):
+                answer(b"250-hello\r\n250 pleased\r\n")
+                continue
             answer(b"221 bye\r\n" if mode != "refuse" and line.upper().startswith(b"QUIT") else reply)
     conn.close()
 
@@ -181,7 +188,7 @@ if __name__ == "__main__":
     if "QV_SMTP_LIFETIME" in os.environ:
         LIFETIME = int(os.environ["QV_SMTP_LIFETIME"])
     if mode == "smtpd":
-        run_smtpd(outdir)
+        run_smtpd(outdir, port)
     elif mode == "slow":
         run_slow(outdir, port)
     else:

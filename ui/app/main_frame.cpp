@@ -295,6 +295,8 @@ QWidget* CMainFrame::StatusBarWidget() const { return statusBar(); }
 
 void CMainFrame::SetListenText(const std::string& text) { listen_->setText(QString::fromStdString(text)); }
 
+void CMainFrame::SetListenTip(const std::string& tip) { listen_->setToolTip(QString::fromStdString(tip)); }
+
 void CMainFrame::RequestRefresh() { refresh_.Request(); }
 
 void CMainFrame::UpdateAllViews() {
@@ -360,7 +362,8 @@ void CMainFrame::UpdateCommandStates() {
   const bool listening = IsListening();
   Action(kCmdStartListening)->setEnabled(!listening);
   Action(kCmdStopListening)->setEnabled(listening);
-  Action(kCmdStartService)->setEnabled(watch_->serviceInstalled() && !watch_->serviceRunning());
+  // Also before the service is installed: the command then says how to install it.
+  Action(kCmdStartService)->setEnabled(!watch_->serviceRunning());
   Action(kCmdStopService)->setEnabled(watch_->serviceInstalled() && watch_->serviceRunning());
 }
 

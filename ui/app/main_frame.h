@@ -49,6 +49,7 @@ class CMainFrame : public CPersistentFrame, public CDocFrame, public CListViewHo
 
   // --- CDocFrame ---
   void SetListenText(const std::string& text) override;
+  void SetListenTip(const std::string& tip) override;
   void RequestRefresh() override;
   void UpdateAllViews() override;
   void StartTimeMark() override;
@@ -87,6 +88,7 @@ class CMainFrame : public CPersistentFrame, public CDocFrame, public CListViewHo
   QSplitter* RightSplitter() const { return right_; }
   QString CountText() const { return count_->text(); }
   QString ListenText() const { return listen_->text(); }
+  QString ListenTip() const { return listen_->toolTip(); }
   CLockKeyIndicators* LockKeys() const { return locks_; }
   bool TimeMarkRunning() const { return timeMark_.isActive(); }
   QSystemTrayIcon* TrayIcon() const { return tray_; }

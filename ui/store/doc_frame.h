@@ -15,6 +15,9 @@ class CDocFrame {
   // Main frame.
   // The listening status, one of the four texts of UpdateStatus, for the status bar.
   virtual void SetListenText(const std::string& text) = 0;
+  // Why the document does not listen, with what to do (see listen_problem.h), as the tip of the
+  // listening text; "" once it listens again.
+  virtual void SetListenTip(const std::string& tip) { (void)tip; }
   // New messages are waiting: update the views soon (coalesced, see CRefreshCoalescer).
   virtual void RequestRefresh() = 0;
   // Update every view now: the shown list was replaced (filter, sort, emptying, a file opened).

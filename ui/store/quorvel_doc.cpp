@@ -20,6 +20,7 @@
 #include "reception/syslog_receivers.h"
 #include "reception/syslog_socket.h"
 #include "reception/tcp_forwarder.h"
+#include "ui/store/listen_problem.h"
 #include "ui/store/relay_reception.h"
 
 namespace qv {
@@ -246,7 +247,10 @@ bool CQuorvelDoc::StartServer(int32_t port) {
       relay_ = std::make_unique<CRelayReception>(
           [this] { QMetaObject::invokeMethod(this, &CQuorvelDoc::AddRelayedBatch, Qt::QueuedConnection); });
       std::string error;
-      if (!relay_->Start(RelaySocketPath(), &error)) relay_.reset();
+      if (!relay_->Start(RelaySocketPath(), &error)) {
+        relay_.reset();
+        ReportListenProblem("The service's messages cannot be received: " + error + ".");
+      }
     }
   } else {
     if (!channelNotifier_) {
@@ -257,14 +261,24 @@ bool CQuorvelDoc::StartServer(int32_t port) {
     if (frame_ != nullptr) frame_->StartTimeMark();
     if (!socket_ && !relay_) StartUdp(port);
   }
+  if (socket_ || relay_) ReportListenProblem("");
   UpdateStatus();
   return socket_ || relay_;
+}
+
+void CQuorvelDoc::ReportListenProblem(const std::string& problem) {
+  if (problem == listenProblem_) return;
+  listenProblem_ = problem;
+  if (frame_ != nullptr) frame_->SetListenTip(problem);
+  if (!problem.empty()) OnLocalMessage(problem);
 }
 
 bool CQuorvelDoc::StartUdp(int32_t port) {
   socket_ = std::make_unique<CSyslogSocket>(*this, port);
   if (!socket_->created()) {
+    const int error = socket_->error();
     socket_.reset();
+    ReportListenProblem(PortProblem(port, error, service_->IsInstalled()));
     rules_.SetForwarder(nullptr);
     return false;
   }

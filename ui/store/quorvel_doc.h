@@ -20,8 +20,9 @@
 // still stores and listens (tests, benchmarks). Everything but the relay's draining thread runs
 // on the thread that created the document, which must run a Qt event loop to receive.
 //
-// Failures are quiet: a port that is taken leaves the document not listening (the status says
-// so), file errors end an operation with what was done so far.
+// A port that cannot be used, or a relay socket that cannot be bound, leaves the document not
+// listening and is said once (ReportListenProblem); file errors end an operation with what was
+// done so far.
 //
 // The actions that talk to the outside (mail, database, SNMP trap, programs) run on a worker
 // (CActionWorker), so that they never hold the user-interface thread; their reports come back
@@ -142,6 +143,9 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   // The UDP port listened on; 0 when not listening or listening on the relay.
   int32_t GetListenPort() const;
   bool IsListeningOnRelay() const;
+  // Says why the document does not receive: a local message and the status tip, once for the
+  // same text in a row. "" clears the tip (done when listening starts).
+  void ReportListenProblem(const std::string& problem);
   // Whether the service ran when last asked (creation, StartServer, UpdateStatus).
   bool IsServiceRunning() const { return serviceRunning_; }
 
@@ -237,6 +241,7 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   std::unique_ptr<QSocketNotifier> channelNotifier_;  // made when the monitors first start
   std::unique_ptr<CMonitorSet> monitors_;
   bool timeMarkRunning_ = false;
+  std::string listenProblem_;  // said last, so it is said once
 
   bool modified_ = false;
   std::string title_;

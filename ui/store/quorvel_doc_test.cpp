@@ -8,7 +8,11 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <ctime>
+#include <memory>
+#include <mutex>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -99,6 +103,67 @@ TEST_F(QuorvelDocTest, DatagramsRunRulesAndHistoryOnlyWhileTheServiceIsNotRunnin
   EXPECT_FALSE(doc->GetMessage(2).highlighted);
   EXPECT_EQ(ReadAll(history), lines);
   EXPECT_EQ(doc->GetMessage(99).message, "");
+}
+
+// Mails that each wait for a turn the test gives; each reports when it is done.
+struct MailTurns {
+  std::mutex mutex;
+  std::condition_variable changed;
+  int allowed = 0;
+  int done = 0;
+};
+
+class TurnTakingMails : public CActionExecutor {
+ public:
+  explicit TurnTakingMails(std::shared_ptr<MailTurns> turns) : turns_(std::move(turns)) {}
+  void BeginLoadRules(const ActionContext&) override {}
+  void RuleLoaded(const CRule&, const ActionContext&) override {}
+  void Execute(const CRule&, const SyslogMessage& message, const ActionContext& context) override {
+    std::unique_lock lock(turns_->mutex);
+    turns_->changed.wait(lock, [this] { return turns_->done < turns_->allowed; });
+    ++turns_->done;
+    turns_->changed.notify_all();
+    lock.unlock();
+    context.reporter.OnLocalMessage("mailed " + message.message);
+  }
+
+ private:
+  std::shared_ptr<MailTurns> turns_;
+};
+
+TEST_F(QuorvelDocTest, MailsWaitOnTheirWorkerReportBackHereAndThoseLeftAtCloseAreCounted) {
+  testing::SaveRule(0, "page", kActionSendMail, "page");
+  auto turns = std::make_shared<MailTurns>();
+  turns->allowed = 1;
+  RecordingFrame frame;
+  auto doc = std::make_unique<CQuorvelDoc>(
+      [turns](CSyslogSink&) { return std::make_unique<TurnTakingMails>(turns); }, std::make_unique<FakeService>());
+  doc->SetFrame(&frame);
+  doc->ReloadRules();
+
+  for (const char* text : {"<14>page one", "<14>page two", "<14>page three"}) doc->OnDatagram("10.0.0.5", 1025, text);
+  EXPECT_EQ(doc->GetShownCount(), 3);  // stored while the mails wait
+  // The first mail's report comes back through the event loop, after the messages.
+  ASSERT_TRUE(ProcessEventsUntil([&] { return doc->GetShownCount() == 4; }));
+  EXPECT_EQ(doc->GetMessage(3).message, "mailed page one");
+
+  // "page two" holds the worker, "page three" waits: closing gives them the bound, then says so.
+  const auto closing = std::chrono::steady_clock::now();
+  doc.reset();
+  EXPECT_LT(std::chrono::steady_clock::now() - closing, CQuorvelDoc::kStopBound + std::chrono::seconds(2));
+  const std::string history = ReadAll(home_.file("qvhista.txt"));
+  EXPECT_NE(history.find("Rules: 1 actions (mail, database, SNMP trap, program) were still waiting when Quorvel "
+                         "closed and were skipped"),
+            std::string::npos)
+      << history;
+  EXPECT_EQ(history.find("mailed page two"), std::string::npos);
+  {
+    const std::lock_guard lock(turns->mutex);
+    turns->allowed = 3;
+  }
+  turns->changed.notify_all();
+  std::unique_lock lock(turns->mutex);
+  EXPECT_TRUE(turns->changed.wait_for(lock, std::chrono::seconds(5), [&] { return turns->done == 2; }));
 }
 
 TEST_F(QuorvelDocTest, StatusTellsWhoListens) {

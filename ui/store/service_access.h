@@ -6,6 +6,8 @@
 // The calls block like CServiceControl's (Start about 5 s, Stop about 10 s at most) and are made
 // on the user-interface thread.
 
+#include <string>
+
 #include "service/control/service_control.h"
 
 namespace qv {
@@ -18,6 +20,8 @@ class CServiceAccess {
   virtual bool Start() = 0;
   virtual bool Stop() = 0;
   virtual bool SetDemandStart() = 0;
+  // The service's own line on why its last start failed; "" when none.
+  virtual std::string Failure() const { return {}; }
 };
 
 // The service "Quorvel" under the service manager.
@@ -28,6 +32,7 @@ class CSystemServiceAccess final : public CServiceAccess {
   bool Start() override { return control_.Start(); }
   bool Stop() override { return control_.Stop(); }
   bool SetDemandStart() override { return control_.SetDemandStart(); }
+  std::string Failure() const override { return control_.Failure(); }
 
  private:
   CServiceControl control_;

@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "core/settings/settings_store.h"
+#include "ui/store/listen_problem.h"
 #include "ui/store/quorvel_doc.h"
 
 namespace qv {
@@ -20,12 +21,17 @@ void CServiceCommands::StopService() { SwitchService(false); }
 void CServiceCommands::SwitchService(bool start) {
   const bool wasListening = doc_.UpdateStatus();
   if (wasListening) doc_.StopServer(true);
-  if (start) {
-    doc_.Service().Start();
-  } else {
-    doc_.Service().Stop();
+  CServiceAccess& service = doc_.Service();
+  if (start && !service.IsInstalled()) {
+    doc_.ReportListenProblem(ServiceStartProblem(false, ""));
+  } else if (start && (!service.Start() || !service.IsRunning())) {
+    doc_.ReportListenProblem(ServiceStartProblem(true, service.Failure()));
+  } else if (!start) {
+    service.Stop();
   }
-  if (!wasListening) return;
+  // A service started here is followed whatever the document's own listening was.
+  const bool follow = start && service.IsRunning();
+  if (!wasListening && !follow) return;
   // The port may be released a moment after the service stopped.
   for (int attempt = 0; attempt < kRelistenTries; ++attempt) {
     if (doc_.UpdateStatus() || doc_.StartServer(UdpPort())) return;
@@ -51,7 +57,11 @@ void CServiceCommands::ApplySettings() {
 }
 
 bool CServiceCommands::Watch() {
-  if (!doc_.IsListeningOnRelay() || doc_.Service().IsRunning()) return false;
+  const bool running = doc_.Service().IsRunning();
+  // On the relay without the service, or on "udpport" while the service runs (started from
+  // outside): the document listens again, which chooses the arrangement anew.
+  const bool stale = running ? doc_.GetListenPort() != 0 : doc_.IsListeningOnRelay();
+  if (!stale) return false;
   doc_.StopServer(true);
   doc_.StartServer(UdpPort());
   return true;

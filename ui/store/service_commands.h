@@ -3,14 +3,19 @@
 // listening modes, and the watch that notices a service stopped from outside.
 //
 //   StartService / StopService  stop listening if listening; start or stop the service; then,
-//                               if it had been listening, try up to 20 times, 250 ms apart, to
-//                               listen again (the document chooses relay or "udpport" anew).
+//                               if it had been listening or the service now runs, try up to 20
+//                               times, 250 ms apart, to listen again (the document chooses relay
+//                               or "udpport" anew), so a service started here is always
+//                               followed. A service that is not installed or did not start is
+//                               said once, with what to do (ReportListenProblem).
 //   RestartService              when the service runs: stop it and start it again, so that it
 //                               rereads the settings.
 //   ApplySettings               when listening: stop, restart the service, listen again on
 //                               "udpport"; otherwise only restart the service.
 //   Watch                       the service stopped while the document listens on the relay:
-//                               listen on "udpport" again, taking over reception.
+//                               listen on "udpport" again, taking over reception; or the service
+//                               runs while the document listens on "udpport": attach to the
+//                               relay. A document that does not listen is left so.
 //
 // These block the user-interface thread while the service starts or stops (at most about 5 s,
 // 10 s, and 5 s for listening again), as the commands always have.
@@ -39,7 +44,7 @@ class CServiceCommands {
   void StopService();
   void RestartService();
   void ApplySettings();
-  // One look at the service; true when the document moved back to "udpport".
+  // One look at the service; true when the document moved between "udpport" and the relay.
   bool Watch();
 
  private:

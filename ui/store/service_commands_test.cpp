@@ -1,6 +1,9 @@
 #include "ui/store/service_commands.h"
 
 #include <gtest/gtest.h>
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include "core/settings/settings_store.h"
 #include "reception/udp_test_peer.h"
@@ -51,10 +54,12 @@ TEST_F(ServiceCommandsTest, StartingAndStoppingTheServiceMovesTheListener) {
   EXPECT_EQ(doc_->GetListenPort(), port_);
   EXPECT_EQ(sleeps_, 0);
 
-  // Not listening before: the service changes, the document stays silent.
+  // Not listening before: a service started here is followed all the same.
   doc_->StopServer(true);
+  service_->running = false;
   commands_->StartService();
-  EXPECT_FALSE(doc_->UpdateStatus());
+  EXPECT_TRUE(doc_->IsListeningOnRelay());
+  doc_->StopServer(true);
 
   // The port to listen on again stays taken: 20 tries, 250 ms apart, then nobody listens.
   service_->running = false;
@@ -97,6 +102,76 @@ TEST_F(ServiceCommandsTest, TheWatchTakesOverUdpWhenTheServiceStopsAndApplyResta
   EXPECT_EQ(service_->stops, 1);
   EXPECT_EQ(service_->starts, 1);
   EXPECT_FALSE(doc_->UpdateStatus());
+}
+
+TEST_F(ServiceCommandsTest, AServiceStartedFromOutsideIsFollowedFromUdpButANotListeningDocumentIsLeftSo) {
+  CServiceWatch watch(*commands_, *doc_);
+  ASSERT_TRUE(doc_->StartServer(port_));
+  service_->running = true;  // "qvsc start", say, on another port
+  watch.Poll();
+  EXPECT_TRUE(doc_->IsListeningOnRelay());
+  EXPECT_EQ(frame_.listenText, "Service Listening on port " + std::to_string(port_) + ", UI active");
+
+  doc_->StopServer(true);  // "Stop User Interface Listening" is respected
+  watch.Poll();
+  EXPECT_FALSE(doc_->UpdateStatus());
+}
+
+// Sets this thread's effective CAP_NET_BIND_SERVICE; false when it cannot be changed.
+bool SetBindCapability(bool on) {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3]{};
+  if (syscall(SYS_capget, &header, data) != 0) return false;
+  constexpr uint32_t kBit = 1U << CAP_NET_BIND_SERVICE;
+  if (on && (data[0].permitted & kBit) == 0) return false;
+  data[0].effective = on ? (data[0].effective | kBit) : (data[0].effective & ~kBit);
+  return syscall(SYS_capset, &header, data) == 0;
+}
+
+TEST_F(ServiceCommandsTest, WhyTheViewerDoesNotReceiveIsSaidOnceAsALocalMessageAndTheStatusTip) {
+  testing::UdpPeer squatter;
+  ASSERT_TRUE(squatter.bound());
+  const bool mayBindLow = SetBindCapability(true);
+  struct Case {
+    const char* name;
+    bool installed;
+    bool startFails;
+    int32_t port;  // 0: press "Start Background Service" instead of listening
+    std::vector<std::string> said;  // all in the one local message and the tip
+  };
+  const Case cases[] = {
+      {"service not installed", false, false, 0, {"background service is not installed", "'dunmir add'"}},
+      {"service stops at once", true, true, 0,
+       {"The background service stopped at once: cannot receive syslog on UDP port 514: Address already in use"}},
+      {"port taken", true, false, squatter.port(), {"UDP port " + std::to_string(squatter.port()), "another program"}},
+      {"port needs privileges", false, false, 1,
+       {"UDP port 1 cannot be used: permission denied", "'dunmir add'", "CAP_NET_BIND_SERVICE", "above 1023"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    service_->installed = c.installed;
+    service_->running = false;
+    service_->startFails = c.startFails;
+    service_->failure = c.startFails ? "cannot receive syslog on UDP port 514: Address already in use" : "";
+    doc_->NewDocument();
+    const bool dropped = c.port == 1 && mayBindLow && SetBindCapability(false);
+    for (int twice = 0; twice < 2; ++twice) {
+      if (c.port == 0) {
+        commands_->StartService();
+      } else {
+        EXPECT_FALSE(doc_->StartServer(c.port));
+      }
+    }
+    if (dropped) SetBindCapability(true);
+    ASSERT_EQ(doc_->GetShownCount(), 1);
+    const std::string message = doc_->GetMessage(0).message;
+    EXPECT_EQ(frame_.listenTip, message);
+    for (const std::string& part : c.said) EXPECT_NE(message.find(part), std::string::npos) << message;
+
+    ASSERT_TRUE(doc_->StartServer(port_));  // listening again clears the tip
+    EXPECT_EQ(frame_.listenTip, "");
+    doc_->StopServer(true);
+  }
 }
 
 // The views follow new messages once per burst, and within 250 ms however steady the stream.

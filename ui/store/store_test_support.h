@@ -29,11 +29,14 @@ struct FakeService final : CServiceAccess {
   bool installed = true;
   bool running = false;
   int starts = 0, stops = 0, demandStarts = 0;
+  bool startFails = false;  // Start is accepted but the service stops at once, saying `failure`
+  std::string failure;
   bool IsInstalled() const override { return installed; }
   bool IsRunning() const override { return installed && running; }
-  bool Start() override { ++starts; running = installed; return installed; }
+  bool Start() override { ++starts; running = installed && !startFails; return installed; }
   bool Stop() override { ++stops; const bool was = running; running = false; return was; }
   bool SetDemandStart() override { ++demandStarts; return installed; }
+  std::string Failure() const override { return failure; }
 };
 
 // A service that is not installed: the viewer then does the service's work itself.
@@ -44,7 +47,7 @@ inline std::unique_ptr<FakeService> NoService() {
 }
 
 struct RecordingFrame : CDocFrame {
-  std::string listenText;
+  std::string listenText, listenTip;
   int refreshRequests = 0, viewUpdates = 0, timeMarkStarts = 0, timeMarkStops = 0, forgets = 0;
   bool historyLoadable = true;
   std::vector<std::string> addresses, hostNames;
@@ -53,6 +56,7 @@ struct RecordingFrame : CDocFrame {
   bool selectionCleared = false;
 
   void SetListenText(const std::string& text) override { listenText = text; }
+  void SetListenTip(const std::string& tip) override { listenTip = tip; }
   void RequestRefresh() override { ++refreshRequests; }
   void UpdateAllViews() override { ++viewUpdates; }
   void StartTimeMark() override { ++timeMarkStarts; }
