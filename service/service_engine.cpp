@@ -60,12 +60,11 @@ CServiceEngine::CServiceEngine(const ExecutorFactory& makeExecutor)
 
   const int32_t minutes = AppSettings().GetInt("Settings", "timemark", 0);
   if (minutes > 0) {
-    timeMark_.setInterval(std::chrono::minutes(std::min(minutes, 35791)));  // the timer's range
-    QObject::connect(&timeMark_, &QTimer::timeout, &timeMark_, [this] {
+    QObject::connect(&timeMark_, &CLongTimer::timeout, &timeMark_, [this] {
       history_->CheckFileName();
       OnLocalMessage(kTimeMark);
     });
-    timeMark_.start();
+    timeMark_.Start(std::chrono::minutes(minutes));
   }
   heldBackReports_.setInterval(std::chrono::seconds(10));
   QObject::connect(&heldBackReports_, &QTimer::timeout, &heldBackReports_, [this] {
@@ -90,7 +89,7 @@ std::unique_ptr<CActionExecutor> CServiceEngine::MakeActions(const ExecutorFacto
 void CServiceEngine::Stop() {
   if (stopped_) return;
   stopped_ = true;
-  timeMark_.stop();
+  timeMark_.Stop();
   heldBackReports_.stop();
   for (const std::unique_ptr<QSocketNotifier>& notifier : notifiers_) notifier->setEnabled(false);
   receiveThread_.reset();  // nothing more is taken from the socket

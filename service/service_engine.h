@@ -46,6 +46,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/timer/long_timer.h"
 #include "reception/datagram_queue.h"
 #include "reception/datagram_reader.h"
 #include "reception/history_files.h"
@@ -136,7 +137,7 @@ class CServiceEngine final : public CSyslogSink, private CForwarder {
   std::optional<CHistoryFiles> history_;  // only while listening: choosing files may delete one
   std::vector<std::unique_ptr<QSocketNotifier>> notifiers_;
   std::unique_ptr<QSocketNotifier> relayWritable_;
-  QTimer timeMark_;
+  CLongTimer timeMark_;
   CLocalChannel channel_;  // the monitors' findings; outlives them
   QTimer heldBackReports_;  // lets the throttles say what they held back
   std::unique_ptr<CServiceMonitors> monitors_;

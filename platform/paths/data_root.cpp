@@ -50,6 +50,10 @@ std::string CheckDataRoot() {
     std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
     return root + " is open to other users (mode " + mode + "); close it with chmod o-rwx";
   }
+  // Root's or the service's folder, shared with a group this user is not in (or not shared).
+  if (access(root.c_str(), R_OK | W_OK | X_OK) != 0) {
+    return root + " cannot be used by this user: " + std::strerror(errno);
+  }
   return "";
 }
 

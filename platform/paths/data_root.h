@@ -29,7 +29,9 @@ std::string DataPath(const std::string& name);
 // Creates the data root when missing, then checks that it is a folder that belongs to the
 // effective user, to root or to the service's user `quorvel`, and grants nothing to other users. Returns "" when it may be used,
 // else one line naming the folder and what is wrong, for example
-// "/var/lib/quorvel is open to other users (mode 0777); chmod o-rwx it". Every program calls
+// "/var/lib/quorvel is open to other users (mode 0777); chmod o-rwx it", or
+// "/var/lib/quorvel cannot be used by this user: Permission denied" for a folder of root or the
+// service that this user may not read and write (not a member of its group). Every program calls
 // this before it touches the data root and refuses to start on a problem.
 std::string CheckDataRoot();
 

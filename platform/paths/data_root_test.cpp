@@ -1,7 +1,10 @@
 #include "platform/paths/data_root.h"
 
 #include <gtest/gtest.h>
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -38,4 +41,39 @@ TEST(DataRootTest, ReportsARootThatCannotBeCreated) {
   setenv("QUORVEL_HOME", (file / "home").c_str(), 1);  // below a plain file
   EXPECT_FALSE(qv::EnsureDataRoot());
   fs::remove(file);
+}
+
+TEST(DataRootTest, AFolderOfRootThatThisUserMayNotUseIsRefusedWithTheReason) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to check as another user";
+  const fs::path root = fs::temp_directory_path() / ("qv_closed_" + std::to_string(getpid()));
+  fs::create_directories(root);
+  setenv("QUORVEL_HOME", root.c_str(), 1);
+  struct Case {
+    mode_t mode;
+    gid_t group;  // the user nobody's own group 65534 is a member's
+    bool usable;
+  };
+  for (const Case c : {Case{0700, 0, false}, Case{02770, 0, false}, Case{02770, 65534, true}}) {
+    ASSERT_EQ(chown(root.c_str(), 0, c.group), 0);
+    ASSERT_EQ(chmod(root.c_str(), c.mode), 0);
+    int report[2];
+    ASSERT_EQ(pipe(report), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+      const std::string problem = setgroups(0, nullptr) == 0 && setresgid(65534, 65534, 65534) == 0 &&
+                                          setresuid(65534, 65534, 65534) == 0
+                                      ? qv::CheckDataRoot()
+                                      : "cannot become nobody";
+      (void)!write(report[1], problem.data(), problem.size());
+      _exit(0);
+    }
+    close(report[1]);
+    std::string problem;
+    char chunk[256];
+    for (ssize_t n; (n = read(report[0], chunk, sizeof chunk)) > 0;) problem.append(chunk, static_cast<size_t>(n));
+    close(report[0]);
+    waitpid(child, nullptr, 0);
+    EXPECT_EQ(problem, c.usable ? "" : root.string() + " cannot be used by this user: Permission denied") << c.mode;
+  }
+  fs::remove_all(root);
 }

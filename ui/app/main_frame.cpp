@@ -73,7 +73,7 @@ CMainFrame::CMainFrame(CQuorvelDoc& doc, QWidget* parent)
     if (HidesWhenMinimised() && isVisible() && isMinimized()) hide();
   });
   hideTimer_.start(kHideCheckMs);
-  connect(&timeMark_, &QTimer::timeout, this, &CMainFrame::AddTimeMark);
+  connect(&timeMark_, &CLongTimer::timeout, this, &CMainFrame::AddTimeMark);
   connect(&refresh_, &CRefreshCoalescer::refreshDue, this, &CMainFrame::UpdateAllViews);
   connect(watch_, &CServiceWatch::stateChanged, this, &CMainFrame::UpdateCommandStates);
 
@@ -309,10 +309,10 @@ void CMainFrame::UpdateAllViews() {
 void CMainFrame::StartTimeMark() {
   const int32_t minutes = AppSettings().GetInt(kSettings, "timemark", 0);
   if (minutes <= 0) return;
-  timeMark_.start(std::chrono::minutes(minutes));
+  timeMark_.Start(std::chrono::minutes(minutes));
 }
 
-void CMainFrame::StopTimeMark() { timeMark_.stop(); }
+void CMainFrame::StopTimeMark() { timeMark_.Stop(); }
 
 void CMainFrame::AddTimeMark() { doc_.OnLocalMessage(CQuorvelDoc::kTimeMark); }
 
@@ -357,7 +357,7 @@ void CMainFrame::UpdateCommandStates() {
   Action(kCmdFileMonitor)->setChecked(settings.GetInt(kSettings, "FileMonitor", 0) != 0);
   Action(kCmdPingMonitor)->setChecked(settings.GetInt(kSettings, "PingMonitor", 0) != 0);
   Action(kCmdPhoneCalls)->setChecked(settings.GetInt(kSettings, "TapiMonitor", 0) != 0);
-  Action(kCmdSnmpTraps)->setChecked(settings.GetInt(kSettings, "SNMPTrapMonitor", 1) != 0);
+  Action(kCmdSnmpTraps)->setChecked(settings.GetInt(kSettings, "SNMPTrapMonitor", CQuorvelDoc::kTrapMonitorDefault) != 0);
   Action(kCmdLock)->setChecked(locked_);
   const bool listening = IsListening();
   Action(kCmdStartListening)->setEnabled(!listening);
@@ -511,7 +511,14 @@ void CMainFrame::OnLoadHistory() {
   UpdateAllViews();
 }
 
-void CMainFrame::OnClearHistory() { doc_.ClearHistory(); }
+// Both history files go for good: ask first, with No as the answer Enter gives.
+void CMainFrame::OnClearHistory() {
+  QMessageBox question(QMessageBox::Warning, "Clear History",
+                       "Delete every message in the history files? This cannot be undone.",
+                       QMessageBox::Yes | QMessageBox::No, this);
+  question.setDefaultButton(QMessageBox::No);
+  if (question.exec() == QMessageBox::Yes) doc_.ClearHistory();
+}
 
 void CMainFrame::OnCopy() { list_->CopySelection(); }
 void CMainFrame::OnSelectAll() { list_->SelectAll(); }
@@ -651,7 +658,7 @@ void CMainFrame::OnEventLog() { ToggleMonitor("EventLog", 1); }
 void CMainFrame::OnFileMonitor() { ToggleMonitor("FileMonitor", 0); }
 void CMainFrame::OnPingMonitor() { ToggleMonitor("PingMonitor", 0); }
 void CMainFrame::OnPhoneCalls() { ToggleMonitor("TapiMonitor", 0); }
-void CMainFrame::OnSnmpTraps() { ToggleMonitor("SNMPTrapMonitor", 1); }
+void CMainFrame::OnSnmpTraps() { ToggleMonitor("SNMPTrapMonitor", CQuorvelDoc::kTrapMonitorDefault); }
 
 void CMainFrame::OnHelpTopics() {
   CHelpTopicsDlg topics(this);

@@ -19,6 +19,7 @@
 #include <map>
 #include <memory>
 
+#include "core/timer/long_timer.h"
 #include "ui/app/persistent_frame.h"
 #include "ui/app/quorvel_view.h"
 #include "ui/store/doc_frame.h"
@@ -90,7 +91,8 @@ class CMainFrame : public CPersistentFrame, public CDocFrame, public CListViewHo
   QString ListenText() const { return listen_->text(); }
   QString ListenTip() const { return listen_->toolTip(); }
   CLockKeyIndicators* LockKeys() const { return locks_; }
-  bool TimeMarkRunning() const { return timeMark_.isActive(); }
+  bool TimeMarkRunning() const { return timeMark_.IsActive(); }
+  std::chrono::milliseconds TimeMarkPeriod() const { return timeMark_.Period(); }
   QSystemTrayIcon* TrayIcon() const { return tray_; }
   // Whether minimising may hide the window: "hideifmini" and a tray to come back from.
   bool HidesWhenMinimised() const;
@@ -176,7 +178,7 @@ class CMainFrame : public CPersistentFrame, public CDocFrame, public CListViewHo
   CServiceWatch* watch_;
   CRefreshCoalescer refresh_;
   QTimer hideTimer_;
-  QTimer timeMark_;
+  CLongTimer timeMark_;
   CRecentFiles recent_;
 
   bool panesCreated_ = false;

@@ -5,6 +5,8 @@
 #include <QAction>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QSplitter>
 #include <QTest>
 #include <QToolBar>
@@ -12,7 +14,9 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "core/settings/settings_store.h"
 #include "testing/temp_home.h"
@@ -41,6 +45,17 @@ SyslogMessage Record(const std::string& text, int32_t severity = 3) {
   record.timeSent = 1700000000;
   record.message = text;
   return record;
+}
+
+// Answers the next message box once it is shown (the event loop of its exec() runs this).
+void AnswerNextQuestion(const std::function<void(QMessageBox&)>& answer) {
+  QTimer::singleShot(10, [answer] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); box != nullptr) {
+      answer(*box);
+    } else {
+      AnswerNextQuestion(answer);
+    }
+  });
 }
 
 QString Text(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
@@ -144,6 +159,53 @@ class MainFrameTest : public QObject {
     QVERIFY(frame_->Action(kCmdLoadHistory)->isEnabled());
   }
 
+  void clearHistoryAsksFirstAndEnterAnswersNo() {
+    const std::string history = home_.file("qvhista.txt");
+    std::ofstream(history) << Record("kept").FormatRecordLine();
+    for (const bool yes : {false, true}) {
+      QMessageBox::StandardButton preset = QMessageBox::NoButton;
+      AnswerNextQuestion([&](QMessageBox& box) {
+        preset = box.standardButton(box.defaultButton());
+        if (yes) {
+          box.button(QMessageBox::Yes)->click();
+        } else {
+          QTest::keyClick(&box, Qt::Key_Return);
+        }
+      });
+      frame_->Action(kCmdClearHistory)->trigger();
+      QCOMPARE(preset, QMessageBox::No);
+      QCOMPARE(std::filesystem::exists(history), !yes);
+    }
+  }
+
+  // A document of 100,000 distinct senders: each learned branch of the tree lists 10,000 and
+  // "(more...)", and File New empties them.
+  void documentOfManySendersFillsTheTreeUpToItsCap() {
+    const std::string path = home_.file("senders.txt");
+    {
+      std::ofstream out(path, std::ios::binary);
+      for (int i = 0; i < 100000; ++i) {
+        SyslogMessage record = Record("m");
+        record.hostName = "host-" + std::to_string(i);
+        record.ipAddress = "10." + std::to_string(i >> 16) + "." + std::to_string((i >> 8) & 255) + "." +
+                           std::to_string(i & 255);
+        out << record.FormatRecordLine();
+      }
+    }
+    QVERIFY(frame_->OpenDocumentFile(QString::fromStdString(path)));
+    QCOMPARE(doc_->GetShownCount(), 100000);
+    for (const FilterBranch branch : {FilterBranch::kHostname, FilterBranch::kAddress}) {
+      const QTreeWidgetItem* item = frame_->FilterTree()->BranchItem(branch);
+      QCOMPARE(item->childCount(), 10001);
+      QCOMPARE(item->child(9999)->text(0), branch == FilterBranch::kHostname ? QString("host-9999") : QString("10.0.39.15"));
+      QCOMPARE(item->child(10000)->text(0), QString("(more...)"));
+    }
+    frame_->Action(kCmdNew)->trigger();
+    for (const FilterBranch branch : {FilterBranch::kHostname, FilterBranch::kAddress}) {
+      QCOMPARE(frame_->FilterTree()->BranchItem(branch)->childCount(), 0);
+    }
+  }
+
   void panesKeepTheirSizesOnResize() {
     frame_->resize(1000, 700);
     frame_->show();
@@ -161,14 +223,17 @@ class MainFrameTest : public QObject {
 
   void rulesAndMonitorSwitchesWriteTheirSettings() {
     const CSettingsStore& settings = AppSettings();
-    // Absent "SNMPTrapMonitor" and "EventLog" count as on; the others as off.
+    // Absent "EventLog" counts as on; the others, "SNMPTrapMonitor" too, as off, as the
+    // document reads them when it starts its monitors.
     frame_->UpdateCommandStates();
-    QVERIFY(frame_->Action(kCmdSnmpTraps)->isChecked());
+    QVERIFY(!frame_->Action(kCmdSnmpTraps)->isChecked());
     QVERIFY(frame_->Action(kCmdEventLog)->isChecked());
     QVERIFY(!frame_->Action(kCmdPingMonitor)->isChecked());
     frame_->Action(kCmdSnmpTraps)->trigger();
+    QCOMPARE(settings.GetInt("Settings", "SNMPTrapMonitor", -1), 1);
+    QVERIFY(frame_->Action(kCmdSnmpTraps)->isChecked());
+    frame_->Action(kCmdSnmpTraps)->trigger();
     QCOMPARE(settings.GetInt("Settings", "SNMPTrapMonitor", -1), 0);
-    QVERIFY(!frame_->Action(kCmdSnmpTraps)->isChecked());
     frame_->Action(kCmdPingMonitor)->trigger();
     QCOMPARE(settings.GetInt("Settings", "PingMonitor", -1), 1);
     QVERIFY(frame_->Action(kCmdPingMonitor)->isChecked());
@@ -209,6 +274,10 @@ class MainFrameTest : public QObject {
     Set("timemark", 1);
     frame_->StartTimeMark();
     QVERIFY(frame_->TimeMarkRunning());
+    Set("timemark", 60000);  // past the 32-bit milliseconds of a QTimer
+    frame_->StartTimeMark();
+    QVERIFY(frame_->TimeMarkRunning());
+    QVERIFY(frame_->TimeMarkPeriod() == std::chrono::minutes(60000));
     frame_->StopTimeMark();
     QVERIFY(!frame_->TimeMarkRunning());
     frame_->AddTimeMark();

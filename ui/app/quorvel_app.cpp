@@ -7,8 +7,10 @@
 
 #include "platform/paths/data_root.h"
 #include "rules/actions/action_runner.h"
+#include "ui/app/data_root_dlg.h"
 #include "ui/app/main_frame.h"
 #include "ui/app/message_box_dlg.h"
+#include "ui/store/data_root_choice.h"
 #include "ui/store/quorvel_doc.h"
 #include "ui/store/service_access.h"
 #include "ui/store/start_up.h"
@@ -32,6 +34,7 @@ CQuorvelApp::CQuorvelApp() : CQuorvelApp(Options{}) {}
 CQuorvelApp::CQuorvelApp(Options options) : options_(std::move(options)) {
   if (!options_.askRunAsService) options_.askRunAsService = AskRunAsService;
   if (!options_.reportFailure) options_.reportFailure = ReportFailure;
+  if (!options_.askOwnDataRoot) options_.askOwnDataRoot = AskToUseOwnDataRoot;
   if (!options_.service) options_.service = std::make_unique<CSystemServiceAccess>();
 }
 
@@ -44,9 +47,16 @@ CQuorvelApp::~CQuorvelApp() {
 bool CQuorvelApp::InitInstance(const QStringList& arguments) {
   // Sockets need no start-up here. The data root must be ours and closed to others.
   UseSharedUmask();
-  if (const std::string problem = CheckDataRoot(); !problem.empty()) {
-    options_.reportFailure(QString::fromStdString(problem));
-    return false;
+  std::string problem;
+  switch (CDataRootChoice().Resolve(options_.askOwnDataRoot, &problem)) {
+    case CDataRootChoice::Outcome::kUsable:
+    case CDataRootChoice::Outcome::kOwnRoot:
+      break;
+    case CDataRootChoice::Outcome::kDeclined:
+      return false;
+    case CDataRootChoice::Outcome::kRefused:
+      options_.reportFailure(QString::fromStdString(problem));
+      return false;
   }
   // Message boxes may outlive a hidden main window; the frame ends the program when it closes.
   QApplication::setQuitOnLastWindowClosed(false);

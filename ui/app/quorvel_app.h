@@ -1,5 +1,6 @@
 #pragma once
-// The windowed program's start: the data root is checked, the first run's set-up asked once, the
+// The windowed program's start: the data root is checked (one this user cannot use is explained,
+// and one of the user's own offered instead: CDataRootChoice), the first run's set-up asked once, the
 // document and the main frame made, a document file named on the command line opened, and the
 // window shown (or, with "hideifmini" and a tray, left in the tray).
 //
@@ -10,6 +11,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 namespace qv {
 
@@ -26,6 +28,9 @@ class CQuorvelApp {
     std::function<bool()> askRunAsService;
     // Tells the user why the program cannot start; null: a message box.
     std::function<void(const QString&)> reportFailure;
+    // Asks whether to run with a data root of the user's own (CDataRootChoice); null: the
+    // dialog of data_root_dlg.h.
+    std::function<bool(const std::string&)> askOwnDataRoot;
   };
 
   CQuorvelApp();

@@ -245,6 +245,34 @@ class DialogsTest : public QObject {
     QCOMPARE(Store().GetInt("Rules\\rule0", "EMailInclude", 1), 1);  // the edits of the closed dialog are gone
   }
 
+  // "Save changes?" on a double-click: Add/Modify refills the list, and the clicked rule must
+  // still be the one loaded and selected.
+  void ruleEditorLoadsTheClickedRuleAfterSavingTheEditedOne() {
+    struct Case {
+      bool yes;
+      QStringList listed;
+    };
+    for (const Case& c : {Case{true, {"disk", "link", "fan"}}, Case{false, {"disk", "link"}}}) {
+      qv::testing::TempHome home;
+      StoreRules({"disk", "link"});
+      FakePrompts prompts;
+      prompts.answer = c.yes;
+      CRuleEditorDialog dialog(prompts);
+      auto* list = Child<CRuleNameList>(&dialog, "rules");
+      Type(&dialog, "name", "fan");
+      Type(&dialog, "message", "fan stopped");
+      emit list->itemDoubleClicked(list->item(1));
+      QCOMPARE(prompts.questions, QStringList({"Changes might be lost!|Save changes?"}));
+      QCOMPARE(ListTexts(list), c.listed);
+      QCOMPARE(list->currentRow(), 1);
+      QCOMPARE(Child<QLineEdit>(&dialog, "name")->text(), QString("link"));
+      QCOMPARE(Child<QLineEdit>(&dialog, "message")->text(), QString());
+      Click(&dialog, "ok");
+      QCOMPARE(Store().GetInt("Settings", "rulescount", 0), int(c.listed.size()));
+      if (c.yes) QCOMPARE(Store().GetString("Rules\\rule2", "Message"), std::string("fan stopped"));
+    }
+  }
+
   void monitorListsTakeDroppedFilesAndKeepTheirRanges() {
     qv::testing::TempHome home;
     FakePrompts prompts;

@@ -269,10 +269,12 @@ bool CRuleEditorDialog::OfferToSave() {
   return OnAddModify();
 }
 
+// Saving refills the list, which deletes `item`: its row and name are read before. Add/Modify
+// only appends rows, so the row still holds the clicked name afterwards.
 void CRuleEditorDialog::OnNameDoubleClicked(QListWidgetItem* item) {
   const std::string name = item->text().toStdString();
-  if (!OfferToSave()) return;
   const int row = names_->row(item);
+  if (!OfferToSave()) return;
   FillNames(row);
   if (editor_.LoadRule(name)) ShowFields();
 }

@@ -60,34 +60,6 @@ ValueControls ValueControlsFor(int actionRow) {
   return controls;
 }
 
-std::optional<uint32_t> ParseAddressField(const std::string& text) {
-  if (text.find_first_not_of(" .") == std::string::npos) return 0u;
-  uint32_t address = 0;
-  int parts = 0;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t dot = text.find('.', start);
-    const std::string part = text.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
-    if (++parts > 4) return std::nullopt;
-    uint32_t octet = 0;
-    if (part.find_first_not_of(' ') != std::string::npos) {
-      const UnsignedField field = ReadUnsignedField(part, 0, 255);
-      if (!field.ok()) return std::nullopt;
-      octet = field.value;
-    }
-    address = (address << 8) | octet;
-    if (dot == std::string::npos) break;
-    start = dot + 1;
-  }
-  return address << (8 * (4 - parts));  // missing parts are blank fields
-}
-
-std::string AddressFieldText(uint32_t address) {
-  if (address == 0) return {};
-  return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +
-         std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
-}
-
 void CRuleEditor::Open() {
   rules_.clear();
   names_.clear();

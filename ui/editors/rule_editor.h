@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "rules/rule.h"
+#include "ui/find/filter_fields.h"  // ParseAddressField, AddressFieldText
 #include "ui/editors/field_validation.h"
 #include "ui/editors/trap_parameters.h"
 
@@ -100,11 +101,5 @@ class CRuleEditor {
   RuleFields fields_;
   bool modified_ = false;
 };
-
-// The address field as a number in host byte order: blank parts read as 0 and a blank field as
-// 0 (any); nothing when it is not up to four numbers 0..255 separated by dots.
-std::optional<uint32_t> ParseAddressField(const std::string& text);
-// The field text of an address; blank for 0.
-std::string AddressFieldText(uint32_t address);
 
 }  // namespace qv

@@ -21,10 +21,46 @@ const std::array<TimeWindowEntry, 16> kTimeWindowEntries = {{
     {"Within 4 weeks", 2419200},
 }};
 
-uint32_t AddressFieldValue(const std::string& text) {
-  const bool blank = std::all_of(text.begin(), text.end(), [](char c) { return c == ' ' || c == '.'; });
-  return blank ? 0 : AddressToNumber(text);
+namespace {
+
+// One dotted part: blank (0), or a number 0..255 with blanks around it.
+std::optional<uint32_t> ParseOctet(std::string_view part) {
+  const std::size_t first = part.find_first_not_of(' ');
+  if (first == std::string_view::npos) return 0u;
+  const std::string_view digits = part.substr(first, part.find_last_not_of(' ') + 1 - first);
+  uint32_t value = 0;
+  for (const char c : digits) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + static_cast<uint32_t>(c - '0');
+    if (value > 255) return std::nullopt;
+  }
+  return value;
 }
+
+}  // namespace
+
+std::optional<uint32_t> ParseAddressField(std::string_view text) {
+  uint32_t address = 0;
+  int parts = 0;
+  for (std::size_t start = 0;;) {
+    const std::size_t dot = text.find('.', start);
+    if (++parts > 4) return std::nullopt;
+    const std::optional<uint32_t> octet = ParseOctet(text.substr(start, dot == std::string_view::npos ? dot : dot - start));
+    if (!octet) return std::nullopt;
+    address = (address << 8) | *octet;
+    if (dot == std::string_view::npos) break;
+    start = dot + 1;
+  }
+  return address << (8 * (4 - parts));  // missing parts are blank fields
+}
+
+std::string AddressFieldText(uint32_t address) {
+  if (address == 0) return {};
+  return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +
+         std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
+}
+
+uint32_t AddressFieldValue(const std::string& text) { return ParseAddressField(text).value_or(0xFFFFFFFFu); }
 
 CRule FilterFields::ToRule() const {
   CRule rule;

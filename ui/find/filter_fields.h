@@ -6,7 +6,9 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "rules/rule.h"
 
@@ -43,8 +45,15 @@ struct FilterFields {
   static FilterFields FromRule(const CRule& rule);
 };
 
-// The address field's value: 0 when blank, else the address in host byte order (a text that
-// is not an address gives 0xFFFFFFFF, which no sender has).
+// The address field of the rule editor and of the Filter, Find and custom filter dialogs, as a
+// number in host byte order: blank parts read as 0 and a blank field as 0 (any); nothing when it
+// is not up to four numbers 0..255 separated by dots (blanks around a number are allowed).
+std::optional<uint32_t> ParseAddressField(std::string_view text);
+// The field text of an address; blank for 0.
+std::string AddressFieldText(uint32_t address);
+
+// The address field's value: ParseAddressField's, and 0xFFFFFFFF, which no sender has, for a
+// text that is not an address.
 uint32_t AddressFieldValue(const std::string& text);
 
 // Sets the rule's time condition to [moment - seconds, moment + seconds]. The bounds are worked

@@ -45,21 +45,25 @@ const std::vector<FilterEntry>& CFilterTree::Entries(FilterBranch branch) const 
   return entries_[static_cast<size_t>(branch)];
 }
 
-bool CFilterTree::AddUnique(std::vector<FilterEntry>& entries, const std::string& text) {
-  if (text.empty()) return false;
-  const bool known = std::any_of(entries.begin(), entries.end(),
-                                 [&](const FilterEntry& entry) { return entry.text == text; });
-  if (known) return false;
+bool CFilterTree::AddLearned(FilterBranch branch, std::unordered_set<std::string>& known, const std::string& text) {
+  if (text.empty() || known.count(text) != 0) return false;
+  std::vector<FilterEntry>& entries = MutableEntries(branch);
+  if (known.size() >= kMaxLearnedEntries) {
+    if (entries.size() > known.size()) return false;  // "(more...)" is listed already
+    entries.push_back({kMoreEntries, kMoreEntriesData});
+    return true;
+  }
+  known.insert(text);
   entries.push_back({text, 0});
   return true;
 }
 
 bool CFilterTree::AddAddress(const std::string& address) {
-  return AddUnique(MutableEntries(FilterBranch::kAddress), address);
+  return AddLearned(FilterBranch::kAddress, knownAddresses_, address);
 }
 
 bool CFilterTree::AddHostName(const std::string& hostName) {
-  return AddUnique(MutableEntries(FilterBranch::kHostname), hostName);
+  return AddLearned(FilterBranch::kHostname, knownHostNames_, hostName);
 }
 
 // By number, not by name: facilities 4 and 10 are both called "security".
@@ -77,6 +81,8 @@ void CFilterTree::ForgetEntries() {
   MutableEntries(FilterBranch::kAddress).clear();
   MutableEntries(FilterBranch::kHostname).clear();
   MutableEntries(FilterBranch::kFacility).clear();
+  knownAddresses_ = {};  // the memory too: the next store may have few senders
+  knownHostNames_ = {};
 }
 
 void CFilterTree::RebuildCustomFilters() {
@@ -88,8 +94,8 @@ void CFilterTree::RebuildCustomFilters() {
   }
 }
 
-// Choosing an item. A top-level item with entries below it does nothing; "Show All Messages"
-// does nothing unless a filter is shown. Every other choice applies a match record built from
+// Choosing an item. A top-level item with entries below it does nothing, and so does the entry
+// "(more...)"; "Show All Messages" does nothing unless a filter is shown. Every other choice applies a match record built from
 // the item; a top-level item without entries (no host seen yet, no custom filter) applies one
 // that passes every message. Cancelling "Message Contents" shows all; cancelling "Multiple
 // Fields" leaves the current filter alone.
@@ -100,6 +106,8 @@ void CFilterTree::Choose(const FilterItem& item, CFilterTarget& target, const Di
   if (item.entry >= 0) {
     if (static_cast<size_t>(item.entry) >= entries.size()) return;
     entry = &entries[static_cast<size_t>(item.entry)];
+    const bool learned = item.branch == FilterBranch::kHostname || item.branch == FilterBranch::kAddress;
+    if (learned && entry->data == kMoreEntriesData) return;
   } else if (!entries.empty()) {
     return;
   }

@@ -4,14 +4,18 @@
 // it directly.
 //
 // Address, host name and facility entries follow the store: added as first seen, all forgotten
-// when the store is emptied. The custom branch follows "Custom\custom%d" with "customcount".
-// Not thread-safe: the user-interface thread owns it.
+// when the store is emptied. Whether a host name or address is known is one look-up in a hash set
+// per branch, and each of the two branches lists at most kMaxLearnedEntries values, then one
+// entry kMoreEntries, so that a flood of new senders (or a document of a million of them) costs
+// the tree a bounded amount of work and memory. The custom branch follows "Custom\custom%d" with
+// "customcount". Not thread-safe: the user-interface thread owns it.
 
 #include <cstdint>
 #include <ctime>
 #include <functional>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "ui/find/filter_fields.h"
@@ -67,7 +71,13 @@ class CFilterTree {
   // names, and the custom branch from the settings store.
   CFilterTree();
 
-  // Each returns true when an entry was appended (empty or known texts are ignored).
+  static constexpr std::size_t kMaxLearnedEntries = 10000;
+  // The last entry of a full host name or address branch; choosing it filters nothing.
+  static constexpr const char* kMoreEntries = "(more...)";
+  static constexpr int64_t kMoreEntriesData = -1;
+
+  // Each returns true when an entry was appended (empty or known texts are ignored; past
+  // kMaxLearnedEntries only kMoreEntries, once).
   bool AddAddress(const std::string& address);
   bool AddHostName(const std::string& hostName);
   // Facilities above 24 have no name and are not listed.
@@ -87,9 +97,11 @@ class CFilterTree {
 
  private:
   std::vector<FilterEntry>& MutableEntries(FilterBranch branch);
-  static bool AddUnique(std::vector<FilterEntry>& entries, const std::string& text);
+  bool AddLearned(FilterBranch branch, std::unordered_set<std::string>& known, const std::string& text);
 
   std::vector<std::vector<FilterEntry>> entries_;
+  std::unordered_set<std::string> knownHostNames_;
+  std::unordered_set<std::string> knownAddresses_;
 };
 
 }  // namespace qv

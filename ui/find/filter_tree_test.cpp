@@ -121,6 +121,35 @@ TEST_F(FilterTreeTest, ShowAllActsOnlyWhileAFilterIsShown) {
   EXPECT_EQ(list_.lastRowSelections, 2);
 }
 
+// Each learned branch lists at most 10,000 values, then "(more...)" once, which filters nothing;
+// emptying the store empties them and the next values are listed again.
+TEST_F(FilterTreeTest, HostAndAddressBranchesStopAtTheirCapWithOneMoreEntry) {
+  using Add = bool (CFilterTree::*)(const std::string&);
+  struct Case {
+    FilterBranch branch;
+    Add add;
+  };
+  for (const Case& c : {Case{FilterBranch::kHostname, &CFilterTree::AddHostName},
+                        Case{FilterBranch::kAddress, &CFilterTree::AddAddress}}) {
+    for (int round = 0; round < 2; ++round) {  // before and after the store is emptied
+      for (std::size_t i = 0; i < CFilterTree::kMaxLearnedEntries; ++i) {
+        ASSERT_TRUE((tree_.*c.add)("v" + std::to_string(i)));
+      }
+      EXPECT_FALSE((tree_.*c.add)("v17"));
+      EXPECT_TRUE((tree_.*c.add)("one too many"));
+      EXPECT_FALSE((tree_.*c.add)("another"));
+      EXPECT_FALSE((tree_.*c.add)("v17"));
+      const std::vector<FilterEntry>& entries = tree_.Entries(c.branch);
+      ASSERT_EQ(entries.size(), CFilterTree::kMaxLearnedEntries + 1);
+      EXPECT_EQ(entries.back().text, "(more...)");
+      tree_.Choose({c.branch, static_cast<int>(entries.size()) - 1}, list_, {});
+      EXPECT_EQ(list_.applied, 0);
+      tree_.ForgetEntries();
+      EXPECT_TRUE(tree_.Entries(c.branch).empty());
+    }
+  }
+}
+
 TEST_F(FilterTreeTest, EntriesFollowTheStoreAndAnEmptyBranchPassesEverything) {
   EXPECT_EQ(tree_.Entries(FilterBranch::kFacility).size(), 25u);
   EXPECT_EQ(tree_.Entries(FilterBranch::kFacility).back().text, "Windows");

@@ -240,6 +240,31 @@ class FindViewTest : public QObject {
     QCOMPARE(list.selected, 0);
   }
 
+  // The Filter, Find and custom filter dialogs share one address field: typed key by key, a key
+  // that would make a part above 255 or a fifth part is refused, as the rule editor refuses it.
+  void addressFieldRefusesPartsAbove255() {
+    struct Case {
+      const char* typed;
+      const char* kept;
+      const char* address;
+    };
+    const Case cases[] = {{"999.1.1.1", "99.1.1.1", "99.1.1.1"},
+                          {"255.255.255.255", "255.255.255.255", "255.255.255.255"},
+                          {"256.1", "25.1", "25.1.0.0"},
+                          {"1.2.3.4.5", "1.2.3.45", "1.2.3.45"},
+                          {"10..3", "10..3", "10.0.3.0"}};
+    for (const Case& c : cases) {
+      CFilterDialog dialog;
+      QTest::keyClicks(Child<QLineEdit>(&dialog, "address"), c.typed);
+      QCOMPARE(Child<QLineEdit>(&dialog, "address")->text(), QString(c.kept));
+      QCOMPARE(dialog.Fields().ToRule().IP, ntohl(inet_addr(c.address)));
+    }
+    for (const char* refused : {"300.1.1.1", "1.2.3.4.5", "1.2.3.999", "a.b.c.d"}) {
+      QCOMPARE(AddressFieldValue(refused), 0xFFFFFFFFu);
+    }
+    QCOMPARE(AddressFieldValue(" . . "), 0u);
+  }
+
   void filterTreeFollowsTheStoreAndChoosingFilters() {
     FakeList list;
     list.all = {Message("a", 100), Message("b", 200, "192.168.1.10")};

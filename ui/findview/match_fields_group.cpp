@@ -32,6 +32,11 @@ QCheckBox* CheckBox(const char* caption, const char* name, QWidget* parent) {
 
 }  // namespace
 
+QValidator::State CAddressFieldValidator::validate(QString& input, int&) const {
+  const bool dotsAndDigits = std::all_of(input.begin(), input.end(), [](QChar c) { return c == '.' || c.isDigit(); });
+  return dotsAndDigits && ParseAddressField(input.toStdString()) ? Acceptable : Invalid;
+}
+
 CMatchFieldsGroup::CMatchFieldsGroup(TimeField time, QWidget* parent)
     : QGroupBox("Match", parent),
       address_(LineEdit("address", this)),
@@ -41,8 +46,7 @@ CMatchFieldsGroup::CMatchFieldsGroup(TimeField time, QWidget* parent)
       regExp_(CheckBox("Match contents using Regexp", "regexp", this)),
       hostName_(LineEdit("hostname", this)),
       highlighted_(CheckBox("Highlighted", "highlighted", this)) {
-  // Up to four dotted parts of up to three digits; anything else cannot be typed.
-  address_->setValidator(new QRegularExpressionValidator(QRegularExpression(R"(\d{0,3}(\.\d{0,3}){0,3})"), address_));
+  address_->setValidator(new CAddressFieldValidator(address_));
   facility_->setObjectName("facility");
   facility_->addItem(QString());
   for (int32_t n = 0; n <= kFacilityWindows; ++n) facility_->addItem(kFacilityNames[static_cast<size_t>(n)]);

@@ -5,6 +5,7 @@
 // the fields carry object names so that tests can fill them.
 
 #include <QGroupBox>
+#include <QValidator>
 
 #include "ui/find/filter_fields.h"
 
@@ -13,6 +14,15 @@ class QComboBox;
 class QLineEdit;
 
 namespace qv {
+
+// Lets an address field hold only what ParseAddressField takes (the rule editor's check): up to
+// four dotted numbers 0..255, blank parts allowed. Every prefix of such a text is one too, so a
+// refused keystroke is never needed later.
+class CAddressFieldValidator : public QValidator {
+ public:
+  using QValidator::QValidator;
+  State validate(QString& input, int& position) const override;
+};
 
 class CMatchFieldsGroup : public QGroupBox {
   Q_OBJECT

@@ -257,7 +257,7 @@ bool CQuorvelDoc::StartServer(int32_t port) {
       channelNotifier_ = std::make_unique<QSocketNotifier>(channel_->wakeDescriptor(), QSocketNotifier::Read);
       connect(channelNotifier_.get(), &QSocketNotifier::activated, this, &CQuorvelDoc::DeliverLocalRecords);
     }
-    monitors_->StartConfigured(0);
+    monitors_->StartConfigured(kTrapMonitorDefault);
     if (frame_ != nullptr) frame_->StartTimeMark();
     if (!socket_ && !relay_) StartUdp(port);
   }
