@@ -241,6 +241,7 @@ void CQuorvelDoc::ToggleHighlight(int position) {
 
 bool CQuorvelDoc::StartServer(int32_t port) {
   serviceRunning_ = service_->IsRunning();
+  std::string problem;
   if (serviceRunning_) {
     // The service runs the monitors, the rules and the history; the relay brings its records.
     if (!socket_ && !relay_) {
@@ -249,7 +250,7 @@ bool CQuorvelDoc::StartServer(int32_t port) {
       std::string error;
       if (!relay_->Start(RelaySocketPath(), &error)) {
         relay_.reset();
-        ReportListenProblem("The service's messages cannot be received: " + error + ".");
+        problem = "The service's messages cannot be received: " + error + ".";
       }
     }
   } else {
@@ -259,9 +260,9 @@ bool CQuorvelDoc::StartServer(int32_t port) {
     }
     monitors_->StartConfigured(kTrapMonitorDefault);
     if (frame_ != nullptr) frame_->StartTimeMark();
-    if (!socket_ && !relay_) StartUdp(port);
+    if (!socket_ && !relay_) problem = StartUdp(port);
   }
-  if (socket_ || relay_) ReportListenProblem("");
+  ReportListenProblem(problem);
   UpdateStatus();
   return socket_ || relay_;
 }
@@ -273,14 +274,13 @@ void CQuorvelDoc::ReportListenProblem(const std::string& problem) {
   if (!problem.empty()) OnLocalMessage(problem);
 }
 
-bool CQuorvelDoc::StartUdp(int32_t port) {
+std::string CQuorvelDoc::StartUdp(int32_t port) {
   socket_ = std::make_unique<CSyslogSocket>(*this, port);
   if (!socket_->created()) {
     const int error = socket_->error();
     socket_.reset();
-    ReportListenProblem(PortProblem(port, error, service_->IsInstalled()));
     rules_.SetForwarder(nullptr);
-    return false;
+    return PortProblem(port, error, service_->IsInstalled());
   }
   rules_.SetForwarder(this);
   notifier_ = std::make_unique<QSocketNotifier>(socket_->descriptor(), QSocketNotifier::Read);
@@ -300,7 +300,11 @@ bool CQuorvelDoc::StartUdp(int32_t port) {
             });
     receiverNotifiers_.push_back(std::move(notifier));
   }
-  return true;
+  // UDP works; a TCP, TLS or IPv6 receiver that does not is said all the same.
+  if (const std::string& failure = receivers_->failure(); !failure.empty()) {
+    return "The viewer " + failure + ". Choose another port in Preferences, or stop the program that holds it.";
+  }
+  return "";
 }
 
 void CQuorvelDoc::StopServer(bool updateStatus) {

@@ -217,7 +217,8 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   void ReadLines(std::istream& in, bool intoRing);
   void SetTitle(std::string title);
   void TellNovelty(const CMessageStore::Novelty& novelty, const SyslogMessage& record);
-  bool StartUdp(int32_t port);
+  // Listens on `port`; returns "" or why (not) all of it can be received (ReportListenProblem).
+  std::string StartUdp(int32_t port);
   std::unique_ptr<CActionExecutor> MakeActions(const ExecutorFactory& makeExecutor);
   // Gives the waiting actions kStopBound to run and says how many were skipped.
   void FinishActions();
