@@ -15,7 +15,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using ::testing::ElementsAre;
-using ::testing::IsEmpty;
 
 class RecordingSink : public CSyslogSink {
  public:
@@ -82,7 +81,7 @@ class ActionWorkerTest : public ::testing::Test {
   }
 
   void Make(CActionWorker::Limits limits = CActionWorker::kDefaultLimits) {
-    worker_ = std::make_unique<CActionWorker>(std::make_unique<GatedExecutor>(gate_), [this] { ++wakes_; }, limits);
+    worker_ = std::make_unique<CActionWorker>(std::make_unique<GatedExecutor>(gate_), [] {}, limits);
   }
   void Close() {
     const std::lock_guard lock(gate_.mutex);
@@ -101,7 +100,6 @@ class ActionWorkerTest : public ::testing::Test {
   GatedExecutor::Shared gate_;
   RecordingSink sink_;
   const ActionContext context_{sink_, nullptr};
-  std::atomic<int> wakes_{0};
   int inlineRuns_ = 0;
   std::unique_ptr<CActionWorker> worker_;
 };
@@ -137,21 +135,6 @@ TEST_F(ActionWorkerTest, SlowActionsRunInOrderOnTheWorkerWhileTheOthersRunAtOnce
     if (!inlineRun) slow.push_back(gate_.ran[i]);
   }
   EXPECT_THAT(slow, ElementsAre("mail:0", "db:0", "mail:1", "db:1", "mail:2", "db:2"));
-}
-
-TEST_F(ActionWorkerTest, ReportsMadeOnTheWorkerReachTheSinkOnlyThroughDeliverReports) {
-  Make();
-  const CRule mail = Rule("mail", kActionSendMail);
-  worker_->Execute(mail, Message("a"), context_);
-  worker_->Execute(mail, Message("b"), context_);
-  ASSERT_TRUE(WaitFor([this] { return gate_.finished == 2; }));
-  const auto deadline = std::chrono::steady_clock::now() + 5s;
-  while (wakes_ == 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
-  EXPECT_GE(wakes_, 1);
-  EXPECT_THAT(sink_.reports, IsEmpty());
-  std::this_thread::sleep_for(20ms);  // the second report follows the first
-  worker_->DeliverReports();
-  EXPECT_THAT(sink_.reports, ElementsAre("done a", "done b"));
 }
 
 TEST_F(ActionWorkerTest, AFullQueueDropsAndCountsWithoutWaitingAndReportsOncePerInterval) {

@@ -1,5 +1,7 @@
 #include "service/service_engine.h"
 
+#include <poll.h>
+
 #include <algorithm>
 #include <cstring>
 #include <utility>
@@ -102,6 +104,15 @@ void CServiceEngine::Stop() {
       WriteBatch();
       relay_.Flush();
     }
+  }
+  // What waits in the socket's buffer arrived before the stop too: it is read here, for at
+  // most kSocketDrainBound, since a sender may keep it full.
+  const auto drainUntil = std::chrono::steady_clock::now() + kSocketDrainBound;
+  pollfd waiting{socket_.descriptor(), POLLIN, 0};
+  while (history_ && std::chrono::steady_clock::now() < drainUntil && poll(&waiting, 1, 0) == 1) {
+    socket_.OnReceive();
+    WriteBatch();
+    relay_.Flush();
   }
   const std::size_t skipped = actions_->Stop(kStopBound);
   if (skipped > 0) {

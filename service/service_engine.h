@@ -80,13 +80,14 @@ class CServiceEngine final : public CSyslogSink, private CForwarder {
   CServiceEngine(const CServiceEngine&) = delete;
   CServiceEngine& operator=(const CServiceEngine&) = delete;
 
-  // The orderly stop: nothing more is read from the sockets; every datagram already taken from
-  // the UDP socket, and every finding the monitors have handed over, is parsed, put through the
-  // rules, written to the history and relayed; the
+  // The orderly stop: every datagram already taken from the UDP socket, and then what waits in
+  // the socket's buffer (read for at most kSocketDrainBound), and every finding the monitors have
+  // handed over, is parsed, put through the rules, written to the history and relayed; the
   // actions still waiting get kStopBound to run, and those skipped after it are counted in one
   // local message. Called once the event loop has ended (and by the destructor).
   void Stop();
   static constexpr std::chrono::milliseconds kStopBound{5000};
+  static constexpr std::chrono::milliseconds kSocketDrainBound{1000};
 
   bool listening() const { return socket_.created() && receivers_ && receivers_->failure().empty(); }
   // One line saying why the engine is not listening, for example
