@@ -145,8 +145,8 @@ TEST_F(ActionWorkerTest, AFullQueueDropsAndCountsWithoutWaitingAndReportsOncePer
   ASSERT_TRUE(WaitFor([this] { return gate_.started == 1; }));
   for (int i = 0; i < 9; ++i) worker_->Execute(mail, Message(std::to_string(i)), context_);
   EXPECT_EQ(worker_->pending(), 4u);  // one running, three queued, six dropped
-  const std::string tail = " actions (mail, database, SNMP trap, program) were dropped: 3 were already waiting for the "
-                           "mail server, database or agent; check that they answer";
+  const std::string tail = " actions (mail, database, SNMP trap, program) were dropped: the queue of those waiting "
+                           "for the mail server, database or agent is full (3 actions or 1 MiB); check that they answer";
   EXPECT_THAT(sink_.reports, ElementsAre("Rules: 1" + tail));
 
   std::this_thread::sleep_for(350ms);
