@@ -66,33 +66,24 @@ bool CatchesTerminationSignals(pid_t pid) {
 
 using DunmirTest = testing::ServiceProgramTest;
 
-// The exit code of `dunmir <arguments>` and what it wrote to standard error.
-std::pair<int, std::string> RunForErrors(const std::string& arguments) {
-  const std::string command = std::string(DUNMIR_PATH) + " " + arguments + " 2>&1 >/dev/null";
-  std::FILE* pipe = popen(command.c_str(), "r");
-  std::string output;
-  std::array<char, 512> buffer{};
-  while (pipe != nullptr && std::fgets(buffer.data(), buffer.size(), pipe) != nullptr) output += buffer.data();
-  const int status = pipe != nullptr ? pclose(pipe) : -1;
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
-}
+using testing::RunDunmirForErrors;
 
 TEST_F(DunmirTest, ADataRootOthersCouldUseAndAnUnusableSyslogPortAreRefusedInOneLine) {
   const std::string root = home_.path().string();
   ASSERT_EQ(chmod(root.c_str(), 0777), 0);
   for (const char* word : {"add", "debug", "remove"}) {
-    EXPECT_EQ(RunForErrors(word),
+    EXPECT_EQ(RunDunmirForErrors(word),
               std::pair(1, "dunmir: " + root + " is open to other users (mode 0777); close it with chmod o-rwx\n"));
   }
   ASSERT_EQ(chmod(root.c_str(), 0700), 0);
   ASSERT_EQ(chown(root.c_str(), 65534, 65534), 0);
-  EXPECT_EQ(RunForErrors("debug"), std::pair(1, "dunmir: " + root + " belongs to user 65534, not to this user (" +
+  EXPECT_EQ(RunDunmirForErrors("debug"), std::pair(1, "dunmir: " + root + " belongs to user 65534, not to this user (" +
                                                     std::to_string(geteuid()) + "), root or the service's user quorvel\n"));
   ASSERT_EQ(chown(root.c_str(), geteuid(), getegid()), 0);
 
   for (const int32_t port : {0, 32514, 32515, 65536, -1}) {
     AppSettings().SetInt("Settings", "udpport", port);
-    EXPECT_EQ(RunForErrors("debug"),
+    EXPECT_EQ(RunDunmirForErrors("debug"),
               std::pair(1, "dunmir: udpport " + std::to_string(port) +
                                " cannot be used: the syslog port must be 1 to 65535 and not 32514 or 32515\n"));
   }

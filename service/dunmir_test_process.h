@@ -1,6 +1,7 @@
 #pragma once
 // Runs the dunmir program for tests (DUNMIR_PATH is defined by the test's build rule): to the
-// end, or in the background until the test signals it. Output goes to /dev/null.
+// end, or in the background until the test signals it. Output goes to /dev/null, except
+// standard error where a test reads it.
 
 #include <fcntl.h>
 #include <signal.h>
@@ -8,9 +9,11 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace qv::testing {
@@ -52,6 +55,18 @@ inline std::optional<int> WaitForExit(pid_t pid, std::chrono::milliseconds limit
 
 inline std::optional<int> RunDunmir(const std::vector<std::string>& arguments) {
   return WaitForExit(SpawnDunmir(arguments));
+}
+
+// The exit code of `dunmir <arguments>` (-1 when it did not end normally) and what it wrote to
+// standard error.
+inline std::pair<int, std::string> RunDunmirForErrors(const std::string& arguments) {
+  const std::string command = std::string(DUNMIR_PATH) + " " + arguments + " 2>&1 >/dev/null";
+  std::FILE* pipe = popen(command.c_str(), "r");
+  std::string output;
+  char chunk[512];
+  while (pipe != nullptr && std::fgets(chunk, sizeof chunk, pipe) != nullptr) output += chunk;
+  const int status = pipe != nullptr ? pclose(pipe) : -1;
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
 }
 
 }  // namespace qv::testing

@@ -10,20 +10,19 @@
 #include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
-#include <thread>
 
 #include "core/settings/settings_store.h"
 #include "rules/rule.h"
 #include "service/dunmir_test_process.h"
+#include "service/service_program_test_support.h"
 #include "service/service_installer.h"
 #include "service/service_user.h"
 #include "testing/network_namespace.h"
@@ -32,16 +31,6 @@
 namespace qv {
 namespace {
 
-using namespace std::chrono_literals;
-
-template <typename Condition>
-bool WaitFor(Condition condition) {
-  for (const auto deadline = std::chrono::steady_clock::now() + 10s; !condition();) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(20ms);
-  }
-  return true;
-}
 
 // The fields of a /proc/<pid>/status file by name.
 std::map<std::string, std::string> StatusFields(const std::string& path) {
@@ -78,14 +67,31 @@ void SendTo514(const std::string& text) {
   close(fd);
 }
 
-// Exit code and standard error of `dunmir debug`.
-std::pair<int, std::string> RunDebugForErrors() {
-  const std::string command = std::string(DUNMIR_PATH) + " debug 2>&1 >/dev/null";
-  std::FILE* pipe = popen(command.c_str(), "r");
+
+// Exit code and output of the shell command `command` run as the user `name` with its groups.
+std::pair<int, std::string> RunAs(const std::string& name, const std::string& command) {
+  const passwd* user = getpwnam(name.c_str());
+  if (user == nullptr) return {-1, "no user " + name};
+  const uid_t uid = user->pw_uid;
+  const gid_t gid = user->pw_gid;
+  int out[2];
+  if (pipe(out) != 0) return {-1, "no pipe"};
+  const pid_t child = fork();
+  if (child == 0) {
+    dup2(out[1], 1);
+    dup2(out[1], 2);
+    close(out[0]);
+    if (initgroups(name.c_str(), gid) != 0 || setresgid(gid, gid, gid) != 0 || setresuid(uid, uid, uid) != 0) _exit(126);
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(out[1]);
   std::string output;
-  std::array<char, 512> buffer{};
-  while (pipe != nullptr && std::fgets(buffer.data(), buffer.size(), pipe) != nullptr) output += buffer.data();
-  const int status = pipe != nullptr ? pclose(pipe) : -1;
+  char chunk[256];
+  for (ssize_t n; (n = read(out[0], chunk, sizeof chunk)) > 0;) output.append(chunk, static_cast<size_t>(n));
+  close(out[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
 }
 
@@ -116,7 +122,7 @@ class ServiceUserTest : public ::testing::Test {
 };
 
 TEST_F(ServiceUserTest, AsRootItRefusesWithoutTheUserAndOtherwiseRunsRulesAsQuorvelWithOnlyThePortCapabilities) {
-  const auto [refused, line] = RunDebugForErrors();
+  const auto [refused, line] = testing::RunDunmirForErrors("debug");
   EXPECT_EQ(refused, 1);
   EXPECT_NE(line.find("dunmir: started as root, but there is no user quorvel"), std::string::npos) << line;
   EXPECT_NE(line.find("'dunmir add'"), std::string::npos) << line;
@@ -138,10 +144,10 @@ TEST_F(ServiceUserTest, AsRootItRefusesWithoutTheUserAndOtherwiseRunsRulesAsQuor
   store.SetString("Rules\\rule0", "ActionValue", ("/bin/sh -c \"cat /proc/self/status > " + childStatus + "\"").c_str());
 
   const pid_t service = testing::SpawnDunmir({"debug"});
-  ASSERT_TRUE(WaitFor([] { return UdpPortIsTaken(514); }));
+  ASSERT_TRUE(testing::WaitFor([] { return UdpPortIsTaken(514); }));
   const auto serviceFields = StatusFields("/proc/" + std::to_string(service) + "/status");
   SendTo514("<13>please run me");
-  const bool ran = WaitFor([&] { return StatusFields(childStatus).count("CapAmb") == 1; });
+  const bool ran = testing::WaitFor([&] { return StatusFields(childStatus).count("CapAmb") == 1; });
   const auto childFields = StatusFields(childStatus);
   kill(service, SIGTERM);
   EXPECT_EQ(testing::WaitForExit(service), 0);
@@ -168,6 +174,24 @@ TEST_F(ServiceUserTest, AsRootItRefusesWithoutTheUserAndOtherwiseRunsRulesAsQuor
   ASSERT_EQ(stat(home_.path().c_str(), &root), 0);
   EXPECT_EQ(root.st_gid, gid);
   EXPECT_EQ(root.st_mode & 07777, 02770u);
+}
+
+TEST_F(ServiceUserTest, AMemberOfTheGroupQueriesAndStopsTheServiceThatRootAddedAndStarted) {
+  setenv("QUORVEL_SYSTEMD_UNIT_DIR", etc_.file("units").c_str(), 1);  // never the machine's
+  std::filesystem::create_directories(etc_.file("units"));
+  const CSettingsStore& store = AppSettings();
+  store.SetInt("Settings", "udpport", 514);
+  store.SetInt("Settings", "SNMPTrapMonitor", 0);
+  ASSERT_EQ(testing::RunDunmir({"add"}), 0);
+  ASSERT_NE(getpwnam(kServiceUser), nullptr) << "'dunmir add' makes the user";
+  ASSERT_TRUE(RunSystemTool({"useradd", "--no-create-home", "--no-user-group", "--groups", kServiceGroup, "qvmember"}));
+
+  const std::string qvsc = QVSC_PATH;
+  EXPECT_EQ(RunAs("root", qvsc + " start"), std::pair(0, std::string("Quorvel: RUNNING\n")));
+  EXPECT_EQ(RunAs("qvmember", qvsc + " query"), std::pair(0, std::string("Quorvel: RUNNING\n")));
+  EXPECT_EQ(RunAs("qvmember", qvsc + " stop"), std::pair(0, std::string("Quorvel: STOPPED\n")));
+  EXPECT_EQ(testing::RunDunmir({"remove"}), 0);
+  unsetenv("QUORVEL_SYSTEMD_UNIT_DIR");
 }
 
 }  // namespace

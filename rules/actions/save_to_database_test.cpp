@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
-#include <cctype>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -42,12 +41,7 @@ std::string Hex(std::string_view bytes) {
   return hex;
 }
 
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
-// One row per line, each the hex of its columns joined by '|'.
+// The first column of each row of `sql`.
 std::vector<std::string> SqliteRows(const std::string& file, const std::string& sql) {
   std::vector<std::string> rows;
   sqlite3* db = nullptr;
@@ -55,7 +49,7 @@ std::vector<std::string> SqliteRows(const std::string& file, const std::string& 
     sqlite3_exec(
         db, sql.c_str(),
         [](void* out, int, char** columns, char**) {
-          static_cast<std::vector<std::string>*>(out)->push_back(Lower(columns[0] != nullptr ? columns[0] : "NULL"));
+          static_cast<std::vector<std::string>*>(out)->push_back(columns[0] != nullptr ? columns[0] : "NULL");
           return 0;
         },
         &rows, nullptr);
@@ -75,8 +69,9 @@ std::vector<std::string> Lines(const std::string& text) {
 // A database that the "db" setting names, and how to read its table "log" back.
 struct Database {
   std::string connect;
-  std::function<std::vector<std::string>(const std::string& columnsHex)> rows;  // in insertion order
-  std::string serialKey;                                                        // the row number column
+  // Per row, in insertion order: the lower-case hex of the SQL expression given.
+  std::function<std::vector<std::string>(const std::string& expression)> rows;
+  std::string serialKey;  // the type of the row number column
 };
 
 class SaveToDatabaseTest : public ::testing::Test {
@@ -115,6 +110,7 @@ class SaveToDatabaseTest : public ::testing::Test {
         "it's \"quoted\" ''twice'' \\' back\\\\slash\\",
         "a; b -- c /* d",
         "\xc3\xa9t\xc3\xa9 \xe2\x82\xac ? $1",
+        std::string(5000, 'L'),  // past a VARCHAR: bound as LONGVARCHAR
     };
     std::vector<std::string> expected;
     for (const std::string& text : hostile) {
@@ -150,7 +146,7 @@ TEST_F(SaveToDatabaseTest, SqliteStoresEveryMacroValueLiterally) {
   const std::string file = home_.file("messages.db");
   StoresEveryValueLiterally({"Driver=SQLite3;Database=" + file,
                              [&](const std::string& columns) {
-                               return SqliteRows(file, "SELECT hex(" + columns + ") FROM log ORDER BY n");
+                               return SqliteRows(file, "SELECT lower(hex(" + columns + ")) FROM log ORDER BY n");
                              },
                              "INTEGER PRIMARY KEY"});
   // Nothing but the statement ran: no table was read, made or dropped.

@@ -19,7 +19,8 @@
 //
 // A statement runs at most the query timeout (SetQueryTimeout): the driver is given the ODBC
 // query timeout, and where a driver does not keep it (SQLite's), a watchdog thread cancels the
-// statement when the time has passed. A statement stopped either way fails with timedOut set.
+// statement when the time has passed. A statement stopped either way (or failing once its time
+// is up) fails with timedOut set.
 //
 // Not thread-safe: the rules engine that owns the connection uses it from one thread (the
 // watchdog only cancels). Opening waits at most 30 seconds for the server where the driver
@@ -56,9 +57,9 @@ class CDatabaseConnection {
 
   // Executes `statement` as it is, with `parameters` bound in order to its markers ("?") as
   // character data (each a VARCHAR, or a LONGVARCHAR beyond 4000 bytes). The statement is
-  // prepared on its first use and kept prepared, per text, until Close. A result set, if any,
-  // is discarded. False on failure, including when the connection is not open; lastError()
-  // then tells why.
+  // prepared on its first use and kept prepared, per text (up to 64 texts), until Close or
+  // until the query timeout stops it. A result set, if any, is discarded. False on failure,
+  // including when the connection is not open; lastError() then tells why.
   bool Execute(std::string_view statement, std::span<const std::string> parameters = {});
 
   const DatabaseError& lastError() const { return error_; }

@@ -95,5 +95,37 @@ TEST_F(RelayEndToEndTest, TheViewerShowsTheServicesRecordsAndTakesOverWhenItStop
   EXPECT_EQ(doc.GetListenPort(), port_);
 }
 
+TEST_F(RelayEndToEndTest, AServiceStartedFromTheToolbarIsFollowedAndOneThatCannotRunIsExplained) {
+  testing::RecordingFrame frame;
+  CQuorvelDoc doc;
+  doc.SetFrame(&frame);
+  CServiceCommands commands(doc);
+  const auto lastMessage = [&] { return doc.GetMessage(doc.GetShownCount() - 1).message; };
+
+  commands.StartService();  // before "dunmir add"
+  ASSERT_EQ(doc.GetShownCount(), 1);
+  EXPECT_NE(lastMessage().find("not installed"), std::string::npos) << lastMessage();
+
+  ASSERT_EQ(testing::RunDunmir({"add"}), 0);
+  {
+    testing::UdpPeer holder("127.0.0.1", port_);  // another syslog server, say
+    ASSERT_TRUE(holder.bound());
+    commands.StartService();
+    ASSERT_EQ(doc.GetShownCount(), 2);
+    EXPECT_EQ(lastMessage(), "The background service stopped at once: cannot receive syslog on UDP port " +
+                                 std::to_string(port_) + ": Address already in use");
+    EXPECT_EQ(frame.listenTip, lastMessage());
+  }
+
+  // The viewer does not listen; the service started from its toolbar is followed all the same.
+  ASSERT_FALSE(doc.UpdateStatus());
+  commands.StartService();
+  ASSERT_TRUE(doc.IsListeningOnRelay());
+  EXPECT_EQ(frame.listenText, "Service Listening on port " + std::to_string(port_) + ", UI active");
+  ASSERT_TRUE(SendAndWait(doc, "<14>seen through the relay", 3));
+  EXPECT_EQ(lastMessage(), "seen through the relay");
+  commands.StopService();
+}
+
 }  // namespace
 }  // namespace qv

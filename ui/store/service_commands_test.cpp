@@ -1,7 +1,9 @@
 #include "ui/store/service_commands.h"
 
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
 #include <linux/capability.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -132,20 +134,33 @@ TEST_F(ServiceCommandsTest, WhyTheViewerDoesNotReceiveIsSaidOnceAsALocalMessageA
   testing::UdpPeer squatter;
   ASSERT_TRUE(squatter.bound());
   const bool mayBindLow = SetBindCapability(true);
+  // A TCP port held by a listener of the test's own.
+  const int tcpHolder = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in tcpAddress{};
+  tcpAddress.sin_family = AF_INET;
+  tcpAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof tcpAddress;
+  ASSERT_EQ(bind(tcpHolder, reinterpret_cast<sockaddr*>(&tcpAddress), sizeof tcpAddress), 0);
+  ASSERT_EQ(listen(tcpHolder, 1), 0);
+  ASSERT_EQ(getsockname(tcpHolder, reinterpret_cast<sockaddr*>(&tcpAddress), &length), 0);
+  const int32_t tcpPort = ntohs(tcpAddress.sin_port);
   struct Case {
     const char* name;
     bool installed;
     bool startFails;
     int32_t port;  // 0: press "Start Background Service" instead of listening
+    int32_t tcpport;
     std::vector<std::string> said;  // all in the one local message and the tip
   };
   const Case cases[] = {
-      {"service not installed", false, false, 0, {"background service is not installed", "'dunmir add'"}},
-      {"service stops at once", true, true, 0,
+      {"service not installed", false, false, 0, 0, {"background service is not installed", "'dunmir add'"}},
+      {"service stops at once", true, true, 0, 0,
        {"The background service stopped at once: cannot receive syslog on UDP port 514: Address already in use"}},
-      {"port taken", true, false, squatter.port(), {"UDP port " + std::to_string(squatter.port()), "another program"}},
-      {"port needs privileges", false, false, 1,
+      {"port taken", true, false, squatter.port(), 0, {"UDP port " + std::to_string(squatter.port()), "another program"}},
+      {"port needs privileges", false, false, 1, 0,
        {"UDP port 1 cannot be used: permission denied", "'dunmir add'", "CAP_NET_BIND_SERVICE", "above 1023"}},
+      {"TCP port taken while UDP works", true, false, port_, tcpPort,
+       {"The viewer cannot receive syslog on TCP port " + std::to_string(tcpPort) + ": Address already in use"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -154,12 +169,14 @@ TEST_F(ServiceCommandsTest, WhyTheViewerDoesNotReceiveIsSaidOnceAsALocalMessageA
     service_->startFails = c.startFails;
     service_->failure = c.startFails ? "cannot receive syslog on UDP port 514: Address already in use" : "";
     doc_->NewDocument();
+    AppSettings().SetInt("Settings", "tcpport", c.tcpport);
     const bool dropped = c.port == 1 && mayBindLow && SetBindCapability(false);
     for (int twice = 0; twice < 2; ++twice) {
       if (c.port == 0) {
         commands_->StartService();
       } else {
-        EXPECT_FALSE(doc_->StartServer(c.port));
+        EXPECT_EQ(doc_->StartServer(c.port), c.tcpport != 0);  // UDP alone works
+        if (c.tcpport != 0) doc_->StopServer(true);
       }
     }
     if (dropped) SetBindCapability(true);
@@ -168,10 +185,12 @@ TEST_F(ServiceCommandsTest, WhyTheViewerDoesNotReceiveIsSaidOnceAsALocalMessageA
     EXPECT_EQ(frame_.listenTip, message);
     for (const std::string& part : c.said) EXPECT_NE(message.find(part), std::string::npos) << message;
 
+    AppSettings().SetInt("Settings", "tcpport", 0);
     ASSERT_TRUE(doc_->StartServer(port_));  // listening again clears the tip
     EXPECT_EQ(frame_.listenTip, "");
     doc_->StopServer(true);
   }
+  close(tcpHolder);
 }
 
 // The views follow new messages once per burst, and within 250 ms however steady the stream.
