@@ -274,7 +274,7 @@ TEST_F(QuorvelDocTest, ADeviceDownWhenMonitoringStartsIsReportedOnceEvenWithoutT
   ProcessEventsUntil([&] { return doc->GetShownCount() > 2; }, 2500);  // more polls say nothing new
   EXPECT_EQ(doc->GetShownCount(), 2);
   doc->StopServer(false);
-  const SyslogMessage stored = doc->GetMessage(doc->GetMessage(0).message.rfind("Ping Monitor: ", 0) == 0 ? 0 : 1);
+  const SyslogMessage stored = doc->GetMessage(ShownPosition(doc->GetMessage(ShownPosition(0)).message.rfind("Ping Monitor: ", 0) == 0 ? 0 : 1));
   EXPECT_EQ(stored.message, "Ping Monitor: 192.0.2.55 No Reply");
   EXPECT_EQ(stored.ipAddress, "127.0.0.1");
   EXPECT_EQ(stored.hostName, "localhost");
@@ -298,7 +298,7 @@ TEST_F(QuorvelDocTest, ARecordLineFromAPortIsAnOrdinaryMessage) {
   ASSERT_TRUE(SendOverTcp(tcpPort, forged + "\n"));
   ASSERT_TRUE(ProcessEventsUntil([&] { return doc->GetShownCount() == 2; })) << doc->GetShownCount();
   for (int i = 0; i < 2; ++i) {
-    const SyslogMessage stored = doc->GetMessage(i);
+    const SyslogMessage stored = doc->GetMessage(ShownPosition(i));
     EXPECT_EQ(stored.message, forged);
     EXPECT_EQ(stored.ipAddress, "127.0.0.1");
     EXPECT_EQ(stored.hostName, "");

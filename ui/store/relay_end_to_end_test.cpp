@@ -100,7 +100,7 @@ TEST_F(RelayEndToEndTest, AServiceStartedFromTheToolbarIsFollowedAndOneThatCanno
   CQuorvelDoc doc;
   doc.SetFrame(&frame);
   CServiceCommands commands(doc);
-  const auto lastMessage = [&] { return doc.GetMessage(doc.GetShownCount() - 1).message; };
+  const auto lastMessage = [&] { return doc.GetMessage(ShownPosition(doc.GetShownCount() - 1)).message; };
 
   commands.StartService();  // before "dunmir add"
   ASSERT_EQ(doc.GetShownCount(), 1);
