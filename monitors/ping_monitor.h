@@ -32,8 +32,7 @@ class CPingMonitor final : public CMonitorThread {
   // A damaged "pingcount" of billions would keep Start reading the store for hours.
   static constexpr int32_t kMaxHosts = 10000;
 
-  // An empty reporter means LocalSyslogReporter().
-  explicit CPingMonitor(MonitorReporter reporter = {});
+  explicit CPingMonitor(MonitorReporter reporter);
   ~CPingMonitor() override;
 
   // Empties the host list and loads it from the settings; empty values are skipped.

@@ -115,6 +115,24 @@ TEST_F(ServiceHostTest, AStopAskedForByTheProgramGoesThroughTheControlHandler) {
   EXPECT_FALSE(host.RequestStop());
 }
 
+TEST_F(ServiceHostTest, AProgramThatFinishesItsWorkAfterTheStopControlStaysStopPendingUntilThen) {
+  PendStart("t4");
+  std::atomic<bool> asked{false};
+  std::atomic<bool> stopped{false};
+  CServiceHost host("Probe");
+  host.StartDispatcher([&] { stopped = true; }, [&] { asked = true; });
+  ASSERT_TRUE(WaitFor([&] { return Status().currentState == kRunning; }));
+  ServiceStatus status;
+  ASSERT_EQ(service_.Control(kControlStop, &status), kSuccess);
+  ASSERT_TRUE(WaitFor([&] { return asked.load(); }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the program is still at work
+  EXPECT_EQ(Status().currentState, kStopPending);
+  EXPECT_FALSE(stopped);
+  host.Finished();
+  ASSERT_TRUE(WaitFor([&] { return stopped.load(); }));
+  EXPECT_EQ(Status().currentState, kStopped);
+}
+
 TEST_F(ServiceHostTest, DestroyingTheHostReportsTheServiceStopped) {
   PendStart("t3");
   std::atomic<bool> stopped{false};

@@ -177,15 +177,6 @@ TEST_F(MailSenderTest, RepliesOfSeveralLinesAreReadWhole) {
   EXPECT_EQ(server.Lines().back(), "QUIT\r\n");
 }
 
-TEST_F(MailSenderTest, AFromAddressWithItsOwnDomainIsUsedAsIs) {
-  AppSettings().SetString("Settings", "mailfrom", "quorvel@example.com");
-  qv::testing::SmtpTestServer server("smtpd", home_.path());
-  ASSERT_NE(server.port(), 0);
-  EXPECT_TRUE(Sender(server.port()).SendMail("ops@example.net", "", "s", "t", false));
-  EXPECT_TRUE(Sender(server.port()).failure().empty());
-  EXPECT_THAT(server.Mail(1), ::testing::StartsWith("quorvel@example.com\nops@example.net\nFrom: quorvel@example.com\r\n"));
-}
-
 TEST_F(MailSenderTest, UnreachableServersFailWithTheirReports) {
   AppSettings().SetInt("Settings", "maildebug", 1);
   // A port that nothing listens on.

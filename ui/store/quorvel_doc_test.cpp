@@ -21,6 +21,7 @@
 #include "reception/relay.h"
 #include "reception/udp_test_peer.h"
 #include "testing/free_udp_port.h"
+#include "testing/network_namespace.h"
 #include "testing/temp_home.h"
 #include "ui/store/store_test_support.h"
 
@@ -248,6 +249,63 @@ TEST_F(QuorvelDocTest, TcpFramesTakeTheRoadOfADatagramAlsoAfterARestart) {
 
   doc->StopServer(true);
   EXPECT_FALSE(SendOverTcp(tcpPort, "<13>nobody listens\n"));
+}
+
+// Alone, the viewer runs the monitors, also when it cannot open the syslog port (port 514 for a
+// desktop user; here a port another socket holds). A device that is down when they start (one
+// without a route in a network namespace of the test's own) is reported once, with the
+// monitor's own sender, host and severity.
+TEST_F(QuorvelDocTest, ADeviceDownWhenMonitoringStartsIsReportedOnceEvenWithoutThePort) {
+  if (!testing::OwnNetworkNamespace::Enter()) GTEST_SKIP() << "needs root for a network namespace of its own";
+  const CSettingsStore& settings = AppSettings();
+  settings.SetInt("Settings", "PingMonitor", 1);
+  settings.SetInt("Settings", "pingcount", 1);
+  settings.SetString("Pings", "ping0", "192.0.2.55");
+  settings.SetInt("Settings", "pingpoll", 1);
+  testing::UdpPeer holder("0.0.0.0", port_);
+  ASSERT_TRUE(holder.bound());
+  FakeService* service = nullptr;
+  RecordingFrame frame;
+  auto doc = MakeDoc(&service, &frame);
+  EXPECT_FALSE(doc->StartServer(port_));
+
+  // The finding, and the local message that says why the port cannot be used.
+  ASSERT_TRUE(ProcessEventsUntil([&] { return doc->GetShownCount() == 2; })) << doc->GetShownCount();
+  ProcessEventsUntil([&] { return doc->GetShownCount() > 2; }, 2500);  // more polls say nothing new
+  EXPECT_EQ(doc->GetShownCount(), 2);
+  doc->StopServer(false);
+  const SyslogMessage stored = doc->GetMessage(doc->GetMessage(0).message.rfind("Ping Monitor: ", 0) == 0 ? 0 : 1);
+  EXPECT_EQ(stored.message, "Ping Monitor: 192.0.2.55 No Reply");
+  EXPECT_EQ(stored.ipAddress, "127.0.0.1");
+  EXPECT_EQ(stored.hostName, "localhost");
+  EXPECT_EQ(stored.facility, 5);
+  EXPECT_EQ(stored.severity, 6);
+  EXPECT_EQ(CountLines(ReadAll(home_.file("qvhista.txt"))), 2);
+}
+
+// A record line that anyone sends to the syslog ports is an ordinary message from its sender.
+TEST_F(QuorvelDocTest, ARecordLineFromAPortIsAnOrdinaryMessage) {
+  const int32_t tcpPort = testing::FreeTcpPort();
+  AppSettings().SetInt("Settings", "tcpport", tcpPort);
+  FakeService* service = nullptr;
+  RecordingFrame frame;
+  auto doc = MakeDoc(&service, &frame);
+  ASSERT_TRUE(doc->StartServer(port_));
+
+  const std::string forged = "1,0,core-router,10.66.66.66,514,0,1700000000,0,\"forged\"";
+  testing::UdpPeer peer;
+  ASSERT_TRUE(peer.SendTo(port_, forged));
+  ASSERT_TRUE(SendOverTcp(tcpPort, forged + "\n"));
+  ASSERT_TRUE(ProcessEventsUntil([&] { return doc->GetShownCount() == 2; })) << doc->GetShownCount();
+  for (int i = 0; i < 2; ++i) {
+    const SyslogMessage stored = doc->GetMessage(i);
+    EXPECT_EQ(stored.message, forged);
+    EXPECT_EQ(stored.ipAddress, "127.0.0.1");
+    EXPECT_EQ(stored.hostName, "");
+    EXPECT_EQ(stored.facility, 1);
+    EXPECT_EQ(stored.severity, 5);
+    EXPECT_FALSE(stored.highlighted);
+  }
 }
 
 TEST_F(QuorvelDocTest, RelayedRecordsArriveInOrderWithTheServicesFlagsAndNoHistory) {
