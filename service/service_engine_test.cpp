@@ -381,37 +381,6 @@ TEST_F(ServiceEngineTest, WithoutItsSwitchTheServiceStartsTheTrapMonitorAndTraps
   for (std::size_t i = 0; i < history.size(); ++i) EXPECT_EQ(WithoutLineEnd(history[i]), relayed_[i]);
 }
 
-// A device that is silent when the monitor starts (the namespace's loopback ignoring echo
-// requests) is reported once, at the first poll, and again when it answers.
-TEST_F(ServiceEngineTest, ADeviceSilentFromTheStartIsReportedOnceAndAgainWhenItAnswers) {
-  if (!qv::testing::OwnNetworkNamespace::Enter() || !qv::testing::OwnNetworkNamespace::IgnoreEcho(true)) {
-    GTEST_SKIP() << "needs root for a network namespace of its own";
-  }
-  const CSettingsStore& store = AppSettings();
-  store.SetInt("Settings", "PingMonitor", 1);
-  store.SetInt("Settings", "pingcount", 1);
-  store.SetString("Pings", "ping0", "127.0.0.1");
-  store.SetInt("Settings", "pingpoll", 1);
-  store.SetInt("Settings", "pingtimeout", 200);
-  StartDunmir();
-  ASSERT_TRUE(ReceiveUntil(1, 5s));
-  ReceiveUntil(2, 2500ms);  // several more silent polls, which say nothing
-  ASSERT_EQ(relayed_.size(), 1u);
-  ASSERT_TRUE(qv::testing::OwnNetworkNamespace::IgnoreEcho(false));
-  ASSERT_TRUE(ReceiveUntil(2, 5s));
-
-  SyslogMessage down, up;
-  down.ReadRecordLine(relayed_[0]);
-  up.ReadRecordLine(relayed_[1]);
-  EXPECT_EQ(down.message, "Ping Monitor: 127.0.0.1 No Reply");
-  EXPECT_EQ(up.message.rfind("Ping Monitor: 127.0.0.1 OK (RTT ", 0), 0u) << up.message;
-  for (const SyslogMessage& finding : {down, up}) {
-    EXPECT_EQ(finding.severity, 6);
-    EXPECT_EQ(finding.hostName, "localhost");
-  }
-  EXPECT_EQ(HistoryLines(home_).size(), 2u);
-}
-
 TEST_F(ServiceEngineTest, ASecondServiceOnATakenPortSaysWhyAndFails) {
   StartDunmir();
   const std::string command = std::string(DUNMIR_PATH) + " debug 2>&1";
