@@ -163,7 +163,8 @@ void BM_FilterTreeDistinctSenders(benchmark::State& state) {
   std::vector<std::string> addresses;
   for (int i = 0; i < senders; ++i) {
     hosts.push_back("host-" + std::to_string(i) + ".example.net");
-    addresses.push_back("10." + std::to_string(i >> 16) + "." + std::to_string((i >> 8) & 255) + "." + std::to_string(i & 255));
+    addresses.push_back("10." + std::to_string(i >> 16) + "." + std::to_string((i >> 8) & 255) + "." +
+                        std::to_string(i & 255));
   }
   CLeftView view;
   for (auto _ : state) {

@@ -199,7 +199,8 @@ class MainFrameTest : public QObject {
     for (const FilterBranch branch : {FilterBranch::kHostname, FilterBranch::kAddress}) {
       const QTreeWidgetItem* item = frame_->FilterTree()->BranchItem(branch);
       QCOMPARE(item->childCount(), 10001);
-      QCOMPARE(item->child(9999)->text(0), branch == FilterBranch::kHostname ? QString("host-9999") : QString("10.0.39.15"));
+      const QString last = branch == FilterBranch::kHostname ? QString("host-9999") : QString("10.0.39.15");
+      QCOMPARE(item->child(9999)->text(0), last);
       QCOMPARE(item->child(10000)->text(0), QString("(more...)"));
     }
     frame_->Action(kCmdNew)->trigger();

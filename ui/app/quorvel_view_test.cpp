@@ -162,7 +162,8 @@ class ListViewTest : public QObject {
     Fill();
     SelectRows({2, 0});
     view_->CopySelection();
-    const std::string expected = doc_->GetMessage(ShownPosition(0)).FormatExportLine() + doc_->GetMessage(ShownPosition(2)).FormatExportLine();
+    const std::string expected =
+        doc_->GetMessage(ShownPosition(0)).FormatExportLine() + doc_->GetMessage(ShownPosition(2)).FormatExportLine();
     QCOMPARE(QApplication::clipboard()->text(), QString::fromStdString(expected));
     // Nothing selected: the clipboard keeps what it has.
     QApplication::clipboard()->setText("kept");

@@ -137,7 +137,9 @@ class CMessageStore {
     int32_t capacity = 1;
     int32_t Count() const { return static_cast<int32_t>(std::min<uint64_t>(added, entries.size())); }
     Block* At(int32_t position) const;  // position 0 is the oldest held; null outside
-    RingSlot SlotOf(uint64_t number) const { return RingSlot(static_cast<int32_t>(number % static_cast<uint64_t>(capacity))); }
+    RingSlot SlotOf(uint64_t number) const {
+      return RingSlot(static_cast<int32_t>(number % static_cast<uint64_t>(capacity)));
+    }
     Block*& In(RingSlot slot) { return entries[static_cast<std::size_t>(slot.value)]; }
     Block* In(RingSlot slot) const { return entries[static_cast<std::size_t>(slot.value)]; }
     void Push(Block* block);            // releases what it overwrites

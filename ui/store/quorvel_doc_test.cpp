@@ -274,7 +274,8 @@ TEST_F(QuorvelDocTest, ADeviceDownWhenMonitoringStartsIsReportedOnceEvenWithoutT
   ProcessEventsUntil([&] { return doc->GetShownCount() > 2; }, 2500);  // more polls say nothing new
   EXPECT_EQ(doc->GetShownCount(), 2);
   doc->StopServer(false);
-  const SyslogMessage stored = doc->GetMessage(ShownPosition(doc->GetMessage(ShownPosition(0)).message.rfind("Ping Monitor: ", 0) == 0 ? 0 : 1));
+  const bool pingFirst = doc->GetMessage(ShownPosition(0)).message.rfind("Ping Monitor: ", 0) == 0;
+  const SyslogMessage stored = doc->GetMessage(ShownPosition(pingFirst ? 0 : 1));
   EXPECT_EQ(stored.message, "Ping Monitor: 192.0.2.55 No Reply");
   EXPECT_EQ(stored.ipAddress, "127.0.0.1");
   EXPECT_EQ(stored.hostName, "localhost");
@@ -399,7 +400,8 @@ TEST_F(QuorvelDocTest, LoadHistoryRefusesAPlantedFifoAtOnceAndSaysSo) {
   ASSERT_EQ(mkfifo(home_.file("qvhista.txt").c_str(), 0666), 0);
   doc->LoadHistory();  // would wait for a writer for ever if the FIFO were opened as found
   ASSERT_GE(doc->GetShownCount(), 1);
-  EXPECT_EQ(doc->GetMessage(ShownPosition(0)).message, "Load History: cannot read " + home_.file("qvhista.txt") + ": is a FIFO");
+  EXPECT_EQ(doc->GetMessage(ShownPosition(0)).message,
+            "Load History: cannot read " + home_.file("qvhista.txt") + ": is a FIFO");
   EXPECT_FALSE(frame.historyLoadable);
 }
 
@@ -447,7 +449,8 @@ TEST_F(QuorvelDocTest, FilterSortAndHighlightReachTheViews) {
   auto doc = MakeDoc(&service, &frame);
   for (const char* text : {"<13>error one", "<13>fine", "<13>error two"}) doc->OnDatagram("10.0.0.5", 1, text);
   int changed = -1;
-  QObject::connect(doc.get(), &CQuorvelDoc::shownMessageChanged, [&](ShownPosition position) { changed = position.value; });
+  QObject::connect(doc.get(), &CQuorvelDoc::shownMessageChanged,
+                   [&](ShownPosition position) { changed = position.value; });
 
   frame.selected = ShownPosition(2);
   CRule filter;
