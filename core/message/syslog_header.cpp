@@ -112,11 +112,11 @@ std::optional<int64_t> ReadRfc3339(Cursor& at, const Rfc3339Leniency& leniency) 
   return local - offset;
 }
 
-// "yyyy" of a year from 1970 on, followed by a blank, a colon or the end.
+// "yyyy" of a year from 1970 on, followed by a blank or the end ("2001:db8::1" is a host).
 std::optional<int> ReadYear(Cursor& at) {
   const std::size_t start = at.position();
   const auto year = at.Digits(4, 4);
-  if (year && *year >= 1970 && (at.AtEnd() || at.Peek() == ' ' || at.Peek() == ':')) return static_cast<int>(*year);
+  if (year && *year >= 1970 && (at.AtEnd() || at.Peek() == ' ')) return static_cast<int>(*year);
   at.Restore(start);
   return std::nullopt;
 }
@@ -236,13 +236,13 @@ void AppendPart(std::string& message, std::string_view part) {
   message += part;
 }
 
-// Could `word` name a host: letters, digits and ".-_:" (addresses of both families), not
-// ending in ':' (a tag). What rsyslog accepts as a host name, give or take the IPv6 colon.
+// Could `word` name a host: letters, digits and ".-_:@/" (addresses of both families, a
+// "host@chroot", a "firewall/vdom"), not ending in ':' (a tag). What syslog-ng accepts.
 bool IsHostWord(std::string_view word) {
   if (word.empty() || word.back() == ':') return false;
   for (const char c : word) {
     const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-    if (!(letter || IsDigit(c) || c == '.' || c == '-' || c == '_' || c == ':')) return false;
+    if (!(letter || IsDigit(c) || c == '.' || c == '-' || c == '_' || c == ':' || c == '@' || c == '/')) return false;
   }
   return true;
 }
@@ -362,7 +362,8 @@ std::optional<SyslogHeader> ParseRfc5424Header(std::string_view text, const Pars
   Cursor at(text);
   SyslogHeader header;
   const auto priority = ReadPriority(at);
-  if (!(priority && *priority <= 191 && at.Literal('1') && at.Literal(' '))) return std::nullopt;
+  // Above 191 no facility is defined; leniently the header is read all the same.
+  if (!(priority && (lenient || *priority <= 191) && at.Literal('1') && at.Literal(' '))) return std::nullopt;
   header.priority = *priority;
 
   if (at.Literal('-')) {

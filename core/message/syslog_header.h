@@ -53,15 +53,16 @@ inline constexpr int32_t kPlainPriority = 13;
 // with `fullStructuredData` the text is "APP-NAME[PROCID]: MSGID [SD...] MSG", all of it. A "-"
 // stamp gives time 0, a "-" host an empty host. A host holding a comma always fails.
 // Without `lenient` any departure from the grammar fails. With it, the faults real senders make
-// are read: APP-NAME, PROCID, MSGID, SD-ID and parameter names of any length, a stamp without
-// offset (read as UTC) or with more than six fraction digits, unquoted parameter values and
-// blanks around '='; structured data that still cannot be read stays in the text.
+// are read: a priority above 191, APP-NAME, PROCID, MSGID, SD-ID and parameter names of any
+// length, a stamp without offset (read as UTC) or with more than nine fraction digits, unquoted
+// parameter values and blanks around '='; structured data that still cannot be read stays in
+// the text.
 std::optional<SyslogHeader> ParseRfc5424Header(std::string_view text, const ParseOptions& options = ParseOptions{});
 
 // "<PRI>[ ][NNN: ][origin: ][*|.]STAMP[ UTC|GMT][:] [HOST ]MESSAGE", where STAMP is
 // "Mmm dd [yyyy ]hh:mm:ss[.fff][ yyyy]" (the month in any case) or an RFC 3339 stamp (a blank
 // may stand for 'T', the offset may be missing). The word after the stamp is the host when it
-// could name one (letters, digits, ".-_:", not ending in ':'); a tag ("su:", "sshd[42]:",
+// could name one (letters, digits, ".-_:@/", not ending in ':'); a tag ("su:", "sshd[42]:",
 // "%ASA-6-302013:") or anything else ("#001") is the start of the message, and the host stays
 // empty. After a stamp ending in ':' (Cisco's form) the word is a host only when a tag follows
 // it. "Message forwarded from HOST: " (AIX) names the host. A host may end the text (an empty
