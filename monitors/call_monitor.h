@@ -31,8 +31,7 @@ class CCallMonitor final : public CMonitorThread {
  public:
   static constexpr std::size_t kMaxLines = 256;
 
-  // An empty reporter means LocalSyslogReporter().
-  explicit CCallMonitor(MonitorReporter reporter = {}, CTelephonyLibrary& telephony = Telephony());
+  explicit CCallMonitor(MonitorReporter reporter, CTelephonyLibrary& telephony = Telephony());
   ~CCallMonitor() override;
 
   // Initialises telephony and opens every suitable line. 0 when at least one line is open, -1

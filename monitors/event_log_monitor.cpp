@@ -1,13 +1,8 @@
 #include "monitors/event_log_monitor.h"
 
-#include <arpa/inet.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <vector>
 
 #include "core/message/syslog_message.h"
-#include "core/settings/settings_store.h"
 #include "platform/eventlog/environment_strings.h"
 #include "platform/eventlog/message_file.h"
 #include "platform/registry/registry.h"
@@ -80,7 +75,7 @@ std::string FormatFromFile(const std::string& path, uint32_t eventId, const std:
 
 }  // namespace
 
-CEventLogMonitor::CEventLogMonitor() : CMonitorThread(nullptr) {}
+CEventLogMonitor::CEventLogMonitor(LocalRecordPoster post) : CMonitorThread(PostingReporter(post)), post_(std::move(post)) {}
 
 CEventLogMonitor::~CEventLogMonitor() {
   EndWorker();
@@ -116,27 +111,18 @@ bool CEventLogMonitor::OpenLog(const std::string& logName) {
 }
 
 void CEventLogMonitor::Run() {
-  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return;
-  const int32_t port = AppSettings().GetInt("Settings", "udpport", 514);
-  const bool portValid = port >= 1 && port <= 65535;  // others would wrap round to some other port
   for (;;) {
     if (!notifying_) {
       StopEvent().Wait(-1);
-      break;
+      return;
     }
     const evt::WaitResult result = evt::WaitForEventLogChange(log_, StopEvent().Fd(), -1);
-    if (result != evt::WaitResult::kChanged || StopRequested()) break;
-    if (portValid) TranslateNewEntries(fd, static_cast<uint16_t>(port));
+    if (result != evt::WaitResult::kChanged || StopRequested()) return;
+    TranslateNewEntries();
   }
-  close(fd);
 }
 
-void CEventLogMonitor::TranslateNewEntries(int socket, uint16_t port) {
-  sockaddr_in destination{};
-  destination.sin_family = AF_INET;
-  destination.sin_port = htons(port);
-  destination.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+void CEventLogMonitor::TranslateNewEntries() {
   std::vector<char> buffer(32768);
   const uint32_t flags = evt::kSequentialRead | evt::kForwardsRead;
 
@@ -164,9 +150,7 @@ void CEventLogMonitor::TranslateNewEntries(int socket, uint16_t port) {
     record.timeReceived = static_cast<int32_t>(entry->timeWritten);
     record.timeSent = static_cast<int32_t>(entry->timeGenerated);
     record.message = FoldWhitespace(logName_ + "/" + entry->source + ":" + MessageText(*entry, strings));
-    std::string line = record.FormatRecordLine();
-    if (line.size() >= 2) line.resize(line.size() - 2);  // the datagram carries no CR LF
-    sendto(socket, line.data(), line.size(), 0, reinterpret_cast<const sockaddr*>(&destination), sizeof destination);
+    post_(std::move(record));
   }
 }
 

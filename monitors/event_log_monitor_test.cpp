@@ -12,7 +12,7 @@
 #include "core/settings/settings_store.h"
 #include "monitors/event_log_monitors.h"
 #include "platform/registry/registry.h"
-#include "reception/udp_test_peer.h"
+#include "monitors/reporter_for_test.h"
 #include "testing/temp_home.h"
 
 extern char** environ;
@@ -22,12 +22,10 @@ namespace {
 
 using std::chrono::milliseconds;
 
-// Translators report to a syslog socket of the test on "udpport" of the loopback address.
+// Translators post their records to a collector standing in for the owner's private channel.
 class EventLogMonitorTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(socket_.created());
-    AppSettings().SetInt("Settings", "udpport", socket_.boundPort());
     ASSERT_EQ(evt::EnsureDefaultLogs(), evt::kSuccess);
   }
 
@@ -63,12 +61,7 @@ class EventLogMonitorTest : public ::testing::Test {
     ASSERT_EQ(reg::SetSz(key.get(), "EventMessageFile", files), reg::kSuccess);
   }
 
-  SyslogMessage Received(std::size_t index) const {
-    SyslogMessage record;
-    const auto& datagram = sink_.datagrams.at(index);
-    record.ParseDatagram(datagram.address, datagram.port, datagram.text);
-    return record;
-  }
+  SyslogMessage Received(std::size_t index) { return records_.At(index); }
   // Starts translating the Application log.
   void StartTranslator() {
     ASSERT_TRUE(translator_.OpenLog("Application"));
@@ -76,9 +69,8 @@ class EventLogMonitorTest : public ::testing::Test {
   }
 
   testing::TempHome home_;
-  testing::RecordingSink sink_;
-  CSyslogSocket socket_{sink_, 0, "127.0.0.1"};
-  CEventLogMonitor translator_;
+  testing::CRecordCollector records_;
+  CEventLogMonitor translator_{records_.Poster()};
 };
 
 TEST_F(EventLogMonitorTest, OnlyEntriesWrittenAfterOpeningArriveAsRecords) {
@@ -89,7 +81,7 @@ TEST_F(EventLogMonitorTest, OnlyEntriesWrittenAfterOpeningArriveAsRecords) {
   const auto written = std::chrono::steady_clock::now();
   WriteWithQvevent({"--log", "Application", "--source", "Disk", "--type", "error", "--id", "7", "--computer",
                     "FILESERVER", "--", "a", "b", "c"});
-  ASSERT_TRUE(testing::ReceiveUntil(socket_, sink_, 1, milliseconds(1000)));
+  ASSERT_TRUE(records_.WaitFor(1, milliseconds(1000)));
   EXPECT_LT(std::chrono::steady_clock::now() - written, milliseconds(1000));
   const SyslogMessage record = Received(0);
   EXPECT_EQ(record.message, "Application/Disk: a b c");
@@ -100,7 +92,7 @@ TEST_F(EventLogMonitorTest, OnlyEntriesWrittenAfterOpeningArriveAsRecords) {
   EXPECT_EQ(record.senderPort, 514) << "whatever port the system listens on";
   EXPECT_GT(record.timeSent, 0);
   EXPECT_GE(record.timeReceived, record.timeSent);
-  EXPECT_FALSE(testing::ReceiveUntil(socket_, sink_, 2, milliseconds(300)));
+  EXPECT_FALSE(records_.WaitFor(2, milliseconds(300)));
 }
 
 TEST_F(EventLogMonitorTest, OwnSourceIsSkippedAndTypesGiveSeverities) {
@@ -112,7 +104,7 @@ TEST_F(EventLogMonitorTest, OwnSourceIsSkippedAndTypesGiveSeverities) {
   Write("Svc", evt::kAuditSuccessType, 0, {"audit success"});
   Write("Svc", evt::kAuditFailureType, 0, {"audit failure"});
   Write("Svc", 0, 0, {});
-  ASSERT_TRUE(testing::ReceiveUntil(socket_, sink_, 6));
+  ASSERT_TRUE(records_.WaitFor(6));
   const std::pair<const char*, int> expected[] = {{"Application/QUORVEL: error", 3},
                                                   {"Application/Svc: warning", 4},
                                                   {"Application/Svc: information", 6},
@@ -142,7 +134,7 @@ TEST_F(EventLogMonitorTest, MessageFilesFormatTheTextWithInsertionsAndParameters
   Write("Storage", evt::kWarningType, 100, {"D:", "%%999"});
   Write("Storage", evt::kWarningType, 555, {"no", "such message"});
   Write("Broken", evt::kErrorType, 100, {"falls", "back"});
-  ASSERT_TRUE(testing::ReceiveUntil(socket_, sink_, 4));
+  ASSERT_TRUE(records_.WaitFor(4));
   EXPECT_EQ(Received(0).message, "Application/Storage:Disk C: is almost full (ninety percent) ");
   EXPECT_EQ(Received(1).message, "Application/Storage:Disk D: is almost full (%%999) ");
   EXPECT_EQ(Received(2).message, "Application/Storage: no such message");
@@ -152,12 +144,12 @@ TEST_F(EventLogMonitorTest, MessageFilesFormatTheTextWithInsertionsAndParameters
 TEST_F(EventLogMonitorTest, OverlongFallbackTextIsCut) {
   StartTranslator();
   Write("Big", evt::kErrorType, 1, std::vector<std::string>(3, std::string(3000, 'x')));
-  ASSERT_TRUE(testing::ReceiveUntil(socket_, sink_, 1));
+  ASSERT_TRUE(records_.WaitFor(1));
   EXPECT_EQ(Received(0).message.size(), std::string("Application/Big:").size() + CEventLogMonitor::kMaxFallbackBytes);
 }
 
 TEST_F(EventLogMonitorTest, ALogThatDoesNotOpenStillStopsAtOnce) {
-  CEventLogMonitor missing;
+  CEventLogMonitor missing(records_.Poster());
   EXPECT_FALSE(missing.OpenLog("NoSuchLog"));
   missing.Start();
   StartTranslator();
@@ -172,7 +164,7 @@ TEST_F(EventLogMonitorTest, OneTranslatorPerLogInTheTable) {
   ASSERT_EQ(reg::CreateKey(reg::LocalMachine(), std::string(evt::kEventLogKey) + "\\Backup", reg::Access::kReadWrite,
                            custom.out()),
             reg::kSuccess);
-  CEventLogMonitors translators;
+  CEventLogMonitors translators(records_.Poster());
   translators.StartEventLogMonitors();
   ASSERT_TRUE(translators.Started());
   std::vector<std::string> names;
@@ -185,7 +177,7 @@ TEST_F(EventLogMonitorTest, OneTranslatorPerLogInTheTable) {
   EXPECT_EQ(translators.Slot(0), first);
 
   Write("Tape", evt::kInformationType, 1, {"done"}, "Backup");
-  ASSERT_TRUE(testing::ReceiveUntil(socket_, sink_, 1));
+  ASSERT_TRUE(records_.WaitFor(1));
   EXPECT_EQ(Received(0).message, "Backup/Tape: done");
 
   translators.StopEventLogMonitors();
@@ -204,18 +196,18 @@ TEST_F(EventLogMonitorTest, TheWindowedTableHoldsSixteenLogsAndTheServiceTransla
     const CEventLogMonitor* last = translators.Slot(translators.SlotCount() - 1);
     return last == nullptr ? std::string() : last->LogName();
   };
-  CEventLogMonitors table;
+  CEventLogMonitors table(records_.Poster());
   table.StartEventLogMonitors();
   EXPECT_EQ(table.SlotCount(), CEventLogMonitors::kMaxLogs);
   EXPECT_EQ(lastName(table), "Application");
   table.StopEventLogMonitors();
 
-  CEventLogMonitors every;
+  CEventLogMonitors every(records_.Poster());
   every.StartEventLogMonitors(CEventLogMonitors::kEveryLog);
   EXPECT_EQ(every.SlotCount(), 18u);
   EXPECT_EQ(lastName(every), "System");
   Write("Kernel", evt::kErrorType, 1, {"oops"}, "System");
-  ASSERT_TRUE(testing::ReceiveUntil(socket_, sink_, 1));
+  ASSERT_TRUE(records_.WaitFor(1));
   EXPECT_EQ(Received(0).message, "System/Kernel: oops");
 }
 

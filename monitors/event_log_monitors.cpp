@@ -16,7 +16,7 @@ void CEventLogMonitors::StartEventLogMonitors(std::size_t maxLogs) {
       if (reg::QuerySubKeyCount(logs.get(), &count) != reg::kSuccess || index >= count) break;
       std::string name;
       if (reg::EnumKey(logs.get(), index, &name) != reg::kSuccess) continue;
-      auto monitor = std::make_unique<CEventLogMonitor>();
+      auto monitor = std::make_unique<CEventLogMonitor>(post_);
       monitor->OpenLog(name);  // a log that does not open still gets a worker that waits for Stop
       monitor->Start();
       slots_.resize(std::max<std::size_t>(slots_.size(), index + 1));

@@ -24,7 +24,8 @@ class CEventLogMonitors {
   static constexpr std::size_t kMaxLogs = 16;
   static constexpr std::size_t kEveryLog = std::numeric_limits<std::size_t>::max();
 
-  CEventLogMonitors() = default;
+  // Every translator posts its records to `post`.
+  explicit CEventLogMonitors(LocalRecordPoster post) : post_(std::move(post)) {}
   ~CEventLogMonitors() { StopEventLogMonitors(); }
   CEventLogMonitors(const CEventLogMonitors&) = delete;
   CEventLogMonitors& operator=(const CEventLogMonitors&) = delete;
@@ -39,6 +40,7 @@ class CEventLogMonitors {
   std::size_t SlotCount() const { return slots_.size(); }
 
  private:
+  LocalRecordPoster post_;
   std::vector<std::unique_ptr<CEventLogMonitor>> slots_;
   bool started_ = false;
 };

@@ -38,8 +38,7 @@ class CFileMonitor final : public CMonitorThread {
     bool log = false;
   };
 
-  // An empty reporter means LocalSyslogReporter().
-  explicit CFileMonitor(MonitorReporter reporter = {});
+  explicit CFileMonitor(MonitorReporter reporter);
   ~CFileMonitor() override;
 
   // Empties the list and loads it from the settings; empty paths are skipped.

@@ -4,8 +4,12 @@
 
 namespace qv {
 
-CMonitorSet::CMonitorSet(MonitorReporter reporter, CTelephonyLibrary& telephony, uint16_t trapPort)
-    : fileMonitor_(reporter), pingMonitor_(reporter), callMonitor_(reporter, telephony), trapMonitor_(reporter, trapPort) {}
+CMonitorSet::CMonitorSet(const LocalRecordPoster& post, CTelephonyLibrary& telephony, uint16_t trapPort)
+    : fileMonitor_(PostingReporter(post)),
+      pingMonitor_(PostingReporter(post)),
+      callMonitor_(PostingReporter(post), telephony),
+      trapMonitor_(PostingReporter(post), trapPort),
+      eventLogMonitors_(post) {}
 
 void CMonitorSet::StartConfigured(int32_t trapMonitorDefault, std::size_t maxEventLogs) {
   const CSettingsStore& settings = AppSettings();

@@ -23,9 +23,9 @@ namespace qv {
 
 class CMonitorSet {
  public:
-  // An empty reporter means LocalSyslogReporter(); the phone-call monitor uses `telephony`, the
-  // trap monitor listens on `trapPort` (another port only in tests).
-  explicit CMonitorSet(MonitorReporter reporter = {}, CTelephonyLibrary& telephony = Telephony(),
+  // Every monitor hands its findings to `post`, the owner's private channel; the phone-call
+  // monitor uses `telephony`, the trap monitor listens on `trapPort` (another port only in tests).
+  explicit CMonitorSet(const LocalRecordPoster& post, CTelephonyLibrary& telephony = Telephony(),
                        uint16_t trapPort = CTrapMonitor::kTrapPort);
   CMonitorSet(const CMonitorSet&) = delete;
   CMonitorSet& operator=(const CMonitorSet&) = delete;

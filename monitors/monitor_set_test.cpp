@@ -8,6 +8,7 @@
 
 #include "core/message/syslog_message.h"
 #include "core/settings/settings_store.h"
+#include "monitors/reporter_for_test.h"
 #include "reception/udp_test_peer.h"
 #include "testing/temp_home.h"
 
@@ -16,14 +17,12 @@ namespace {
 
 using std::chrono::milliseconds;
 
-// The monitors as a program runs them: started from their switches, reporting through the real
-// local injection to a syslog socket listening on "udpport" of the loopback address.
+// The monitors as a program runs them: started from their switches, posting the records that
+// the owner's private channel carries.
 class MonitorSetTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(socket_.created());
     const CSettingsStore& settings = AppSettings();
-    settings.SetInt("Settings", "udpport", socket_.boundPort());
     log_ = home_.file("service.log");
     std::ofstream(log_) << "before\n";
     settings.SetInt("Settings", "filecount", 1);
@@ -36,16 +35,10 @@ class MonitorSetTest : public ::testing::Test {
   // A free port for the trap monitor instead of 162.
   static uint16_t TrapPort() { return static_cast<uint16_t>(testing::UdpPeer().port()); }
 
-  SyslogMessage Received(std::size_t index) const {
-    SyslogMessage record;
-    const auto& datagram = sink_.datagrams.at(index);
-    record.ParseDatagram(datagram.address, datagram.port, datagram.text);
-    return record;
-  }
+  SyslogMessage Received(std::size_t index) { return records_.At(index); }
 
   testing::TempHome home_;
-  testing::RecordingSink sink_;
-  CSyslogSocket socket_{sink_, 0, "127.0.0.1"};
+  testing::CRecordCollector records_;
   CTelephonyLibrary telephony_{QV_TAPI_PROVIDER_PATH};
   std::string log_;
 };
@@ -53,7 +46,7 @@ class MonitorSetTest : public ::testing::Test {
 TEST_F(MonitorSetTest, OnlySwitchedOnMonitorsStartAndTheirFindingsArriveAsRecords) {
   AppSettings().SetInt("Settings", "FileMonitor", 1);
   AppSettings().SetInt("Settings", "TapiMonitor", 1);
-  CMonitorSet monitors({}, telephony_, TrapPort());
+  CMonitorSet monitors(records_.Poster(), telephony_, TrapPort());
   monitors.FileMonitor().SetPollInterval(50);
   monitors.StartConfigured(1);  // as the service does: the trap monitor is on unless switched off
   EXPECT_TRUE(monitors.FileMonitor().IsRunning());
@@ -62,18 +55,18 @@ TEST_F(MonitorSetTest, OnlySwitchedOnMonitorsStartAndTheirFindingsArriveAsRecord
 
   EXPECT_TRUE(monitors.EventLogMonitors().Started()) << "the event-log switch is on by default";
 
-  ASSERT_TRUE(testing::ReceiveUntil(socket_, sink_, 1));
+  ASSERT_TRUE(records_.WaitFor(1));
   EXPECT_EQ(Received(0).message, "Call Monitor: Listening for calls on Test Modem");
   evt::HEventSource source = nullptr;
   ASSERT_EQ(evt::RegisterEventSource("Backup", &source), evt::kSuccess);
   EXPECT_EQ(evt::ReportEvent(source, evt::kWarningType, 0, 1, {"tape", "full"}), evt::kSuccess);
   evt::DeregisterEventSource(source);
-  ASSERT_TRUE(testing::ReceiveUntil(socket_, sink_, 2));
+  ASSERT_TRUE(records_.WaitFor(2));
   EXPECT_EQ(Received(1).message, "Application/Backup: tape full");
   EXPECT_EQ(Received(1).facility, 24);
 
   std::ofstream(log_, std::ios::app) << "disk almost full\r\n";
-  ASSERT_TRUE(testing::ReceiveUntil(socket_, sink_, 3));
+  ASSERT_TRUE(records_.WaitFor(3));
   const SyslogMessage line = Received(2);
   EXPECT_EQ(line.message, "service.log: disk almost full");
   EXPECT_EQ(line.severity, 6);
@@ -91,14 +84,14 @@ TEST_F(MonitorSetTest, OnlySwitchedOnMonitorsStartAndTheirFindingsArriveAsRecord
 TEST_F(MonitorSetTest, NothingStartsWithTheSwitchesOff) {
   AppSettings().SetInt("Settings", "PingMonitor", 0);
   AppSettings().SetInt("Settings", "EventLog", 0);
-  CMonitorSet monitors({}, telephony_, TrapPort());
+  CMonitorSet monitors(records_.Poster(), telephony_, TrapPort());
   monitors.StartConfigured(0);  // as the windowed program does
   EXPECT_FALSE(monitors.FileMonitor().IsRunning());
   EXPECT_FALSE(monitors.PingMonitor().IsRunning());
   EXPECT_FALSE(monitors.CallMonitor().IsRunning());
   EXPECT_FALSE(monitors.TrapMonitor().IsRunning());
   EXPECT_FALSE(monitors.EventLogMonitors().Started());
-  EXPECT_FALSE(testing::ReceiveUntil(socket_, sink_, 1, milliseconds(300)));
+  EXPECT_FALSE(records_.WaitFor(1, milliseconds(300)));
   monitors.StopAll();
 }
 

@@ -2,18 +2,15 @@
 
 #include <utility>
 
-#include "reception/local_injection.h"
-
 namespace qv {
 
-MonitorReporter LocalSyslogReporter() {
-  return [](const std::string& text, int severity, const std::string& sourceAddress) {
-    SendLocalSyslog(text, severity, sourceAddress);
+MonitorReporter PostingReporter(LocalRecordPoster post) {
+  return [post = std::move(post)](const std::string& text, int severity, const std::string& sourceAddress) {
+    post(MakeLocalRecord(text, severity, sourceAddress));
   };
 }
 
-CMonitorThread::CMonitorThread(MonitorReporter reporter)
-    : reporter_(reporter ? std::move(reporter) : LocalSyslogReporter()) {}
+CMonitorThread::CMonitorThread(MonitorReporter reporter) : reporter_(std::move(reporter)) {}
 
 CMonitorThread::~CMonitorThread() { EndWorker(); }
 

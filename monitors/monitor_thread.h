@@ -6,8 +6,8 @@
 // sleep; other waits put StopEvent().Fd() beside their own descriptor in WaitForAny), because
 // threads are never killed: Stop waits at most 3000 ms for the worker to notice the event.
 //
-// Findings leave through the monitor's reporter, which is SendLocalSyslog unless a test hands in
-// another one; it is called on the worker thread.
+// Findings leave through the monitor's reporter, called on the worker thread: in the programs a
+// PostingReporter into the owner's private channel (CLocalChannel), in tests a collector.
 //
 // Threading: Start, Stop and the destructor are called from the owner's thread only. Init runs
 // on that thread before the worker starts, so whatever it loads needs no lock; afterwards only
@@ -19,22 +19,24 @@
 #include <thread>
 
 #include "platform/sync/manual_reset_event.h"
+#include "reception/local_channel.h"
 
 namespace qv {
 
 // Hands one finding to the system: message text, severity 0..7, source address as dotted text.
 using MonitorReporter = std::function<void(const std::string& text, int severity, const std::string& sourceAddress)>;
 
-// The reporter monitors use by default: SendLocalSyslog, the system's own local injection.
-MonitorReporter LocalSyslogReporter();
+// The reporter of the programs: each finding becomes a record the system makes itself
+// (MakeLocalRecord: facility "syslog", both times now, host "localhost" for "127.0.0.1") handed
+// to `post`, the owner's private channel.
+MonitorReporter PostingReporter(LocalRecordPoster post);
 
 class CMonitorThread {
  public:
   static constexpr int kDefaultPollIntervalMs = 5000;
   static constexpr int kStopWaitMs = 3000;
 
-  // An empty reporter means LocalSyslogReporter().
-  explicit CMonitorThread(MonitorReporter reporter = {});
+  explicit CMonitorThread(MonitorReporter reporter);
   virtual ~CMonitorThread();
   CMonitorThread(const CMonitorThread&) = delete;
   CMonitorThread& operator=(const CMonitorThread&) = delete;

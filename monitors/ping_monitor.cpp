@@ -10,6 +10,7 @@ namespace {
 
 constexpr int kTtl = 32;
 constexpr int kDataSize = 32;
+constexpr int kNoEchoSeverity = 3;
 
 // A period of 0 would ping without pause and keep a core busy; the list editor offers 1 to 3600.
 constexpr int32_t kMinPollSeconds = 1;
@@ -50,6 +51,7 @@ bool CPingMonitor::PingHost(const std::string& host, icmp::EchoReply& reply, int
 }
 
 void CPingMonitor::Run() {
+  if (!hosts_.empty() && !icmp::EchoAvailable()) Report(kNoEchoText, kNoEchoSeverity);
   do {
     for (Host& entry : hosts_) {
       icmp::EchoReply reply;

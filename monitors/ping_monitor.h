@@ -3,7 +3,10 @@
 // answering and not answering: "Ping Monitor: <host> No Reply" when it stops answering and
 // "Ping Monitor: <host> OK (RTT <n> mSecs)" when it answers again, severity 6 from "127.0.0.1".
 // Every host starts as answering, so a host that is silent at the first poll (which runs as soon
-// as the worker starts) is reported at once, and one that answers is not.
+// as the worker starts) is reported at once, and one that answers is not. When this process can
+// open no ICMP socket at all, every host reads as not answering; the worker then also says why,
+// once per start (kNoEchoText, severity 3), so that a list of "No Reply" is not taken for a
+// network that is down.
 //
 // The poll period ("pingpoll", seconds, default 30, at least 1) and the echo timeout
 // ("pingtimeout", milliseconds, default 5000) are read when the object is created; the host
@@ -31,9 +34,11 @@ class CPingMonitor final : public CMonitorThread {
 
   // A damaged "pingcount" of billions would keep Start reading the store for hours.
   static constexpr int32_t kMaxHosts = 10000;
+  static constexpr const char* kNoEchoText =
+      "Ping Monitor: no ICMP socket can be opened, so every device reads as not answering; allow the program's "
+      "group in the setting net.ipv4.ping_group_range, or grant the program CAP_NET_RAW";
 
-  // An empty reporter means LocalSyslogReporter().
-  explicit CPingMonitor(MonitorReporter reporter = {});
+  explicit CPingMonitor(MonitorReporter reporter);
   ~CPingMonitor() override;
 
   // Empties the host list and loads it from the settings; empty values are skipped.

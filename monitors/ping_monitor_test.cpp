@@ -1,6 +1,10 @@
 #include "monitors/ping_monitor.h"
 
 #include <gtest/gtest.h>
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <thread>
@@ -123,6 +127,48 @@ TEST_F(PingMonitorTest, StopEndsALongEchoWaitAtOnce) {
   EXPECT_TRUE(monitor.Stop());
   EXPECT_LT(Clock::now() - start, milliseconds(1000));
   EXPECT_TRUE(collector_.Texts().empty()) << "an interrupted echo is not a finding";
+}
+
+// Without any ICMP socket (here: root that gave up CAP_NET_RAW, in a namespace that lets no group
+// open datagram ICMP sockets) the monitor says so once, besides the hosts' own reports.
+TEST_F(PingMonitorTest, WithoutAnyIcmpSocketTheMonitorSaysWhyOnce) {
+  ASSERT_TRUE(OwnNetworkNamespace::AllowDatagramPing(false));
+  AppSettings().SetInt("Settings", "pingtimeout", 100);
+  Ping({"127.0.0.1"});
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(out[0]);
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct caps[_LINUX_CAPABILITY_U32S_3]{};
+    if (syscall(SYS_capget, &header, caps) != 0) _exit(2);
+    caps[0].effective &= ~(1U << CAP_NET_RAW);
+    caps[0].permitted &= ~(1U << CAP_NET_RAW);
+    if (syscall(SYS_capset, &header, caps) != 0) _exit(2);
+    if (icmp::EchoAvailable()) _exit(77);  // this process probed before it gave the capability up
+    testing::CFindingCollector collector;
+    CPingMonitor monitor(collector.Reporter());
+    monitor.SetPollInterval(50);
+    monitor.Start();
+    collector.WaitForTexts(2, milliseconds(2000));
+    std::this_thread::sleep_for(milliseconds(300));  // several more polls
+    monitor.Stop();
+    std::string said;
+    for (const auto& finding : collector.Findings()) said += finding.text + " (" + std::to_string(finding.severity) + ")\n";
+    _exit(write(out[1], said.data(), said.size()) == static_cast<ssize_t>(said.size()) ? 0 : 3);
+  }
+  close(out[1]);
+  std::string said;
+  char chunk[512];
+  for (ssize_t n; (n = read(out[0], chunk, sizeof chunk)) > 0;) said.append(chunk, static_cast<std::size_t>(n));
+  close(out[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 77) GTEST_SKIP() << "ICMP was probed before in this process";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(said, std::string(CPingMonitor::kNoEchoText) + " (3)\nPing Monitor: 127.0.0.1 No Reply (6)\n");
 }
 
 }  // namespace

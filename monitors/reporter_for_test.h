@@ -1,6 +1,7 @@
 #pragma once
-// A reporter for tests: collects every finding a monitor sends, from any thread, and lets the
-// test wait for a number of them.
+// Reporters for tests: collect every finding a monitor sends, from any thread, as its text
+// (CFindingCollector) or as the record the programs' channel would carry (CRecordCollector), and
+// let the test wait for a number of them.
 
 #include <chrono>
 #include <condition_variable>
@@ -57,6 +58,38 @@ class CFindingCollector {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<Finding> findings_;
+};
+
+// Stands in for the owner's private channel.
+class CRecordCollector {
+ public:
+  LocalRecordPoster Poster() {
+    return [this](SyslogMessage record) {
+      std::lock_guard lock(mutex_);
+      records_.push_back(std::move(record));
+      changed_.notify_all();
+    };
+  }
+  MonitorReporter Reporter() { return PostingReporter(Poster()); }
+
+  // Waits until at least `count` records arrived or `timeout` passed; true when they did.
+  bool WaitFor(std::size_t count, std::chrono::milliseconds timeout = std::chrono::milliseconds(3000)) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return records_.size() >= count; });
+  }
+  SyslogMessage At(std::size_t index) {
+    std::lock_guard lock(mutex_);
+    return records_.at(index);
+  }
+  std::size_t Count() {
+    std::lock_guard lock(mutex_);
+    return records_.size();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<SyslogMessage> records_;
 };
 
 }  // namespace qv::testing

@@ -64,7 +64,7 @@ void CTrapMonitor::Run() {
 void CTrapMonitor::Handle(CSnmpMessage& message, CSnmpEndpoint& endpoint) const {
   const auto text = TrapReportText(message);
   if (!text) return;
-  Report(FitTrapReport(*text), kTrapSeverity, TrapReportAddress(message));
+  Report(FitTrapReport(*text), kTrapSeverity, TrapReportAddress(message, endpoint.PeerAddress()));
   if (message.PduType() == kPduInformRequest) {
     message.SetPduType(kPduResponse);
     message.SetErrorStatus(0);

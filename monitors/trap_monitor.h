@@ -1,7 +1,7 @@
 #pragma once
 // The SNMP trap monitor: listens on UDP port 162 for SNMPv1 traps, SNMPv2c traps and informs,
 // reports each as one line ("SNMP Trap: Ver=1 Community=public ...", severity 6, the trap's
-// agent address as source) and answers every inform with a Response to its sender. A report
+// sender as source: see TrapReportAddress) and answers every inform with a Response to its sender. A report
 // longer than kMaxReportBytes is cut there and ends in "...", so that it still fits one local
 // datagram. When the port cannot be bound the monitor says why once (severity 3) and ends: "SNMP
 // Trap Monitor: Port 162 is already in use" when another program holds it, and that binding
@@ -36,7 +36,7 @@ class CTrapMonitor final : public CMonitorThread {
   static constexpr std::size_t kMaxReportBytes = 32000;
 
   // `port` exists for tests; the programs use kTrapPort.
-  explicit CTrapMonitor(MonitorReporter reporter = {}, uint16_t port = kTrapPort);
+  explicit CTrapMonitor(MonitorReporter reporter, uint16_t port = kTrapPort);
   ~CTrapMonitor() override;
 
  protected:

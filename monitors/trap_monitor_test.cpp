@@ -11,7 +11,6 @@
 #include <thread>
 
 #include "core/message/syslog_message.h"
-#include "core/settings/settings_store.h"
 #include "monitors/reporter_for_test.h"
 #include "reception/udp_test_peer.h"
 #include "snmp/snmp_endpoint.h"
@@ -80,7 +79,9 @@ class TrapMonitorTest : public ::testing::Test {
   testing::CFindingCollector collector_;
 };
 
-TEST_F(TrapMonitorTest, TrapsFromNetSnmpAreReportedWithTheirAgentAddress) {
+// An SNMPv1 trap names its agent; SNMPv2c traps and informs, which have no agent field, the
+// address they came from.
+TEST_F(TrapMonitorTest, TrapsFromNetSnmpAreReportedWithTheirSender) {
   CTrapMonitor monitor(collector_.Reporter(), port_);
   monitor.Start();
   ASSERT_TRUE(WaitUntilListening());
@@ -101,7 +102,7 @@ TEST_F(TrapMonitorTest, TrapsFromNetSnmpAreReportedWithTheirAgentAddress) {
             "SNMP Trap: Ver=2 Community=public Type=EnterpriseSpecific/3 Timestamp=0 "
             "[OID=1.3.6.1.2.1.1.3.0 TimeTick=0] [OID=1.3.6.1.6.3.1.1.4.1.0 OID=1.3.6.1.6.3.1.1.5.3] "
             "[OID=1.3.6.1.2.1.2.2.1.1.2 Integer=2]");
-  EXPECT_EQ(findings[1].sourceAddress, "255.255.255.255");
+  EXPECT_EQ(findings[1].sourceAddress, "127.0.0.1");
 }
 
 TEST_F(TrapMonitorTest, InformsAreReportedAndAcknowledged) {
@@ -113,6 +114,8 @@ TEST_F(TrapMonitorTest, InformsAreReportedAndAcknowledged) {
                      "1.3.6.1.6.3.1.1.5.1", "1.3.6.1.4.1.0.1", "s", "up again"}),
             0);
   monitor.Stop();
+  ASSERT_EQ(collector_.Findings().size(), 1u);
+  EXPECT_EQ(collector_.Findings()[0].sourceAddress, "127.0.0.1");
   EXPECT_EQ(collector_.Texts(),
             std::vector<std::string>{"SNMP Trap: Ver=2 Community=public Type=EnterpriseSpecific/1 Timestamp=0 "
                                      "[OID=1.3.6.1.2.1.1.3.0 TimeTick=0] "
@@ -145,46 +148,30 @@ TEST_F(TrapMonitorTest, OtherMessagesAndJunkAreDroppedWithoutDelayingTheNextTrap
   EXPECT_FALSE(monitor.IsRunning());
 }
 
-TEST_F(TrapMonitorTest, ReportsReachTheSyslogPortAsRecordsFromTheAgent) {
-  testing::UdpPeer syslogPort;
-  ASSERT_TRUE(AppSettings().SetInt("Settings", "udpport", syslogPort.port()));
-  CTrapMonitor monitor({}, port_);  // the programs' reporter: local injection
+TEST_F(TrapMonitorTest, ReportsBecomeRecordsFromTheAgentAndTooLongOnesAreCut) {
+  testing::CRecordCollector records;
+  CTrapMonitor monitor(records.Reporter(), port_);  // the programs' reporter
   monitor.Start();
   ASSERT_TRUE(WaitUntilListening());
   CSnmpEndpoint(port_, 1, "127.0.0.1").Send(V1Trap("disk full"));
-  const auto line = syslogPort.Receive(3000ms);
-  monitor.Stop();
-
-  ASSERT_TRUE(line);
-  SyslogMessage record;
-  record.ParseDatagram("127.0.0.1", 514, *line);
-  EXPECT_EQ(record.message, kReferenceLine);
-  EXPECT_EQ(record.severity, 6);
-  EXPECT_EQ(record.ipAddress, "10.0.0.5");
-  EXPECT_EQ(record.hostName, "");
-}
-
-TEST_F(TrapMonitorTest, AReportTooLongForOneDatagramIsCutToFit) {
-  testing::UdpPeer syslogPort;
-  ASSERT_TRUE(AppSettings().SetInt("Settings", "udpport", syslogPort.port()));
-  CTrapMonitor monitor({}, port_);
-  monitor.Start();
-  ASSERT_TRUE(WaitUntilListening());
   // 30,000 bytes of binary data are reported as 60,000 hexadecimal digits, and line feeds may
   // double in the record line.
   CSnmpEndpoint(port_, 1, "127.0.0.1").Send(V1Trap(std::string(30000, '\x01')));
   CSnmpEndpoint(port_, 1, "127.0.0.1").Send(V1Trap(std::string(40000, '\n')));
-  const auto binary = syslogPort.Receive(3000ms);
-  const auto lineFeeds = syslogPort.Receive(3000ms);
+  ASSERT_TRUE(records.WaitFor(3));
   monitor.Stop();
 
-  ASSERT_TRUE(binary);
-  SyslogMessage record;
-  record.ParseDatagram("127.0.0.1", 514, *binary);
-  EXPECT_EQ(record.message.size(), CTrapMonitor::kMaxReportBytes);
-  EXPECT_EQ(record.message.substr(record.message.size() - 3), "...");
-  EXPECT_NE(record.message.find("String=010101"), std::string::npos);
-  EXPECT_TRUE(lineFeeds);
+  const SyslogMessage record = records.At(0);
+  EXPECT_EQ(record.message, kReferenceLine);
+  EXPECT_EQ(record.severity, 6);
+  EXPECT_EQ(record.facility, 5);
+  EXPECT_EQ(record.ipAddress, "10.0.0.5");
+  EXPECT_EQ(record.hostName, "");
+  const SyslogMessage binary = records.At(1);
+  EXPECT_EQ(binary.message.size(), CTrapMonitor::kMaxReportBytes);
+  EXPECT_EQ(binary.message.substr(binary.message.size() - 3), "...");
+  EXPECT_NE(binary.message.find("String=010101"), std::string::npos);
+  EXPECT_LE(records.At(2).message.size(), CTrapMonitor::kMaxReportBytes);
 }
 
 TEST_F(TrapMonitorTest, APermissionFailureNamesRootAndTheCapability) {

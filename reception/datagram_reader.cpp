@@ -20,9 +20,13 @@ SyslogMessage CDatagramReader::Read(std::string_view senderAddress, int32_t send
 
   SyslogMessage record;
   record.ParseDatagram(senderAddress, senderPort, flat, options_);
+  FillHostName(record);
+  return record;
+}
+
+void CDatagramReader::FillHostName(SyslogMessage& record) {
   const bool ipv4 = record.ipAddress.find(':') == std::string::npos;
   if (resolveNames_ && ipv4 && record.hostName.empty()) record.hostName = names_.Resolve(record.ipAddress);
-  return record;
 }
 
 }  // namespace qv

@@ -42,7 +42,7 @@ CSyslogReceivers::CSyslogReceivers(CSyslogSink& owner, const ReceiverSettings& s
   ConnectionLimits limits;
   limits.maxConnections = std::max(settings.tcpMaxConnections, 1);
   limits.perAddress = settings.tcpPerAddress;
-  limits.idle = std::chrono::seconds(std::max(settings.tcpIdleSeconds, 1));
+  limits.idle = std::chrono::seconds(std::max(settings.tcpIdleSeconds, 0));  // 0: never
   const int servers = (settings.tcpPort != 0 ? 1 : 0) + (settings.tlsPort != 0 ? 1 : 0);
   if (servers > 0) {
     const int64_t connections = int64_t{servers} * limits.maxConnections;

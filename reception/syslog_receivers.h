@@ -4,7 +4,8 @@
 //   "tcpport" (default 0=off) syslog over TCP, RFC 6587 framing;
 //   "tcpmaxconn" (1000)       the most connections open at once, on each of TCP and TLS;
 //   "tcpperaddr" (50)         the most connections from one address, on each of TCP and TLS;
-//   "tcpidle" (300)           seconds after which a connection that sent nothing is closed;
+//   "tcpidle" (300)           seconds after which a connection that sent nothing is closed
+//                             (0: never);
 //   "tlsport" (default 0=off) syslog over TLS, RFC 5425, with "tlscert" and "tlskey" (PEM files)
 //                             and, optionally, "tlsca" to require client certificates.
 // The soft limit of open files is raised once for all of them: each server's connections plus

@@ -12,6 +12,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 
 #include "reception/tls_session.h"
 
@@ -89,7 +90,7 @@ int Listen(const std::string& address, int32_t port) {
 // How often the timer runs: often enough to end an idle connection or a handshake within a
 // quarter of its limit over, at most once a second (the reports held back need no more).
 std::chrono::nanoseconds TimerPeriod(const ConnectionLimits& limits) {
-  const auto shortest = std::min(limits.idle, limits.handshake) / 4;
+  const auto shortest = (limits.idle.count() > 0 ? std::min(limits.idle, limits.handshake) : limits.handshake) / 4;
   return std::chrono::nanoseconds(std::clamp<std::chrono::milliseconds>(shortest, std::chrono::milliseconds(10),
                                                                        std::chrono::seconds(1)));
 }
@@ -109,6 +110,7 @@ std::string Count(uint64_t count) {
 int64_t CTcpSyslogServer::ReserveDescriptors(int64_t connections) {
   rlimit limit{};
   if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
+  if (limit.rlim_cur == RLIM_INFINITY) return std::numeric_limits<int64_t>::max();
   const rlim_t wanted = static_cast<rlim_t>(std::max<int64_t>(connections, 0) + kDescriptorReserve);
   if (limit.rlim_cur < wanted) {
     limit.rlim_cur = limit.rlim_max == RLIM_INFINITY ? wanted : std::min(wanted, limit.rlim_max);
@@ -123,7 +125,7 @@ CTcpSyslogServer::CTcpSyslogServer(CSyslogSink& owner, int32_t port, const std::
     : owner_(owner), port_(port), limits_(limits), tls_(std::move(tls)) {
   limits_.maxConnections = std::max(limits_.maxConnections, 1);
   limits_.perAddress = std::max(limits_.perAddress, 1);
-  limits_.idle = std::max(limits_.idle, std::chrono::milliseconds(1));
+  limits_.idle = std::max(limits_.idle, std::chrono::milliseconds(0));
   limits_.handshake = std::max(limits_.handshake, std::chrono::milliseconds(1));
   if (port < 0 || port > 65535 || bindAddresses.empty()) {
     error_ = EINVAL;
@@ -310,7 +312,7 @@ void CTcpSyslogServer::OnTimer() {
   for (const auto& [fd, connection] : connections_) {
     if (!connection->established && now - connection->accepted >= limits_.handshake) {
       overdue.push_back(fd);
-    } else if (now - connection->lastHeard >= limits_.idle) {
+    } else if (limits_.idle.count() > 0 && now - connection->lastHeard >= limits_.idle) {
       idle.push_back(fd);
     }
   }

@@ -54,7 +54,7 @@ class CTlsSession;
 struct ConnectionLimits {
   int32_t maxConnections = 1000;
   int32_t perAddress = 50;
-  std::chrono::milliseconds idle = std::chrono::seconds(300);
+  std::chrono::milliseconds idle = std::chrono::seconds(300);  // 0: never
   std::chrono::milliseconds handshake = std::chrono::seconds(10);
   // A full table evicts only a connection silent for at least this long, so that senders
   // that are connecting or talking are never pushed out by a flood of new connections.

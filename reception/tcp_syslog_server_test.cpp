@@ -220,6 +220,19 @@ TEST(TcpSyslogServerTest, SilentAndCrowdingConnectionsMakeRoomForASenderThatTalk
   for (int fd : {first, second, third, crowding}) close(fd);
 }
 
+TEST(TcpSyslogServerTest, AnIdleTimeOfZeroNeverClosesASilentConnection) {
+  Sink sink;
+  CTcpSyslogServer server(sink, 0, {"127.0.0.1"}, {.maxConnections = 2, .idle = 0ms, .handshake = 100ms});
+  ASSERT_TRUE(server.created());
+  const int silent = Connect(server.boundPort());
+  ASSERT_TRUE(PumpUntil(server, [&] { return server.connectionCount() == 1; }));
+  const auto until = std::chrono::steady_clock::now() + 300ms;  // past a dozen timer runs
+  PumpUntil(server, [&] { return std::chrono::steady_clock::now() > until; });
+  EXPECT_EQ(server.connectionCount(), 1u);
+  EXPECT_FALSE(ClosedByServer(silent));
+  close(silent);
+}
+
 TEST(TcpSyslogServerTest, ASlowOwnerPushesBackWithoutLosingAnything) {
   Sink sink;
   CTcpSyslogServer server(sink, 0, {"127.0.0.1"}, {.maxConnections = 10});

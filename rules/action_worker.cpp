@@ -177,8 +177,9 @@ void CActionWorker::Execute(const CRule& rule, const SyslogMessage& message, con
 void CActionWorker::ReportDropped(const ActionContext& context, uint64_t count, bool more) {
   context.reporter.OnLocalMessage(
       "Rules: " + std::to_string(count) + (more ? " more" : "") +
-      " actions (mail, database, SNMP trap, program) were dropped: " + std::to_string(shared_->limits.maxActions) +
-      " were already waiting for the mail server, database or agent; check that they answer");
+      " actions (mail, database, SNMP trap, program) were dropped: the queue of those waiting for the mail server, " +
+      "database or agent is full (" + std::to_string(shared_->limits.maxActions) + " actions or " +
+      std::to_string(shared_->limits.maxBytes / (1024 * 1024)) + " MiB); check that they answer");
 }
 
 void CActionWorker::ReportHeldBack(const ActionContext& context) {

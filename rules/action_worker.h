@@ -24,6 +24,10 @@
 // of the other actions on the owner's thread, possibly at the same time. Their contexts carry
 // no forwarder on the worker.
 //
+// Execute's `rule` is taken to be the same rule for as long as it is the same object between
+// two BeginLoadRules (the engine's rule list, which only LoadRules changes): the worker copies
+// it once, at its first action, and queued actions share that copy.
+//
 // Owner's thread: every public call. Stop ends the worker: it lets the queue drain for at most
 // a bound and says how many actions it skipped. An action still running after that (a mail
 // waiting for its server) is left to finish on its own: the worker's state is shared with the
@@ -86,8 +90,8 @@ class CActionWorker final : public CActionExecutor {
   std::shared_ptr<Shared> shared_;
   CSyslogSink* reporter_ = nullptr;  // of the latest context; reports are delivered to it
   CReportThrottle drops_;
-  // The worker's copy of each rule in use, made at its first action after a load, so that a
-  // queued action does not copy its rule.
+  // The worker's copy of each rule in use, by the engine's object, made at its first action
+  // after a load, so that a queued action does not copy its rule.
   std::unordered_map<const CRule*, std::shared_ptr<const CRule>> ruleCopies_;
   bool stopped_ = false;
 };

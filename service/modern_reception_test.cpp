@@ -1,16 +1,18 @@
 // The receivers beside UDP, end to end: a real dunmir in the foreground, real clients (logger
-// over UDP and TCP, rsyslog forwarding over TCP, openssl over TLS, a datagram from ::1), and
-// the history read back from the data root.
+// over UDP and TCP, rsyslog forwarding over TCP, openssl over TLS, a datagram from ::1, a local
+// user without privileges), and the history read back from the data root.
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -147,6 +149,63 @@ TEST_F(ModernReceptionTest, LoggerOverUdpAndTcpAndADatagramFromIpv6Loopback) {
   ASSERT_EQ(six.size(), 1u);
   EXPECT_EQ(six[0].ipAddress, "::1");
   EXPECT_EQ(six[0].hostName, "v6host");
+}
+
+// Sends `text` as one datagram to 127.0.0.1:`port`, and each of `frames` over one TCP
+// connection to 127.0.0.1:`tcpPort`, from a child process that is the user "nobody" when the
+// test runs as root. True when everything was sent.
+bool SendAsAnotherLocalUser(int32_t port, const std::string& text, int32_t tcpPort, const std::string& frames) {
+  const pid_t child = fork();
+  if (child < 0) return false;
+  if (child == 0) {
+    if (geteuid() == 0 && (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0)) _exit(2);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    to.sin_port = htons(static_cast<uint16_t>(port));
+    const int udp = socket(AF_INET, SOCK_DGRAM, 0);
+    if (sendto(udp, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) !=
+        static_cast<ssize_t>(text.size())) {
+      _exit(3);
+    }
+    to.sin_port = htons(static_cast<uint16_t>(tcpPort));
+    const int tcp = socket(AF_INET, SOCK_STREAM, 0);
+    if (connect(tcp, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0 ||
+        send(tcp, frames.data(), frames.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(frames.size())) {
+      _exit(4);
+    }
+    close(tcp);
+    _exit(0);
+  }
+  int status = 0;
+  return waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// A local user who writes record lines to the syslog ports, over UDP or TCP in either framing,
+// gets them stored as ordinary messages from 127.0.0.1: the sender, host, severity, times and
+// highlight they name are not taken.
+TEST_F(ModernReceptionTest, ARecordLineFromALocalUserIsAnOrdinaryMessage) {
+  StartDunmir(tcpPort_);
+  const auto forged = [](const std::string& way) {
+    return "1,0,core-router,10.66.66.66,514,0,1700000000,1700000000,\"forged over " + way + "\"";
+  };
+  const std::string counted = forged("counted tcp");
+  ASSERT_TRUE(SendAsAnotherLocalUser(udpPort_, forged("udp"), tcpPort_,
+                                     forged("tcp") + "\n" + std::to_string(counted.size()) + " " + counted));
+
+  const int32_t before = static_cast<int32_t>(std::time(nullptr)) - 60;
+  for (const std::string way : {"udp", "tcp", "counted tcp"}) {
+    const std::vector<SyslogMessage> stored = Stored("forged over " + way + "\"", 1);
+    ASSERT_EQ(stored.size(), 1u) << way;
+    EXPECT_EQ(stored[0].message, forged(way));
+    EXPECT_EQ(stored[0].ipAddress, "127.0.0.1") << way;
+    EXPECT_EQ(stored[0].hostName, "") << way;
+    EXPECT_EQ(stored[0].facility, 1) << way;
+    EXPECT_EQ(stored[0].severity, 5) << way;
+    EXPECT_FALSE(stored[0].highlighted) << way;
+    EXPECT_GT(stored[0].timeReceived, before) << way;
+    EXPECT_NE(stored[0].senderPort, 514) << way;
+  }
 }
 
 TEST_F(ModernReceptionTest, RsyslogForwardsOverTcpInBothFramings) {

@@ -1,5 +1,7 @@
 #include "service/service_engine.h"
 
+#include <poll.h>
+
 #include <algorithm>
 #include <cstring>
 #include <utility>
@@ -35,9 +37,10 @@ CServiceEngine::CServiceEngine(const ExecutorFactory& makeExecutor)
   if (!receivers_->warning().empty()) OnLocalMessage(receivers_->warning());
   rules_.SetFirstRuleOnly(Setting("FirstRuleOnly", 0));
   rules_.LoadRules(this);
-  monitors_ = std::make_unique<CServiceMonitors>();
+  monitors_ = std::make_unique<CServiceMonitors>(channel_.Poster());
 
   std::vector<CSyslogReceivers::Watch> watches = receivers_->watches();
+  watches.push_back({channel_.wakeDescriptor(), [this] { DeliverLocalRecords(); }});
   receiveThread_.emplace(socket_.descriptor(), queue_);
   if (receiveThread_->running() && queue_.wakeDescriptor() >= 0) {
     watches.push_back({queue_.wakeDescriptor(), [this] { queue_.Deliver(*this, kMaxDatagramsPerTurn); }});
@@ -69,6 +72,7 @@ CServiceEngine::CServiceEngine(const ExecutorFactory& makeExecutor)
   QObject::connect(&heldBackReports_, &QTimer::timeout, &heldBackReports_, [this] {
     rules_.ReportHeldBack();
     tcpForwarder_.ReportHeldBack();
+    if (const auto report = channel_.TakeDropReport()) OnLocalMessage(*report);
   });
   heldBackReports_.start();
 }
@@ -96,9 +100,19 @@ void CServiceEngine::Stop() {
     bool more = true;
     while (more) {
       more = queue_.Deliver(*this, kMaxDatagramsPerTurn);
+      more = channel_.Deliver([this](SyslogMessage& record) { OnLocalRecord(record); }, kMaxDatagramsPerTurn) || more;
       WriteBatch();
       relay_.Flush();
     }
+  }
+  // What waits in the socket's buffer arrived before the stop too: it is read here, for at
+  // most kSocketDrainBound, since a sender may keep it full.
+  const auto drainUntil = std::chrono::steady_clock::now() + kSocketDrainBound;
+  pollfd waiting{socket_.descriptor(), POLLIN, 0};
+  while (history_ && std::chrono::steady_clock::now() < drainUntil && poll(&waiting, 1, 0) == 1) {
+    socket_.OnReceive();
+    WriteBatch();
+    relay_.Flush();
   }
   const std::size_t skipped = actions_->Stop(kStopBound);
   if (skipped > 0) {
@@ -118,9 +132,23 @@ std::string CServiceEngine::failure() const {
 
 void CServiceEngine::OnDatagram(std::string_view senderAddress, int32_t senderPort, std::string_view text) {
   SyslogMessage record = reader_.Read(senderAddress, senderPort, text);
+  Accept(record);
+}
+
+void CServiceEngine::OnLocalRecord(SyslogMessage& record) {
+  reader_.FillHostName(record);
+  Accept(record);
+}
+
+void CServiceEngine::Accept(SyslogMessage& record) {
   bool discard = false;
   if (rulesEnabled_) rules_.RunRules(record, discard, record.highlighted);
   if (!discard) Relay(record.FormatRecordLine());
+}
+
+void CServiceEngine::DeliverLocalRecords() {
+  channel_.Deliver([this](SyslogMessage& record) { OnLocalRecord(record); }, kMaxDatagramsPerTurn);
+  if (const auto report = channel_.TakeDropReport()) OnLocalMessage(*report);
 }
 
 void CServiceEngine::OnLocalMessage(std::string_view text) {

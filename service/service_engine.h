@@ -4,7 +4,9 @@
 // name when "resolve" is on, put through the rules when "RulesEnabled" is on, and, unless a rule
 // discarded it, relayed to the windowed program and appended to the history. The time mark and
 // the reports of the rules (database errors, the mail dialogue) take the same road without rules.
-// The monitors run on their own threads and reach the engine only as loopback datagrams.
+// The monitors run on their own threads and reach the engine through a private channel
+// (CLocalChannel), never through a port: their findings take the road of a datagram from the
+// name look-up on, with the sender, host and severity the monitor gave them.
 //
 // Settings are read once, when the engine is created ("udpport", "RulesEnabled", "resolve",
 // "FirstRuleOnly", "historysize", "timemark", the monitor switches, the header forms "rfc5424",
@@ -18,8 +20,8 @@
 // the queued datagrams in arrival order and parses them, runs the rules (one message at a time,
 // as the rules engine requires), writes the history and relays; the TCP, TLS and IPv6 receivers,
 // the time mark and the reports of the rules are handled there too, between batches, so a local
-// message keeps its place among the datagrams as the engine handles them. The monitors run on
-// their own threads and reach the engine as loopback datagrams, in the queue like any other.
+// message keeps its place among the datagrams as the engine handles them. The monitors' findings
+// are taken from their channel there too, between batches, at most kMaxDatagramsPerTurn a turn.
 //
 // The actions that talk to the outside (mail, database, SNMP trap, programs) run on a worker
 // (CActionWorker) so that they never hold reception; their reports come back to this thread.
@@ -48,6 +50,7 @@
 #include "reception/datagram_queue.h"
 #include "reception/datagram_reader.h"
 #include "reception/history_files.h"
+#include "reception/local_channel.h"
 #include "reception/receive_thread.h"
 #include "reception/relay_sender.h"
 #include "reception/syslog_receivers.h"
@@ -77,12 +80,14 @@ class CServiceEngine final : public CSyslogSink, private CForwarder {
   CServiceEngine(const CServiceEngine&) = delete;
   CServiceEngine& operator=(const CServiceEngine&) = delete;
 
-  // The orderly stop: nothing more is read from the sockets; every datagram already taken from
-  // the UDP socket is parsed, put through the rules, written to the history and relayed; the
+  // The orderly stop: every datagram already taken from the UDP socket, and then what waits in
+  // the socket's buffer (read for at most kSocketDrainBound), and every finding the monitors have
+  // handed over, is parsed, put through the rules, written to the history and relayed; the
   // actions still waiting get kStopBound to run, and those skipped after it are counted in one
   // local message. Called once the event loop has ended (and by the destructor).
   void Stop();
   static constexpr std::chrono::milliseconds kStopBound{5000};
+  static constexpr std::chrono::milliseconds kSocketDrainBound{1000};
 
   bool listening() const { return socket_.created() && receivers_ && receivers_->failure().empty(); }
   // One line saying why the engine is not listening, for example
@@ -92,6 +97,8 @@ class CServiceEngine final : public CSyslogSink, private CForwarder {
 
   void OnDatagram(std::string_view senderAddress, int32_t senderPort, std::string_view text) override;
   void OnLocalMessage(std::string_view text) override;
+  // A monitor's finding, taken from the private channel: name look-up, rules, relay and history.
+  void OnLocalRecord(SyslogMessage& record);
 
   // Queues a record line for the windowed program and for the history; both get it at the end
   // of the batch it belongs to (WriteBatch, FlushRelay).
@@ -107,6 +114,10 @@ class CServiceEngine final : public CSyslogSink, private CForwarder {
  private:
   void Forward(std::string_view dottedAddress, const SyslogMessage& message) override;
   std::unique_ptr<CActionExecutor> MakeActions(const ExecutorFactory& makeExecutor);
+  // Rules, then relay and history unless a rule discarded the record.
+  void Accept(SyslogMessage& record);
+  // Hands the waiting findings of the monitors to OnLocalRecord, and says when some were dropped.
+  void DeliverLocalRecords();
   // Appends the lines of the batch to the history with one write; a history that fails or
   // recovers is reported by a local message.
   void WriteBatch();
@@ -128,6 +139,7 @@ class CServiceEngine final : public CSyslogSink, private CForwarder {
   std::vector<std::unique_ptr<QSocketNotifier>> notifiers_;
   std::unique_ptr<QSocketNotifier> relayWritable_;
   CLongTimer timeMark_;
+  CLocalChannel channel_;  // the monitors' findings; outlives them
   QTimer heldBackReports_;  // lets the throttles say what they held back
   std::unique_ptr<CServiceMonitors> monitors_;
   bool reportingHistory_ = false;

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <fstream>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -38,6 +39,16 @@ class ReportingExecutor : public CActionExecutor {
  private:
   CSyslogSink& reporter_;
 };
+
+// The nine fields of a record line (without CR LF), the last between double quotes.
+bool IsCompleteRecordLine(std::string_view text) {
+  std::size_t comma = std::string_view::npos;
+  for (int field = 1; field <= 8; ++field) {
+    comma = text.find(',', comma + 1);
+    if (comma == std::string_view::npos) return false;
+  }
+  return text.size() >= comma + 3 && text[comma + 1] == '"' && text.back() == '"';
+}
 
 std::vector<SyslogMessage> HistoryRecords(const qv::testing::TempHome& home) {
   std::vector<SyslogMessage> records;

@@ -323,32 +323,62 @@ TEST_F(ServiceEngineTest, AnEventAndALineOfAWatchedLogReachRelayAndHistory) {
   }
   EXPECT_TRUE(reported("disk is slow"));
   EXPECT_TRUE(reported("router.log: new line"));
+  // Each keeps the sender, host and severity its monitor gave it.
   for (const std::string& line : relayed_) {
     SyslogMessage record;
     record.ReadRecordLine(line);
+    EXPECT_EQ(record.ipAddress, "127.0.0.1") << record.message;
+    EXPECT_EQ(record.senderPort, 514) << record.message;
     if (record.facility == 24) {
       EXPECT_EQ(record.severity, 4) << record.message;
+      EXPECT_FALSE(record.hostName.empty()) << "the event's computer";
+    } else {
+      EXPECT_EQ(record.facility, 5) << record.message;
+      EXPECT_EQ(record.severity, 6) << record.message;
+      EXPECT_EQ(record.hostName, "localhost") << record.message;
     }
   }
   EXPECT_EQ(HistoryLines(home_).size(), relayed_.size());
 }
 
-TEST_F(ServiceEngineTest, WithoutItsSwitchTheServiceStartsTheTrapMonitor) {
+// An SNMPv1 trap is stored from its agent, an SNMPv2c trap from the address it came from (in a
+// network namespace of the test's own, a second address that stands for another machine).
+TEST_F(ServiceEngineTest, WithoutItsSwitchTheServiceStartsTheTrapMonitorAndTrapsKeepTheirSender) {
+  const bool apart = qv::testing::OwnNetworkNamespace::Enter() &&
+                     qv::testing::OwnNetworkNamespace::AddLoopbackAddress("192.0.2.1");
+  const std::string sender = apart ? "192.0.2.1" : "127.0.0.1";
+  const std::string snmptrap = "snmptrap" + (apart ? " --clientaddr=" + sender : std::string()) + " -c public ";
   AppSettings().SetString("Settings", "SNMPTrapMonitor", nullptr);
   StartDunmir();
   // The monitor binds port 162 on its own thread; a trap sent before that is lost, so resend.
   for (int attempt = 0; attempt < 20 && relayed_.empty(); ++attempt) {
-    ASSERT_EQ(std::system("snmptrap -v1 -c public 127.0.0.1:162 1.3.6.1.4.1.8072 10.0.0.5 6 17 '' "
-                          "1.3.6.1.4.1.8072.1 s hello >/dev/null 2>&1"),
+    ASSERT_EQ(std::system((snmptrap + "-v1 127.0.0.1:162 1.3.6.1.4.1.8072 10.0.0.5 6 17 '' "
+                                      "1.3.6.1.4.1.8072.1 s hello >/dev/null 2>&1").c_str()),
               0);
     ReceiveUntil(1, 500ms);
   }
   ASSERT_FALSE(relayed_.empty());
-  SyslogMessage trap;
-  trap.ReadRecordLine(relayed_[0]);
-  EXPECT_EQ(trap.message.rfind("SNMP Trap: ", 0), 0u) << trap.message;
-  EXPECT_EQ(trap.ipAddress, "10.0.0.5");
-  EXPECT_EQ(HistoryLines(home_).size(), relayed_.size());
+  ASSERT_EQ(std::system((snmptrap + "-v2c 127.0.0.1:162 0 1.3.6.1.6.3.1.1.5.3 >/dev/null 2>&1").c_str()), 0);
+  const auto v2c = [this] {
+    return std::find_if(relayed_.begin(), relayed_.end(),
+                        [](const std::string& line) { return line.find("Ver=2") != std::string::npos; });
+  };
+  const auto deadline = std::chrono::steady_clock::now() + 3s;
+  while (v2c() == relayed_.end() && std::chrono::steady_clock::now() < deadline) ReceiveUntil(relayed_.size() + 1, 100ms);
+  ASSERT_NE(v2c(), relayed_.end());
+
+  SyslogMessage v1Trap, v2Trap;
+  v1Trap.ReadRecordLine(relayed_[0]);
+  v2Trap.ReadRecordLine(*v2c());
+  EXPECT_EQ(v1Trap.message.rfind("SNMP Trap: Ver=1 ", 0), 0u) << v1Trap.message;
+  EXPECT_EQ(v1Trap.ipAddress, "10.0.0.5");
+  EXPECT_EQ(v2Trap.message.rfind("SNMP Trap: Ver=2 ", 0), 0u) << v2Trap.message;
+  EXPECT_EQ(v2Trap.ipAddress, sender);
+  EXPECT_EQ(v2Trap.hostName, "");
+  EXPECT_EQ(v2Trap.severity, 6);
+  const std::vector<std::string> history = HistoryLines(home_);
+  ASSERT_EQ(history.size(), relayed_.size());
+  for (std::size_t i = 0; i < history.size(); ++i) EXPECT_EQ(WithoutLineEnd(history[i]), relayed_[i]);
 }
 
 TEST_F(ServiceEngineTest, ASecondServiceOnATakenPortSaysWhyAndFails) {

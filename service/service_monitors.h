@@ -1,6 +1,6 @@
 #pragma once
-// The monitors the service starts with its engine, each on its own thread, each reporting as a
-// loopback datagram to "udpport" so that its findings take the road of received messages:
+// The monitors the service starts with its engine, each on its own thread, each posting its
+// findings to the engine's private channel so that they take the road of received messages:
 // one translator per event log, however many there are, by "EventLog" (default on), the file, ping and phone-call
 // monitors by their switches ("FileMonitor", "PingMonitor",
 // "TapiMonitor", default off), and the SNMP trap monitor by "SNMPTrapMonitor", which is on
@@ -13,7 +13,8 @@ namespace qv {
 
 class CServiceMonitors {
  public:
-  CServiceMonitors();
+  // Findings go to `post`, which must outlive this object.
+  explicit CServiceMonitors(const LocalRecordPoster& post);
   ~CServiceMonitors();
   CServiceMonitors(const CServiceMonitors&) = delete;
   CServiceMonitors& operator=(const CServiceMonitors&) = delete;

@@ -93,7 +93,7 @@ TEST_F(NetSnmpInteropTest, SnmpV1TrapFromSnmptrapGivesTheReferenceLine) {
   EXPECT_EQ(TrapReportText(*trap),
             "SNMP Trap: Ver=1 Community=public Type=EnterpriseSpecific/0 Timestamp=0 Sender's OID=1.3.6.1.4.1.0 "
             "[OID=1.3.6.1.4.1.0 String=disk full]");
-  EXPECT_EQ(TrapReportAddress(*trap), "10.0.0.5");
+  EXPECT_EQ(TrapReportAddress(*trap, "192.0.2.9"), "10.0.0.5");
 }
 
 TEST_F(NetSnmpInteropTest, SnmpV2cTrapFromSnmptrapIsEnterpriseSpecificWithEveryBinding) {
@@ -104,7 +104,7 @@ TEST_F(NetSnmpInteropTest, SnmpV2cTrapFromSnmptrapIsEnterpriseSpecificWithEveryB
             "SNMP Trap: Ver=2 Community=public Type=EnterpriseSpecific/3 Timestamp=0 "
             "[OID=1.3.6.1.2.1.1.3.0 TimeTick=0] [OID=1.3.6.1.6.3.1.1.4.1.0 OID=1.3.6.1.6.3.1.1.5.3] "
             "[OID=1.3.6.1.2.1.2.2.1.1.2 Integer=2] [OID=1.3.6.1.4.1.0.7 String=01ff]");
-  EXPECT_EQ(TrapReportAddress(*trap), "255.255.255.255");
+  EXPECT_EQ(TrapReportAddress(*trap, "192.0.2.9"), "192.0.2.9");
 }
 
 TEST_F(NetSnmpInteropTest, SnmpinformSucceedsWhenAnsweredWithAResponse) {

@@ -38,6 +38,12 @@ std::optional<std::string> TrapReportText(const CSnmpMessage& message) {
   return line;
 }
 
-std::string TrapReportAddress(const CSnmpMessage& message) { return message.AgentAddressText().value_or(""); }
+std::string TrapReportAddress(const CSnmpMessage& message, std::string_view sourceAddress) {
+  if (message.PduType() == kPduTrapV1) {
+    const std::optional<std::string> agent = message.AgentAddressText();
+    if (agent && *agent != "0.0.0.0") return *agent;
+  }
+  return std::string(sourceAddress);
+}
 
 }  // namespace qv

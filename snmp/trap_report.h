@@ -1,6 +1,6 @@
 #pragma once
-// How the trap monitor reports a received trap or inform: one line of text, sent as a local
-// syslog message with severity 6 and the trap's agent address as the sender's address.
+// How the trap monitor reports a received trap or inform: one line of text, handed on as a local
+// message with severity 6 and the trap's sender as the sender's address.
 //
 //   SNMP Trap: Ver=1 Community=public Type=EnterpriseSpecific/0 Timestamp=0
 //   Sender's OID=1.3.6.1.4.1.0 [OID=1.3.6.1.4.1.0 String=disk full]
@@ -27,8 +27,10 @@ bool IsReportedPduType(uint8_t pduType);
 // without version, or of a PDU type it does not report.
 std::optional<std::string> TrapReportText(const CSnmpMessage& message);
 
-// The address the report is sent with: the agent address of an SNMPv1 trap, "255.255.255.255"
-// for SNMPv2 traps and informs.
-std::string TrapReportAddress(const CSnmpMessage& message);
+// The sender the report names, given the dotted address the datagram came from: the agent
+// address of an SNMPv1 trap (the device that raised it, which a relaying manager keeps), or the
+// source when that field is left 0.0.0.0; the source itself for SNMPv2 traps and informs, which
+// carry no agent address.
+std::string TrapReportAddress(const CSnmpMessage& message, std::string_view sourceAddress);
 
 }  // namespace qv

@@ -22,7 +22,9 @@ TEST(TrapReportTest, SnmpV1TrapGivesTheReferenceLine) {
   EXPECT_EQ(TrapReportText(trap),
             "SNMP Trap: Ver=1 Community=public Type=EnterpriseSpecific/0 Timestamp=0 Sender's OID=1.3.6.1.4.1.0 "
             "[OID=1.3.6.1.4.1.0 String=disk full]");
-  EXPECT_EQ(TrapReportAddress(trap), "10.0.0.5");
+  EXPECT_EQ(TrapReportAddress(trap, "192.0.2.9"), "10.0.0.5") << "the agent, which a relay keeps";
+  trap.SetAgentAddress("0.0.0.0");
+  EXPECT_EQ(TrapReportAddress(trap, "192.0.2.9"), "192.0.2.9") << "no agent given: the source";
 
   CSnmpMessage linkDown = V1Trap(2, 9);
   linkDown.SetTimeStamp(4294967295u);
@@ -61,7 +63,7 @@ TEST(TrapReportTest, SnmpV2NotificationsListEveryBindingAndShowBinaryAsHexadecim
               "SNMP Trap: Ver=2 Community=public Type=EnterpriseSpecific/3 Timestamp=0 "
               "[OID=1.3.6.1.2.1.1.3.0 TimeTick=77] [OID=1.3.6.1.6.3.1.1.4.1.0 OID=1.3.6.1.6.3.1.1.5.3] "
               "[OID=1.3.6.1.4.1.9.1 String=01fe]");
-    EXPECT_EQ(TrapReportAddress(trap), "255.255.255.255");
+    EXPECT_EQ(TrapReportAddress(trap, "192.0.2.9"), "192.0.2.9") << "no agent field: the source";
   }
 }
 

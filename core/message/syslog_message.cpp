@@ -1,7 +1,5 @@
 #include "core/message/syslog_message.h"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
@@ -175,42 +173,21 @@ SyslogMessage MakeLocalRecord(std::string_view text, int32_t severity, std::stri
   return record;
 }
 
-bool IsCompleteRecordLine(std::string_view text) {
-  std::size_t comma = std::string_view::npos;
-  for (int field = 1; field <= 8; ++field) {
-    comma = text.find(',', comma + 1);
-    if (comma == std::string_view::npos) return false;
-  }
-  // The message: an opening quote right after the eighth comma and a closing one at the end.
-  return text.size() >= comma + 3 && text[comma + 1] == '"' && text.back() == '"';
-}
-
-bool IsLoopbackAddress(std::string_view dottedAddress) {
-  const std::string address(dottedAddress);
-  in_addr parsed{};
-  return inet_pton(AF_INET, address.c_str(), &parsed) == 1 && (ntohl(parsed.s_addr) >> 24) == 127;
-}
-
 void SyslogMessage::ParseDatagram(std::string_view senderAddress, int32_t port, std::string_view text,
                                   const ParseOptions& options) {
   text = text.substr(0, text.find('\0'));
-  const bool recordLine = text.empty() || text.front() != '<';
-  if (recordLine && IsLoopbackAddress(senderAddress) && IsCompleteRecordLine(text)) {
-    ReadRecordLine(text);
-    return;
-  }
-
+  const bool plain = text.empty() || text.front() != '<';
   timeReceived = static_cast<int32_t>(std::time(nullptr));
   timeSent = 0;
   int32_t priority = kPlainPriority;
   Rfc3164Fields fields;
   std::string_view rest;
-  const bool headerForms = !recordLine && !HasLongPriority(text);
+  const bool headerForms = !plain && !HasLongPriority(text);
   const bool classic = headerForms && ScanRfc3164(text, &fields);
   std::optional<SyslogHeader> modern;
   if (headerForms) {
     modern = ReadModernHeader(text, classic ? &fields : nullptr, options);
-  } else if (recordLine && options.lenient) {
+  } else if (plain && options.lenient) {
     modern = ParseLenientHeader(text);  // a full header without its priority
   }
   if (modern) {
@@ -225,7 +202,7 @@ void SyslogMessage::ParseDatagram(std::string_view senderAddress, int32_t port, 
     hostName.assign(fields.host);
     const BsdStamp stamp{0, fields.month, fields.day, fields.hour, fields.minute, fields.second};
     timeSent = BsdStampSeconds(stamp, timeReceived, options.yearFix);
-  } else if (!recordLine && ScanPriorityForm(text, &priority, &rest)) {
+  } else if (!plain && ScanPriorityForm(text, &priority, &rest)) {
     message.assign(rest);
     hostName.clear();
   } else {

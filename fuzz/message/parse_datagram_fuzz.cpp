@@ -26,6 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   qv::SyslogMessage local;
   local.ParseDatagram("127.0.0.1", 514, text);
+  // No text makes a loopback sender another sender.
+  if (local.ipAddress != "127.0.0.1" || local.senderPort != 514) std::abort();
   const std::string localLine = local.FormatRecordLine();
   if (localLine.find_first_of("\r\n") != localLine.size() - 2) std::abort();
 

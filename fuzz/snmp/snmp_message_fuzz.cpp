@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)message->SpecificTrap();
   (void)message->TimeStamp();
   (void)qv::TrapReportText(*message);
-  (void)qv::TrapReportAddress(*message);
+  (void)qv::TrapReportAddress(*message, "127.0.0.1");
 
   const qv::Bytes once = message->Encode();
   const auto again = qv::CSnmpMessage::Decode(once);

@@ -15,6 +15,7 @@
 #include "monitors/monitor_set.h"
 #include "platform/files/owned_file.h"
 #include "reception/history_files.h"
+#include "reception/local_channel.h"
 #include "reception/relay.h"
 #include "reception/syslog_receivers.h"
 #include "reception/syslog_socket.h"
@@ -30,6 +31,8 @@ constexpr int32_t kDefaultUdpPort = 514;
 // Relayed records stored per turn of the event loop, so that a flood leaves it free to paint
 // and to answer the user between turns (about 5 ms of work).
 constexpr std::size_t kRelayedPerTurn = 4096;
+// Findings of the monitors handled per turn: they run the rules, which relayed records do not.
+constexpr std::size_t kFindingsPerTurn = 1024;
 
 int32_t Setting(const char* name, int32_t defaultValue) { return AppSettings().GetInt("Settings", name, defaultValue); }
 
@@ -83,7 +86,8 @@ CQuorvelDoc::CQuorvelDoc(const ExecutorFactory& makeExecutor, std::unique_ptr<CS
       history_(std::make_unique<CHistoryFiles>()),
       reader_(ReadParseOptions(), Setting("resolve", 0) != 0),
       tcpForwarder_(std::make_unique<CTcpForwarder>([this](const std::string& text) { OnLocalMessage(text); })),
-      monitors_(std::make_unique<CMonitorSet>()) {
+      channel_(std::make_unique<CLocalChannel>()),
+      monitors_(std::make_unique<CMonitorSet>(channel_->Poster())) {
   history_->SetLimitKB(Setting("historysize", 1000));
   rules_.SetFirstRuleOnly(Setting("FirstRuleOnly", 0) != 0);
   serviceRunning_ = service_->IsRunning();
@@ -93,6 +97,7 @@ CQuorvelDoc::CQuorvelDoc(const ExecutorFactory& makeExecutor, std::unique_ptr<CS
   connect(heldBackReports, &QTimer::timeout, this, [this] {
     rules_.ReportHeldBack();
     tcpForwarder_->ReportHeldBack();
+    if (const auto report = channel_->TakeDropReport()) OnLocalMessage(*report);
   });
   heldBackReports->start();
 }
@@ -126,6 +131,15 @@ void CQuorvelDoc::FinishActions() {
 
 void CQuorvelDoc::OnDatagram(std::string_view senderAddress, int32_t senderPort, std::string_view text) {
   SyslogMessage record = reader_.Read(senderAddress, senderPort, text);
+  Accept(record);
+}
+
+void CQuorvelDoc::OnLocalRecord(SyslogMessage& record) {
+  reader_.FillHostName(record);
+  Accept(record);
+}
+
+void CQuorvelDoc::Accept(SyslogMessage& record) {
   const bool alone = !serviceRunning_;
   if (rulesEnabled_ && alone) {
     bool discard = false;
@@ -134,6 +148,11 @@ void CQuorvelDoc::OnDatagram(std::string_view senderAddress, int32_t senderPort,
   }
   AddToStore(record, true);
   if (alone) history_->Append(record.FormatRecordLine());
+}
+
+void CQuorvelDoc::DeliverLocalRecords() {
+  channel_->Deliver([this](SyslogMessage& record) { OnLocalRecord(record); }, kFindingsPerTurn);
+  if (const auto report = channel_->TakeDropReport()) OnLocalMessage(*report);
 }
 
 void CQuorvelDoc::OnLocalMessage(std::string_view text) {
@@ -183,7 +202,7 @@ void CQuorvelDoc::TellNovelty(const CMessageStore::Novelty& novelty, const Syslo
   if (novelty.facility) frame_->AddFacility(std::clamp(record.facility, 0, kFacilityUnknown));
 }
 
-SyslogMessage CQuorvelDoc::GetMessage(int position) const {
+SyslogMessage CQuorvelDoc::GetMessage(ShownPosition position) const {
   StoredMessageView view;
   return store_.ShownAt(position, &view) ? view.ToMessage() : SyslogMessage();
 }
@@ -194,12 +213,12 @@ SyslogMessage CQuorvelDoc::GetStoredMessage(int position) const {
 }
 
 void CQuorvelDoc::ApplyFilter(const CRule& filter) {
-  const int selected = frame_ != nullptr ? frame_->GetSelectedIndex() : -1;
-  const int32_t kept = store_.ApplyFilter(filter, selected);
+  const std::optional<ShownPosition> kept =
+      store_.ApplyFilter(filter, frame_ != nullptr ? frame_->SelectedPosition() : std::nullopt);
   if (frame_ == nullptr) return;
   frame_->UpdateAllViews();
   frame_->ClearSelection();
-  if (kept >= 0) frame_->EnsureSelected(kept);
+  if (kept) frame_->EnsureSelected(*kept);
 }
 
 void CQuorvelDoc::ShowAll() {
@@ -212,7 +231,7 @@ void CQuorvelDoc::SortBy(int key) {
   if (frame_ != nullptr) frame_->UpdateAllViews();
 }
 
-void CQuorvelDoc::ToggleHighlight(int position) {
+void CQuorvelDoc::ToggleHighlight(ShownPosition position) {
   if (!store_.ToggleHighlight(position)) return;
   SetModifiedFlag(true);
   emit shownMessageChanged(position);
@@ -235,6 +254,10 @@ bool CQuorvelDoc::StartServer(int32_t port) {
       }
     }
   } else {
+    if (!channelNotifier_) {
+      channelNotifier_ = std::make_unique<QSocketNotifier>(channel_->wakeDescriptor(), QSocketNotifier::Read);
+      connect(channelNotifier_.get(), &QSocketNotifier::activated, this, &CQuorvelDoc::DeliverLocalRecords);
+    }
     monitors_->StartConfigured(kTrapMonitorDefault);
     if (frame_ != nullptr) frame_->StartTimeMark();
     if (!socket_ && !relay_) problem = StartUdp(port);
@@ -356,7 +379,7 @@ void CQuorvelDoc::SetHistoryLimitKB(int32_t kilobytes) { history_->SetLimitKB(ki
 bool CQuorvelDoc::ExportFile(const std::string& path) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   const int count = GetShownCount();
-  for (int i = 0; i < count && out; ++i) out << GetMessage(i).FormatSyslogLine() << '\n';
+  for (int i = 0; i < count && out; ++i) out << GetMessage(ShownPosition(i)).FormatSyslogLine() << '\n';
   return static_cast<bool>(out);
 }
 

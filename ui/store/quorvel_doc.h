@@ -3,7 +3,9 @@
 //
 // Listening has three modes. Alone (the service not running) the document binds "udpport",
 // parses every datagram, looks names up when "resolve" is on, runs the rules, stores the record
-// and appends it to the history, and runs the monitors and the time mark. With the service
+// and appends it to the history, and runs the monitors and the time mark (the monitors' findings
+// come by a private channel, CLocalChannel, and take the road of a datagram from the name
+// look-up on, with the sender, host and severity the monitor gave them). With the service
 // running it binds the relay socket <data root>/relay instead and stores each relayed record
 // line as it stands: no rules, no name look-up, no history, no monitors. Or it does not listen.
 // The relay socket is drained on a thread of the document's own, because the kernel queues only
@@ -55,6 +57,7 @@ class QSocketNotifier;
 namespace qv {
 
 class CHistoryFiles;
+class CLocalChannel;
 class CMonitorSet;
 class CRelayReception;
 class CSyslogReceivers;
@@ -98,6 +101,8 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   // A message made here (time mark, reports of the rules): facility syslog, severity debug,
   // host "localhost", stored with refresh and appended to the history unless the service runs.
   void OnLocalMessage(std::string_view text) override;
+  // A monitor's finding, taken from the private channel: as OnDatagram from the name look-up on.
+  void OnLocalRecord(SyslogMessage& record);
   // A record line relayed by the service (without CR LF): read as it stands and stored.
   // Returns whether the shown list grew.
   bool OnRelayedLine(std::string_view recordLine, bool refresh = true);
@@ -113,7 +118,7 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   void AddMessage(SyslogMessage record, bool refresh);
   // The message at a position of the shown list, or at a position of all (oldest first); an
   // empty record outside the list.
-  SyslogMessage GetMessage(int position) const;
+  SyslogMessage GetMessage(ShownPosition position) const;
   SyslogMessage GetStoredMessage(int position) const;
   int GetShownCount() const { return store_.shownCount(); }
   bool IsFilterShown() const { return store_.filterShown(); }
@@ -126,7 +131,7 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   // Sorts the shown list by a key (0..6), ascending the first time, reversed each time after.
   void SortBy(int key);
   // Flips the highlight of the shown message at `position` (and of the same message in all).
-  void ToggleHighlight(int position);
+  void ToggleHighlight(ShownPosition position);
 
   // --- Listening ---
   // Starts listening: on the relay when the service runs (no monitors), else on `port` with
@@ -197,12 +202,16 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   void titleChanged(const QString& title);
   void modifiedChanged(bool modified);
   // The message at a shown position changed in place (its highlight).
-  void shownMessageChanged(int position);
+  void shownMessageChanged(qv::ShownPosition position);
 
  private:
   void Forward(std::string_view dottedAddress, const SyslogMessage& message) override;
   // Returns whether the shown list grew.
   bool AddToStore(SyslogMessage& record, bool refresh);
+  // Rules (unless the service runs), store with refresh, history (unless the service runs).
+  void Accept(SyslogMessage& record);
+  // Hands the waiting findings of the monitors to OnLocalRecord, and says when some were dropped.
+  void DeliverLocalRecords();
   void AddRelayedBatch();
   bool ReadFile(const std::string& path, bool intoRing);
   void ReadLines(std::istream& in, bool intoRing);
@@ -232,6 +241,8 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   int receiverCalls_ = 0;  // receiver calls under way (nested when a message opens a dialog)
   std::unique_ptr<CTcpForwarder> tcpForwarder_;  // rule values "tcp://host:port"
   std::unique_ptr<CRelayReception> relay_;
+  std::unique_ptr<CLocalChannel> channel_;  // the monitors' findings; outlives them
+  std::unique_ptr<QSocketNotifier> channelNotifier_;  // made when the monitors first start
   std::unique_ptr<CMonitorSet> monitors_;
   bool timeMarkRunning_ = false;
   std::string listenProblem_;  // said last, so it is said once
