@@ -42,7 +42,8 @@ bool IsMember(uid_t uid, gid_t gid) {
 }  // namespace
 
 bool IsTrustedRelayPeer(const std::string& folder, uid_t owner) {
-  if (owner == geteuid()) return true;
+  // Only root can make a file root's: a viewer run by the administrator.
+  if (owner == geteuid() || owner == 0) return true;
   struct stat root {};
   return stat(folder.c_str(), &root) == 0 && (root.st_mode & S_ISGID) != 0 && IsMember(owner, root.st_gid);
 }

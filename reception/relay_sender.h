@@ -17,7 +17,7 @@
 // viewer that came back (a new socket at the path) is connected to anew.
 //
 // Records go only to the viewer the design expects: the file must be a socket itself (never a
-// symbolic link to one elsewhere) owned by this process's user or by a member of the group
+// symbolic link to one elsewhere) owned by this process's user, by root, or by a member of the group
 // with which the socket's folder is shared (IsTrustedRelayPeer). Anything else at the path is
 // treated as no viewer: nothing is sent.
 //
@@ -34,7 +34,8 @@
 namespace qv {
 
 // Whether a relay socket owned by `owner` in `folder` belongs to a viewer the service may feed:
-// the service's own user, or a member of the group of a folder shared with it (set-group-id).
+// the service's own user, root, or a member of the group of a folder shared with it
+// (set-group-id).
 bool IsTrustedRelayPeer(const std::string& folder, uid_t owner);
 
 class CRelaySender {

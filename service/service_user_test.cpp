@@ -20,6 +20,8 @@
 #include <string>
 
 #include "core/settings/settings_store.h"
+#include "reception/relay.h"
+#include "reception/relay_receiver.h"
 #include "rules/rule.h"
 #include "service/dunmir_test_process.h"
 #include "service/service_program_test_support.h"
@@ -146,8 +148,13 @@ TEST_F(ServiceUserTest, AsRootItRefusesWithoutTheUserAndOtherwiseRunsRulesAsQuor
   const pid_t service = testing::SpawnDunmir({"debug"});
   ASSERT_TRUE(testing::WaitFor([] { return UdpPortIsTaken(514); }));
   const auto serviceFields = StatusFields("/proc/" + std::to_string(service) + "/status");
+  CRelayReceiver viewer;  // root's viewer, fed by the service running as quorvel
+  std::string error;
+  ASSERT_TRUE(viewer.Bind(RelaySocketPath(), &error)) << error;
   SendTo514("<13>please run me");
   const bool ran = testing::WaitFor([&] { return StatusFields(childStatus).count("CapAmb") == 1; });
+  std::vector<std::string> relayed;
+  EXPECT_TRUE(testing::WaitFor([&] { return viewer.ReceiveBatch(relayed, 1) == 1; }));
   const auto childFields = StatusFields(childStatus);
   kill(service, SIGTERM);
   EXPECT_EQ(testing::WaitForExit(service), 0);

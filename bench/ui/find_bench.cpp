@@ -36,11 +36,11 @@ class StoreList : public CMessageListAccess {
   void ApplyFilter(const CRule& rule) override { store_.ApplyFilter(rule, selected_); }
   void ShowAll() override { store_.ShowAll(); }
   int ShownCount() const override { return store_.shownCount(); }
-  SyslogMessage ShownMessage(int position) const override {
+  SyslogMessage ShownMessage(ShownPosition position) const override {
     StoredMessageView view;
     return store_.ShownAt(position, &view) ? view.ToMessage() : SyslogMessage();
   }
-  int32_t ShownTimeReceived(int position) const override {
+  int32_t ShownTimeReceived(ShownPosition position) const override {
     StoredMessageView view;
     return store_.ShownAt(position, &view) ? view.timeReceived : 0;
   }
@@ -50,14 +50,15 @@ class StoreList : public CMessageListAccess {
     if (!stamped) return std::nullopt;
     return Stamp{store_.shownGeneration(), store_.shownAdded()};
   }
-  int GetSelectedIndex() const override { return selected_; }
-  void SelectMessage(int position) override { selected_ = position < 0 ? ShownCount() - 1 : position; }
+  std::optional<ShownPosition> SelectedPosition() const override { return selected_; }
+  void SelectMessage(ShownPosition position) override { selected_ = position; }
+  void SelectLastRow() override { selected_ = ShownPosition(ShownCount() - 1); }
 
   bool stamped = true;
 
  private:
   CMessageStore& store_;
-  int selected_ = -1;
+  std::optional<ShownPosition> selected_;
 };
 
 // One store for every benchmark: a day of traffic from 200 senders.
@@ -118,7 +119,7 @@ BENCHMARK(BM_SearchStep)->Arg(1)->Arg(3)->Unit(benchmark::kMillisecond)->Iterati
 void BM_GraphPaint(benchmark::State& state) {
   StoreList list(FullStore());
   list.stamped = state.range(0) == 0;
-  list.SelectMessage(kMessages / 2);
+  list.SelectMessage(ShownPosition(kMessages / 2));
   CLogTextView text;
   StatusPanel panel;
   panel.SetList(&list);
@@ -148,7 +149,7 @@ void BM_HighlightLookupPerRow(benchmark::State& state) {
   StoreList list(FullStore());
   int row = 0;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(colouring.Match(list.ShownMessage(row)));
+    benchmark::DoNotOptimize(colouring.Match(list.ShownMessage(ShownPosition(row))));
     row = (row + 1) % 40;  // one screenful
   }
 }
@@ -162,7 +163,8 @@ void BM_FilterTreeDistinctSenders(benchmark::State& state) {
   std::vector<std::string> addresses;
   for (int i = 0; i < senders; ++i) {
     hosts.push_back("host-" + std::to_string(i) + ".example.net");
-    addresses.push_back("10." + std::to_string(i >> 16) + "." + std::to_string((i >> 8) & 255) + "." + std::to_string(i & 255));
+    addresses.push_back("10." + std::to_string(i >> 16) + "." + std::to_string((i >> 8) & 255) + "." +
+                        std::to_string(i & 255));
   }
   CLeftView view;
   for (auto _ : state) {

@@ -4,19 +4,14 @@
 #include "platform/services/service_host.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <ctime>
-#include <filesystem>
-#include <set>
 #include <thread>
 
-#include "platform/paths/data_root.h"
 #include "platform/services/service_manager.h"
-#include "platform/services/service_record.h"
 #include "platform/services/service_state.h"
 #include "testing/temp_home.h"
 
@@ -148,49 +143,6 @@ TEST_F(ServiceHostTest, DestroyingTheHostReportsTheServiceStopped) {
   }
   EXPECT_TRUE(stopped);
   EXPECT_EQ(Status().currentState, kStopped);
-}
-
-TEST_F(ServiceHostTest, InAGroupSharedDataRootEveryStateFileIsTheGroupsToReadAndWrite) {
-  // The data root as `dunmir add` shares it, with a group of the test's choosing; members of
-  // that group query and stop the service through these files.
-  constexpr gid_t kGroup = 4242;
-  if (geteuid() != 0) GTEST_SKIP() << "needs root to give the data root to another group";
-  const mode_t oldMask = umask(0);
-  UseSharedUmask();
-  const std::string services = ServicesFolder();
-  for (const auto& entry : std::filesystem::directory_iterator(services)) std::filesystem::remove(entry.path());
-  for (const std::string& folder : {home_.path().string(), services}) {
-    ASSERT_EQ(chown(folder.c_str(), 0, kGroup), 0);
-    ASSERT_EQ(chmod(folder.c_str(), 02770), 0);
-  }
-  {
-    DatabaseLock lock;
-    ASSERT_EQ(manager_.LockDatabase(&lock), kSuccess);
-  }
-  ServiceConfig config;
-  config.name = "Probe2";
-  config.imagePath = "/bin/true";
-  ServiceHandle second;
-  ASSERT_EQ(manager_.CreateService(config, &second), kSuccess);
-  PendStart("t5");
-  {
-    CServiceHost host("Probe");
-    host.StartDispatcher([] {});
-    ASSERT_TRUE(WaitFor([&] { return Status().currentState == kRunning; }));
-  }
-  umask(oldMask);
-
-  std::set<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(services)) {
-    const std::string name = entry.path().filename().string();
-    names.insert(name);
-    struct stat info {};
-    ASSERT_EQ(lstat(entry.path().c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0660u) << name;
-    EXPECT_EQ(info.st_gid, kGroup) << name;
-  }
-  for (const char* made : {"probe.state", "probe.lock", "probe.ctl"}) EXPECT_EQ(names.count(made), 1u) << made;
-  EXPECT_GE(names.size(), 5u);  // and the locks of the service database and its records
 }
 
 TEST_F(ServiceHostTest, WithoutTheManagerOnlyTheStopEventIsSet) {

@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -235,8 +234,13 @@ TEST_F(ActionRunnerTest, SendMailDeliversTheMessageLineWithoutMacros) {
   const SyslogMessage message = Sample();
   Run(message);
 
-  const std::regex dateAndId("Date: [^\r]*\r\nMessage-ID: [^\r]*\r\n");
-  EXPECT_EQ(std::regex_replace(server.Mail(1), dateAndId, ""),
+  std::string mail = server.Mail(1);
+  const std::size_t date = mail.find("Date: ");
+  const std::size_t id = mail.find("Message-ID: ");
+  ASSERT_NE(date, std::string::npos);
+  ASSERT_NE(id, std::string::npos);
+  mail.erase(date, mail.find("\r\n", id) + 2 - date);  // the two lines, checked by the mail client's tests
+  EXPECT_EQ(mail,
             "syslog@example.org\nops@example.net\n"
             "From: syslog@example.org\r\nTo: ops@example.net\r\nSubject: $hostname alarm\r\n\r\n"
             "Look at $msg:\r\n" + message.FormatExportLine() + "\r\n");

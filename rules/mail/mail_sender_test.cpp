@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <ctime>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -31,18 +30,56 @@ class RecordingSink : public CSyslogSink {
   std::vector<std::string> reports;
 };
 
+// "Tue, 08 Dec 2026 13:56:27 +0100"
+bool IsMailDate(std::string_view date) {
+  static constexpr std::string_view kDays = "Mon,Tue,Wed,Thu,Fri,Sat,Sun,";
+  static constexpr std::string_view kMonths = "Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec ";
+  const std::string_view form = "Ddd, 00 Mmm 0000 00:00:00 +0000";
+  if (date.size() != form.size() || kDays.find(date.substr(0, 4)) % 4 != 0 ||
+      kMonths.find(date.substr(8, 4)) % 4 != 0 || (date[26] != '+' && date[26] != '-')) {
+    return false;
+  }
+  for (std::size_t i = 0; i < form.size(); ++i) {
+    if (form[i] == '0' && (date[i] < '0' || date[i] > '9')) return false;
+    if ((form[i] == ' ' || form[i] == ':') && date[i] != form[i]) return false;
+  }
+  return true;
+}
+
+// "<seconds.pid.n@domain>"
+bool IsMessageId(std::string_view id) {
+  if (id.size() < 8 || id.front() != '<' || id.back() != '>') return false;
+  const std::size_t at = id.find('@');
+  if (at == std::string_view::npos || at + 2 >= id.size() || id.find('@', at + 1) != std::string_view::npos) return false;
+  int dots = 0;
+  for (std::size_t i = 1; i < at; ++i) {
+    if (id[i] == '.') ++dots;
+    else if (id[i] < '0' || id[i] > '9') return false;
+  }
+  return dots == 2;
+}
+
 // The Date and Message-ID header lines, checked for their form and replaced by "Date: D" and
 // "Message-ID: I", so that the rest can be compared exactly.
-std::string Normalized(const std::string& text) {
-  static const std::regex date("Date: (Mon|Tue|Wed|Thu|Fri|Sat|Sun), [0-3][0-9] "
-                               "(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) 2[0-9]{3} [0-2][0-9]:[0-5][0-9]:[0-6][0-9] "
-                               "[+-][0-9]{4}\r\n");
-  static const std::regex id("Message-ID: <[0-9]+\\.[0-9]+\\.[0-9]+@[^ >@\r\n]+>\r\n");
-  return std::regex_replace(std::regex_replace(text, date, "Date: D\r\n"), id, "Message-ID: I\r\n");
+std::string Normalized(std::string text) {
+  struct Header {
+    const char* name;
+    bool (*valid)(std::string_view);
+    const char* placeholder;
+  };
+  for (const Header& header : {Header{"Date: ", IsMailDate, "D"}, Header{"Message-ID: ", IsMessageId, "I"}}) {
+    const std::size_t start = text.find(header.name);
+    if (start == std::string::npos) continue;
+    const std::size_t value = start + std::string_view(header.name).size();
+    const std::size_t end = text.find("\r\n", value);
+    if (end == std::string::npos || !header.valid(std::string_view(text).substr(value, end - value))) continue;
+    text.replace(value, end - value, header.placeholder);
+  }
+  return text;
 }
 
 std::vector<std::string> Normalized(std::vector<std::string> texts) {
-  for (std::string& text : texts) text = Normalized(text);
+  for (std::string& text : texts) text = Normalized(std::move(text));
   return texts;
 }
 

@@ -169,9 +169,9 @@ class FindXvfbTest : public QObject {
 
     // A message marked as highlighted, selected: its text fills the full-text pane.
     const int marked = warningOrHigher - 6;
-    doc.ToggleHighlight(marked - 2);
-    frame.MessageList()->SelectMessage(marked);
-    const SyslogMessage selected = doc.GetMessage(marked);
+    doc.ToggleHighlight(ShownPosition(marked - 2));
+    frame.MessageList()->SelectMessage(ShownPosition(marked));
+    const SyslogMessage selected = doc.GetMessage(ShownPosition(marked));
     QTRY_COMPARE(frame.FullText()->toPlainText(), QString::fromStdString(selected.message));
 
     SetLocks(false, true);  // as most keyboards start

@@ -325,9 +325,9 @@ void CMainFrame::AddAddress(const std::string& address) { tree_->AddAddress(addr
 void CMainFrame::AddHostName(const std::string& hostName) { tree_->AddHostName(hostName); }
 void CMainFrame::AddFacility(int32_t facility) { tree_->AddFacility(facility); }
 void CMainFrame::ForgetEntries() { tree_->ForgetEntries(); }
-int CMainFrame::GetSelectedIndex() const { return list_->GetSelectedIndex(); }
+std::optional<ShownPosition> CMainFrame::SelectedPosition() const { return list_->SelectedPosition(); }
 void CMainFrame::ClearSelection() { list_->ClearSelection(); }
-void CMainFrame::EnsureSelected(int position) { list_->EnsureSelected(position); }
+void CMainFrame::EnsureSelected(ShownPosition position) { list_->EnsureSelected(position); }
 
 void CMainFrame::SetCountText(const QString& text) {
   count_->setText(text);

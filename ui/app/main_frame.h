@@ -60,9 +60,9 @@ class CMainFrame : public CPersistentFrame, public CDocFrame, public CListViewHo
   void AddHostName(const std::string& hostName) override;
   void AddFacility(int32_t facility) override;
   void ForgetEntries() override;
-  int GetSelectedIndex() const override;
+  std::optional<ShownPosition> SelectedPosition() const override;
   void ClearSelection() override;
-  void EnsureSelected(int position) override;
+  void EnsureSelected(ShownPosition position) override;
 
   // --- CListViewHost ---
   bool IsLocked() const override { return locked_; }

@@ -3,6 +3,7 @@
 // rule switches, dropped files, the time mark, "hideifmini" without a tray, and start-up.
 
 #include <QAction>
+#include <QImage>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -24,6 +25,7 @@
 #include "ui/app/help_topics_dlg.h"
 #include "ui/app/main_frame.h"
 #include "ui/app/quorvel_app.h"
+#include "ui/findview/find_dialog.h"
 #include "ui/findview/left_view.h"
 #include "ui/findview/status_panel.h"
 #include "ui/findview/log_text_view.h"
@@ -197,13 +199,74 @@ class MainFrameTest : public QObject {
     for (const FilterBranch branch : {FilterBranch::kHostname, FilterBranch::kAddress}) {
       const QTreeWidgetItem* item = frame_->FilterTree()->BranchItem(branch);
       QCOMPARE(item->childCount(), 10001);
-      QCOMPARE(item->child(9999)->text(0), branch == FilterBranch::kHostname ? QString("host-9999") : QString("10.0.39.15"));
+      const QString last = branch == FilterBranch::kHostname ? QString("host-9999") : QString("10.0.39.15");
+      QCOMPARE(item->child(9999)->text(0), last);
       QCOMPARE(item->child(10000)->text(0), QString("(more...)"));
     }
     frame_->Action(kCmdNew)->trigger();
     for (const FilterBranch branch : {FilterBranch::kHostname, FilterBranch::kAddress}) {
       QCOMPARE(frame_->FilterTree()->BranchItem(branch)->childCount(), 0);
     }
+  }
+
+  // Once the full ring turns under a locked display, rows and shown positions differ: a selected
+  // row must mean the message it shows in every pane (list, "Message" cell colours, full text,
+  // the graph's red line, Find and the centre of a time filter), and nothing where its message
+  // has left the ring.
+  void lockedRowsMeanTheirOwnMessageInEveryPane() {
+    Set("maxsize", 5);
+    AppSettings().SetString("Highlights\\highlight0", "string", "message 4");
+    AppSettings().SetInt("Highlights\\highlight0", "bg", 0x0000FF);  // red
+    Set("hlcount", 1);
+    doc_->NewDocument();
+    CQuorvelView& list = *frame_->MessageList();
+    list.ReloadHighlights();
+    auto add = [&](int from, int to) {
+      for (int n = from; n <= to; ++n) {
+        SyslogMessage record = Record("message " + std::to_string(n));
+        record.hostName = "host-" + std::to_string(n);
+        record.timeReceived = 1700000000 + 100 * n;
+        doc_->AddMessage(record, false);
+      }
+      frame_->UpdateAllViews();
+    };
+    add(0, 4);
+    frame_->Action(kCmdLock)->trigger();
+    add(5, 7);  // the ring now holds messages 3 to 7; the rows still show 0 to 4
+    QCOMPARE(list.Model().rowCount(), 5);
+
+    for (int row = 0; row < 5; ++row) {
+      const bool held = row >= 3;
+      const QString expected = held ? QString("message %1").arg(row) : QString();
+      list.selectRow(row);
+      QCOMPARE(list.Model().index(row, 4).data().toString(), expected);
+      QCOMPARE(list.MessageCellColours(ListRow(row)).has_value(), row == 4);
+      frame_->ActivityGraph()->resize(500, 60);
+      const QImage graph = frame_->ActivityGraph()->grab().toImage();  // paints, and fills the full text
+      QCOMPARE(frame_->FullText()->toPlainText(), expected);
+      std::optional<int> red;
+      for (int x = 0; x < graph.width() && !red; ++x) {
+        if (graph.pixelColor(x, 0) == QColor(255, 0, 0)) red = x;
+      }
+      const std::optional<int32_t> time = list.SelectedTimeReceived();  // a time filter's centre
+      QCOMPARE(time.has_value(), held);
+      QCOMPARE(red.has_value(), held);
+      CFindDialog find(list);
+      QCOMPARE(find.CurrentTexts()[2], held ? QString("host-%1").arg(row) : QString());
+      if (!held) continue;
+      QCOMPARE(*time, 1700000000 + 100 * row);
+      QCOMPARE(red, frame_->ActivityGraph()->Graph().ColumnOf(*time));
+    }
+    // Find Next from the row of message 3 goes to the row of message 4, not past the rows.
+    list.selectRow(3);
+    CFindDialog find(list);
+    QVERIFY(find.Find(true));
+    QCOMPARE(list.currentIndex().row(), 4);
+    QCOMPARE(find.CurrentTexts()[2], QString("host-4"));
+
+    frame_->Action(kCmdLock)->trigger();
+    Set("hlcount", 0);
+    AppSettings().SetString("Settings", "maxsize", nullptr);
   }
 
   void panesKeepTheirSizesOnResize() {
@@ -282,7 +345,7 @@ class MainFrameTest : public QObject {
     QVERIFY(!frame_->TimeMarkRunning());
     frame_->AddTimeMark();
     QCOMPARE(doc_->GetShownCount(), 1);
-    QCOMPARE(doc_->GetMessage(0).message, std::string("-----Time Mark-----"));
+    QCOMPARE(doc_->GetMessage(ShownPosition(0)).message, std::string("-----Time Mark-----"));
     Set("timemark", 0);
   }
 

@@ -47,22 +47,20 @@ double WidthScale(const QFontMetrics& metrics) {
 // Paints the "Message" cell of a message that the highlight list matches in that entry's colours.
 class CHighlightDelegate : public QStyledItemDelegate {
  public:
-  CHighlightDelegate(CQuorvelDoc& doc, CHighlightColouring& highlights, QObject* parent)
-      : QStyledItemDelegate(parent), doc_(doc), highlights_(highlights) {}
+  explicit CHighlightDelegate(CQuorvelView& view) : QStyledItemDelegate(&view), view_(view) {}
 
  protected:
   void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
     QStyledItemDelegate::initStyleOption(option, index);
     if (index.column() != kMessageColumn) return;
-    if (const auto colours = highlights_.Match(doc_.GetMessage(index.row())); colours.has_value()) {
+    if (const auto colours = view_.MessageCellColours(ListRow(index.row())); colours.has_value()) {
       option->palette.setColor(QPalette::Text, colours->first);
       option->backgroundBrush = colours->second;
     }
   }
 
  private:
-  CQuorvelDoc& doc_;
-  CHighlightColouring& highlights_;
+  CQuorvelView& view_;
 };
 
 }  // namespace
@@ -70,7 +68,7 @@ class CHighlightDelegate : public QStyledItemDelegate {
 CQuorvelView::CQuorvelView(CQuorvelDoc& doc, CListViewHost& host, QWidget* parent)
     : QTableView(parent), doc_(doc), host_(host), model_(new CMessageListModel(doc, this)) {
   setModel(model_);
-  setItemDelegate(new CHighlightDelegate(doc_, highlights_, this));
+  setItemDelegate(new CHighlightDelegate(*this));
   highlights_.ReloadHighlights();
   setSelectionBehavior(QAbstractItemView::SelectRows);
   setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -156,46 +154,73 @@ void CQuorvelView::OnUpdate() {
   viewport()->update();
 }
 
-std::vector<int> CQuorvelView::SelectedPositions() {
-  model_->Sync();
-  std::vector<int> rows;
-  for (const QModelIndex& index : selectionModel()->selectedRows()) rows.push_back(index.row());
-  std::sort(rows.begin(), rows.end());
-  return rows;
+std::vector<ShownPosition> CQuorvelView::SelectedPositions() const {
+  std::vector<ShownPosition> positions;
+  for (const QModelIndex& index : selectionModel()->selectedRows()) {
+    if (const std::optional<ShownPosition> position = model_->PositionOfRow(ListRow(index.row()))) {
+      positions.push_back(*position);
+    }
+  }
+  std::sort(positions.begin(), positions.end());
+  return positions;
 }
 
-void CQuorvelView::SelectMessage(int index) {
-  model_->Sync();
-  const int rows = model_->rowCount();
-  if (index < 0) index = rows - 1;
+std::optional<std::pair<QColor, QColor>> CQuorvelView::MessageCellColours(ListRow row) {
+  const std::optional<ShownPosition> position = model_->PositionOfRow(row);
+  if (!position) return std::nullopt;
+  return highlights_.Match(doc_.GetMessage(*position));
+}
+
+void CQuorvelView::SelectRow(ListRow row) {
   clearSelection();
-  if (index < 0 || index >= rows) return;
-  const QModelIndex cell = model_->index(index, 0);
+  if (row.value < 0 || row.value >= model_->rowCount()) return;
+  const QModelIndex cell = model_->index(row.value, 0);
   selectionModel()->setCurrentIndex(cell, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
   scrollTo(cell);
   host_.SelectionMoved();
 }
 
-int CQuorvelView::GetSelectedIndex() const {
+std::optional<ListRow> CQuorvelView::RowShowing(ShownPosition position) {
+  if (const std::optional<ListRow> row = model_->RowOfPosition(position)) return row;
+  model_->Sync();
+  return model_->RowOfPosition(position);
+}
+
+void CQuorvelView::SelectMessage(ShownPosition position) {
+  if (const std::optional<ListRow> row = RowShowing(position)) {
+    SelectRow(*row);
+  } else {
+    clearSelection();
+  }
+}
+
+void CQuorvelView::SelectLastRow() {
+  if (!host_.IsLocked()) model_->Sync();
+  SelectRow(ListRow(model_->rowCount() - 1));
+}
+
+std::optional<ShownPosition> CQuorvelView::SelectedPosition() const {
   const QModelIndexList rows = selectionModel()->selectedRows();
-  if (rows.isEmpty()) return -1;
-  return std::min_element(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) {
-           return a.row() < b.row();
-         })->row();
+  if (rows.isEmpty()) return std::nullopt;
+  const auto first = std::min_element(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) {
+    return a.row() < b.row();
+  });
+  return model_->PositionOfRow(ListRow(first->row()));
 }
 
 void CQuorvelView::ClearSelection() { clearSelection(); }
 
-void CQuorvelView::EnsureSelected(int index) {
-  if (index < 0 || index >= model_->rowCount()) return;
-  const QModelIndex cell = model_->index(index, 0);
+void CQuorvelView::EnsureSelected(ShownPosition position) {
+  const std::optional<ListRow> row = RowShowing(position);
+  if (!row) return;
+  const QModelIndex cell = model_->index(row->value, 0);
   selectionModel()->select(cell, QItemSelectionModel::Select | QItemSelectionModel::Rows);
   scrollTo(cell);
 }
 
 void CQuorvelView::CopySelection() {
   std::string text;
-  for (const int position : SelectedPositions()) text += doc_.GetMessage(position).FormatExportLine();
+  for (const ShownPosition position : SelectedPositions()) text += doc_.GetMessage(position).FormatExportLine();
   if (text.empty()) return;
   QApplication::clipboard()->setText(DisplayText(text));
 }
@@ -207,11 +232,11 @@ void CQuorvelView::SelectAll() {
 }
 
 void CQuorvelView::ToggleHighlight() {
-  for (const int position : SelectedPositions()) doc_.ToggleHighlight(position);
+  for (const ShownPosition position : SelectedPositions()) doc_.ToggleHighlight(position);
 }
 
 void CQuorvelView::SendToRules() {
-  for (const int position : SelectedPositions()) {
+  for (const ShownPosition position : SelectedPositions()) {
     SyslogMessage copy = doc_.GetMessage(position);
     const bool wasHighlighted = copy.highlighted;
     bool discard = false;
@@ -222,7 +247,7 @@ void CQuorvelView::SendToRules() {
 }
 
 void CQuorvelView::OpenConnection(bool telnet) {
-  const std::vector<int> positions = SelectedPositions();
+  const std::vector<ShownPosition> positions = SelectedPositions();
   if (positions.empty()) return;
   const SyslogMessage message = doc_.GetMessage(positions.front());
   QDesktopServices::openUrl(QUrl(QString::fromStdString(ConnectionUrl(telnet, message.ipAddress))));
@@ -230,9 +255,9 @@ void CQuorvelView::OpenConnection(bool telnet) {
 
 int CQuorvelView::ShownCount() const { return doc_.GetShownCount(); }
 
-SyslogMessage CQuorvelView::ShownMessage(int position) const { return doc_.GetMessage(position); }
+SyslogMessage CQuorvelView::ShownMessage(ShownPosition position) const { return doc_.GetMessage(position); }
 
-int32_t CQuorvelView::ShownTimeReceived(int position) const {
+int32_t CQuorvelView::ShownTimeReceived(ShownPosition position) const {
   StoredMessageView message;
   return doc_.Store().ShownAt(position, &message) ? message.timeReceived : 0;
 }
@@ -312,7 +337,7 @@ void CQuorvelView::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void CQuorvelView::contextMenuEvent(QContextMenuEvent* event) {
-  if (GetSelectedIndex() < 0) return;
+  if (selectionModel()->selectedRows().isEmpty()) return;
   QMenu menu(this);
   for (const FrameCommand& command : ListContextCommands()) {
     QAction* action = menu.addAction(QString::fromUtf8(command.caption.data(), static_cast<qsizetype>(command.caption.size())));

@@ -7,8 +7,11 @@
 // Column widths in the settings are in the units of the program's original small font and are
 // scaled to the font in use, so that the default widths fit their texts here too.
 //
-// Rows and the document's shown positions: the model announces the document's list only at
-// Sync, so before acting on selected rows the view syncs, and a row is then the position.
+// Rows and the document's shown positions differ once the full ring turns while the display is
+// locked or between updates: the view speaks to the document and the finding panes only in
+// positions, translated by its model (CMessageListModel::PositionOfRow, RowOfPosition), so that
+// a selected row always means the message the row shows. Acting on the selection does not sync
+// the rows, which would break the lock.
 //
 // The "Message" cell of a message that the highlight list matches is painted in that entry's
 // colours (the severity and inverted colours come from the model).
@@ -55,21 +58,27 @@ class CQuorvelView : public QTableView, public CMessageListAccess {
 
   // --- CMessageListAccess: the shown list and the selection, for the finding panes ---
   int ShownCount() const override;
-  SyslogMessage ShownMessage(int position) const override;
-  int32_t ShownTimeReceived(int position) const override;
+  SyslogMessage ShownMessage(ShownPosition position) const override;
+  int32_t ShownTimeReceived(ShownPosition position) const override;
   void ShownTimesReceived(std::vector<int32_t>* out) const override;
   std::optional<Stamp> ShownStamp() const override;
-  // Clears every selection, selects the row (-1: the last) and scrolls it into view.
-  void SelectMessage(int index) override;
-  int GetSelectedIndex() const override;
+  // Clears every selection, selects the message's row and scrolls it into view. A message the
+  // rows do not show yet (newer than the last update, or the list was replaced) brings the rows
+  // up to the document first, locked or not: the user asked to see it.
+  void SelectMessage(ShownPosition position) override;
+  // The last row: the newest message, or while locked the newest the rows show.
+  void SelectLastRow() override;
+  std::optional<ShownPosition> SelectedPosition() const override;
   bool IsFilterShown() const override;
   void ApplyFilter(const CRule& rule) override;
   void ShowAll() override;
 
   void ClearSelection();
-  void EnsureSelected(int index);
-  // Selected shown positions, ascending, after bringing the rows up to the document.
-  std::vector<int> SelectedPositions();
+  void EnsureSelected(ShownPosition position);
+  // Shown positions of the selected rows, ascending; rows whose message has left are skipped.
+  std::vector<ShownPosition> SelectedPositions() const;
+  // The colours of the "Message" cell of a row, when the highlight list matches its message.
+  std::optional<std::pair<QColor, QColor>> MessageCellColours(ListRow row);
 
   void CopySelection();
   void SelectAll();
@@ -103,6 +112,9 @@ class CQuorvelView : public QTableView, public CMessageListAccess {
  private:
   void Activate();
   void SetColumnWidth(int column, int32_t width);
+  void SelectRow(ListRow row);
+  // The row of a position, bringing the rows up to the document when they do not show it yet.
+  std::optional<ListRow> RowShowing(ShownPosition position);
 
   CQuorvelDoc& doc_;
   CListViewHost& host_;

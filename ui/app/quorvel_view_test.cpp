@@ -162,7 +162,8 @@ class ListViewTest : public QObject {
     Fill();
     SelectRows({2, 0});
     view_->CopySelection();
-    const std::string expected = doc_->GetMessage(0).FormatExportLine() + doc_->GetMessage(2).FormatExportLine();
+    const std::string expected =
+        doc_->GetMessage(ShownPosition(0)).FormatExportLine() + doc_->GetMessage(ShownPosition(2)).FormatExportLine();
     QCOMPARE(QApplication::clipboard()->text(), QString::fromStdString(expected));
     // Nothing selected: the clipboard keeps what it has.
     QApplication::clipboard()->setText("kept");
@@ -182,16 +183,16 @@ class ListViewTest : public QObject {
     Fill();
     SelectRows({0, 1, 2});
     view_->SendToRules();
-    QVERIFY(!doc_->GetMessage(0).highlighted);
-    QVERIFY(doc_->GetMessage(1).highlighted);
-    QVERIFY(!doc_->GetMessage(2).highlighted);
+    QVERIFY(!doc_->GetMessage(ShownPosition(0)).highlighted);
+    QVERIFY(doc_->GetMessage(ShownPosition(1)).highlighted);
+    QVERIFY(!doc_->GetMessage(ShownPosition(2)).highlighted);
     // Sending again does not flip it back.
     view_->SendToRules();
-    QVERIFY(doc_->GetMessage(1).highlighted);
+    QVERIFY(doc_->GetMessage(ShownPosition(1)).highlighted);
     SelectRows({1, 2});
     view_->ToggleHighlight();
-    QVERIFY(!doc_->GetMessage(1).highlighted);
-    QVERIFY(doc_->GetMessage(2).highlighted);
+    QVERIFY(!doc_->GetMessage(ShownPosition(1)).highlighted);
+    QVERIFY(doc_->GetMessage(ShownPosition(2)).highlighted);
     Set("rulescount", 0);
   }
 
@@ -237,11 +238,11 @@ class ListViewTest : public QObject {
     const QFontMetrics metrics = view_->fontMetrics();
     QVERIFY(view_->horizontalHeader()->sectionSize(0) > metrics.horizontalAdvance(Column(0).front()));
     QCOMPARE(host_.countText, QString("3 Entries"));
-    view_->SelectMessage(-1);
-    QCOMPARE(view_->GetSelectedIndex(), 2);
+    view_->SelectLastRow();
+    QVERIFY(view_->SelectedPosition() == ShownPosition(2));
     QVERIFY(host_.selectionMoves > 0);
-    view_->SelectMessage(0);
-    QCOMPARE(view_->GetSelectedIndex(), 0);
+    view_->SelectMessage(ShownPosition(0));
+    QVERIFY(view_->SelectedPosition() == ShownPosition(0));
     QCOMPARE(view_->selectionModel()->selectedRows().size(), 1);
     view_->SelectAll();
     QCOMPARE(view_->selectionModel()->selectedRows().size(), 3);

@@ -19,7 +19,8 @@ class CFilterTarget {
   virtual void ShowAll() = 0;
   // The time received of the message selected in the list, or nothing without a selection.
   virtual std::optional<int32_t> SelectedTimeReceived() const = 0;
-  // Clears the list's selection, selects its last row and repaints it.
+  // Clears the list's selection, selects its last row (the newest message it shows) and
+  // repaints it.
   virtual void SelectLastRow() = 0;
 };
 

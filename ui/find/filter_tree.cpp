@@ -95,9 +95,9 @@ void CFilterTree::RebuildCustomFilters() {
 }
 
 // Choosing an item. A top-level item with entries below it does nothing, and so does the entry
-// "(more...)"; "Show All Messages" does nothing unless a filter is shown. Every other choice applies a match record built from
-// the item; a top-level item without entries (no host seen yet, no custom filter) applies one
-// that passes every message. Cancelling "Message Contents" shows all; cancelling "Multiple
+// "(more...)"; "Show All Messages" does nothing unless a filter is shown. Every other choice
+// applies a match record built from the item; a top-level item without entries (no host seen
+// yet, no custom filter) applies one that passes every message. Cancelling "Message Contents" shows all; cancelling "Multiple
 // Fields" leaves the current filter alone.
 void CFilterTree::Choose(const FilterItem& item, CFilterTarget& target, const Dialogs& dialogs,
                          std::time_t now) const {

@@ -2,14 +2,15 @@
 
 namespace qv {
 
-int FindFrom(CMessageListAccess& list, CRule& criteria, bool forward, int selected) {
-  const int count = list.ShownCount();
-  int position = forward ? (selected < 0 ? 0 : selected + 1) : (selected < 0 ? count - 1 : selected - 1);
-  const int step = forward ? 1 : -1;
+std::optional<ShownPosition> FindFrom(CMessageListAccess& list, CRule& criteria, bool forward,
+                                      std::optional<ShownPosition> selected) {
+  const int32_t count = list.ShownCount();
+  const int32_t step = forward ? 1 : -1;
+  int32_t position = selected ? selected->value + step : (forward ? 0 : count - 1);
   for (; position >= 0 && position < count; position += step) {
-    if (criteria.Matches(list.ShownMessage(position))) return position;
+    if (criteria.Matches(list.ShownMessage(ShownPosition(position)))) return ShownPosition(position);
   }
-  return -1;
+  return std::nullopt;
 }
 
 }  // namespace qv

@@ -1,7 +1,8 @@
 #pragma once
 // What the finding panes and dialogs need of the document's shown list and of the message list
-// view: reading shown messages, the selection, and filtering (CFilterTarget). The viewer
-// implements it over the document and the list view; tests over a vector.
+// view: reading shown messages, the selection, and filtering (CFilterTarget). Everything here is
+// in shown positions: the list view translates its rows, which may lag the document's list. The
+// viewer implements it over the document and the list view; tests over a vector.
 // User-interface thread only.
 
 #include <cstdint>
@@ -10,6 +11,7 @@
 
 #include "core/message/syslog_message.h"
 #include "ui/find/filter_target.h"
+#include "ui/store/list_numbers.h"
 
 namespace qv {
 
@@ -17,14 +19,14 @@ class CMessageListAccess : public CFilterTarget {
  public:
   virtual int ShownCount() const = 0;
   // The shown message at a position; an empty record outside the list.
-  virtual SyslogMessage ShownMessage(int position) const = 0;
+  virtual SyslogMessage ShownMessage(ShownPosition position) const = 0;
   // Only the time received.
-  virtual int32_t ShownTimeReceived(int position) const = 0;
+  virtual int32_t ShownTimeReceived(ShownPosition position) const = 0;
   // Every shown time received, oldest position first, into `out` (resized, capacity reused):
   // the activity graph reads them all when it recounts.
   virtual void ShownTimesReceived(std::vector<int32_t>* out) const {
     out->resize(static_cast<std::size_t>(ShownCount()));
-    for (std::size_t i = 0; i < out->size(); ++i) (*out)[i] = ShownTimeReceived(static_cast<int>(i));
+    for (std::size_t i = 0; i < out->size(); ++i) (*out)[i] = ShownTimeReceived(ShownPosition(static_cast<int32_t>(i)));
   }
   // Names the contents of the shown list: two equal stamps mean the same messages in the same
   // order. Nothing when the list cannot tell; readers then assume it changed.
@@ -34,23 +36,24 @@ class CMessageListAccess : public CFilterTarget {
     bool operator==(const Stamp&) const = default;
   };
   virtual std::optional<Stamp> ShownStamp() const { return std::nullopt; }
-  // The first selected position, or -1.
-  virtual int GetSelectedIndex() const = 0;
-  // Clears the selection, selects the position (-1: the last row), scrolls it into view and
+  // The position of the first selected message; nothing without a selection, or when the
+  // selected row's message has left the list.
+  virtual std::optional<ShownPosition> SelectedPosition() const = 0;
+  // Clears the selection, selects the message at the position, scrolls it into view and
   // repaints the activity graph.
-  virtual void SelectMessage(int position) = 0;
+  virtual void SelectMessage(ShownPosition position) = 0;
 
   std::optional<int32_t> SelectedTimeReceived() const override {
-    const int selected = GetSelectedIndex();
-    if (selected < 0 || selected >= ShownCount()) return std::nullopt;
-    return ShownTimeReceived(selected);
+    const std::optional<ShownPosition> selected = SelectedPosition();
+    if (!selected || selected->value >= ShownCount()) return std::nullopt;
+    return ShownTimeReceived(*selected);
   }
-  void SelectLastRow() override { SelectMessage(-1); }
 };
 
-// Searches the shown list for the next message the rule matches, forward from the row after
-// `selected` (the first row when -1) or backward from the row before it (the last row when -1).
-// Returns its position, or -1 when the end or the beginning is passed.
-int FindFrom(CMessageListAccess& list, CRule& criteria, bool forward, int selected);
+// Searches the shown list for the next message the rule matches, forward from the message after
+// `selected` (the first when nothing is selected) or backward from the one before it (the last).
+// Returns its position, or nothing when the end or the beginning is passed.
+std::optional<ShownPosition> FindFrom(CMessageListAccess& list, CRule& criteria, bool forward,
+                                      std::optional<ShownPosition> selected);
 
 }  // namespace qv

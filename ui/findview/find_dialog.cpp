@@ -41,20 +41,20 @@ CFindDialog::CFindDialog(CMessageListAccess& list, QWidget* parent)
 
 bool CFindDialog::Find(bool forward) {
   CRule criteria = match_->Fields().ToRule();
-  const int found = FindFrom(list_, criteria, forward, list_.GetSelectedIndex());
-  if (found < 0) return false;
-  list_.SelectMessage(found);
+  const std::optional<ShownPosition> found = FindFrom(list_, criteria, forward, list_.SelectedPosition());
+  if (!found) return false;
+  list_.SelectMessage(*found);
   ShowCurrent();
   return true;
 }
 
 void CFindDialog::ShowCurrent() {
-  const int selected = list_.GetSelectedIndex();
-  if (selected < 0 || selected >= list_.ShownCount()) {
+  const std::optional<ShownPosition> selected = list_.SelectedPosition();
+  if (!selected || selected->value >= list_.ShownCount()) {
     for (QLabel* label : current_) label->clear();
     return;
   }
-  const SyslogMessage message = list_.ShownMessage(selected);
+  const SyslogMessage message = list_.ShownMessage(*selected);
   current_[0]->setText(FromBytes(message.FormatTimeReceived()));
   current_[1]->setText(FromBytes(message.ipAddress));
   current_[2]->setText(FromBytes(message.hostName));

@@ -30,12 +30,16 @@ class ScreenList : public CMessageListAccess {
   void ApplyFilter(const CRule&) override {}
   void ShowAll() override {}
   int ShownCount() const override { return static_cast<int>(messages.size()); }
-  SyslogMessage ShownMessage(int position) const override {
+  SyslogMessage ShownMessage(ShownPosition at) const override {
+    const int position = at.value;
     return position >= 0 && position < ShownCount() ? messages[static_cast<size_t>(position)] : SyslogMessage();
   }
-  int32_t ShownTimeReceived(int position) const override { return ShownMessage(position).timeReceived; }
-  int GetSelectedIndex() const override { return selected; }
-  void SelectMessage(int position) override { selected = position < 0 ? ShownCount() - 1 : position; }
+  int32_t ShownTimeReceived(ShownPosition position) const override { return ShownMessage(position).timeReceived; }
+  std::optional<ShownPosition> SelectedPosition() const override {
+    return selected < 0 ? std::nullopt : std::optional<ShownPosition>(selected);
+  }
+  void SelectMessage(ShownPosition position) override { selected = position.value; }
+  void SelectLastRow() override { selected = ShownCount() - 1; }
 
   std::vector<SyslogMessage> messages;
   int selected = -1;

@@ -39,17 +39,21 @@ class FakeList : public CMessageListAccess {
     Rebuild();
   }
   int ShownCount() const override { return static_cast<int>(shown.size()); }
-  SyslogMessage ShownMessage(int position) const override {
+  SyslogMessage ShownMessage(ShownPosition at) const override {
+    const int position = at.value;
     return position >= 0 && position < ShownCount() ? shown[static_cast<size_t>(position)] : SyslogMessage();
   }
-  int32_t ShownTimeReceived(int position) const override { return ShownMessage(position).timeReceived; }
+  int32_t ShownTimeReceived(ShownPosition position) const override { return ShownMessage(position).timeReceived; }
   void ShownTimesReceived(std::vector<int32_t>* out) const override {
     ++timesRead;
     CMessageListAccess::ShownTimesReceived(out);
   }
   std::optional<Stamp> ShownStamp() const override { return stamp; }
-  int GetSelectedIndex() const override { return selected; }
-  void SelectMessage(int position) override { selected = position < 0 ? ShownCount() - 1 : position; }
+  std::optional<ShownPosition> SelectedPosition() const override {
+    return selected < 0 ? std::nullopt : std::optional<ShownPosition>(selected);
+  }
+  void SelectMessage(ShownPosition position) override { selected = position.value; }
+  void SelectLastRow() override { selected = ShownCount() - 1; }
 
   void Rebuild() {
     shown.clear();

@@ -162,7 +162,8 @@ void CLeftView::AddEntryItem(FilterBranch branch, int entry) {
   item->setIcon(0, parentItem->icon(0));
   item->setData(0, kBranchRole, static_cast<int>(branch));
   item->setData(0, kEntryRole, entry);
-  if (source.data == CFilterTree::kMoreEntriesData && (branch == FilterBranch::kHostname || branch == FilterBranch::kAddress)) {
+  const bool learned = branch == FilterBranch::kHostname || branch == FilterBranch::kAddress;
+  if (learned && source.data == CFilterTree::kMoreEntriesData) {
     item->setToolTip(0, QString("Only the first %1 are listed. Filter the others with \"Multiple Fields\", or use Find.")
                             .arg(CFilterTree::kMaxLearnedEntries));
   }

@@ -31,13 +31,13 @@ void StatusPanel::paintEvent(QPaintEvent*) {
       painter.drawLine(x, height - h, x, height - 1);
     }
   }
-  const int selected = list_->GetSelectedIndex();
-  if (selected >= 0 && selected < list_->ShownCount()) {
-    if (const std::optional<int> x = graph_.ColumnOf(list_->ShownTimeReceived(selected))) {
+  const std::optional<ShownPosition> selected = list_->SelectedPosition();
+  if (selected && selected->value < list_->ShownCount()) {
+    if (const std::optional<int> x = graph_.ColumnOf(list_->ShownTimeReceived(*selected))) {
       painter.setPen(QPen(QColor(255, 0, 0), 1));
       painter.drawLine(*x, 0, *x, height);
     }
-    if (textView_ != nullptr) textView_->ShowMessage(list_->ShownMessage(selected).message);
+    if (textView_ != nullptr) textView_->ShowMessage(list_->ShownMessage(*selected).message);
   } else if (textView_ != nullptr) {
     textView_->ShowMessage(std::nullopt);
   }
@@ -54,7 +54,8 @@ void StatusPanel::Recount(int width) {
 
 void StatusPanel::mouseReleaseEvent(QMouseEvent* event) {
   if (list_ == nullptr || list_->ShownCount() == 0 || event->button() != Qt::LeftButton) return;
-  list_->SelectMessage(static_cast<int>(graph_.ClickPosition(static_cast<int>(event->position().x()))));
+  const int64_t position = graph_.ClickPosition(static_cast<int>(event->position().x()));
+  list_->SelectMessage(ShownPosition(static_cast<int32_t>(position)));
   update();
 }
 

@@ -99,7 +99,8 @@ QVariant CMessageListModel::headerData(int section, Qt::Orientation orientation,
 QVariant CMessageListModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= rows_ || index.column() >= kListColumns) return {};
   StoredMessageView message;
-  if (!doc_.Store().ShownByNumber(firstNumber_ + static_cast<uint64_t>(index.row()), &message)) return {};
+  const std::optional<ShownPosition> position = PositionOfRow(ListRow(index.row()));
+  if (!position || !doc_.Store().ShownAt(*position, &message)) return {};
   const int column = index.column();
   switch (role) {
     case Qt::DisplayRole: {
@@ -170,31 +171,35 @@ void CMessageListModel::ReloadColours() {
   if (rows_ > 0) emit dataChanged(index(0, kSeverity), index(rows_ - 1, kSeverity), {Qt::BackgroundRole});
 }
 
-int CMessageListModel::PositionOfRow(int row) const {
+std::optional<ShownPosition> CMessageListModel::PositionOfRow(ListRow row) const {
   const CMessageStore& store = doc_.Store();
-  if (store.shownGeneration() != generation_ || row < 0 || row >= rows_) return -1;
-  const uint64_t number = firstNumber_ + static_cast<uint64_t>(row);
+  if (store.shownGeneration() != generation_ || row.value < 0 || row.value >= rows_) return std::nullopt;
+  const uint64_t number = firstNumber_ + static_cast<uint64_t>(row.value);
   const uint64_t first = store.shownAdded() - static_cast<uint64_t>(store.shownCount());
-  return number >= first && number < store.shownAdded() ? static_cast<int>(number - first) : -1;
+  if (number < first || number >= store.shownAdded()) return std::nullopt;
+  return ShownPosition(static_cast<int32_t>(number - first));
 }
 
-int CMessageListModel::RowOfPosition(int position) const {
+std::optional<ListRow> CMessageListModel::RowOfPosition(ShownPosition position) const {
   const CMessageStore& store = doc_.Store();
-  if (store.shownGeneration() != generation_ || position < 0 || position >= store.shownCount()) return -1;
-  const uint64_t number = store.shownAdded() - static_cast<uint64_t>(store.shownCount()) + static_cast<uint64_t>(position);
-  if (number < firstNumber_ || number >= firstNumber_ + static_cast<uint64_t>(rows_)) return -1;
-  return static_cast<int>(number - firstNumber_);
+  if (store.shownGeneration() != generation_ || position.value < 0 || position.value >= store.shownCount()) {
+    return std::nullopt;
+  }
+  const uint64_t number =
+      store.shownAdded() - static_cast<uint64_t>(store.shownCount()) + static_cast<uint64_t>(position.value);
+  if (number < firstNumber_ || number >= firstNumber_ + static_cast<uint64_t>(rows_)) return std::nullopt;
+  return ListRow(static_cast<int32_t>(number - firstNumber_));
 }
 
-SyslogMessage CMessageListModel::MessageAt(int row) const {
-  StoredMessageView message;
-  if (row < 0 || row >= rows_ || !doc_.Store().ShownByNumber(firstNumber_ + static_cast<uint64_t>(row), &message)) return {};
-  return message.ToMessage();
+SyslogMessage CMessageListModel::MessageAt(ListRow row) const {
+  const std::optional<ShownPosition> position = PositionOfRow(row);
+  return position ? doc_.GetMessage(*position) : SyslogMessage();
 }
 
-void CMessageListModel::OnShownMessageChanged(int position) {
-  const int row = RowOfPosition(position);
-  if (row >= 0) emit dataChanged(index(row, 0), index(row, kListColumns - 1));
+void CMessageListModel::OnShownMessageChanged(ShownPosition position) {
+  if (const std::optional<ListRow> row = RowOfPosition(position)) {
+    emit dataChanged(index(row->value, 0), index(row->value, kListColumns - 1));
+  }
 }
 
 }  // namespace qv

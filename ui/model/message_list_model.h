@@ -23,9 +23,11 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "core/message/syslog_message.h"
+#include "ui/store/list_numbers.h"
 
 namespace qv {
 
@@ -46,19 +48,21 @@ class CMessageListModel : public QAbstractTableModel {
   // Brings the announced rows up to the document's shown list.
   void Sync();
 
-  // Rows and the document's shown positions differ while the model lags a full ring (between
-  // updates, and while the display is locked): a view works in rows and must translate before
-  // it hands a position to the document (ToggleHighlight, GetSelectedIndex) or takes one from it
-  // (EnsureSelected). -1 for a row whose message has left the ring, or a position not announced.
-  int PositionOfRow(int row) const;
-  int RowOfPosition(int position) const;
+  // The one translation between the view's rows and the document's shown positions, which
+  // differ while the model lags a full ring (between updates, and while the display is locked).
+  // Everything the view hands to the document or the finding panes (the selection, highlight
+  // toggles, copies, the "Message" cell's colours) and everything it takes from them (a message
+  // to select) goes through here. Nothing for a row whose message has left the ring, or for a
+  // position not announced yet.
+  std::optional<ShownPosition> PositionOfRow(ListRow row) const;
+  std::optional<ListRow> RowOfPosition(ShownPosition position) const;
   // The message a row shows; an empty record when it has left the ring.
-  SyslogMessage MessageAt(int row) const;
+  SyslogMessage MessageAt(ListRow row) const;
   // Rereads the eight severity colours and repaints.
   void ReloadColours();
 
  private:
-  void OnShownMessageChanged(int position);
+  void OnShownMessageChanged(ShownPosition position);
 
   CQuorvelDoc& doc_;
   std::array<QColor, 8> severityColours_;

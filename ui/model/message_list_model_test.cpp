@@ -64,12 +64,12 @@ TEST_F(MessageListModelTest, RowsFollowTheRingAsItFillsWrapsAndIsFiltered) {
   EXPECT_EQ(Cell(2, 4), "m10");
   EXPECT_EQ(Cell(0, 4), "");
   // Rows and the document's positions part while the model lags the full ring.
-  EXPECT_EQ(model_->PositionOfRow(2), 0);
-  EXPECT_EQ(doc_->GetMessage(0).message, "m10");
-  EXPECT_EQ(model_->MessageAt(2).message, "m10");
-  EXPECT_EQ(model_->PositionOfRow(0), -1);
-  EXPECT_EQ(model_->RowOfPosition(2), 4);
-  EXPECT_EQ(model_->RowOfPosition(3), -1);  // m13: not announced yet
+  EXPECT_EQ(model_->PositionOfRow(ListRow(2)), ShownPosition(0));
+  EXPECT_EQ(doc_->GetMessage(ShownPosition(0)).message, "m10");
+  EXPECT_EQ(model_->MessageAt(ListRow(2)).message, "m10");
+  EXPECT_EQ(model_->PositionOfRow(ListRow(0)), std::nullopt);
+  EXPECT_EQ(model_->RowOfPosition(ShownPosition(2)), ListRow(4));
+  EXPECT_EQ(model_->RowOfPosition(ShownPosition(3)), std::nullopt);  // m13: not announced yet
   Add("x1");
   Add("x2");
   Add("x3");
@@ -129,7 +129,7 @@ TEST_F(MessageListModelTest, CellsAndColours) {
 
   int changedRow = -1;
   QObject::connect(model_.get(), &QAbstractItemModel::dataChanged, [&](const QModelIndex& from, const QModelIndex&) { changedRow = from.row(); });
-  doc_->ToggleHighlight(1);
+  doc_->ToggleHighlight(ShownPosition(1));
   EXPECT_EQ(changedRow, 1);
   EXPECT_TRUE(model_->index(1, 4).data(Qt::BackgroundRole).isValid());
   EXPECT_NE(colour(1, 4, Qt::BackgroundRole), colour(1, 4, Qt::ForegroundRole));

@@ -4,7 +4,10 @@
 // document. Every call arrives on the user-interface thread.
 
 #include <cstdint>
+#include <optional>
 #include <string>
+
+#include "ui/store/list_numbers.h"
 
 namespace qv {
 
@@ -37,11 +40,11 @@ class CDocFrame {
   // The store was emptied: forget every value seen.
   virtual void ForgetEntries() = 0;
 
-  // Message list: the first selected shown position, or -1.
-  virtual int GetSelectedIndex() const = 0;
+  // Message list: the shown position of the first selected row, or nothing.
+  virtual std::optional<ShownPosition> SelectedPosition() const = 0;
   virtual void ClearSelection() = 0;
-  // Selects the shown position and scrolls it into view.
-  virtual void EnsureSelected(int position) = 0;
+  // Selects the row of the shown position and scrolls it into view.
+  virtual void EnsureSelected(ShownPosition position) = 0;
 };
 
 }  // namespace qv

@@ -81,15 +81,14 @@ SyslogMessage StoredMessageView::ToMessage() const {
 CMessageStore::Block* CMessageStore::Ring::At(int32_t position) const {
   const int32_t count = Count();
   if (position < 0 || position >= count) return nullptr;
-  const uint64_t number = added - static_cast<uint64_t>(count) + static_cast<uint64_t>(position);
-  return entries[static_cast<std::size_t>(number % static_cast<uint64_t>(capacity))];
+  return In(SlotOf(added - static_cast<uint64_t>(count) + static_cast<uint64_t>(position)));
 }
 
 void CMessageStore::Ring::Push(Block* block) {
   if (entries.size() < static_cast<std::size_t>(capacity)) {
     entries.push_back(block);  // not full yet: added equals the number of entries
   } else {
-    Block*& slot = entries[static_cast<std::size_t>(added % static_cast<uint64_t>(capacity))];
+    Block*& slot = In(SlotOf(added));
     CMessageStore::Block* old = slot;
     slot = block;
     qv::Release(old);
@@ -180,7 +179,7 @@ CMessageStore::Block* CMessageStore::MakeBlock(const SyslogMessage& record, Nove
 }
 
 CMessageStore::Novelty CMessageStore::Add(SyslogMessage& record, bool* shownGrew) {
-  record.seq = static_cast<int32_t>(all_.added % static_cast<uint64_t>(all_.capacity));
+  record.seq = all_.SlotOf(all_.added).value;
   ReplaceLineBreaks(record.message);
   Novelty novelty;
   Block* block = MakeBlock(record, &novelty);
@@ -228,8 +227,8 @@ void CMessageStore::View(const Block& block, StoredMessageView* out) const {
   out->message = std::string_view(block.Text(), block.length);
 }
 
-bool CMessageStore::ShownAt(int32_t position, StoredMessageView* out) const {
-  const Block* block = Shown().At(position);
+bool CMessageStore::ShownAt(ShownPosition position, StoredMessageView* out) const {
+  const Block* block = Shown().At(position.value);
   if (block == nullptr) return false;
   View(*block, out);
   return true;
@@ -239,7 +238,7 @@ bool CMessageStore::ShownByNumber(uint64_t number, StoredMessageView* out) const
   const Ring& ring = Shown();
   const auto count = static_cast<uint64_t>(ring.Count());
   if (number >= ring.added || number < ring.added - count) return false;
-  return ShownAt(static_cast<int32_t>(number - (ring.added - count)), out);
+  return ShownAt(ShownPosition(static_cast<int32_t>(number - (ring.added - count))), out);
 }
 
 void CMessageStore::ShownTimesReceived(std::vector<int32_t>* out) const {
@@ -269,17 +268,17 @@ bool CMessageStore::Matches(const Block& block) {
   return filter_.Matches(record);
 }
 
-int32_t CMessageStore::ApplyFilter(const CRule& filter, int32_t keep) {
-  const Block* kept = Shown().At(keep);
+std::optional<ShownPosition> CMessageStore::ApplyFilter(const CRule& filter, std::optional<ShownPosition> keep) {
+  const Block* kept = keep ? Shown().At(keep->value) : nullptr;
   filter_ = filter;
   filtered_.Release();
   filtered_.capacity = maxEntries_;
-  int32_t keptPosition = -1;
+  std::optional<ShownPosition> keptPosition;
   const int32_t count = all_.Count();
   for (int32_t i = 0; i < count; ++i) {
     Block* block = all_.At(i);
     if (!Matches(*block)) continue;
-    if (block == kept) keptPosition = filtered_.Count();
+    if (block == kept) keptPosition = ShownPosition(filtered_.Count());
     ++block->refs;
     filtered_.Push(block);
   }
@@ -316,8 +315,8 @@ void CMessageStore::SortBy(int key) {
   ++generation_;
 }
 
-bool CMessageStore::ToggleHighlight(int32_t position) {
-  Block* block = Shown().At(position);
+bool CMessageStore::ToggleHighlight(ShownPosition position) {
+  Block* block = Shown().At(position.value);
   if (block == nullptr) return false;
   block->highlighted = !block->highlighted;
   return true;

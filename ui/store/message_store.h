@@ -2,11 +2,12 @@
 // The windowed program's messages in memory: the ring of all messages, the filtered list, the
 // three indexes that feed the filter tree, and sorting.
 //
-// Three numbers must not be mixed up. A record's `seq` is the slot of the ring it was given when
-// it was added (total added modulo the capacity). A shown position counts from 0 at the oldest
-// message of the list shown now. A message number counts every message ever added to a list
-// since it was (re)built; the oldest held has number added() - count(), so a number names the
-// same message for as long as it is held, however the ring turns (the list model relies on it).
+// Three numbers must not be mixed up, and the first two have types of their own (list_numbers.h).
+// A record's `seq` is the RingSlot it was given when it was added (total added modulo the
+// capacity). A ShownPosition counts from 0 at the oldest message of the list shown now. A
+// message number counts every message ever added to a list since it was (re)built; the oldest
+// held has number added() - count(), so a number names the same message for as long as it is
+// held, however the ring turns (the list model relies on it, and translates the view's rows).
 //
 // Each message is one heap block (numbers, interned host and address, message bytes) shared by
 // the two lists: the filtered list holds the same blocks as the list of all, so flipping the
@@ -21,6 +22,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -28,6 +30,7 @@
 
 #include "core/message/syslog_message.h"
 #include "rules/rule.h"
+#include "ui/store/list_numbers.h"
 
 namespace qv {
 
@@ -93,7 +96,7 @@ class CMessageStore {
   uint64_t shownGeneration() const { return generation_; }
   // The message at a shown position, or at a message number of the shown list; false (and `out`
   // untouched) when it is not held.
-  bool ShownAt(int32_t position, StoredMessageView* out) const;
+  bool ShownAt(ShownPosition position, StoredMessageView* out) const;
   bool ShownByNumber(uint64_t number, StoredMessageView* out) const;
   // The time received of every shown message, oldest position first, into `out` (resized; its
   // capacity is reused). One walk of the list: the activity graph reads all of them at once.
@@ -104,8 +107,8 @@ class CMessageStore {
 
   // Rebuilds the filtered list from all, oldest to newest, with the messages that `filter`
   // matches, and shows it. Returns the new shown position of the message that was at shown
-  // position `keep`, or -1 when it is not among the matches (or `keep` is -1).
-  int32_t ApplyFilter(const CRule& filter, int32_t keep);
+  // position `keep`, or nothing when it is not among the matches (or `keep` is nothing).
+  std::optional<ShownPosition> ApplyFilter(const CRule& filter, std::optional<ShownPosition> keep);
   void ShowAll();
 
   // Sorts the shown list by `key` (0..6; others do nothing) in the key's current direction, then
@@ -114,7 +117,7 @@ class CMessageStore {
 
   // Flips the highlight of the message at a shown position (in both lists). False when the
   // position is not held.
-  bool ToggleHighlight(int32_t position);
+  bool ToggleHighlight(ShownPosition position);
 
   int32_t maxEntries() const { return maxEntries_; }
   uint64_t totalAdded() const { return all_.added; }
@@ -133,7 +136,12 @@ class CMessageStore {
     uint64_t added = 0;
     int32_t capacity = 1;
     int32_t Count() const { return static_cast<int32_t>(std::min<uint64_t>(added, entries.size())); }
-    Block* At(int32_t position) const;  // null outside
+    Block* At(int32_t position) const;  // position 0 is the oldest held; null outside
+    RingSlot SlotOf(uint64_t number) const {
+      return RingSlot(static_cast<int32_t>(number % static_cast<uint64_t>(capacity)));
+    }
+    Block*& In(RingSlot slot) { return entries[static_cast<std::size_t>(slot.value)]; }
+    Block* In(RingSlot slot) const { return entries[static_cast<std::size_t>(slot.value)]; }
     void Push(Block* block);            // releases what it overwrites
     void Release();                     // every slot, then empty
     void Linearise();                   // slot i holds position i; added = count

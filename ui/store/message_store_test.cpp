@@ -17,7 +17,7 @@ SyslogMessage Message(const std::string& text, const std::string& host = "h", in
 std::vector<std::string> Shown(const CMessageStore& store) {
   std::vector<std::string> texts;
   StoredMessageView view;
-  for (int32_t i = 0; store.ShownAt(i, &view); ++i) texts.emplace_back(view.message);
+  for (int32_t i = 0; store.ShownAt(ShownPosition(i), &view); ++i) texts.emplace_back(view.message);
   return texts;
 }
 
@@ -60,7 +60,7 @@ TEST(MessageStoreTest, ShownTimesReceivedFollowShownPositions) {
   const auto expected = [&store] {
     std::vector<int32_t> times;
     StoredMessageView view;
-    for (int32_t i = 0; store.ShownAt(i, &view); ++i) times.push_back(view.timeReceived);
+    for (int32_t i = 0; store.ShownAt(ShownPosition(i), &view); ++i) times.push_back(view.timeReceived);
     return times;
   };
   std::vector<int32_t> times{99};  // replaced, not appended to
@@ -75,7 +75,7 @@ TEST(MessageStoreTest, ShownTimesReceivedFollowShownPositions) {
   EXPECT_EQ(times, (std::vector<int32_t>{40, 20, 30, 60}));
   CRule filter;
   filter.Message = "even";
-  store.ApplyFilter(filter, -1);
+  store.ApplyFilter(filter, std::nullopt);
   store.ShownTimesReceived(&times);
   EXPECT_EQ(times, expected());
   EXPECT_EQ(times, (std::vector<int32_t>{40, 20, 60}));
@@ -118,11 +118,11 @@ TEST(MessageStoreTest, FilteredListSharesMessagesWithAll) {
   CRule filter;
   filter.Message = "error";
   const uint64_t generation = store.shownGeneration();
-  EXPECT_EQ(store.ApplyFilter(filter, 2), 1);  // "error 3" stays selected, now at 1
+  EXPECT_EQ(store.ApplyFilter(filter, ShownPosition(2)), ShownPosition(1));  // "error 3" stays selected, now at 1
   EXPECT_NE(store.shownGeneration(), generation);
   EXPECT_EQ(Shown(store), (std::vector<std::string>{"error 1", "error 3"}));
-  EXPECT_EQ(store.ApplyFilter(filter, 1), 1);  // from the filtered list shown
-  EXPECT_EQ(store.ApplyFilter(filter, -1), -1);
+  EXPECT_EQ(store.ApplyFilter(filter, ShownPosition(1)), ShownPosition(1));  // from the filtered list shown
+  EXPECT_EQ(store.ApplyFilter(filter, std::nullopt), std::nullopt);
 
   bool grew = true;
   SyslogMessage other = Message("ok 4");
@@ -135,12 +135,12 @@ TEST(MessageStoreTest, FilteredListSharesMessagesWithAll) {
   EXPECT_EQ(Shown(store), (std::vector<std::string>{"error 1", "error 3", "error 5"}));
 
   // Toggling in the filtered list toggles the same message in all.
-  ASSERT_TRUE(store.ToggleHighlight(2));
+  ASSERT_TRUE(store.ToggleHighlight(ShownPosition(2)));
   StoredMessageView view;
   ASSERT_TRUE(store.StoredAt(2, &view));
   EXPECT_EQ(view.message, "error 5");
   EXPECT_TRUE(view.highlighted);
-  EXPECT_FALSE(store.ToggleHighlight(3));
+  EXPECT_FALSE(store.ToggleHighlight(ShownPosition(3)));
 
   store.ShowAll();
   EXPECT_EQ(Shown(store), (std::vector<std::string>{"error 3", "ok 4", "error 5"}));
@@ -177,10 +177,10 @@ TEST(MessageStoreTest, EachSortKeyAlternatesItsDirectionAndTheSortedOrderBecomes
   }
   numbers.SortBy(6);
   StoredMessageView view;
-  ASSERT_TRUE(numbers.ShownAt(0, &view));
+  ASSERT_TRUE(numbers.ShownAt(ShownPosition(0), &view));
   EXPECT_EQ(view.severity, 1);
   numbers.SortBy(4);
-  ASSERT_TRUE(numbers.ShownAt(0, &view));
+  ASSERT_TRUE(numbers.ShownAt(ShownPosition(0), &view));
   EXPECT_EQ(view.timeReceived, 97);
 }
 

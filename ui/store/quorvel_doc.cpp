@@ -202,7 +202,7 @@ void CQuorvelDoc::TellNovelty(const CMessageStore::Novelty& novelty, const Syslo
   if (novelty.facility) frame_->AddFacility(std::clamp(record.facility, 0, kFacilityUnknown));
 }
 
-SyslogMessage CQuorvelDoc::GetMessage(int position) const {
+SyslogMessage CQuorvelDoc::GetMessage(ShownPosition position) const {
   StoredMessageView view;
   return store_.ShownAt(position, &view) ? view.ToMessage() : SyslogMessage();
 }
@@ -213,12 +213,12 @@ SyslogMessage CQuorvelDoc::GetStoredMessage(int position) const {
 }
 
 void CQuorvelDoc::ApplyFilter(const CRule& filter) {
-  const int selected = frame_ != nullptr ? frame_->GetSelectedIndex() : -1;
-  const int32_t kept = store_.ApplyFilter(filter, selected);
+  const std::optional<ShownPosition> kept =
+      store_.ApplyFilter(filter, frame_ != nullptr ? frame_->SelectedPosition() : std::nullopt);
   if (frame_ == nullptr) return;
   frame_->UpdateAllViews();
   frame_->ClearSelection();
-  if (kept >= 0) frame_->EnsureSelected(kept);
+  if (kept) frame_->EnsureSelected(*kept);
 }
 
 void CQuorvelDoc::ShowAll() {
@@ -231,7 +231,7 @@ void CQuorvelDoc::SortBy(int key) {
   if (frame_ != nullptr) frame_->UpdateAllViews();
 }
 
-void CQuorvelDoc::ToggleHighlight(int position) {
+void CQuorvelDoc::ToggleHighlight(ShownPosition position) {
   if (!store_.ToggleHighlight(position)) return;
   SetModifiedFlag(true);
   emit shownMessageChanged(position);
@@ -379,7 +379,7 @@ void CQuorvelDoc::SetHistoryLimitKB(int32_t kilobytes) { history_->SetLimitKB(ki
 bool CQuorvelDoc::ExportFile(const std::string& path) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   const int count = GetShownCount();
-  for (int i = 0; i < count && out; ++i) out << GetMessage(i).FormatSyslogLine() << '\n';
+  for (int i = 0; i < count && out; ++i) out << GetMessage(ShownPosition(i)).FormatSyslogLine() << '\n';
   return static_cast<bool>(out);
 }
 

@@ -118,7 +118,7 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   void AddMessage(SyslogMessage record, bool refresh);
   // The message at a position of the shown list, or at a position of all (oldest first); an
   // empty record outside the list.
-  SyslogMessage GetMessage(int position) const;
+  SyslogMessage GetMessage(ShownPosition position) const;
   SyslogMessage GetStoredMessage(int position) const;
   int GetShownCount() const { return store_.shownCount(); }
   bool IsFilterShown() const { return store_.filterShown(); }
@@ -131,7 +131,7 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   // Sorts the shown list by a key (0..6), ascending the first time, reversed each time after.
   void SortBy(int key);
   // Flips the highlight of the shown message at `position` (and of the same message in all).
-  void ToggleHighlight(int position);
+  void ToggleHighlight(ShownPosition position);
 
   // --- Listening ---
   // Starts listening: on the relay when the service runs (no monitors), else on `port` with
@@ -202,7 +202,7 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   void titleChanged(const QString& title);
   void modifiedChanged(bool modified);
   // The message at a shown position changed in place (its highlight).
-  void shownMessageChanged(int position);
+  void shownMessageChanged(qv::ShownPosition position);
 
  private:
   void Forward(std::string_view dottedAddress, const SyslogMessage& message) override;

@@ -77,7 +77,7 @@ TEST_F(QuorvelDocTest, DatagramsRunRulesAndHistoryOnlyWhileTheServiceIsNotRunnin
   doc->OnDatagram("10.0.0.5", 1025, "<34>Oct 11 22:14:15 mymachine urgent\nsecond line");
   doc->OnDatagram("10.0.0.5", 1025, "<34>drop me");
   ASSERT_EQ(doc->GetShownCount(), 1);
-  SyslogMessage stored = doc->GetMessage(0);
+  SyslogMessage stored = doc->GetMessage(ShownPosition(0));
   EXPECT_EQ(stored.message, "urgent second line");
   EXPECT_EQ(stored.hostName, "mymachine");
   EXPECT_TRUE(stored.highlighted);
@@ -88,8 +88,8 @@ TEST_F(QuorvelDocTest, DatagramsRunRulesAndHistoryOnlyWhileTheServiceIsNotRunnin
   EXPECT_TRUE(doc->IsModified());
 
   doc->OnLocalMessage("report\r\nline");
-  EXPECT_EQ(doc->GetMessage(1).message, "report\xC2\xAE\xC2\xB6line");
-  EXPECT_EQ(doc->GetMessage(1).hostName, "localhost");
+  EXPECT_EQ(doc->GetMessage(ShownPosition(1)).message, "report\xC2\xAE\xC2\xB6line");
+  EXPECT_EQ(doc->GetMessage(ShownPosition(1)).hostName, "localhost");
   const std::string lines = ReadAll(history);
   EXPECT_EQ(CountLines(lines), 2) << lines;
 
@@ -100,9 +100,9 @@ TEST_F(QuorvelDocTest, DatagramsRunRulesAndHistoryOnlyWhileTheServiceIsNotRunnin
   doc->OnDatagram("10.0.0.6", 1026, "<34>drop me too");
   doc->OnLocalMessage("local");
   EXPECT_EQ(doc->GetShownCount(), 5);
-  EXPECT_FALSE(doc->GetMessage(2).highlighted);
+  EXPECT_FALSE(doc->GetMessage(ShownPosition(2)).highlighted);
   EXPECT_EQ(ReadAll(history), lines);
-  EXPECT_EQ(doc->GetMessage(99).message, "");
+  EXPECT_EQ(doc->GetMessage(ShownPosition(99)).message, "");
 }
 
 // Mails that each wait for a turn the test gives; each reports when it is done.
@@ -145,7 +145,7 @@ TEST_F(QuorvelDocTest, MailsWaitOnTheirWorkerReportBackHereAndThoseLeftAtCloseAr
   EXPECT_EQ(doc->GetShownCount(), 3);  // stored while the mails wait
   // The first mail's report comes back through the event loop, after the messages.
   ASSERT_TRUE(ProcessEventsUntil([&] { return doc->GetShownCount() == 4; }));
-  EXPECT_EQ(doc->GetMessage(3).message, "mailed page one");
+  EXPECT_EQ(doc->GetMessage(ShownPosition(3)).message, "mailed page one");
 
   // "page two" holds the worker, "page three" waits: closing gives them the bound, then says so.
   const auto closing = std::chrono::steady_clock::now();
@@ -179,7 +179,7 @@ TEST_F(QuorvelDocTest, StatusTellsWhoListens) {
   testing::UdpPeer peer;
   peer.SendTo(port_, "<13>over the wire");
   ASSERT_TRUE(ProcessEventsUntil([&] { return doc->GetShownCount() == 1; }));
-  EXPECT_EQ(doc->GetMessage(0).message, "over the wire");
+  EXPECT_EQ(doc->GetMessage(ShownPosition(0)).message, "over the wire");
 
   // The port is held: a second document does not listen.
   FakeService* otherService = nullptr;
@@ -234,10 +234,10 @@ TEST_F(QuorvelDocTest, TcpFramesTakeTheRoadOfADatagramAlsoAfterARestart) {
 
   ASSERT_TRUE(SendOverTcp(tcpPort, "<13>Oct 11 22:14:15 tcphost app: urgent\n11 <14>counted"));
   ASSERT_TRUE(ProcessEventsUntil([&] { return doc->GetShownCount() == 2; })) << doc->GetShownCount();
-  EXPECT_EQ(doc->GetMessage(0).hostName, "tcphost");
-  EXPECT_EQ(doc->GetMessage(0).ipAddress, "127.0.0.1");
-  EXPECT_TRUE(doc->GetMessage(0).highlighted);
-  EXPECT_EQ(doc->GetMessage(1).message, "counted");
+  EXPECT_EQ(doc->GetMessage(ShownPosition(0)).hostName, "tcphost");
+  EXPECT_EQ(doc->GetMessage(ShownPosition(0)).ipAddress, "127.0.0.1");
+  EXPECT_TRUE(doc->GetMessage(ShownPosition(0)).highlighted);
+  EXPECT_EQ(doc->GetMessage(ShownPosition(1)).message, "counted");
   EXPECT_EQ(CountLines(ReadAll(home_.file("qvhista.txt"))), 2);
 
   // Stopping and starting at once (applying settings does so) listens on the TCP port again.
@@ -245,7 +245,7 @@ TEST_F(QuorvelDocTest, TcpFramesTakeTheRoadOfADatagramAlsoAfterARestart) {
   ASSERT_TRUE(doc->StartServer(port_));
   ASSERT_TRUE(SendOverTcp(tcpPort, "<13>after the restart\n"));
   ASSERT_TRUE(ProcessEventsUntil([&] { return doc->GetShownCount() == 3; })) << doc->GetShownCount();
-  EXPECT_EQ(doc->GetMessage(2).message, "after the restart");
+  EXPECT_EQ(doc->GetMessage(ShownPosition(2)).message, "after the restart");
 
   doc->StopServer(true);
   EXPECT_FALSE(SendOverTcp(tcpPort, "<13>nobody listens\n"));
@@ -274,7 +274,8 @@ TEST_F(QuorvelDocTest, ADeviceDownWhenMonitoringStartsIsReportedOnceEvenWithoutT
   ProcessEventsUntil([&] { return doc->GetShownCount() > 2; }, 2500);  // more polls say nothing new
   EXPECT_EQ(doc->GetShownCount(), 2);
   doc->StopServer(false);
-  const SyslogMessage stored = doc->GetMessage(doc->GetMessage(0).message.rfind("Ping Monitor: ", 0) == 0 ? 0 : 1);
+  const bool pingFirst = doc->GetMessage(ShownPosition(0)).message.rfind("Ping Monitor: ", 0) == 0;
+  const SyslogMessage stored = doc->GetMessage(ShownPosition(pingFirst ? 0 : 1));
   EXPECT_EQ(stored.message, "Ping Monitor: 192.0.2.55 No Reply");
   EXPECT_EQ(stored.ipAddress, "127.0.0.1");
   EXPECT_EQ(stored.hostName, "localhost");
@@ -298,7 +299,7 @@ TEST_F(QuorvelDocTest, ARecordLineFromAPortIsAnOrdinaryMessage) {
   ASSERT_TRUE(SendOverTcp(tcpPort, forged + "\n"));
   ASSERT_TRUE(ProcessEventsUntil([&] { return doc->GetShownCount() == 2; })) << doc->GetShownCount();
   for (int i = 0; i < 2; ++i) {
-    const SyslogMessage stored = doc->GetMessage(i);
+    const SyslogMessage stored = doc->GetMessage(ShownPosition(i));
     EXPECT_EQ(stored.message, forged);
     EXPECT_EQ(stored.ipAddress, "127.0.0.1");
     EXPECT_EQ(stored.hostName, "");
@@ -333,7 +334,7 @@ TEST_F(QuorvelDocTest, RelayedRecordsArriveInOrderWithTheServicesFlagsAndNoHisto
   close(sender);
   ASSERT_TRUE(ProcessEventsUntil([&] { return doc->GetShownCount() == kRecords; })) << doc->GetShownCount();
   for (int i = 0; i < kRecords; i += 997) {
-    const SyslogMessage record = doc->GetMessage(i);
+    const SyslogMessage record = doc->GetMessage(ShownPosition(i));
     EXPECT_EQ(record.message, "record " + std::to_string(i));
     EXPECT_EQ(record.highlighted, i % 2 == 1);
     EXPECT_EQ(record.timeReceived, 1000);
@@ -358,9 +359,9 @@ TEST_F(QuorvelDocTest, DocumentFilesOpenWhole) {
 
   ASSERT_TRUE(doc->OpenDocument(path));
   ASSERT_EQ(doc->GetShownCount(), 150);  // more than "maxsize": all are held
-  EXPECT_EQ(doc->GetMessage(0).message, "a, \"b\" 0");
-  EXPECT_EQ(doc->GetMessage(149).seq, 149);
-  const SyslogMessage syslogLine = doc->GetMessage(149);
+  EXPECT_EQ(doc->GetMessage(ShownPosition(0)).message, "a, \"b\" 0");
+  EXPECT_EQ(doc->GetMessage(ShownPosition(149)).seq, 149);
+  const SyslogMessage syslogLine = doc->GetMessage(ShownPosition(149));
   EXPECT_EQ(syslogLine.timeReceived, syslogLine.timeSent);
   EXPECT_EQ(syslogLine.ipAddress, "Unknown");
   EXPECT_EQ(doc->Title(), "saved.txt");
@@ -399,7 +400,8 @@ TEST_F(QuorvelDocTest, LoadHistoryRefusesAPlantedFifoAtOnceAndSaysSo) {
   ASSERT_EQ(mkfifo(home_.file("qvhista.txt").c_str(), 0666), 0);
   doc->LoadHistory();  // would wait for a writer for ever if the FIFO were opened as found
   ASSERT_GE(doc->GetShownCount(), 1);
-  EXPECT_EQ(doc->GetMessage(0).message, "Load History: cannot read " + home_.file("qvhista.txt") + ": is a FIFO");
+  EXPECT_EQ(doc->GetMessage(ShownPosition(0)).message,
+            "Load History: cannot read " + home_.file("qvhista.txt") + ": is a FIFO");
   EXPECT_FALSE(frame.historyLoadable);
 }
 
@@ -419,15 +421,15 @@ TEST_F(QuorvelDocTest, ExportImportHistoryAndThePromptToSave) {
   const int requests = frame.refreshRequests;
   ASSERT_TRUE(doc->ImportFile(exported));
   ASSERT_EQ(doc->GetShownCount(), 4);
-  EXPECT_EQ(doc->GetMessage(2).message, "first");
-  EXPECT_EQ(doc->GetMessage(2).timeReceived, doc->GetMessage(2).timeSent);
+  EXPECT_EQ(doc->GetMessage(ShownPosition(2)).message, "first");
+  EXPECT_EQ(doc->GetMessage(ShownPosition(2)).timeReceived, doc->GetMessage(ShownPosition(2)).timeSent);
   EXPECT_EQ(frame.refreshRequests, requests + 1);  // one for the whole file
   EXPECT_FALSE(doc->ImportFile(home_.file("missing.txt")));
 
   // History: both datagrams went to the history; loading adds them and disables the command.
   doc->LoadHistory();
   EXPECT_EQ(doc->GetShownCount(), 6);
-  EXPECT_EQ(doc->GetMessage(4).message, "first");
+  EXPECT_EQ(doc->GetMessage(ShownPosition(4)).message, "first");
   EXPECT_FALSE(frame.historyLoadable);
   doc->ClearHistory();
   EXPECT_FALSE(std::filesystem::exists(home_.file("qvhista.txt")));
@@ -437,7 +439,7 @@ TEST_F(QuorvelDocTest, ExportImportHistoryAndThePromptToSave) {
   EXPECT_FALSE(doc->SaveModifiedQuestion());  // "promptforsave" off
   EXPECT_FALSE(doc->IsModified());
   AppSettings().SetInt("Settings", "promptforsave", 1);
-  doc->ToggleHighlight(0);
+  doc->ToggleHighlight(ShownPosition(0));
   EXPECT_TRUE(doc->SaveModifiedQuestion());
 }
 
@@ -447,28 +449,29 @@ TEST_F(QuorvelDocTest, FilterSortAndHighlightReachTheViews) {
   auto doc = MakeDoc(&service, &frame);
   for (const char* text : {"<13>error one", "<13>fine", "<13>error two"}) doc->OnDatagram("10.0.0.5", 1, text);
   int changed = -1;
-  QObject::connect(doc.get(), &CQuorvelDoc::shownMessageChanged, [&](int position) { changed = position; });
+  QObject::connect(doc.get(), &CQuorvelDoc::shownMessageChanged,
+                   [&](ShownPosition position) { changed = position.value; });
 
-  frame.selected = 2;
+  frame.selected = ShownPosition(2);
   CRule filter;
   filter.Message = "error";
   doc->ApplyFilter(filter);
   EXPECT_TRUE(doc->IsFilterShown());
   EXPECT_EQ(doc->GetShownCount(), 2);
   EXPECT_TRUE(frame.selectionCleared);
-  EXPECT_EQ(frame.selected, 1);
+  EXPECT_EQ(frame.selected, ShownPosition(1));
   const int updates = frame.viewUpdates;
   const int requests = frame.refreshRequests;
   doc->OnDatagram("10.0.0.5", 1, "<13>fine again");
   EXPECT_EQ(frame.refreshRequests, requests);  // not shown: no refresh
   EXPECT_EQ(doc->GetStoredMessage(3).message, "fine again");
 
-  doc->ToggleHighlight(1);
+  doc->ToggleHighlight(ShownPosition(1));
   EXPECT_EQ(changed, 1);
   EXPECT_TRUE(doc->GetStoredMessage(2).highlighted);
   doc->SortBy(CQuorvelDoc::kSortMessage);
   doc->SortBy(CQuorvelDoc::kSortMessage);
-  EXPECT_EQ(doc->GetMessage(0).message, "error two");
+  EXPECT_EQ(doc->GetMessage(ShownPosition(0)).message, "error two");
   doc->ShowAll();
   EXPECT_EQ(doc->GetShownCount(), 4);
   EXPECT_EQ(frame.viewUpdates, updates + 3);

@@ -60,12 +60,12 @@ TEST_F(RelayEndToEndTest, TheViewerShowsTheServicesRecordsAndTakesOverWhenItStop
 
   ASSERT_TRUE(SendAndWait(doc, "<13>urgent: disk full", 1));
   ASSERT_TRUE(SendAndWait(doc, "<14>all is well", 2));
-  const SyslogMessage urgent = doc.GetMessage(doc.GetShownCount() - 2);
+  const SyslogMessage urgent = doc.GetMessage(ShownPosition(doc.GetShownCount() - 2));
   EXPECT_EQ(urgent.message, "urgent: disk full");
   EXPECT_TRUE(urgent.highlighted);  // the service's rule highlighted it
   EXPECT_EQ(urgent.ipAddress, "127.0.0.1");
   EXPECT_EQ(urgent.senderPort, peer_.port());
-  EXPECT_FALSE(doc.GetMessage(doc.GetShownCount() - 1).highlighted);
+  EXPECT_FALSE(doc.GetMessage(ShownPosition(doc.GetShownCount() - 1)).highlighted);
   const std::string history = home_.file("qvhista.txt");
   EXPECT_EQ(HistoryLinesWith(history, "urgent: disk full"), 1);  // written once, by the service
 
@@ -83,7 +83,7 @@ TEST_F(RelayEndToEndTest, TheViewerShowsTheServicesRecordsAndTakesOverWhenItStop
   // Now the viewer runs the rules and writes the history itself.
   const int held = doc.GetShownCount();
   ASSERT_TRUE(SendAndWait(doc, "<13>urgent again", held + 1));
-  EXPECT_TRUE(doc.GetMessage(held).highlighted);
+  EXPECT_TRUE(doc.GetMessage(ShownPosition(held)).highlighted);
   EXPECT_EQ(HistoryLinesWith(history, "urgent again"), 1);
 
   // And the service start routine gives reception back to the service.
@@ -100,7 +100,7 @@ TEST_F(RelayEndToEndTest, AServiceStartedFromTheToolbarIsFollowedAndOneThatCanno
   CQuorvelDoc doc;
   doc.SetFrame(&frame);
   CServiceCommands commands(doc);
-  const auto lastMessage = [&] { return doc.GetMessage(doc.GetShownCount() - 1).message; };
+  const auto lastMessage = [&] { return doc.GetMessage(ShownPosition(doc.GetShownCount() - 1)).message; };
 
   commands.StartService();  // before "dunmir add"
   ASSERT_EQ(doc.GetShownCount(), 1);

@@ -181,7 +181,7 @@ TEST_F(ServiceCommandsTest, WhyTheViewerDoesNotReceiveIsSaidOnceAsALocalMessageA
     }
     if (dropped) SetBindCapability(true);
     ASSERT_EQ(doc_->GetShownCount(), 1);
-    const std::string message = doc_->GetMessage(0).message;
+    const std::string message = doc_->GetMessage(ShownPosition(0)).message;
     EXPECT_EQ(frame_.listenTip, message);
     for (const std::string& part : c.said) EXPECT_NE(message.find(part), std::string::npos) << message;
 

@@ -52,7 +52,7 @@ struct RecordingFrame : CDocFrame {
   bool historyLoadable = true;
   std::vector<std::string> addresses, hostNames;
   std::vector<int32_t> facilities;
-  int selected = -1;
+  std::optional<ShownPosition> selected;
   bool selectionCleared = false;
 
   void SetListenText(const std::string& text) override { listenText = text; }
@@ -66,9 +66,12 @@ struct RecordingFrame : CDocFrame {
   void AddHostName(const std::string& hostName) override { hostNames.push_back(hostName); }
   void AddFacility(int32_t facility) override { facilities.push_back(facility); }
   void ForgetEntries() override { ++forgets; addresses.clear(); hostNames.clear(); facilities.clear(); }
-  int GetSelectedIndex() const override { return selected; }
-  void ClearSelection() override { selected = -1; selectionCleared = true; }
-  void EnsureSelected(int position) override { selected = position; }
+  std::optional<ShownPosition> SelectedPosition() const override { return selected; }
+  void ClearSelection() override {
+    selected.reset();
+    selectionCleared = true;
+  }
+  void EnsureSelected(ShownPosition position) override { selected = position; }
 };
 
 // Stores rule `index` ("Rules\rule<index>") with `action` for messages holding `text`, and
