@@ -1,9 +1,9 @@
 #pragma once
 // The SNMP trap monitor: listens on UDP port 162 for SNMPv1 traps, SNMPv2c traps and informs,
 // reports each as one line ("SNMP Trap: Ver=1 Community=public ...", severity 6, the trap's
-// sender as source: see TrapReportAddress) and answers every inform with a Response to its sender. A report
-// longer than kMaxReportBytes is cut there and ends in "...", so that it still fits one local
-// datagram. When the port cannot be bound the monitor says why once (severity 3) and ends: "SNMP
+// sender as source: see TrapReportAddress) and answers every inform with a Response to its
+// sender. A report longer than kMaxReportBytes is cut there and ends in "...", so that its record
+// line still fits one relay datagram. When the port cannot be bound the monitor says why once (severity 3) and ends: "SNMP
 // Trap Monitor: Port 162 is already in use" when another program holds it, and that binding
 // needs root or CAP_NET_BIND_SERVICE when permission was refused; a later Start tries again.
 //

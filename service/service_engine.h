@@ -10,7 +10,7 @@
 //
 // Settings are read once, when the engine is created ("udpport", "RulesEnabled", "resolve",
 // "FirstRuleOnly", "historysize", "timemark", the monitor switches, the header forms "rfc5424",
-// "lenient" and "yearfix", and the receivers "ipv6", "tcpport", "tcpmaxconn", "tlsport",
+// "rfc5424sd", "lenient" and "yearfix", and the receivers "ipv6", "tcpport", "tcpmaxconn", "tlsport",
 // "tlscert", "tlskey", "tlsca"); a running service rereads them only when restarted. Messages
 // arriving over TCP, TLS or IPv6 take the road of a UDP datagram.
 //

@@ -21,6 +21,8 @@ class Cursor {
   bool AtEnd() const { return pos_ >= text_.size(); }
   char Peek() const { return AtEnd() ? '\0' : text_[pos_]; }
   std::string_view Rest() const { return text_.substr(pos_); }
+  // What was consumed since `start`.
+  std::string_view Since(std::size_t start) const { return text_.substr(start, pos_ - start); }
 
   bool Literal(char c) {
     if (Peek() != c || AtEnd()) return false;
@@ -44,6 +46,13 @@ class Cursor {
     if (count < least || count > most) return std::nullopt;
     pos_ = end;
     return value;
+  }
+
+  // Any number of decimal digits, their value not wanted (a fraction of a second); the count.
+  std::size_t SkipDigits() {
+    const std::size_t start = pos_;
+    while (!AtEnd() && IsDigit(text_[pos_])) ++pos_;
+    return pos_ - start;
   }
 
   // Characters up to the next space (or the end), at least one.

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 namespace qv {
@@ -26,8 +27,9 @@ const char* FacilityName(int32_t facility);
 // The rendering name of a severity: a negative severity reads as 0, others modulo 8.
 const char* SeverityName(int32_t severity);
 
-// The index of the first month name equal to the first three characters of `word` (compared
-// with case), or 0 (January) when none is.
-int MonthIndex(std::string_view word);
+// The index 0..11 of the month name equal to the first three characters of `word`, in any case
+// ("AUG", "aug" and "Aug" are August), or nullopt when none is: a word that names no month
+// makes no time stamp, since a wrong date is worse than none.
+std::optional<int> MonthIndex(std::string_view word);
 
 }  // namespace qv

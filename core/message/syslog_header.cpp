@@ -1,5 +1,6 @@
 #include "core/message/syslog_header.h"
 
+#include <algorithm>
 #include <array>
 #include <climits>
 #include <cstdlib>
@@ -47,10 +48,12 @@ std::optional<int32_t> ReadPriority(Cursor& at) {
   return std::nullopt;
 }
 
-// ".digits", dropped: times are whole seconds.
+// ".digits", dropped: times are whole seconds. At most `most` digits, or any number.
 void SkipFraction(Cursor& at, std::size_t most) {
   const std::size_t start = at.position();
-  if (!(at.Literal('.') && at.Digits(1, most))) at.Restore(start);
+  if (!at.Literal('.')) return;
+  const std::size_t count = at.SkipDigits();
+  if (count == 0 || count > most) at.Restore(start);
 }
 
 // "hh:mm:ss" with two digits each, in range (a leap second 60 allowed).
@@ -68,51 +71,66 @@ bool ReadClock(Cursor& at, BsdStamp& stamp, std::size_t leastDigits) {
   return false;
 }
 
-// "YYYY-MM-DDThh:mm:ss[.frac](Z|+hh:mm|-hh:mm)" as UTC seconds; nullopt when malformed, and
-// `unrepresentable` set when well formed but outside the record's 32-bit time.
-std::optional<int64_t> ReadRfc3339(Cursor& at) {
+// How far an RFC 3339 stamp may stray from the grammar.
+struct Rfc3339Leniency {
+  bool anyFraction = false;  // more than nine fraction digits
+  bool noOffset = false;     // no "Z" or offset: read as UTC, like the BSD stamps
+  bool blankForT = false;    // "2006-11-10 10:43:21"
+};
+
+// "YYYY-MM-DDThh:mm:ss[.frac](Z|+hh:mm|-hh:mm)" as UTC seconds; nullopt when malformed.
+std::optional<int64_t> ReadRfc3339(Cursor& at, const Rfc3339Leniency& leniency) {
   const std::size_t start = at.position();
   BsdStamp fields;
   std::optional<int64_t> year, month, day;
   const bool date = (year = at.Digits(4, 4)) && at.Literal('-') && (month = at.Digits(2, 2)) && at.Literal('-') &&
                     (day = at.Digits(2, 2)) && *month >= 1 && *month <= 12 && *day >= 1 &&
                     *day <= DaysInMonth(*year, *month);
-  if (!(date && (at.Literal('T') || at.Literal('t')) && ReadClock(at, fields, 2))) {
+  const bool separator = at.Literal('T') || at.Literal('t') || (leniency.blankForT && at.Literal(' '));
+  if (!(date && separator && ReadClock(at, fields, 2))) {
     at.Restore(start);
     return std::nullopt;
   }
-  SkipFraction(at, 9);
+  SkipFraction(at, leniency.anyFraction ? SIZE_MAX : 9);
   int64_t offset = 0;
   if (!(at.Literal('Z') || at.Literal('z'))) {
+    const std::size_t offsetStart = at.position();
     const char sign = at.Peek();
     std::optional<int64_t> hours, minutes;
-    if (!((at.Literal('+') || at.Literal('-')) && (hours = at.Digits(2, 2)) && at.Literal(':') &&
-          (minutes = at.Digits(2, 2)) && *hours <= 23 && *minutes <= 59)) {
+    if ((at.Literal('+') || at.Literal('-')) && (hours = at.Digits(2, 2)) && at.Literal(':') &&
+        (minutes = at.Digits(2, 2)) && *hours <= 23 && *minutes <= 59) {
+      offset = (*hours * 60 + *minutes) * 60 * (sign == '-' ? -1 : 1);
+    } else if (leniency.noOffset) {
+      at.Restore(offsetStart);
+    } else {
       at.Restore(start);
       return std::nullopt;
     }
-    offset = (*hours * 60 + *minutes) * 60 * (sign == '-' ? -1 : 1);
   }
   const int64_t local = DaysFromCivil(*year, *month, *day) * 86400 + fields.hour * 3600 + fields.minute * 60 +
                         fields.second;
   return local - offset;
 }
 
-// "Mmm dd [yyyy ]hh:mm:ss[.fff]" with a month name as written (three letters, case as in the
-// table) and the day padded by a space or a zero.
+// "yyyy" of a year from 1970 on, followed by a blank or the end ("2001:db8::1" is a host).
+std::optional<int> ReadYear(Cursor& at) {
+  const std::size_t start = at.position();
+  const auto year = at.Digits(4, 4);
+  if (year && *year >= 1970 && (at.AtEnd() || at.Peek() == ' ')) return static_cast<int>(*year);
+  at.Restore(start);
+  return std::nullopt;
+}
+
+// "Mmm dd [yyyy ]hh:mm:ss[.fff][ yyyy]" with a month name in any case and the day padded by a
+// space or a zero. A year after the clock is what Linksys and some firewalls send.
 std::optional<BsdStamp> ReadBsdStamp(Cursor& at) {
   const std::size_t start = at.position();
   BsdStamp stamp;
   const std::string_view rest = at.Rest();
   if (rest.size() < 4 || rest[3] != ' ') return std::nullopt;
-  bool monthFound = false;
-  for (std::size_t m = 0; m < kMonthNames.size() && !monthFound; ++m) {
-    if (rest.substr(0, 3) == kMonthNames[m]) {
-      stamp.month = static_cast<int>(m);
-      monthFound = true;
-    }
-  }
-  if (!monthFound) return std::nullopt;
+  const auto month = MonthIndex(rest);
+  if (!month) return std::nullopt;
+  stamp.month = *month;
   at.Restore(start + 3);
   at.Spaces();
   const auto day = at.Digits(1, 2);
@@ -122,9 +140,8 @@ std::optional<BsdStamp> ReadBsdStamp(Cursor& at) {
   }
   stamp.day = static_cast<int>(*day);
   const std::size_t beforeYear = at.position();
-  const auto year = at.Digits(4, 4);
-  if (year && at.Spaces() && *year >= 1970) {
-    stamp.year = static_cast<int>(*year);
+  if (const auto year = ReadYear(at); year && at.Spaces()) {
+    stamp.year = *year;
   } else {
     at.Restore(beforeYear);
   }
@@ -132,7 +149,15 @@ std::optional<BsdStamp> ReadBsdStamp(Cursor& at) {
     at.Restore(start);
     return std::nullopt;
   }
-  SkipFraction(at, 9);
+  SkipFraction(at, SIZE_MAX);
+  const std::size_t afterClock = at.position();
+  if (stamp.year == 0 && at.Spaces()) {
+    if (const auto year = ReadYear(at)) {
+      stamp.year = *year;
+    } else {
+      at.Restore(afterClock);
+    }
+  }
   return stamp;
 }
 
@@ -149,30 +174,55 @@ std::optional<std::string_view> ReadHeaderField(Cursor& at, std::size_t most) {
   return word;
 }
 
-// SD-NAME: 1..32 printable characters except '=', ' ', ']' and '"'.
-bool ReadSdName(Cursor& at) {
-  std::size_t count = 0;
+// SD-NAME: 1..`most` printable characters except '=', ' ', ']' and '"'.
+std::optional<std::string_view> ReadSdName(Cursor& at, std::size_t most) {
+  const std::size_t start = at.position();
   for (char c = at.Peek(); !at.AtEnd() && c >= 33 && c <= 126 && c != '=' && c != ']' && c != '"'; c = at.Peek()) {
     at.Literal(c);
-    ++count;
   }
-  return count >= 1 && count <= 32;
+  const std::size_t count = at.position() - start;
+  if (count < 1 || count > most) return std::nullopt;
+  return at.Since(start);
 }
 
-// One or more "[SD-ID *(SP PARAM-NAME="value")]"; inside values '\' escapes the next character.
-bool ReadStructuredData(Cursor& at) {
+// A parameter value: '"' ... '"' where '\' escapes the next character, or, when `unquoted` is
+// allowed, the characters up to the next blank or ']'.
+bool ReadSdValue(Cursor& at, bool unquoted) {
+  if (at.Literal('"')) {
+    for (;;) {
+      if (at.AtEnd()) return false;
+      const char c = at.Peek();
+      at.Literal(c);
+      if (c == '"') return true;
+      if (c == '\\' && !at.AtEnd()) at.Literal(at.Peek());
+    }
+  }
+  if (!unquoted) return false;
+  const std::size_t start = at.position();
+  while (!at.AtEnd() && at.Peek() != ' ' && at.Peek() != ']') at.Literal(at.Peek());
+  return at.position() > start;
+}
+
+// The elements RFC 5424 defines to describe the message rather than the event.
+bool IsInformational(std::string_view sdId) { return sdId == "timeQuality" || sdId == "origin" || sdId == "meta"; }
+
+// One or more "[SD-ID *(SP PARAM-NAME="value")]". `meaningful` tells whether an element other
+// than the informational ones was read. With `lenient`: names of any length, unquoted values,
+// blanks around '=' and before ']'.
+bool ReadStructuredData(Cursor& at, bool lenient, bool& meaningful) {
+  const std::size_t nameLimit = lenient ? SIZE_MAX : 32;
   int elements = 0;
   while (at.Literal('[')) {
-    if (!ReadSdName(at)) return false;
-    while (at.Literal(' ')) {
-      if (!(ReadSdName(at) && at.Literal('=') && at.Literal('"'))) return false;
-      for (;;) {
-        if (at.AtEnd()) return false;
-        const char c = at.Peek();
-        at.Literal(c);
-        if (c == '"') break;
-        if (c == '\\' && !at.AtEnd()) at.Literal(at.Peek());
-      }
+    const auto id = ReadSdName(at, nameLimit);
+    if (!id) return false;
+    meaningful = meaningful || !IsInformational(*id);
+    while (lenient ? at.Spaces() : at.Literal(' ')) {
+      if (lenient && at.Peek() == ']') break;
+      if (!ReadSdName(at, nameLimit)) return false;
+      if (lenient) at.Spaces();
+      if (!at.Literal('=')) return false;
+      if (lenient) at.Spaces();
+      if (!ReadSdValue(at, lenient)) return false;
     }
     if (!at.Literal(']')) return false;
     ++elements;
@@ -186,6 +236,115 @@ void AppendPart(std::string& message, std::string_view part) {
   message += part;
 }
 
+// Could `word` name a host: letters, digits and ".-_:@/" (addresses of both families, a
+// "host@chroot", a "firewall/vdom"), not ending in ':' (a tag). What syslog-ng accepts.
+bool IsHostWord(std::string_view word) {
+  if (word.empty() || word.back() == ':') return false;
+  for (const char c : word) {
+    const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    if (!(letter || IsDigit(c) || c == '.' || c == '-' || c == '_' || c == ':' || c == '@' || c == '/')) return false;
+  }
+  return true;
+}
+
+// A program's tag: "su:", "sshd[42]:", "%ASA-6-302013:".
+bool IsTagWord(std::string_view word) {
+  return !word.empty() && (word.back() == ':' || word.find('[') != std::string_view::npos || word.front() == '%');
+}
+
+// What a lenient stamp was read as.
+struct LenientStamp {
+  std::optional<int32_t> timeSent;
+  std::optional<BsdStamp> bsd;
+  bool endsInColon = false;
+};
+
+// "[*|.]STAMP[ UTC|GMT][:]".
+std::optional<LenientStamp> ReadLenientStamp(Cursor& at) {
+  const std::size_t start = at.position();
+  LenientStamp read;
+  // Cisco marks a stamp it does not trust with '*' (clock never set) or '.' (sync lost).
+  if (!at.Literal('*')) at.Literal('.');
+  if (const auto seconds = ReadRfc3339(at, {.anyFraction = true, .noOffset = true, .blankForT = true})) {
+    read.timeSent = FitSeconds(*seconds).value_or(0);
+  } else if (const auto stamp = ReadBsdStamp(at)) {
+    if (stamp->year != 0) {
+      read.timeSent = BsdStampSeconds(*stamp, 0, false);
+    } else {
+      read.bsd = stamp;
+    }
+  } else {
+    at.Restore(start);
+    return std::nullopt;
+  }
+  // Cisco's "show-timezone" writes the zone before the colon; only UTC and GMT are certain to
+  // be zones rather than a tag, and they agree with reading the stamp as UTC.
+  if (at.Rest().substr(0, 5) == " UTC:" || at.Rest().substr(0, 5) == " GMT:") at.Restore(at.position() + 4);
+  read.endsInColon = at.Literal(':');
+  return read;
+}
+
+// Cisco's counters before the stamp: "29: " and, with "service sequence-numbers", "000123: ".
+void SkipSequenceNumbers(Cursor& at) {
+  for (int i = 0; i < 2; ++i) {
+    const std::size_t start = at.position();
+    if (!(at.Digits(1, 10) && at.Literal(':') && at.Spaces())) {
+      at.Restore(start);
+      return;
+    }
+  }
+}
+
+// Cisco's "logging origin-id": "origin: " right before the stamp.
+std::optional<LenientStamp> ReadOriginAndStamp(Cursor& at, std::string& hostName) {
+  const std::size_t start = at.position();
+  const std::string_view word = at.Word();
+  const std::string_view origin = word.substr(0, word.empty() ? 0 : word.size() - 1);
+  if (word.size() > 1 && word.size() <= kHostWordLimit + 1 && word.back() == ':' && IsHostWord(origin) &&
+      at.Spaces()) {
+    if (auto stamp = ReadLenientStamp(at)) {
+      hostName = origin;
+      return stamp;
+    }
+  }
+  at.Restore(start);
+  return std::nullopt;
+}
+
+// AIX: "Message forwarded from HOST: ".
+bool ReadForwardedFrom(Cursor& at, std::string& hostName) {
+  constexpr std::string_view kForwarded = "Message forwarded from ";
+  if (at.Rest().substr(0, kForwarded.size()) != kForwarded) return false;
+  const std::size_t start = at.position();
+  at.Restore(start + kForwarded.size());
+  const std::string_view word = at.Word();
+  const std::string_view host = word.substr(0, word.empty() ? 0 : word.size() - 1);
+  if (word.size() > 1 && word.size() <= kHostWordLimit + 1 && word.back() == ':' && IsHostWord(host)) {
+    hostName = host;
+    at.Spaces();
+    return true;
+  }
+  at.Restore(start);
+  return false;
+}
+
+// The word after the stamp, when it is the host.
+bool ReadHostWord(Cursor& at, bool stampEndsInColon, std::string& hostName) {
+  const std::size_t start = at.position();
+  const std::string_view word = at.Word();
+  bool host = IsHostWord(word) && word.size() <= kHostWordLimit;
+  // After "stamp:" Cisco puts the tag; a host there is followed by one.
+  if (host && stampEndsInColon) {
+    at.Spaces();
+    host = IsTagWord(at.Word());
+  }
+  at.Restore(start);
+  if (!host) return false;
+  hostName = at.Word();
+  at.Spaces();
+  return true;
+}
+
 }  // namespace
 
 ParseOptions ReadParseOptions() {
@@ -194,42 +353,55 @@ ParseOptions ReadParseOptions() {
   options.rfc5424 = settings.GetInt("Settings", "rfc5424", 1) != 0;
   options.lenient = settings.GetInt("Settings", "lenient", 1) != 0;
   options.yearFix = settings.GetInt("Settings", "yearfix", 0) != 0;
+  options.fullStructuredData = settings.GetInt("Settings", "rfc5424sd", 0) != 0;
   return options;
 }
 
-std::optional<SyslogHeader> ParseRfc5424Header(std::string_view text) {
+std::optional<SyslogHeader> ParseRfc5424Header(std::string_view text, const ParseOptions& options) {
+  const bool lenient = options.lenient;
   Cursor at(text);
   SyslogHeader header;
   const auto priority = ReadPriority(at);
-  if (!(priority && *priority <= 191 && at.Literal('1') && at.Literal(' '))) return std::nullopt;
+  // Above 191 no facility is defined; leniently the header is read all the same.
+  if (!(priority && (lenient || *priority <= 191) && at.Literal('1') && at.Literal(' '))) return std::nullopt;
   header.priority = *priority;
 
   if (at.Literal('-')) {
     header.timeSent = 0;
-  } else if (const auto seconds = ReadRfc3339(at)) {
+  } else if (const auto seconds = ReadRfc3339(at, {.anyFraction = lenient, .noOffset = lenient})) {
     header.timeSent = FitSeconds(*seconds).value_or(0);
   } else {
     return std::nullopt;
   }
   if (!at.Literal(' ')) return std::nullopt;
 
+  // Real senders overrun the lengths of APP-NAME (48), PROCID (128) and MSGID (32).
+  const auto limit = [lenient](std::size_t standard) { return lenient ? SIZE_MAX : standard; };
   std::optional<std::string_view> host, app, procId, msgId;
-  if (!((host = ReadHeaderField(at, 255)) && at.Literal(' ') && (app = ReadHeaderField(at, 48)) && at.Literal(' ') &&
-        (procId = ReadHeaderField(at, 128)) && at.Literal(' ') && (msgId = ReadHeaderField(at, 32)) &&
-        at.Literal(' '))) {
+  if (!((host = ReadHeaderField(at, 255)) && at.Literal(' ') && (app = ReadHeaderField(at, limit(48))) &&
+        at.Literal(' ') && (procId = ReadHeaderField(at, limit(128))) && at.Literal(' ') &&
+        (msgId = ReadHeaderField(at, limit(32))) && at.Literal(' '))) {
     return std::nullopt;
   }
   if (host->find(',') != std::string_view::npos) return std::nullopt;  // would shift the record line's fields
 
   const std::size_t sdStart = at.position();
-  if (!at.Literal('-') && !ReadStructuredData(at)) return std::nullopt;
-  const std::string_view structuredData = text.substr(sdStart, at.position() - sdStart);
+  bool meaningful = false;
+  std::string_view structuredData;
   std::string_view body;
-  if (!at.AtEnd()) {
-    if (!at.Literal(' ')) return std::nullopt;
+  if ((at.Literal('-') || ReadStructuredData(at, lenient, meaningful)) && (at.AtEnd() || at.Literal(' '))) {
+    structuredData = text.substr(sdStart, at.position() - sdStart);
+    if (!structuredData.empty() && structuredData.back() == ' ') structuredData.remove_suffix(1);
     body = at.Rest();
-    if (body.substr(0, kByteOrderMark.size()) == kByteOrderMark) body.remove_prefix(kByteOrderMark.size());
+  } else if (lenient) {
+    // What cannot be read as structured data is the sender's text.
+    at.Restore(sdStart);
+    body = at.Rest();
+  } else {
+    return std::nullopt;
   }
+  if (body.substr(0, kByteOrderMark.size()) == kByteOrderMark) body.remove_prefix(kByteOrderMark.size());
+  if (structuredData == "-") structuredData = {};
 
   if (*host != "-") header.hostName = *host;
   std::string tag;
@@ -238,67 +410,50 @@ std::optional<SyslogHeader> ParseRfc5424Header(std::string_view text) {
   if (!tag.empty()) tag += ':';
   AppendPart(header.message, tag);
   if (*msgId != "-") AppendPart(header.message, *msgId);
-  if (structuredData != "-") AppendPart(header.message, structuredData);
+  if (options.fullStructuredData) AppendPart(header.message, structuredData);
   AppendPart(header.message, body);
+  if (!options.fullStructuredData && meaningful) AppendPart(header.message, structuredData);
   return header;
 }
 
 std::optional<SyslogHeader> ParseLenientHeader(std::string_view text) {
   Cursor at(text);
   SyslogHeader header;
-  const auto priority = ReadPriority(at);
-  if (!priority) return std::nullopt;
-  header.priority = *priority;
-
-  // A sequence number "123: " before the stamp.
-  const std::size_t afterPriority = at.position();
-  if (!(at.Digits(1, 10) && at.Literal(':') && at.Spaces())) at.Restore(afterPriority);
-  // Cisco marks a stamp it does not trust with '*' (clock never set) or '.' (sync lost).
-  if (!at.Literal('*')) at.Literal('.');
-
-  if (const auto seconds = ReadRfc3339(at)) {
-    header.timeSent = FitSeconds(*seconds).value_or(0);
-  } else if (const auto stamp = ReadBsdStamp(at)) {
-    if (stamp->year != 0) {
-      header.timeSent = BsdStampSeconds(*stamp, 0, false);
-    } else {
-      header.bsd = stamp;
-    }
+  std::optional<LenientStamp> stamp;
+  if (at.Peek() == '<') {
+    const auto priority = ReadPriority(at);
+    if (!priority) return std::nullopt;
+    header.priority = *priority;
+    at.Spaces();  // "<7> Aug 29 ..."
+    SkipSequenceNumbers(at);
+    stamp = ReadLenientStamp(at);
+    if (!stamp) stamp = ReadOriginAndStamp(at, header.hostName);
   } else {
-    return std::nullopt;
+    header.priority = kPlainPriority;
+    stamp = ReadLenientStamp(at);
   }
+  if (!stamp) return std::nullopt;
+  header.timeSent = stamp->timeSent;
+  header.bsd = stamp->bsd;
 
-  // Cisco's "show-timezone" writes the zone before the colon; only UTC and GMT are certain to
-  // be zones rather than a tag, and they agree with reading the stamp as UTC.
-  const std::size_t afterStamp = at.position();
-  if (!(at.Literal(' ') && (at.Rest().substr(0, 4) == "UTC:" || at.Rest().substr(0, 4) == "GMT:"))) {
-    at.Restore(afterStamp);
-  } else {
-    at.Restore(at.position() + 3);
-  }
-  const bool stampEndsInColon = at.Literal(':');
-  if (!at.Spaces()) return std::nullopt;
-  const std::size_t wordStart = at.position();
-  const std::string_view word = at.Word();
-  if (word.empty()) return std::nullopt;
-  const bool isTag = word.back() == ':' || word.find('[') != std::string_view::npos;
-  if (stampEndsInColon || isTag) {
+  if (!at.Spaces() || at.AtEnd()) return std::nullopt;
+  if (header.hostName.empty() && !ReadForwardedFrom(at, header.hostName)) {
+    const std::size_t wordStart = at.position();
+    const std::string_view word = at.Word();
+    if (word.size() > kHostWordLimit && IsHostWord(word)) return std::nullopt;  // as the classic form's buffer
     at.Restore(wordStart);
-  } else {
-    if (word.size() > kHostWordLimit || word.find(',') != std::string_view::npos) return std::nullopt;
-    header.hostName = word;
-    if (!at.Spaces()) return std::nullopt;
+    ReadHostWord(at, stamp->endsInColon, header.hostName);
   }
   const std::string_view rest = at.Rest();
-  const std::string_view message = rest.substr(0, rest.find('\n'));
-  if (message.empty()) return std::nullopt;
-  header.message = message;
+  header.message = rest.substr(0, rest.find('\n'));
+  if (header.message.empty() && header.hostName.empty()) return std::nullopt;
   return header;
 }
 
-bool LooksMisreadAsHost(std::string_view hostWord) {
-  return hostWord.empty() || hostWord.back() == ':' || hostWord.find('[') != std::string_view::npos ||
-         hostWord.front() == '.' || hostWord.front() == ':';
+bool LooksMisreadAsHost(std::string_view hostWord, std::string_view message) {
+  const bool year = hostWord.size() == 4 && std::all_of(hostWord.begin(), hostWord.end(), IsDigit);
+  return !IsHostWord(hostWord) || hostWord.front() == '.' || hostWord.front() == ':' || year ||
+         (hostWord == "Message" && message.substr(0, 15) == "forwarded from ");
 }
 
 int32_t BsdStampSeconds(const BsdStamp& stamp, int32_t received, bool yearFix) {

@@ -1,9 +1,10 @@
 #pragma once
 // The syslog header forms read beside the classic "<PRI>Mmm dd hh:mm:ss host message": the
 // RFC 5424 form, and the looser RFC 3164 forms that real devices send (sequence numbers, Cisco's
-// '*' and '.' stamp marks, milliseconds, a year, an RFC 3339 stamp, a tag straight after the
-// stamp). Each parser either reads the whole header or reports failure, so that the caller can
-// fall back to the classic steps; none of them allocates unless it succeeds.
+// '*' and '.' stamp marks and origin, milliseconds, a year before or after the clock, an RFC 3339
+// stamp, a tag straight after the stamp, no message, no priority). Each parser either reads the
+// whole header or reports failure, so that the caller can fall back to the classic steps; none
+// of them allocates unless it succeeds.
 //
 // Pure functions of the text; safe on any thread.
 
@@ -19,9 +20,10 @@ struct ParseOptions {
   bool rfc5424 = true;   // "rfc5424"
   bool lenient = true;   // "lenient"
   bool yearFix = false;  // "yearfix": a stamp without a year takes the year nearest to its arrival
+  bool fullStructuredData = false;  // "rfc5424sd": RFC 5424 text as "APP[PROCID]: MSGID [SD] MSG"
 };
 
-// "rfc5424" (default 1), "lenient" (default 1) and "yearfix" (default 0).
+// "rfc5424" (default 1), "lenient" (default 1), "yearfix" (default 0) and "rfc5424sd" (default 0).
 ParseOptions ReadParseOptions();
 
 // A BSD time stamp's fields ("Mmm dd [yyyy] hh:mm:ss"), month 0..11, year 0 when none was given.
@@ -41,23 +43,38 @@ struct SyslogHeader {
   std::string message;
 };
 
-// "<PRI>1 TIMESTAMP HOSTNAME APP-NAME PROCID MSGID STRUCTURED-DATA [MSG]". The message becomes
-// "APP-NAME[PROCID]: MSGID [SD...] MSG" without the parts that are "-" (and without the brackets
-// of a "-" PROCID) and without MSG's UTF-8 byte-order mark. A "-" stamp gives time 0, a "-" host
-// an empty host. Fails on any departure from the grammar, and on a host holding a comma.
-std::optional<SyslogHeader> ParseRfc5424Header(std::string_view text);
+// The priority given to a text that carries none: facility "user", severity "NOTICE".
+inline constexpr int32_t kPlainPriority = 13;
 
-// "<PRI>[NNN: ][*|.]STAMP[ UTC|GMT][:] [HOST ]MESSAGE" where STAMP is "Mmm dd [yyyy ]hh:mm:ss[.fff]" or an
-// RFC 3339 stamp. The word after the stamp is a tag, not a host, when it ends in ':' or holds
-// a '[' (or when the stamp ended in ':'); the host then stays empty and the message starts with
-// the tag. Fails when no stamp is found, on a host word over 63 characters or holding a comma,
-// and when no message follows.
+// "<PRI>1 TIMESTAMP HOSTNAME APP-NAME PROCID MSGID STRUCTURED-DATA [MSG]". The message becomes
+// "APP-NAME[PROCID]: MSGID MSG [SD...]" without the parts that are "-" (and without the brackets
+// of a "-" PROCID) and without MSG's UTF-8 byte-order mark. The structured data is shown only
+// when it holds an element other than the informational "timeQuality", "origin" and "meta";
+// with `fullStructuredData` the text is "APP-NAME[PROCID]: MSGID [SD...] MSG", all of it. A "-"
+// stamp gives time 0, a "-" host an empty host. A host holding a comma always fails.
+// Without `lenient` any departure from the grammar fails. With it, the faults real senders make
+// are read: a priority above 191, APP-NAME, PROCID, MSGID, SD-ID and parameter names of any
+// length, a stamp without offset (read as UTC) or with more than nine fraction digits, unquoted
+// parameter values and blanks around '='; structured data that still cannot be read stays in
+// the text.
+std::optional<SyslogHeader> ParseRfc5424Header(std::string_view text, const ParseOptions& options = ParseOptions{});
+
+// "<PRI>[ ][NNN: ][origin: ][*|.]STAMP[ UTC|GMT][:] [HOST ]MESSAGE", where STAMP is
+// "Mmm dd [yyyy ]hh:mm:ss[.fff][ yyyy]" (the month in any case) or an RFC 3339 stamp (a blank
+// may stand for 'T', the offset may be missing). The word after the stamp is the host when it
+// could name one (letters, digits, ".-_:@/", not ending in ':'); a tag ("su:", "sshd[42]:",
+// "%ASA-6-302013:") or anything else ("#001") is the start of the message, and the host stays
+// empty. After a stamp ending in ':' (Cisco's form) the word is a host only when a tag follows
+// it. "Message forwarded from HOST: " (AIX) names the host. A host may end the text (an empty
+// message). A text without "<PRI>" must begin with the stamp and gets kPlainPriority. Fails
+// when no stamp is found, on a host word over 63 characters, and when nothing follows the stamp.
 std::optional<SyslogHeader> ParseLenientHeader(std::string_view text);
 
-// True when the classic parser's host word is really something else: a tag ("su:", "sshd[42]:"),
-// the fraction of a stamp (".123") or the colon that ends one (":"). The lenient parser then
-// gets its chance.
-bool LooksMisreadAsHost(std::string_view hostWord);
+// True when the classic parser's host word (and the message after it) is really something else:
+// a word that could not name a host ("su:", "sshd[42]:", "#001"), the fraction of a stamp
+// (".123"), the colon that ends one (":"), a year after the clock ("2007"), or AIX's "Message
+// forwarded from". The lenient parser then gets its chance.
+bool LooksMisreadAsHost(std::string_view hostWord, std::string_view message);
 
 // UTC seconds of a BSD stamp's fields. A stamp without a year is placed in the UTC year of
 // `received`, or, with `yearFix`, in the year before, of or after it that is nearest to

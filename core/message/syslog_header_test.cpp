@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -33,8 +34,8 @@ struct Fields {
   }
 };
 
-Fields ParsedFields(std::string_view text) {
-  const SyslogMessage m = Parse(text);
+Fields ParsedFields(std::string_view text, const ParseOptions& options = ParseOptions{}) {
+  const SyslogMessage m = Parse(text, options);
   return {m.facility, m.severity, m.timeSent, m.hostName, m.message};
 }
 
@@ -59,11 +60,16 @@ TEST(Rfc5424Test, TheStandardsOwnExamplesAndLoggerOutput) {
       ParsedFields("<165>1 2003-08-24T05:14:15.000003-07:00 192.0.2.1 myproc 8710 - - %% It's time to make the do-nuts."),
             (Fields{20, 5, 1061727255, "192.0.2.1", "myproc[8710]: %% It's time to make the do-nuts."}));
 
-  // Structured data is kept as written, escaped quotes and brackets included; MSG may be absent.
-  EXPECT_EQ(Parse("<165>1 2003-10-11T22:14:15.003Z mymachine.example.com evntslog - ID47 [exampleSDID@32473 iut=\"3\" "
-                  "eventSource=\"Application\" eventID=\"1011\"] \xEF\xBB\xBF"
-                  "An application event log entry...")
-                .message,
+  // Structured data follows the text as written, escaped quotes and brackets included; with
+  // "rfc5424sd" it stands before the text. MSG may be absent.
+  const std::string_view event =
+      "<165>1 2003-10-11T22:14:15.003Z mymachine.example.com evntslog - ID47 [exampleSDID@32473 iut=\"3\" "
+      "eventSource=\"Application\" eventID=\"1011\"] \xEF\xBB\xBF"
+      "An application event log entry...";
+  EXPECT_EQ(Parse(event).message,
+            "evntslog: ID47 An application event log entry... [exampleSDID@32473 iut=\"3\" "
+            "eventSource=\"Application\" eventID=\"1011\"]");
+  EXPECT_EQ(Parse(event, {.fullStructuredData = true}).message,
             "evntslog: ID47 [exampleSDID@32473 iut=\"3\" eventSource=\"Application\" eventID=\"1011\"] An application "
             "event log entry...");
   EXPECT_EQ(Parse("<165>1 2003-10-11T22:14:15.003Z host evntslog - ID47 [exampleSDID@32473 iut=\"3\" "
@@ -72,10 +78,15 @@ TEST(Rfc5424Test, TheStandardsOwnExamplesAndLoggerOutput) {
             "evntslog: ID47 [exampleSDID@32473 iut=\"3\" text=\"a \\\"quoted\\\" \\] bracket\"][examplePriority@32473 "
             "class=\"high\"]");
 
-  // util-linux logger --rfc5424, as it goes on the wire.
-  EXPECT_EQ(ParsedFields("<13>1 2026-12-08T01:51:06.886723+00:00 vm root - - [timeQuality tzKnown=\"1\" "
-                         "isSynced=\"0\"] hello world"),
-            (Fields{1, 5, 1796694666, "vm", "root: [timeQuality tzKnown=\"1\" isSynced=\"0\"] hello world"}));
+  // util-linux logger --rfc5424, as it goes on the wire: only informational structured data,
+  // which is left out unless "rfc5424sd" asks for it; beside an element of the event it stays.
+  const std::string_view logger =
+      "<13>1 2026-12-08T01:51:06.886723+00:00 vm root - - [timeQuality tzKnown=\"1\" isSynced=\"0\"] hello world";
+  EXPECT_EQ(ParsedFields(logger), (Fields{1, 5, 1796694666, "vm", "root: hello world"}));
+  EXPECT_EQ(Parse(logger, {.fullStructuredData = true}).message,
+            "root: [timeQuality tzKnown=\"1\" isSynced=\"0\"] hello world");
+  EXPECT_EQ(Parse("<13>1 - vm root - - [origin ip=\"10.0.0.1\"][meta sequenceId=\"1\"][x@1 a=\"b\"] hi").message,
+            "root: hi [origin ip=\"10.0.0.1\"][meta sequenceId=\"1\"][x@1 a=\"b\"]");
 
   // Every header field nil: no host, no time, only the text.
   EXPECT_EQ(ParsedFields("<14>1 - - - - - - just text"), (Fields{1, 6, 0, "", "just text"}));
@@ -84,21 +95,26 @@ TEST(Rfc5424Test, TheStandardsOwnExamplesAndLoggerOutput) {
   EXPECT_EQ(Parse("<14>1 2100-01-01T00:00:00Z h a - - - x").timeSent, 0);
 }
 
-TEST(Rfc5424Test, MalformedHeadersFallBackToTheClassicSteps) {
+TEST(Rfc5424Test, MalformedHeadersFallBackToTheClassicStepsWhenStrict) {
+  const ParseOptions strict{.lenient = false};
   for (const char* text : {
            "<34>2 2003-10-11T22:14:15Z host app - - - version 2",
            "<34>1 2003-13-11T22:14:15Z host app - - - month 13",
            "<34>1 2003-02-29T22:14:15Z host app - - - not a leap year",
            "<34>1 2003-10-11 22:14:15Z host app - - - no T",
            "<34>1 2003-10-11T22:14:15+0100 host app - - - offset without colon",
+           "<34>1 2003-10-11T22:14:15 host app - - - no offset",
            "<34>1 2003-10-11T22:14:15Z host app - - no structured data",
            "<34>1 2003-10-11T22:14:15Z host app - - [id unterminated=\"x] text",
            "<34>1 2003-10-11T22:14:15Z host app - - [id a=unquoted] text",
+           "<34>1 2003-10-11T22:14:15Z host app - - [id a= \"blank\"] text",
+           "<34>1 2003-10-11T22:14:15Z host a-name-of-49-characters-aaaaaaaaaaaaaaaaaaaaaaaaa - - - long APP-NAME",
+           "<34>1 2003-10-11T22:14:15Z host app - - [an-sd-id-of-33-characters-aaaaaaa a=\"1\"] long SD-ID",
            "<34>1 2003-10-11T22:14:15Z a,b app - - - comma in host",
            "<34>1 2003-10-11T22:14:15Z host app - - -text glued to nil SD",
            "<192>1 - - - - - - priority out of range",
        }) {
-    const SyslogMessage m = Parse(text);
+    const SyslogMessage m = Parse(text, strict);
     const std::string_view afterPriority = std::string_view(text).substr(std::string_view(text).find('>') + 1);
     EXPECT_EQ(m.message, afterPriority) << text;
     EXPECT_EQ(m.hostName, "") << text;
@@ -108,6 +124,35 @@ TEST(Rfc5424Test, MalformedHeadersFallBackToTheClassicSteps) {
   const char* valid = "<13>1 2003-10-11T22:14:15Z host app 1 ID - text";
   EXPECT_EQ(Parse(valid, {.rfc5424 = false}).message, "1 2003-10-11T22:14:15Z host app 1 ID - text");
   EXPECT_EQ(Parse(valid).message, "app[1]: ID text");
+}
+
+TEST(Rfc5424Test, LenientReadingKeepsTheHeaderOfAFaultyOne) {
+  constexpr int32_t kStamp = 1065910455;  // 2003-10-11 22:14:15 UTC
+  const std::string longName(49, 'a');
+  const std::pair<std::string, Fields> cases[] = {
+      // A blank after '=', an unquoted value (hypervisors), blanks before ']'.
+      {"<165>1 2003-10-11T22:14:15.003Z mymachine.example.com evntslog - ID47 [exampleSDID@32473 iut=\"3\" "
+       "eventSource= \"Application\" eventID=\"1011\"]",
+       {20, 5, kStamp, "mymachine.example.com",
+        "evntslog: ID47 [exampleSDID@32473 iut=\"3\" eventSource= \"Application\" eventID=\"1011\"]"}},
+      {"<14>1 2003-10-11T22:14:15Z esx Hostd - - [meta sequenceId=1] started", {1, 6, kStamp, "esx", "Hostd: started"}},
+      {"<14>1 2003-10-11T22:14:15Z h a - - [x@1 k = v ] t", {1, 6, kStamp, "h", "a: t [x@1 k = v ]"}},
+      // Fields longer than the standard allows, and a stamp without offset (read as UTC) or
+      // with more fraction digits than nine.
+      {"<14>1 2003-10-11T22:14:15Z h " + longName + " - - - t", {1, 6, kStamp, "h", longName + ": t"}},
+      {"<14>1 2003-10-11T22:14:15Z h a " + std::string(129, '7') + " " + std::string(33, 'M') + " - t",
+       {1, 6, kStamp, "h", "a[" + std::string(129, '7') + "]: " + std::string(33, 'M') + " t"}},
+      {"<14>1 2003-10-11T22:14:15Z h a - - [" + std::string(33, 's') + " " + std::string(33, 'p') + "=\"1\"] t",
+       {1, 6, kStamp, "h", "a: t [" + std::string(33, 's') + " " + std::string(33, 'p') + "=\"1\"]"}},
+      {"<14>1 2003-10-11T22:14:15.123 h a - - - no offset", {1, 6, kStamp, "h", "a: no offset"}},
+      {"<14>1 2003-10-11T22:14:15.1234567890123Z h a - - - long fraction", {1, 6, kStamp, "h", "a: long fraction"}},
+      // Structured data that still cannot be read is the sender's text.
+      {"<34>1 2003-10-11T22:14:15Z host app - - no structured data", {4, 2, kStamp, "host", "app: no structured data"}},
+      {"<34>1 2003-10-11T22:14:15Z host app - - [id unterminated=\"x] text",
+       {4, 2, kStamp, "host", "app: [id unterminated=\"x] text"}},
+      {"<34>1 2003-10-11T22:14:15Z host app - - -text glued", {4, 2, kStamp, "host", "app: -text glued"}},
+  };
+  for (const auto& [text, expected] : cases) EXPECT_EQ(ParsedFields(text), expected) << text;
 }
 
 TEST(LenientRfc3164Test, DeviceFormsAreReadIntoTheFields) {
@@ -161,15 +206,87 @@ TEST(LenientRfc3164Test, WhatItCannotReadKeepsTheClassicResult) {
     EXPECT_EQ(m.timeSent, 0) << text;
     EXPECT_EQ(m.message, std::string_view(text).substr(std::string_view(text).find('>') + 1)) << text;
   }
-  // What only the classic scan accepts (a month in capitals, a clock out of range) is read by it.
-  for (const char* text : {"<13>MAR  1 00:00:01: x", "<13>Mar  1 24:00:01: x", "<13>Mar 32 00:00:01: x"}) {
+  // What only the classic scan accepts (a clock out of range) is read by it.
+  for (const char* text : {"<13>Mar  1 24:00:01: x", "<13>Mar 32 00:00:01: x"}) {
     const SyslogMessage m = Parse(text);
     EXPECT_EQ(m.hostName, ":") << text;
     EXPECT_EQ(m.message, "x") << text;
   }
-  // A host word that the record line could not hold stays unread.
-  EXPECT_EQ(Parse("<13>Oct 11 2026 22:14:15 a,b text").message, "Oct 11 2026 22:14:15 a,b text");
+  // A host word longer than the classic form's buffer stays unread.
   EXPECT_EQ(Parse("<13>Oct 11 2026 22:14:15 " + std::string(64, 'h') + " text").hostName, "");
+}
+
+// Each device form with what the lenient reading (the default) and the strict one make of it;
+// `strict` is empty where both agree.
+struct FormCase {
+  const char* form;
+  std::string text;
+  Fields lenient;
+  std::optional<Fields> strict;
+};
+
+TEST(DeviceFormsTest, EachFormInBothModes) {
+  const int32_t august30 = ThisYear(7, 30, 23, 0, 5);
+  const int32_t october11 = ThisYear(9, 11, 22, 14, 15);
+  const int32_t april29 = ThisYear(3, 29, 13, 58, 40);
+  const int32_t march1 = ThisYear(2, 1, 0, 0, 1);
+  const std::string noPriority = "Oct 11 22:14:15 host text";
+  const FormCase cases[] = {
+      {"no message", "<14>Aug 30 23:00:05 X4711", {1, 6, august30, "X4711", ""}, Fields{1, 6, 0, "", "Aug 30 23:00:05 X4711"}},
+      {"no message", "<14>Aug 30 23:00:05 X4711 ", {1, 6, august30, "X4711", ""},
+       Fields{1, 6, 0, "", "Aug 30 23:00:05 X4711 "}},
+      {"RFC 3339 in RFC 3164", "<167>2006-11-10T10:43:21.15600000000+01:00 gw1 kernel: up",
+       {20, 7, 1163155401 - 3600, "gw1", "kernel: up"},
+       Fields{20, 7, 0, "", "2006-11-10T10:43:21.15600000000+01:00 gw1 kernel: up"}},
+      {"RFC 3339 in RFC 3164", "<13>2006-11-10 10:43:21 gw1 kernel: up", {1, 5, 1163155401, "gw1", "kernel: up"},
+       Fields{1, 5, 0, "", "2006-11-10 10:43:21 gw1 kernel: up"}},
+      {"month in any case", "<6>AUG 30 23:00:05 host tag msg", {0, 6, august30, "host", "tag msg"}, std::nullopt},
+      {"month in any case", "<6>aug 30 23:00:05 host tag msg", {0, 6, august30, "host", "tag msg"}, std::nullopt},
+      {"no month", "<6>Aux 30 23:00:05 host tag msg", {0, 6, 0, "", "Aux 30 23:00:05 host tag msg"}, std::nullopt},
+      {"year after the time", "<190>Apr 15 21:28:13 2007 linksys app: msg", {23, 6, 1176672493, "linksys", "app: msg"},
+       Fields{23, 6, ThisYear(3, 15, 21, 28, 13), "2007", "linksys app: msg"}},
+      {"host after 'stamp:'", "<38>Mar 7 2008 19:06:53: example tag: testmessage",
+       {4, 6, 1204916813, "example", "tag: testmessage"},
+       Fields{4, 6, 0, "", "Mar 7 2008 19:06:53: example tag: testmessage"}},
+      {"host after 'stamp:'", "<167>*Oct 11 22:14:15: mydevice.com %CRYPTO-4-RECVD_PKT_INV_SPI: decaps",
+       {20, 7, october11, "mydevice.com", "%CRYPTO-4-RECVD_PKT_INV_SPI: decaps"},
+       Fields{20, 7, 0, "", "*Oct 11 22:14:15: mydevice.com %CRYPTO-4-RECVD_PKT_INV_SPI: decaps"}},
+      {"tag after 'stamp:'", "<166>Jan 05 2012 15:02:03: %ASA-6-302013: Built", {20, 6, 1325775723, "", "%ASA-6-302013: Built"},
+       Fields{20, 6, 0, "", "Jan 05 2012 15:02:03: %ASA-6-302013: Built"}},
+      {"tag after 'stamp:'", "<166>Oct 11 22:14:15: %PIX-6-302013: Built", {20, 6, october11, "", "%PIX-6-302013: Built"},
+       Fields{20, 6, october11, ":", "%PIX-6-302013: Built"}},
+      {"tag after 'stamp:'", "<13>Oct 11 22:14:15: word text", {1, 5, october11, "", "word text"},
+       Fields{1, 5, october11, ":", "word text"}},
+      {"Cisco origin", "<189>29: foo: *Apr 29 13:58:40.411: %SYS-5-CONFIG_I: Configured from console",
+       {23, 5, april29, "foo", "%SYS-5-CONFIG_I: Configured from console"},
+       Fields{23, 5, 0, "", "29: foo: *Apr 29 13:58:40.411: %SYS-5-CONFIG_I: Configured from console"}},
+      {"Cisco sequence numbers", "<189>29: 000123: *Mar  1 00:00:01: %SYS-5-CONFIG_I: x",
+       {23, 5, march1, "", "%SYS-5-CONFIG_I: x"}, Fields{23, 5, 0, "", "29: 000123: *Mar  1 00:00:01: %SYS-5-CONFIG_I: x"}},
+      {"blank after PRI", "<7> Aug 30 23:00:05.156 ctld snmpd[2499]: text", {0, 7, august30, "ctld", "snmpd[2499]: text"},
+       Fields{0, 7, august30, ".156", "ctld snmpd[2499]: text"}},
+      {"no PRI", "Feb 18 16:01:59 serverX -- MARK --", {1, 5, ThisYear(1, 18, 16, 1, 59), "serverX", "-- MARK --"},
+       Fields{1, 5, 0, "", "Feb 18 16:01:59 serverX -- MARK --"}},
+      {"no PRI", "This is a message!", {1, 5, 0, "", "This is a message!"}, std::nullopt},
+      {"PRI of four digits or more", "<1011>" + noPriority, {25, 7, 0, "", noPriority}, std::nullopt},
+      {"PRI of four digits or more", "<3500000000>" + noPriority, {25, 7, 0, "", noPriority}, std::nullopt},
+      {"PRI of four digits or more", "<" + std::string(31, '9') + ">" + noPriority, {25, 7, 0, "", noPriority},
+       std::nullopt},
+      {"PRI of four digits or more", "<0013>" + noPriority, {1, 5, 0, "", noPriority}, std::nullopt},
+      {"PRI above 199", "<250>" + noPriority, {25, 7, october11, "host", "text"}, std::nullopt},
+      {"PRI not a number", "<x112>" + noPriority, {1, 5, 0, "", "<x112>" + noPriority}, std::nullopt},
+      {"AIX forwarded", "<13>Oct 11 22:14:15 Message forwarded from cdaix66: sshd[12]: Accepted",
+       {1, 5, october11, "cdaix66", "sshd[12]: Accepted"},
+       Fields{1, 5, october11, "Message", "forwarded from cdaix66: sshd[12]: Accepted"}},
+      {"word that names no host", "<14>Oct 11 22:14:15 #001 MSWinEventLog 1 Security",
+       {1, 6, october11, "", "#001 MSWinEventLog 1 Security"},
+       Fields{1, 6, october11, "#001", "MSWinEventLog 1 Security"}},
+      {"word that names no host", "<13>Oct 11 22:14:15 a,b text", {1, 5, october11, "", "a,b text"},
+       Fields{1, 5, 0, "", "Oct 11 22:14:15 a,b text"}},
+  };
+  for (const FormCase& c : cases) {
+    EXPECT_EQ(ParsedFields(c.text), c.lenient) << c.form << ": " << c.text;
+    EXPECT_EQ(ParsedFields(c.text, {.lenient = false}), c.strict.value_or(c.lenient)) << c.form << ", strict: " << c.text;
+  }
 }
 
 TEST(YearTest, StampsWithoutAYearTakeTheNearestYearOnlyWhenAsked) {

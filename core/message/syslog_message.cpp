@@ -16,8 +16,7 @@
 namespace qv {
 namespace {
 
-constexpr int32_t kPlainPriority = 13;     // facility "user", severity "NOTICE"
-constexpr int32_t kHighestPriority = 200;  // facility 25 ("UNKNOWN"), severity 0
+constexpr int32_t kHighestPriority = 199;  // facility 24; above it no facility is known
 constexpr std::size_t kMonthWordLimit = 15;  // month and host words of a syslog time stamp are
 constexpr std::size_t kHostWordLimit = 63;   // read into buffers of 16 and 64 characters
 
@@ -85,18 +84,23 @@ class Scanner {
 
 struct Rfc3164Fields {
   int32_t priority = 0;
-  std::string_view month;
+  int month = 0;
   int32_t day = 0, hour = 0, minute = 0, second = 0;
   std::string_view host;
   std::string_view message;
 };
 
-// "<%d>%s %2d %02d:%02d:%02d %s %[^\n]". A month or host word longer than its buffer, or a host
-// word holding a comma (which would shift the fields of the record line it is stored in), makes
-// the datagram fall back to the "<PRI>text" form, which keeps every character.
+// "<%d>%s %2d %02d:%02d:%02d %s %[^\n]". A month word that names no month, a month or host
+// word longer than its buffer, or a host word holding a comma (which would shift the fields of
+// the record line it is stored in), makes the datagram fall back to the "<PRI>text" form, which
+// keeps every character.
 bool ScanRfc3164(std::string_view text, Rfc3164Fields* out) {
   Scanner scan(text);
-  if (!(scan.Literal('<') && scan.Integer(&out->priority) && scan.Literal('>') && scan.Word(&out->month))) return false;
+  std::string_view monthWord;
+  if (!(scan.Literal('<') && scan.Integer(&out->priority) && scan.Literal('>') && scan.Word(&monthWord))) return false;
+  const auto month = MonthIndex(monthWord);
+  if (!month || monthWord.size() > kMonthWordLimit) return false;
+  out->month = *month;
   scan.Spaces();
   if (!(scan.Integer(&out->day, 2))) return false;
   scan.Spaces();
@@ -108,8 +112,18 @@ bool ScanRfc3164(std::string_view text, Rfc3164Fields* out) {
   if (!scan.Word(&out->host)) return false;
   scan.Spaces();
   if (!scan.RestOfLine(&out->message)) return false;
-  return out->month.size() <= kMonthWordLimit && out->host.size() <= kHostWordLimit &&
-         out->host.find(',') == std::string_view::npos;
+  return out->host.size() <= kHostWordLimit && out->host.find(',') == std::string_view::npos;
+}
+
+// A priority of four digits or more ("<1011>", "<3500000000>") is none that a sender meant:
+// what follows it is not read as a header.
+bool HasLongPriority(std::string_view text) {
+  std::size_t at = 1;
+  while (at < text.size() && IsSpace(text[at])) ++at;
+  if (at < text.size() && (text[at] == '+' || text[at] == '-')) ++at;
+  const std::size_t digits = at;
+  while (at < text.size() && IsDigit(text[at])) ++at;
+  return at - digits >= 4;
 }
 
 // "<%d>%[^\n]".
@@ -123,9 +137,11 @@ bool ScanPriorityForm(std::string_view text, int32_t* priority, std::string_view
 std::optional<SyslogHeader> ReadModernHeader(std::string_view text, const Rfc3164Fields* classic,
                                              const ParseOptions& options) {
   if (options.rfc5424) {
-    if (auto header = ParseRfc5424Header(text)) return header;
+    if (auto header = ParseRfc5424Header(text, options)) return header;
   }
-  if (options.lenient && (classic == nullptr || LooksMisreadAsHost(classic->host))) return ParseLenientHeader(text);
+  if (options.lenient && (classic == nullptr || LooksMisreadAsHost(classic->host, classic->message))) {
+    return ParseLenientHeader(text);
+  }
   return std::nullopt;
 }
 
@@ -166,9 +182,14 @@ void SyslogMessage::ParseDatagram(std::string_view senderAddress, int32_t port, 
   int32_t priority = kPlainPriority;
   Rfc3164Fields fields;
   std::string_view rest;
-  const bool classic = !plain && ScanRfc3164(text, &fields);
+  const bool headerForms = !plain && !HasLongPriority(text);
+  const bool classic = headerForms && ScanRfc3164(text, &fields);
   std::optional<SyslogHeader> modern;
-  if (!plain) modern = ReadModernHeader(text, classic ? &fields : nullptr, options);
+  if (headerForms) {
+    modern = ReadModernHeader(text, classic ? &fields : nullptr, options);
+  } else if (plain && options.lenient) {
+    modern = ParseLenientHeader(text);  // a full header without its priority
+  }
   if (modern) {
     priority = modern->priority;
     message = std::move(modern->message);
@@ -179,7 +200,7 @@ void SyslogMessage::ParseDatagram(std::string_view senderAddress, int32_t port, 
     priority = fields.priority;
     message.assign(fields.message);
     hostName.assign(fields.host);
-    const BsdStamp stamp{0, MonthIndex(fields.month), fields.day, fields.hour, fields.minute, fields.second};
+    const BsdStamp stamp{0, fields.month, fields.day, fields.hour, fields.minute, fields.second};
     timeSent = BsdStampSeconds(stamp, timeReceived, options.yearFix);
   } else if (!plain && ScanPriorityForm(text, &priority, &rest)) {
     message.assign(rest);
@@ -190,9 +211,14 @@ void SyslogMessage::ParseDatagram(std::string_view senderAddress, int32_t port, 
     hostName.clear();
   }
 
-  if ((priority & ~7) > 192) priority = kHighestPriority;
-  facility = priority < 0 ? 0 : priority >> 3;
-  severity = priority & 7;
+  if (priority > kHighestPriority) {
+    // No facility is known, and no severity was meant: debug, so that garbage raises no alarm.
+    facility = kFacilityUnknown;
+    severity = 7;
+  } else {
+    facility = priority < 0 ? 0 : priority >> 3;
+    severity = priority & 7;
+  }
   ipAddress.assign(senderAddress);
   senderPort = port;
   highlighted = false;

@@ -29,11 +29,13 @@ struct SyslogMessage {
   // Fills the record from a received datagram text (at most one line: callers replace line
   // feeds by spaces). A text that begins with '<' is a syslog message in the RFC 5424 form, the
   // RFC 3164 form or one of its looser variants (as `options` allow), the "<PRI>text" form, or
-  // anything else. A text that does not begin with '<' is a plain message with priority 13 that
-  // keeps the whole text, whoever sent it: a datagram or a TCP frame is never read as a record
-  // line, so no sender (a local user on the loopback address included) can set the sender,
-  // host, times or severity of what is stored. The system's own findings come by a private
-  // channel (CLocalChannel) instead.
+  // anything else. A text that does not begin with '<' has priority 13, whoever sent it; with
+  // `lenient` its time and host are read when it begins with a full header (a stamp), else it
+  // is a plain message that keeps the whole text. A datagram or a TCP frame is never read as a
+  // record line, so no sender (a local user on the loopback address included) can set the
+  // sender, times or severity of what is stored. The system's own findings come by a private
+  // channel (CLocalChannel) instead. A priority above 199 gives facility 25 ("UNKNOWN") with
+  // severity 7; one of four digits or more is followed by no header, only text.
   void ParseDatagram(std::string_view senderAddress, int32_t senderPort, std::string_view text,
                      const ParseOptions& options = ParseOptions{});
 

@@ -47,7 +47,10 @@ TEST(ParseDatagramTest, Rfc3164FormFillsEveryField) {
 }
 
 TEST(ParseDatagramTest, TimeStampFieldsAreNotRangeChecked) {
-  EXPECT_EQ(Parse("<14>Foo 01 00:00:00 h m").timeSent, StampThisYear(0, 1, 0, 0, 0));  // January
+  // A month that is no month name makes no stamp at all; the text is kept.
+  const SyslogMessage noMonth = Parse("<14>Foo 01 00:00:00 h m");
+  EXPECT_EQ(noMonth.timeSent, 0);
+  EXPECT_EQ(noMonth.message, "Foo 01 00:00:00 h m");
   EXPECT_EQ(Parse("<14>Feb 31 12:00:00 h m").timeSent, StampThisYear(1, 31, 12, 0, 0));
   EXPECT_EQ(Parse("<14>Mar 01 25:00:00 h m").timeSent, StampThisYear(2, 2, 1, 0, 0));  // hour 25 carries
 }
@@ -65,8 +68,13 @@ TEST(ParseDatagramTest, PriorityOnlyAndUnparsableForms) {
   EXPECT_EQ(garbage.facility, 1);
   EXPECT_EQ(garbage.severity, 5);
 
-  // A stamp without any message text falls back to the priority form and keeps all of it.
-  EXPECT_EQ(Parse("<13>Oct 11 22:14:15 host").message, "Oct 11 22:14:15 host");
+  // A stamp and host without any message text: the classic form alone keeps all of it as text,
+  // the lenient one reads the header and an empty message.
+  SyslogMessage classic;
+  classic.ParseDatagram("10.0.0.5", 1025, "<13>Oct 11 22:14:15 host", {.lenient = false});
+  EXPECT_EQ(classic.message, "Oct 11 22:14:15 host");
+  EXPECT_EQ(Parse("<13>Oct 11 22:14:15 host").hostName, "host");
+  EXPECT_EQ(Parse("<13>Oct 11 22:14:15 host").message, "");
   EXPECT_EQ(Parse("<13>").message, "<13>");
   EXPECT_EQ(Parse("").message, "");
 }
@@ -77,8 +85,9 @@ TEST(ParseDatagramTest, PrioritiesAreClampedToFacilityUnknown) {
     int32_t facility;
     int32_t severity;
   };
-  for (const Case& c : {Case{"<191>x", 23, 7}, Case{"<199>x", 24, 7}, Case{"<200>x", 25, 0}, Case{"<250>x", 25, 0},
-                        Case{"<1000>x", 25, 0}, Case{"<99999999999999>x", 25, 0}, Case{"<-1>x", 0, 7},
+  // Above 199 no facility is known and no severity was meant: "UNKNOWN" and debug, never an alarm.
+  for (const Case& c : {Case{"<191>x", 23, 7}, Case{"<199>x", 24, 7}, Case{"<200>x", 25, 7}, Case{"<250>x", 25, 7},
+                        Case{"<1000>x", 25, 7}, Case{"<99999999999999>x", 25, 7}, Case{"<-1>x", 0, 7},
                         Case{"<0>x", 0, 0}}) {
     const SyslogMessage m = Parse(c.text);
     EXPECT_EQ(m.facility, c.facility) << c.text;
@@ -265,8 +274,9 @@ TEST(NamesTest, TablesAndLookups) {
   EXPECT_STREQ(kSeverityThresholdNames[4], "Warning or Higher");
   EXPECT_EQ(MonthIndex("Dec"), 11);
   EXPECT_EQ(MonthIndex("December"), 11);
-  EXPECT_EQ(MonthIndex("dec"), 0);  // compared with case
-  EXPECT_EQ(MonthIndex("De"), 0);
+  EXPECT_EQ(MonthIndex("dEC"), 11);  // in any case
+  EXPECT_EQ(MonthIndex("Foo"), std::nullopt);
+  EXPECT_EQ(MonthIndex("De"), std::nullopt);
 }
 
 }  // namespace

@@ -231,7 +231,7 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   bool rulesEnabled_;
   std::unique_ptr<CHistoryFiles> history_;
   bool serviceRunning_ = false;
-  CDatagramReader reader_;  // "rfc5424", "lenient", "yearfix" and "resolve", read at creation
+  CDatagramReader reader_;  // the header forms (ReadParseOptions) and "resolve", read at creation
   std::unique_ptr<CSyslogSocket> socket_;
   std::unique_ptr<QSocketNotifier> notifier_;
   // Beside the UDP socket: IPv6, TCP and TLS as the settings ask; quietly absent when they
