@@ -7,9 +7,13 @@
 #include <QTest>
 #include <QTimer>
 
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 
 #include "platform/paths/data_root.h"
 #include "testing/temp_home.h"
@@ -45,6 +49,58 @@ class DataRootDialogTest : public QObject {
       });
       QCOMPARE(AskToUseOwnDataRoot("question"), answer != "Quit");
     }
+  }
+
+  // A data root shared with a group offers to join it through pkexec (here a stand-in that
+  // records its arguments); joining ends the start, having said to log in again.
+  void aSharedDataRootOffersToJoinItsGroup() {
+    testing::TempHome shared;
+    testing::TempHome tools;
+    const std::string root = shared.path().string();
+    const std::string savedPath = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
+    const std::string fake = tools.file("pkexec");
+    std::ofstream(fake) << "#!/bin/sh\necho \"$@\" > " << tools.file("args") << "\n";
+    QVERIFY(chmod(fake.c_str(), 0755) == 0);
+    setenv("PATH", (tools.path().string() + ":" + savedPath).c_str(), 1);
+    const group* own = getgrgid(getgid());
+    QVERIFY(own != nullptr);
+
+    setenv("QUORVEL_HOME", root.c_str(), 1);
+    QCOMPARE(JoinableDataRootGroup(), QString());  // a private folder: no group to join
+    QVERIFY(chmod(root.c_str(), 02770) == 0);
+    const QString group = JoinableDataRootGroup();
+    QCOMPARE(group, QString::fromLocal8Bit(own->gr_name));
+
+    QStringList buttons;
+    const std::unique_ptr<QMessageBox> box = MakeDataRootDialog("question", group);
+    for (const QAbstractButton* button : box->buttons()) buttons << button->text();
+    buttons.sort();
+    QCOMPARE(buttons, QStringList({"Join the Group " + group, "Quit", "Use My Own Data Folder"}));
+
+    QStringList seen;  // the question, then the box that says what joining did
+    QTimer clicker;
+    QObject::connect(&clicker, &QTimer::timeout, [&] {
+      auto* shown = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (shown == nullptr) return;
+      seen << shown->text();
+      for (QAbstractButton* button : shown->buttons()) {
+        if (button->text().startsWith("Join") || shown->buttons().size() == 1) {
+          button->click();
+          return;
+        }
+      }
+    });
+    clicker.start(10);
+    QVERIFY(!AskToUseOwnDataRoot("question"));
+    clicker.stop();
+    setenv("PATH", savedPath.c_str(), 1);
+    QCOMPARE(seen.size(), 2);
+    QVERIFY2(seen[1].contains("Log out and in again"), qPrintable(seen[1]));
+    std::ifstream args(tools.file("args"));
+    std::string line;
+    std::getline(args, line);
+    QCOMPARE(QString::fromStdString(line),
+             "usermod -aG " + group + " " + QString::fromLocal8Bit(getpwuid(getuid())->pw_name));
   }
 
   void theProgramRunsOnTheOwnFolderOnlyWhenTheUserSaysSo() {
