@@ -8,6 +8,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPushButton>
 #include <QShortcut>
 #include <QSplitter>
 #include <QStatusBar>
@@ -223,6 +224,14 @@ void CMainFrame::CreateToolBar() {
 }
 
 void CMainFrame::CreateStatusBar() {
+  // "Paused, N new": shown while the list does not follow, a click goes back to the newest.
+  follow_ = new QPushButton;
+  follow_->setObjectName("FollowText");
+  follow_->setFlat(true);
+  follow_->setCursor(Qt::PointingHandCursor);
+  follow_->setToolTip("Go to the newest message and follow new ones (End)");
+  follow_->hide();
+  statusBar()->addPermanentWidget(follow_);
   count_ = new QLabel;
   listen_ = new QLabel;
   count_->setObjectName("CountText");
@@ -274,6 +283,11 @@ void CMainFrame::CreatePanes() {
   right_->setCollapsible(1, false);
   setCentralWidget(outer_);
   connect(list_, &CQuorvelView::findRequested, this, &CMainFrame::OnFind);
+  connect(list_, &CQuorvelView::followChanged, this, &CMainFrame::ShowFollowState);
+  connect(follow_, &QPushButton::clicked, list_, [this] {
+    list_->ResumeFollowing();
+    list_->setFocus();
+  });
   connect(graph_, &StatusPanel::findRequested, this, &CMainFrame::OnFind);
   panesCreated_ = true;
   ApplyPaneSizes();
@@ -333,6 +347,13 @@ void CMainFrame::EnsureSelected(ShownPosition position) { list_->EnsureSelected(
 void CMainFrame::SetCountText(const QString& text) {
   count_->setText(text);
   if (tray_ != nullptr) tray_->setToolTip(text.left(kTrayTipLength));
+}
+
+void CMainFrame::ShowFollowState() {
+  // While locked the count text says so, and the list follows nothing anyway.
+  const std::string text = locked_ ? std::string() : list_->Following().StatusText();
+  follow_->setText(QString::fromStdString(text));
+  follow_->setVisible(!text.empty());
 }
 
 void CMainFrame::SelectionMoved() {
@@ -676,6 +697,7 @@ void CMainFrame::OnAbout() {
 void CMainFrame::OnLock() {
   locked_ = !locked_;
   UpdateAllViews();
+  ShowFollowState();
 }
 
 void CMainFrame::OnStartListening() {

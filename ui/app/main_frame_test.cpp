@@ -154,6 +154,26 @@ class MainFrameTest : public QObject {
     QCOMPARE(frame_->CountText(), QString("1 Entry"));
   }
 
+  // The status bar says when the list has stopped following, the lock hides that, and a click on
+  // it goes back to the newest.
+  void pausedFollowingIsShownAndClickedAway() {
+    for (int i = 0; i < 10; ++i) doc_->AddMessage(Record("first"), false);
+    frame_->UpdateAllViews();
+    QCOMPARE(frame_->FollowText(), QString());
+    frame_->MessageList()->SelectMessage(ShownPosition(2));
+    QCOMPARE(frame_->FollowText(), QString("Paused, 0 new"));
+    for (int i = 0; i < 3; ++i) doc_->AddMessage(Record("later"), false);
+    frame_->UpdateAllViews();
+    QCOMPARE(frame_->FollowText(), QString("Paused, 3 new"));
+    frame_->Action(kCmdLock)->trigger();
+    QCOMPARE(frame_->FollowText(), QString());
+    frame_->Action(kCmdLock)->trigger();
+    QCOMPARE(frame_->FollowText(), QString("Paused, 3 new"));
+    frame_->FollowButton()->click();
+    QCOMPARE(frame_->FollowText(), QString());
+    QVERIFY(frame_->MessageList()->Following().IsFollowing());
+  }
+
   void loadHistoryIsEnabledAgainByFileNew() {
     frame_->SetHistoryLoadable(false);
     QVERIFY(!frame_->Action(kCmdLoadHistory)->isEnabled());

@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QScrollBar>
 #include <QStyledItemDelegate>
 #include <QUrl>
 
@@ -87,6 +88,13 @@ CQuorvelView::CQuorvelView(CQuorvelDoc& doc, CListViewHost& host, QWidget* paren
   header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   connect(header, &QHeaderView::sectionClicked, this, &CQuorvelView::SortByColumn);
   connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this] { host_.SelectionMoved(); });
+  // Only the user's own scrolling (wheel, bar, its arrows) triggers actions; the slider already
+  // stands where the action takes it.
+  connect(verticalScrollBar(), &QAbstractSlider::actionTriggered, this, [this] {
+    const bool wasFollowing = follow_.IsFollowing();
+    follow_.Scrolled(verticalScrollBar()->sliderPosition() >= verticalScrollBar()->maximum());
+    if (follow_.IsFollowing() != wasFollowing) emit followChanged();
+  });
   ApplyColumnSettings();
 }
 
@@ -150,8 +158,37 @@ void CQuorvelView::OnUpdate() {
   host_.SetCountText(QString::fromStdString(CountText(doc_.GetShownCount(), doc_.IsFilterShown(), locked)));
   if (locked) return;
   model_->Sync();
-  if (model_->rowCount() > 0) scrollToBottom();
+  CountArrivals();
+  if (follow_.IsFollowing() && model_->rowCount() > 0) scrollToBottom();
   viewport()->update();
+}
+
+void CQuorvelView::CountArrivals() {
+  const CMessageStore& store = doc_.Store();
+  // A replaced list (filter, sort, emptying) brings no arrivals of its own.
+  const uint64_t added = store.shownAdded();
+  const uint64_t arrived = store.shownGeneration() == seenGeneration_ && added > seenAdded_ ? added - seenAdded_ : 0;
+  seenGeneration_ = store.shownGeneration();
+  seenAdded_ = added;
+  if (arrived == 0 || follow_.IsFollowing()) return;
+  follow_.Arrived(arrived);
+  emit followChanged();
+}
+
+void CQuorvelView::PauseFollowing() {
+  if (!follow_.IsFollowing()) return;
+  follow_.Pause();
+  emit followChanged();
+}
+
+void CQuorvelView::ResumeFollowing() {
+  follow_.Resume();
+  if (!host_.IsLocked()) {
+    model_->Sync();
+    CountArrivals();
+    if (model_->rowCount() > 0) scrollToBottom();
+  }
+  emit followChanged();
 }
 
 std::vector<ShownPosition> CQuorvelView::SelectedPositions() const {
@@ -187,6 +224,7 @@ std::optional<ListRow> CQuorvelView::RowShowing(ShownPosition position) {
 }
 
 void CQuorvelView::SelectMessage(ShownPosition position) {
+  PauseFollowing();  // the user went to a message: the list stays with it
   if (const std::optional<ListRow> row = RowShowing(position)) {
     SelectRow(*row);
   } else {
@@ -197,6 +235,7 @@ void CQuorvelView::SelectMessage(ShownPosition position) {
 void CQuorvelView::SelectLastRow() {
   if (!host_.IsLocked()) model_->Sync();
   SelectRow(ListRow(model_->rowCount() - 1));
+  ResumeFollowing();  // the newest row is in view
 }
 
 std::optional<ShownPosition> CQuorvelView::SelectedPosition() const {
@@ -320,6 +359,20 @@ void CQuorvelView::keyPressEvent(QKeyEvent* event) {
     return;
   }
   QTableView::keyPressEvent(event);
+  switch (event->key()) {
+    case Qt::Key_End: ResumeFollowing(); break;
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+    case Qt::Key_Home: PauseFollowing(); break;
+    default: break;
+  }
+}
+
+void CQuorvelView::mousePressEvent(QMouseEvent* event) {
+  if (indexAt(event->position().toPoint()).isValid()) PauseFollowing();
+  QTableView::mousePressEvent(event);
 }
 
 void CQuorvelView::mouseDoubleClickEvent(QMouseEvent* event) {
