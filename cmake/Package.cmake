@@ -34,17 +34,24 @@ add_custom_command(OUTPUT ${pkg_out}/changelog.gz
   DEPENDS ${pkg_out}/changelog VERBATIM)
 list(APPEND pkg_files ${pkg_out}/changelog.gz)
 
+# Made with every build where rsvg-convert is there (scripts/setup.sh installs it), so that the
+# package test can pack the build tree as it is.
+find_program(QUORVEL_RSVG_CONVERT rsvg-convert)
+set(pkg_all)
+if(QUORVEL_RSVG_CONVERT)
+  set(pkg_all ALL)
+endif()
 set(pkg_icon_sizes 16 22 24 32 48 64 128 256)
 foreach(size ${pkg_icon_sizes})
   set(png ${pkg_out}/icons/${size}x${size}/quorvel.png)
   add_custom_command(OUTPUT ${png}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${pkg_out}/icons/${size}x${size}
-    COMMAND rsvg-convert -w ${size} -h ${size} ${pkg_src}/quorvel.svg -o ${png}
+    COMMAND ${QUORVEL_RSVG_CONVERT} -w ${size} -h ${size} ${pkg_src}/quorvel.svg -o ${png}
     DEPENDS ${pkg_src}/quorvel.svg VERBATIM)
   list(APPEND pkg_files ${png})
   install(FILES ${png} DESTINATION share/icons/hicolor/${size}x${size}/apps)
 endforeach()
-add_custom_target(quorvel_package_files DEPENDS ${pkg_files})
+add_custom_target(quorvel_package_files ${pkg_all} DEPENDS ${pkg_files})
 
 install(TARGETS dunmir Quorvel qvreg qvsc qvparse qvevent RUNTIME DESTINATION bin)
 # The telephony provider that the programs load at run time: private, beside the programs.
@@ -83,3 +90,13 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
   ${pkg_src}/maintainer/postinst ${pkg_src}/maintainer/prerm ${pkg_src}/maintainer/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 include(CPack)
+
+if(QUORVEL_TESTS)
+  # Packs this build tree and checks the package (the real one with QUORVEL_PACKAGE_TEST=1).
+  add_test(NAME PackageContents COMMAND ${pkg_src}/package_test.sh ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR})
+  set_tests_properties(PackageContents PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 900 LABELS package)
+  # Installs, runs, upgrades and purges the package on this machine: only with QUORVEL_INSTALL_TEST=1.
+  add_test(NAME PackageInstall COMMAND ${pkg_src}/install_test.sh ${PROJECT_SOURCE_DIR})
+  set_tests_properties(PackageInstall PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 1800 LABELS package
+    RESOURCE_LOCK port514 RUN_SERIAL TRUE)
+endif()

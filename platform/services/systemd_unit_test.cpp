@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "platform/services/service_manager.h"
+#include "platform/services/service_state.h"
 #include "testing/temp_home.h"
 
 namespace qv::svc {
@@ -103,6 +104,20 @@ TEST_F(SystemdUnitTest, AServiceWithThePackagesUnitOnlyLinksToIt) {
   EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(wants)));
   EXPECT_TRUE(std::filesystem::exists(units_ / "quorvel.service"));
   EXPECT_TRUE(std::filesystem::exists(packaged / "quorvel.service"));
+}
+
+// The package's unit is written by hand: it must carry the name and the start mark that the
+// service manager and the dispatcher look for.
+TEST(PackagedUnitTest, NamesTheServiceAndMarksItsStartAsTheManagerExpects) {
+  const std::filesystem::path unit = QV_PACKAGED_UNIT;
+  EXPECT_EQ(unit.filename().string(), SystemdUnitName("Quorvel"));
+  std::ifstream in(unit);
+  ASSERT_TRUE(in) << unit;
+  bool marked = false;
+  for (std::string line; std::getline(in, line);) {
+    marked = marked || line == std::string("Environment=") + kStartMarkVariable + "=Quorvel:" + kSystemdStartToken;
+  }
+  EXPECT_TRUE(marked) << unit << " lacks the start mark";
 }
 
 TEST(SystemdUnitFolderTest, NoUnitsWithoutSystemd) {
