@@ -11,13 +11,13 @@ CMonitorSet::CMonitorSet(const LocalRecordPoster& post, CTelephonyLibrary& telep
       trapMonitor_(PostingReporter(post), trapPort),
       eventLogMonitors_(post) {}
 
-void CMonitorSet::StartConfigured(int32_t trapMonitorDefault, std::size_t maxEventLogs) {
+void CMonitorSet::StartConfigured(std::size_t maxEventLogs) {
   const CSettingsStore& settings = AppSettings();
   if (settings.GetInt("Settings", "EventLog", 1) != 0) eventLogMonitors_.StartEventLogMonitors(maxEventLogs);
   if (settings.GetInt("Settings", "FileMonitor", 0) != 0) fileMonitor_.Start();
   if (settings.GetInt("Settings", "PingMonitor", 0) != 0) pingMonitor_.Start();
   if (settings.GetInt("Settings", "TapiMonitor", 0) != 0) callMonitor_.Start();
-  if (settings.GetInt("Settings", "SNMPTrapMonitor", trapMonitorDefault) != 0) trapMonitor_.Start();
+  if (settings.GetInt("Settings", "SNMPTrapMonitor", kTrapMonitorDefault) != 0) trapMonitor_.Start();
 }
 
 void CMonitorSet::StopAll() {

@@ -8,8 +8,8 @@
 // "Settings", reading the switches at that call: "EventLog" (default 1) the translators of the
 // event logs (the first `maxEventLogs` of them: the windowed program's table of 16, every log in
 // the service), "FileMonitor", "PingMonitor" and "TapiMonitor" (each default 0) their monitors, and
-// "SNMPTrapMonitor", whose default the owner gives (1 in the service, 0 in the windowed
-// program), the trap monitor. StopAll stops all of them, started or not.
+// "SNMPTrapMonitor" (default kTrapMonitorDefault, off in both programs) the trap monitor.
+// StopAll stops all of them, started or not.
 //
 // Threading: create, start, stop and destroy from the owner's thread.
 
@@ -30,7 +30,11 @@ class CMonitorSet {
   CMonitorSet(const CMonitorSet&) = delete;
   CMonitorSet& operator=(const CMonitorSet&) = delete;
 
-  void StartConfigured(int32_t trapMonitorDefault, std::size_t maxEventLogs = CEventLogMonitors::kMaxLogs);
+  // "SNMPTrapMonitor" when absent, for both programs and the viewer's menu alike: off, because
+  // listening on port 162 is a choice the administrator makes, not one a fresh install makes.
+  static constexpr int32_t kTrapMonitorDefault = 0;
+
+  void StartConfigured(std::size_t maxEventLogs = CEventLogMonitors::kMaxLogs);
   void StopAll();
 
   CFileMonitor& FileMonitor() { return fileMonitor_; }

@@ -46,9 +46,10 @@ class MonitorSetTest : public ::testing::Test {
 TEST_F(MonitorSetTest, OnlySwitchedOnMonitorsStartAndTheirFindingsArriveAsRecords) {
   AppSettings().SetInt("Settings", "FileMonitor", 1);
   AppSettings().SetInt("Settings", "TapiMonitor", 1);
+  AppSettings().SetInt("Settings", "SNMPTrapMonitor", 1);
   CMonitorSet monitors(records_.Poster(), telephony_, TrapPort());
   monitors.FileMonitor().SetPollInterval(50);
-  monitors.StartConfigured(1);  // as the service does: the trap monitor is on unless switched off
+  monitors.StartConfigured();
   EXPECT_TRUE(monitors.FileMonitor().IsRunning());
   EXPECT_FALSE(monitors.PingMonitor().IsRunning());
   EXPECT_TRUE(monitors.TrapMonitor().IsRunning());
@@ -81,11 +82,12 @@ TEST_F(MonitorSetTest, OnlySwitchedOnMonitorsStartAndTheirFindingsArriveAsRecord
   EXPECT_FALSE(monitors.EventLogMonitors().Started());
 }
 
-TEST_F(MonitorSetTest, NothingStartsWithTheSwitchesOff) {
+// The trap monitor's switch is absent here, as on a fresh install: port 162 stays closed.
+TEST_F(MonitorSetTest, NothingStartsWithTheSwitchesOffOrAbsent) {
   AppSettings().SetInt("Settings", "PingMonitor", 0);
   AppSettings().SetInt("Settings", "EventLog", 0);
   CMonitorSet monitors(records_.Poster(), telephony_, TrapPort());
-  monitors.StartConfigured(0);  // as the windowed program does
+  monitors.StartConfigured();
   EXPECT_FALSE(monitors.FileMonitor().IsRunning());
   EXPECT_FALSE(monitors.PingMonitor().IsRunning());
   EXPECT_FALSE(monitors.CallMonitor().IsRunning());

@@ -343,12 +343,12 @@ TEST_F(ServiceEngineTest, AnEventAndALineOfAWatchedLogReachRelayAndHistory) {
 
 // An SNMPv1 trap is stored from its agent, an SNMPv2c trap from the address it came from (in a
 // network namespace of the test's own, a second address that stands for another machine).
-TEST_F(ServiceEngineTest, WithoutItsSwitchTheServiceStartsTheTrapMonitorAndTrapsKeepTheirSender) {
+TEST_F(ServiceEngineTest, SwitchedOnTheTrapMonitorKeepsEachTrapsSender) {
   const bool apart = qv::testing::OwnNetworkNamespace::Enter() &&
                      qv::testing::OwnNetworkNamespace::AddLoopbackAddress("192.0.2.1");
   const std::string sender = apart ? "192.0.2.1" : "127.0.0.1";
   const std::string snmptrap = "snmptrap" + (apart ? " --clientaddr=" + sender : std::string()) + " -c public ";
-  AppSettings().SetString("Settings", "SNMPTrapMonitor", nullptr);
+  AppSettings().SetInt("Settings", "SNMPTrapMonitor", 1);
   StartDunmir();
   // The monitor binds port 162 on its own thread; a trap sent before that is lost, so resend.
   for (int attempt = 0; attempt < 20 && relayed_.empty(); ++attempt) {

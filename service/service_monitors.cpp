@@ -2,9 +2,9 @@
 
 namespace qv {
 
-// The service's default for "SNMPTrapMonitor" is on, and it translates every event log.
+// The service translates every event log.
 CServiceMonitors::CServiceMonitors(const LocalRecordPoster& post) : monitors_(post) {
-  monitors_.StartConfigured(1, CEventLogMonitors::kEveryLog);
+  monitors_.StartConfigured(CEventLogMonitors::kEveryLog);
 }
 
 CServiceMonitors::~CServiceMonitors() { monitors_.StopAll(); }

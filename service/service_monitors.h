@@ -3,8 +3,8 @@
 // findings to the engine's private channel so that they take the road of received messages:
 // one translator per event log, however many there are, by "EventLog" (default on), the file, ping and phone-call
 // monitors by their switches ("FileMonitor", "PingMonitor",
-// "TapiMonitor", default off), and the SNMP trap monitor by "SNMPTrapMonitor", which is on
-// unless switched off (the windowed program's own default is off). The switches are read once,
+// "TapiMonitor", default off), and the SNMP trap monitor by "SNMPTrapMonitor" (default off, as in
+// the windowed program). The switches are read once,
 // at creation. Destruction stops every monitor; each stop waits at most 3000 ms.
 
 #include "monitors/monitor_set.h"

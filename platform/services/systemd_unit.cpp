@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 #include "platform/paths/data_root.h"
 #include "platform/services/service_state.h"
@@ -47,6 +48,18 @@ std::optional<std::string> SystemdUnitFolder() {
   return std::nullopt;
 }
 
+std::optional<std::string> PackagedUnitPath(std::string_view serviceName) {
+  const char* overridden = std::getenv("QUORVEL_SYSTEMD_PACKAGE_UNIT_DIR");
+  std::vector<std::string> folders{"/usr/lib/systemd/system", "/lib/systemd/system"};
+  if (overridden != nullptr && *overridden != '\0') folders = {overridden};
+  for (const std::string& folder : folders) {
+    const std::string path = folder + "/" + SystemdUnitName(serviceName);
+    std::error_code error;
+    if (std::filesystem::is_regular_file(path, error)) return path;
+  }
+  return std::nullopt;
+}
+
 std::string SystemdUnitName(std::string_view serviceName) {
   std::string name(serviceName);
   for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -78,6 +91,9 @@ std::optional<std::string> SystemdUnitText(const ServiceConfig& config, const st
 bool InstallSystemdUnit(const ServiceConfig& config) {
   const auto folder = SystemdUnitFolder();
   if (!folder) return true;
+  if (PackagedUnitPath(config.name)) {
+    return config.startType != kAutoStart || SetSystemdUnitEnabled(config.name, true);
+  }
   std::error_code error;
   const auto text = SystemdUnitText(config, std::filesystem::absolute(DataRoot(), error).string());
   if (!text || error) return false;
@@ -106,10 +122,15 @@ bool SetSystemdUnitEnabled(std::string_view serviceName, bool enabled) {
   std::filesystem::remove(link, error);
   if (!enabled) return !error;
   // A service added on a host without systemd has no unit to enable.
-  if (!std::filesystem::exists(*folder + "/" + SystemdUnitName(serviceName), error)) return true;
+  std::string unit = *folder + "/" + SystemdUnitName(serviceName);
+  if (!std::filesystem::exists(unit, error)) {
+    const auto packaged = PackagedUnitPath(serviceName);
+    if (!packaged) return true;
+    unit = *packaged;
+  }
   std::filesystem::create_directories(*folder + "/" + kWantsFolder, error);
   if (error) return false;
-  std::filesystem::create_symlink(*folder + "/" + SystemdUnitName(serviceName), link, error);
+  std::filesystem::create_symlink(unit, link, error);
   return !error;
 }
 
@@ -119,7 +140,8 @@ bool RemoveSystemdUnit(std::string_view serviceName) {
   std::error_code linkError;
   std::error_code unitError;
   std::filesystem::remove(WantsLink(*folder, serviceName), linkError);
-  std::filesystem::remove(*folder + "/" + SystemdUnitName(serviceName), unitError);
+  // Beside the package's unit, a unit of that name here is the administrator's full override.
+  if (!PackagedUnitPath(serviceName)) std::filesystem::remove(*folder + "/" + SystemdUnitName(serviceName), unitError);
   return !linkError && !unitError;
 }
 

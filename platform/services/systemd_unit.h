@@ -8,6 +8,10 @@
 //
 // Enabling is the link "multi-user.target.wants/<unit>" beside the unit, which is what
 // `systemctl enable` makes; systemd reads both at the next boot or daemon-reload.
+//
+// When the package installed a unit of the same name (the hardened one under
+// /lib/systemd/system or /usr/lib/systemd/system), that unit is the service's: no unit is
+// written, enabling links to the package's unit, and deleting the service removes only the link.
 
 #include <optional>
 #include <string>
@@ -20,6 +24,11 @@ namespace qv::svc {
 // $QUORVEL_SYSTEMD_UNIT_DIR when set and not empty (tests, packaging); otherwise
 // /etc/systemd/system when the host runs systemd (/run/systemd/system exists); otherwise none.
 std::optional<std::string> SystemdUnitFolder();
+
+// The package's unit for the service when there is one: looked for in
+// $QUORVEL_SYSTEMD_PACKAGE_UNIT_DIR when set and not empty (tests), else in /usr/lib/systemd/system
+// and /lib/systemd/system.
+std::optional<std::string> PackagedUnitPath(std::string_view serviceName);
 
 // "<lower-case service name>.service".
 std::string SystemdUnitName(std::string_view serviceName);

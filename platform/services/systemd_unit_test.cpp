@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "platform/services/service_manager.h"
+#include "platform/services/service_state.h"
 #include "testing/temp_home.h"
 
 namespace qv::svc {
@@ -23,7 +24,10 @@ class SystemdUnitTest : public ::testing::Test {
     setenv("QUORVEL_SYSTEMD_UNIT_DIR", units_.c_str(), 1);
     ASSERT_EQ(manager_.Open(), kSuccess);
   }
-  void TearDown() override { unsetenv("QUORVEL_SYSTEMD_UNIT_DIR"); }
+  void TearDown() override {
+    unsetenv("QUORVEL_SYSTEMD_UNIT_DIR");
+    unsetenv("QUORVEL_SYSTEMD_PACKAGE_UNIT_DIR");
+  }
 
   ServiceConfig Config(const std::string& image) const {
     ServiceConfig config;
@@ -74,6 +78,46 @@ TEST_F(SystemdUnitTest, AServiceWhoseUnitCannotBeWrittenIsNotCreated) {
   std::ofstream(units_.string()) << "a file where the folder should be";
   EXPECT_EQ(manager_.CreateService(Config("/opt/dunmir"), &service), kStoreFailed);
   EXPECT_EQ(manager_.OpenService("Quorvel", &service), kServiceDoesNotExist);
+}
+
+TEST_F(SystemdUnitTest, AServiceWithThePackagesUnitOnlyLinksToIt) {
+  const auto packaged = home_.path() / "package-units";
+  std::filesystem::create_directories(packaged);
+  std::ofstream(packaged / "quorvel.service") << "[Service]\nExecStart=/usr/bin/dunmir\n";
+  setenv("QUORVEL_SYSTEMD_PACKAGE_UNIT_DIR", packaged.c_str(), 1);
+  const auto wants = units_ / "multi-user.target.wants" / "quorvel.service";
+
+  ServiceHandle service;
+  ASSERT_EQ(manager_.CreateService(Config("/usr/bin/dunmir"), &service), kSuccess);
+  EXPECT_FALSE(std::filesystem::exists(units_ / "quorvel.service"));
+  ASSERT_TRUE(std::filesystem::is_symlink(wants));
+  EXPECT_EQ(std::filesystem::read_symlink(wants), packaged / "quorvel.service");
+  ASSERT_EQ(service.ChangeStartType(kDemandStart), kSuccess);
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(wants)));
+  ASSERT_EQ(service.ChangeStartType(kAutoStart), kSuccess);
+  EXPECT_TRUE(std::filesystem::is_symlink(wants));
+
+  // An override of the administrator's beside it outlives the service.
+  std::ofstream(units_ / "quorvel.service") << "[Service]\nExecStart=/usr/bin/dunmir\n";
+  ASSERT_EQ(service.Delete(), kSuccess);
+  unsetenv("QUORVEL_SYSTEMD_PACKAGE_UNIT_DIR");
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(wants)));
+  EXPECT_TRUE(std::filesystem::exists(units_ / "quorvel.service"));
+  EXPECT_TRUE(std::filesystem::exists(packaged / "quorvel.service"));
+}
+
+// The package's unit is written by hand: it must carry the name and the start mark that the
+// service manager and the dispatcher look for.
+TEST(PackagedUnitTest, NamesTheServiceAndMarksItsStartAsTheManagerExpects) {
+  const std::filesystem::path unit = QV_PACKAGED_UNIT;
+  EXPECT_EQ(unit.filename().string(), SystemdUnitName("Quorvel"));
+  std::ifstream in(unit);
+  ASSERT_TRUE(in) << unit;
+  bool marked = false;
+  for (std::string line; std::getline(in, line);) {
+    marked = marked || line == std::string("Environment=") + kStartMarkVariable + "=Quorvel:" + kSystemdStartToken;
+  }
+  EXPECT_TRUE(marked) << unit << " lacks the start mark";
 }
 
 TEST(SystemdUnitFolderTest, NoUnitsWithoutSystemd) {

@@ -18,10 +18,18 @@ std::string DefaultTelephonyLibraryPath() {
   std::error_code error;
   const auto program = std::filesystem::read_symlink("/proc/self/exe", error);
   if (!error) {
-    const auto beside = program.parent_path().parent_path() / "lib" / "libqvtapi.so";
-    if (std::filesystem::exists(beside, error)) return beside.string();
+    if (std::string beside = ProviderLibraryBeside(program.string()); !beside.empty()) return beside;
   }
   return "libqvtapi.so";
+}
+
+std::string ProviderLibraryBeside(const std::string& programPath) {
+  const auto lib = std::filesystem::path(programPath).parent_path().parent_path() / "lib";
+  for (const auto& candidate : {lib / "libqvtapi.so", lib / "quorvel" / "libqvtapi.so"}) {
+    std::error_code error;
+    if (std::filesystem::exists(candidate, error)) return candidate.string();
+  }
+  return "";
 }
 
 CTelephonyLibrary::CTelephonyLibrary(std::string libraryPath) : path_(std::move(libraryPath)) {}

@@ -20,10 +20,13 @@
 namespace qv {
 
 // Where the provider library is looked for: $QUORVEL_TAPI_LIBRARY when set; otherwise
-// libqvtapi.so in the lib folder beside the program's own folder (<program dir>/../lib, which
-// is where the build puts it) when it exists there; otherwise the name "libqvtapi.so" for the
-// system's library search.
+// ProviderLibraryBeside(the running program) when that finds one; otherwise the name
+// "libqvtapi.so" for the system's library search.
 std::string DefaultTelephonyLibraryPath();
+
+// libqvtapi.so in <program dir>/../lib (where the build puts it) or in <program dir>/../lib/quorvel
+// (where the package installs it beside /usr/bin), whichever exists first; "" when neither does.
+std::string ProviderLibraryBeside(const std::string& programPath);
 
 class CTelephonyLibrary {
  public:

@@ -40,6 +40,21 @@ TEST(TelephonyLibraryTest, DefaultPathFollowsTheEnvironment) {
   EXPECT_NE(DefaultTelephonyLibraryPath().find("libqvtapi.so"), std::string::npos);
 }
 
+TEST(TelephonyLibraryTest, ProviderIsFoundInTheBuildsAndThePackagesLayout) {
+  testing::TempHome home;
+  const struct {
+    const char* library;  // relative to the folder of "bin"
+    bool found;
+  } cases[] = {{"lib/libqvtapi.so", true}, {"lib/quorvel/libqvtapi.so", true}, {"libqvtapi.so", false}};
+  for (const auto& c : cases) {
+    const auto top = home.path() / std::to_string(&c - cases);
+    std::filesystem::create_directories((top / c.library).parent_path());
+    std::ofstream(top / c.library) << "";
+    const std::string found = ProviderLibraryBeside((top / "bin" / "dunmir").string());
+    EXPECT_EQ(found, c.found ? (top / c.library).string() : "") << c.library;
+  }
+}
+
 // The simulated provider through the run-time binding, as the call monitor uses it.
 class SimulatedProviderTest : public ::testing::Test {
  protected:

@@ -14,6 +14,7 @@
 #include <QToolBar>
 
 #include "core/settings/settings_store.h"
+#include "monitors/monitor_set.h"
 #include "ui/app/about_dlg.h"
 #include "ui/app/command_icons.h"
 #include "ui/app/help_topics_dlg.h"
@@ -357,7 +358,7 @@ void CMainFrame::UpdateCommandStates() {
   Action(kCmdFileMonitor)->setChecked(settings.GetInt(kSettings, "FileMonitor", 0) != 0);
   Action(kCmdPingMonitor)->setChecked(settings.GetInt(kSettings, "PingMonitor", 0) != 0);
   Action(kCmdPhoneCalls)->setChecked(settings.GetInt(kSettings, "TapiMonitor", 0) != 0);
-  Action(kCmdSnmpTraps)->setChecked(settings.GetInt(kSettings, "SNMPTrapMonitor", CQuorvelDoc::kTrapMonitorDefault) != 0);
+  Action(kCmdSnmpTraps)->setChecked(settings.GetInt(kSettings, "SNMPTrapMonitor", CMonitorSet::kTrapMonitorDefault) != 0);
   Action(kCmdLock)->setChecked(locked_);
   const bool listening = IsListening();
   Action(kCmdStartListening)->setEnabled(!listening);
@@ -658,7 +659,7 @@ void CMainFrame::OnEventLog() { ToggleMonitor("EventLog", 1); }
 void CMainFrame::OnFileMonitor() { ToggleMonitor("FileMonitor", 0); }
 void CMainFrame::OnPingMonitor() { ToggleMonitor("PingMonitor", 0); }
 void CMainFrame::OnPhoneCalls() { ToggleMonitor("TapiMonitor", 0); }
-void CMainFrame::OnSnmpTraps() { ToggleMonitor("SNMPTrapMonitor", CQuorvelDoc::kTrapMonitorDefault); }
+void CMainFrame::OnSnmpTraps() { ToggleMonitor("SNMPTrapMonitor", CMonitorSet::kTrapMonitorDefault); }
 
 void CMainFrame::OnHelpTopics() {
   CHelpTopicsDlg topics(this);

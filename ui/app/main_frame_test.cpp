@@ -409,7 +409,7 @@ class MainFrameTest : public QObject {
       CQuorvelApp::Options options;
       auto service = std::make_unique<qv::testing::FakeService>();
       service->installed = installed;
-      service->running = true;
+      service->running = false;  // a running service is not asked about
       auto* watched = service.get();
       options.service = std::move(service);
       options.askRunAsService = [&] {

@@ -258,7 +258,7 @@ bool CQuorvelDoc::StartServer(int32_t port) {
       channelNotifier_ = std::make_unique<QSocketNotifier>(channel_->wakeDescriptor(), QSocketNotifier::Read);
       connect(channelNotifier_.get(), &QSocketNotifier::activated, this, &CQuorvelDoc::DeliverLocalRecords);
     }
-    monitors_->StartConfigured(kTrapMonitorDefault);
+    monitors_->StartConfigured();
     if (frame_ != nullptr) frame_->StartTimeMark();
     if (!socket_ && !relay_) problem = StartUdp(port);
   }

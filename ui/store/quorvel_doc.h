@@ -73,9 +73,6 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   using ExecutorFactory = std::function<std::unique_ptr<CActionExecutor>(CSyslogSink& reporter)>;
 
   static constexpr const char* kTimeMark = "-----Time Mark-----";
-  // "SNMPTrapMonitor" when absent, for the viewer's own reception and its menu alike: off,
-  // because port 162 needs privileges a desktop user does not have.
-  static constexpr int32_t kTrapMonitorDefault = 0;
   static constexpr std::chrono::milliseconds kStopBound{5000};
   // Sort keys of SortBy.
   enum SortKey { kSortAddress = 0, kSortFacility, kSortHostName, kSortMessage, kSortTimeReceived, kSortTimeSent,

@@ -17,7 +17,8 @@ std::string RecentValueName(int index) { return "File" + std::to_string(index + 
 bool FirstRunDue() { return AppSettings().GetInt("Settings", "FirstTime", 1) != 0; }
 
 void RunFirstTimeSetup(CServiceAccess& service, const std::function<bool()>& askRunAsService) {
-  if (service.IsInstalled()) {
+  // A service that runs already (the package installs and starts it) needs no question.
+  if (service.IsInstalled() && !service.IsRunning()) {
     if (askRunAsService()) {
       service.Start();
     } else {

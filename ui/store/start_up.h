@@ -26,8 +26,9 @@ inline constexpr const char* kFirewallValue = "514:UDP:*:Enabled:Syslog";
 // True while "FirstTime" (default 1) is non-zero.
 bool FirstRunDue();
 
-// The first-run set-up: when the service is installed, asks `askRunAsService` (the question
-// above); yes starts the service, no stops it and makes it start on demand. Then writes the
+// The first-run set-up: when the service is installed but not running, asks `askRunAsService`
+// (the question above); yes starts the service, no stops it and makes it start on demand. A
+// service that already runs (as the package leaves it) is left as it is. Then writes the
 // firewall value and "FirstTime" = 0, whatever happened before.
 void RunFirstTimeSetup(CServiceAccess& service, const std::function<bool()>& askRunAsService);
 

@@ -98,9 +98,8 @@ std::string FirewallValue() {
   return data;
 }
 
-TEST_F(ViewSettingsTest, FirstRunAsksOnlyWhenTheServiceIsInstalledAndRunsOnce) {
+TEST_F(ViewSettingsTest, FirstRunAsksOnlyWhenTheServiceIsInstalledAndStoppedAndRunsOnce) {
   testing::FakeService service;
-  service.running = true;
   int questions = 0;
   ASSERT_TRUE(FirstRunDue());
   RunFirstTimeSetup(service, [&] { ++questions; return false; });
@@ -109,6 +108,16 @@ TEST_F(ViewSettingsTest, FirstRunAsksOnlyWhenTheServiceIsInstalledAndRunsOnce) {
   EXPECT_EQ(service.demandStarts, 1);
   EXPECT_FALSE(FirstRunDue());
   EXPECT_EQ(FirewallValue().substr(0, 24), kFirewallValue);
+
+  // The service the package installed and started is neither asked about nor changed.
+  testing::TempHome packaged;
+  testing::FakeService running;
+  running.running = true;
+  RunFirstTimeSetup(running, [&] { ++questions; return false; });
+  EXPECT_EQ(questions, 1);
+  EXPECT_TRUE(running.running);
+  EXPECT_EQ(running.stops + running.demandStarts, 0);
+  EXPECT_FALSE(FirstRunDue());
 
   testing::TempHome fresh;
   AppSettings().SetInt("Settings", "udpport", 1514);
