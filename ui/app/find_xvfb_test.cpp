@@ -6,6 +6,7 @@
 // line and checked for what it must show.
 #include <QApplication>
 #include <QDir>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
@@ -238,6 +239,12 @@ class FindXvfbTest : public QObject {
     CQuorvelView& list = *frame.MessageList();
     QScrollBar& bar = *list.verticalScrollBar();
     QTRY_VERIFY(bar.maximum() > 0 && bar.value() == bar.maximum());
+    // Every column in view, the host name right after the address, the message to the edge.
+    const QHeaderView& header = *list.horizontalHeader();
+    QCOMPARE(header.visualIndex(5), header.visualIndex(1) + 1);
+    QCOMPARE(header.logicalIndex(6), 4);
+    QVERIFY(header.sectionViewportPosition(5) + header.sectionSize(5) < list.viewport()->width());
+    QCOMPARE(header.sectionViewportPosition(4) + header.sectionSize(4), list.viewport()->width());
 
     // A real wheel turn over the rows, as the X server delivers it.
     const QPoint centre = list.viewport()->rect().center();

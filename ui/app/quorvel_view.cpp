@@ -32,6 +32,8 @@ bool firstUpdateDone = false;
 
 constexpr int kAddressColumn = 1;
 constexpr int kMessageColumn = 4;
+constexpr int kHostColumn = 5;
+constexpr const char* kHostSample = "fileserver-01.lan";
 constexpr int kCellMargins = 12;
 
 // Column widths are kept in the pixels of the small dialog font the program was laid out with,
@@ -87,6 +89,7 @@ CQuorvelView::CQuorvelView(CQuorvelDoc& doc, CListViewHost& host, QWidget* paren
   header->setHighlightSections(false);
   header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   connect(header, &QHeaderView::sectionClicked, this, &CQuorvelView::SortByColumn);
+  connect(header, &QHeaderView::sectionMoved, this, &CQuorvelView::StretchLastShown);
   connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this] { host_.SelectionMoved(); });
   // Only the user's own scrolling (wheel, bar, its arrows) triggers actions; the slider already
   // stands where the action takes it.
@@ -109,21 +112,38 @@ void CQuorvelView::SetColumnWidth(int column, int32_t width) {
   int size = width == kColumnWidthFitHeader
                  ? header->sectionSizeHint(column)
                  : static_cast<int>(static_cast<int16_t>(width) * WidthScale(fontMetrics()) + 0.5);
-  // The address column holds nothing wider than a dotted address, which its short header would
-  // cut off: fitting it makes room for the widest one.
+  // The address and host name columns hold texts wider than their short headers, which would
+  // cut them off: fitting them makes room for the widest address and a usual host name.
   if (width == kColumnWidthFitHeader && column == kAddressColumn) {
     size = std::max(size, fontMetrics().horizontalAdvance("255.255.255.255") + kCellMargins);
+  } else if (width == kColumnWidthFitHeader && column == kHostColumn) {
+    size = std::max(size, fontMetrics().horizontalAdvance(kHostSample) + kCellMargins);
   }
   header->resizeSection(column, std::max(size, header->minimumSectionSize()));
 }
 
 void CQuorvelView::ApplyColumnSettings() {
   for (int column = 0; column < kListColumns; ++column) SetColumnWidth(column, InitialColumnWidth(column));
-  if (const std::optional<ColumnOrder> order = LoadColumnOrder(); order.has_value()) {
-    QHeaderView* header = horizontalHeader();
-    for (int position = 0; position < kListColumns; ++position) {
-      header->moveSection(header->visualIndex((*order)[static_cast<std::size_t>(position)]), position);
-    }
+  const ColumnOrder order = LoadColumnOrder().value_or(kDefaultColumnOrder);
+  QHeaderView* header = horizontalHeader();
+  for (int position = 0; position < kListColumns; ++position) {
+    header->moveSection(header->visualIndex(order[static_cast<std::size_t>(position)]), position);
+  }
+  StretchLastShown();
+}
+
+void CQuorvelView::StretchLastShown() {
+  // The last shown column ("Message" unless the user moved it) takes the rest of the pane up to
+  // its edge, and gives way when the pane narrows; the others keep the widths they were given.
+  QHeaderView* header = horizontalHeader();
+  int last = -1;
+  for (int position = 0; position < kListColumns; ++position) {
+    const int column = header->logicalIndex(position);
+    if (!header->isSectionHidden(column)) last = column;
+  }
+  for (int column = 0; column < kListColumns; ++column) {
+    const QHeaderView::ResizeMode mode = column == last ? QHeaderView::Stretch : QHeaderView::Interactive;
+    if (header->sectionResizeMode(column) != mode) header->setSectionResizeMode(column, mode);
   }
 }
 
@@ -334,6 +354,7 @@ void CQuorvelView::EditViewOptions() {
   for (int column = 0; column < kListColumns; ++column) {
     SetColumnWidth(column, shown[static_cast<std::size_t>(column)] ? ColumnWidthSetting(column) : 0);
   }
+  StretchLastShown();
 }
 
 void CQuorvelView::SortByColumn(int column) {

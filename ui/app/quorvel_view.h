@@ -8,6 +8,9 @@
 // up, moving through the rows or a found message pauses it, End, Ctrl+End, scrolling back down or
 // ResumeFollowing resumes. The display lock stops following whatever that state says.
 //
+// Without a stored "columnorder" the host name follows the address and "Message" comes last; the
+// last shown column always stretches to the pane's edge, so that no column hides beyond it.
+//
 // Column widths in the settings are in the units of the program's original small font and are
 // scaled to the font in use, so that the default widths fit their texts here too.
 //
@@ -125,6 +128,7 @@ class CQuorvelView : public QTableView, public CMessageListAccess {
  private:
   void Activate();
   void SetColumnWidth(int column, int32_t width);
+  void StretchLastShown();
   void SelectRow(ListRow row);
   // The row of a position, bringing the rows up to the document when they do not show it yet.
   std::optional<ListRow> RowShowing(ShownPosition position);

@@ -134,6 +134,33 @@ class ListViewTest : public QObject {
     Set("showhost", 1);
   }
 
+  // The stored order wins; without one the host name follows the address and "Message" comes
+  // last, ending at the pane's edge, so that the window of the usual width shows every column.
+  void columnsFitThePane() {
+    const struct {
+      const char* stored;
+      QList<int> order;
+    } cases[] = {{nullptr, {0, 1, 5, 2, 3, 6, 4}}, {"0004 0000 0001 0002 0003 0005 0006", {4, 0, 1, 2, 3, 5, 6}}};
+    for (const auto& c : cases) {
+      AppSettings().SetString("Settings", "columnorder", c.stored);
+      view_ = std::make_unique<CQuorvelView>(*doc_, host_);
+      view_->resize(960, 400);  // the list's share of a 1200-pixel window
+      view_->show();
+      QApplication::processEvents();
+      const QHeaderView* header = view_->horizontalHeader();
+      QList<int> order;
+      for (int position = 0; position < kListColumns; ++position) order << header->logicalIndex(position);
+      QCOMPARE(order, c.order);
+      if (c.stored != nullptr) continue;  // the stored widths may well be wider than the pane
+      const int last = order.back();
+      QCOMPARE(header->sectionViewportPosition(last) + header->sectionSize(last), view_->viewport()->width());
+      QVERIFY(header->sectionSize(5) > view_->fontMetrics().horizontalAdvance("mailhost.lan"));
+      for (int column = 0; column < kListColumns; ++column) {  // nothing hides beyond the edge
+        QVERIFY(header->sectionViewportPosition(column) + header->sectionSize(column) <= view_->viewport()->width());
+      }
+    }
+  }
+
   void viewOptionsHideAndShowColumns() {
     Set("hostwidth", 140);
     QTimer::singleShot(0, [] {
