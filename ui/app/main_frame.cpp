@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMenuBar>
@@ -11,6 +12,7 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QSplitter>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QToolBar>
 
@@ -80,11 +82,9 @@ CMainFrame::CMainFrame(CQuorvelDoc& doc, QWidget* parent)
   connect(watch_, &CServiceWatch::stateChanged, this, &CMainFrame::UpdateCommandStates);
 
   CreatePanes();
-  connect(&doc_, &CQuorvelDoc::titleChanged, this, [this](const QString& title) {
-    setWindowTitle(title + "[*] - Quorvel");
-  });
+  connect(&doc_, &CQuorvelDoc::titleChanged, this, &CMainFrame::ShowTitle);
   connect(&doc_, &CQuorvelDoc::modifiedChanged, this, &QWidget::setWindowModified);
-  setWindowTitle(QString::fromStdString(doc_.Title()) + "[*] - Quorvel");
+  ShowTitle();
   doc_.SetFrame(this);
   UpdateCommandStates();
 }
@@ -349,6 +349,18 @@ void CMainFrame::SetCountText(const QString& text) {
   if (tray_ != nullptr) tray_->setToolTip(text.left(kTrayTipLength));
 }
 
+QString CMainFrame::ProposedSavePath() const {
+  if (!doc_.PathName().empty()) return QString::fromStdString(doc_.PathName());
+  const QString name = QString::fromStdString(doc_.Title()) + ".txt";
+  return QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)).filePath(name);
+}
+
+void CMainFrame::ShowTitle() {
+  // The live list is the program itself; a document read from or saved to a file is that file.
+  const std::string& path = doc_.PathName();
+  setWindowTitle(path.empty() ? QString("Quorvel[*]") : QFileInfo(QString::fromStdString(path)).fileName() + "[*] - Quorvel");
+}
+
 void CMainFrame::ShowFollowState() {
   // While locked the count text says so, and the list follows nothing anyway.
   const std::string text = locked_ ? std::string() : list_->Following().StatusText();
@@ -482,7 +494,7 @@ bool CMainFrame::OpenDocumentFile(const QString& path) {
 }
 
 bool CMainFrame::SaveDocumentAs() {
-  const QString path = QFileDialog::getSaveFileName(this, "Save As", QString::fromStdString(doc_.Title()) + ".txt",
+  const QString path = QFileDialog::getSaveFileName(this, "Save As", ProposedSavePath(),
                                                     "Quorvel Document (*.txt);;All Files (*)");
   if (path.isEmpty()) return false;
   if (!doc_.SaveDocument(path.toStdString())) {

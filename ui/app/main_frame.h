@@ -74,6 +74,10 @@ class CMainFrame : public CPersistentFrame, public CDocFrame, public CListViewHo
   // it could not be opened; the user has been told.
   bool OpenDocumentFile(const QString& path);
 
+  // What Save As proposes: the document's own file, or for the live list a name made of the time
+  // it was started in the user's documents folder.
+  QString ProposedSavePath() const;
+
   // The command of the table with `id` (menus, toolbar and shortcuts share it).
   QAction* Action(int32_t id) const;
   // Brings every command's enabled and checked state up to date.
@@ -131,6 +135,7 @@ class CMainFrame : public CPersistentFrame, public CDocFrame, public CListViewHo
   void RebuildRecentFiles();
   void CyclePane(int step);
   void ShowFollowState();
+  void ShowTitle();
 
   // Asks to save the document when that is due. False when the user cancelled.
   bool SaveModified();

@@ -3,12 +3,15 @@
 // rule switches, dropped files, the time mark, "hideifmini" without a tray, and start-up.
 
 #include <QAction>
+#include <QDir>
+#include <QFileInfo>
 #include <QImage>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSplitter>
+#include <QStandardPaths>
 #include <QTest>
 #include <QToolBar>
 #include <QTreeWidget>
@@ -172,6 +175,29 @@ class MainFrameTest : public QObject {
     frame_->FollowButton()->click();
     QCOMPARE(frame_->FollowText(), QString());
     QVERIFY(frame_->MessageList()->Following().IsFollowing());
+  }
+
+  // The title names the live list "Quorvel" and a document its file; only the user's own changes
+  // mark it modified, and Save As proposes the documents folder for the live list.
+  void titleNamesTheDocumentAndItsChanges() {
+    QCOMPARE(frame_->windowTitle(), QString("Quorvel[*]"));
+    doc_->AddMessage(Record("arrived"), false);
+    QVERIFY(!frame_->isWindowModified());
+    QCOMPARE(QFileInfo(frame_->ProposedSavePath()).absolutePath(),
+             QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)).absolutePath());
+    QVERIFY(frame_->ProposedSavePath().endsWith(QString::fromStdString(doc_->Title()) + ".txt"));
+    doc_->ToggleHighlight(ShownPosition(0));
+    QVERIFY(frame_->isWindowModified());
+    const std::string path = home_.file("kept.txt");
+    QVERIFY(doc_->SaveDocument(path));
+    QCOMPARE(frame_->windowTitle(), QString("kept.txt[*] - Quorvel"));
+    QVERIFY(!frame_->isWindowModified());
+    QCOMPARE(frame_->ProposedSavePath(), QString::fromStdString(path));
+    QVERIFY(doc_->OpenDocument(path));
+    QCOMPARE(frame_->windowTitle(), QString("kept.txt[*] - Quorvel"));
+    QVERIFY(!frame_->isWindowModified());
+    frame_->Action(kCmdNew)->trigger();
+    QCOMPARE(frame_->windowTitle(), QString("Quorvel[*]"));
   }
 
   void loadHistoryIsEnabledAgainByFileNew() {
