@@ -265,6 +265,7 @@ class FindXvfbTest : public QObject {
     frame.UpdateAllViews();
     QTRY_VERIFY(bar.value() == bar.maximum());
     QCOMPARE(frame.FollowText(), QString());
+    QVERIFY(list.SelectedPosition() == ShownPosition(339));  // End went to the newest message
     Photograph(frame, "follow-resumed.png");
   }
 

@@ -379,6 +379,10 @@ void CQuorvelView::keyPressEvent(QKeyEvent* event) {
     Activate();
     return;
   }
+  if (event->key() == Qt::Key_End && !(event->modifiers() & Qt::ShiftModifier)) {
+    SelectLastRow();  // the newest message, even when no row was current (the table would pick the first)
+    return;
+  }
   QTableView::keyPressEvent(event);
   switch (event->key()) {
     case Qt::Key_End: ResumeFollowing(); break;
