@@ -78,6 +78,9 @@ TEST(DatabaseRuleTest, TheServiceStoresWhatASenderWritesAndRunsNoneOfIt) {
   const CSettingsStore& store = AppSettings();
   store.SetInt("Settings", "udpport", port);
   store.SetInt("Settings", "SNMPTrapMonitor", 0);
+  // The strict reading takes any word after the stamp as the host, so the hostile word below
+  // reaches $hostname (the lenient one leaves a word that cannot name a host in the text).
+  store.SetInt("Settings", "lenient", 0);
   store.SetString("Settings", "db", ("Driver=SQLite3;Database=" + file).c_str());
   store.SetInt("Settings", "rulescount", 1);
   store.SetInt("Rules\\rule0", "Action", 9);

@@ -43,16 +43,17 @@ BENCHMARK(BM_ParseRecordLine);
 // One datagram of each form a mixed estate sends, in turn: the classic form, RFC 5424 from
 // logger, and the device forms only the lenient reading takes (a tag after the stamp, Cisco's
 // sequence number and '*' stamp, a year after the time, an RFC 3339 stamp). Items are datagrams.
+const std::string kMix[] = {
+    kRfc3164,
+    "<13>1 2026-12-08T01:51:06.886723+00:00 vm root - - [timeQuality tzKnown=\"1\" isSynced=\"0\"] hello world",
+    "<38>Dec  8 01:51:06 sshd[4242]: Accepted publickey for root from 10.0.0.9 port 52222 ssh2",
+    "<189>123: *Mar  1 00:00:01.123: %SYS-5-CONFIG_I: Configured from console by vty0 (10.0.0.9)",
+    "<190>Apr 15 21:28:13 2007 linksys app: connection from 10.0.0.9 accepted",
+    "<30>1996-12-19T16:39:57-08:00 fw01 kernel: eth0: link up, 1000Mbps, full-duplex",
+    kPriorityOnly,
+};
+
 void BM_ParseDatagram(benchmark::State& state) {
-  static const std::string kMix[] = {
-      kRfc3164,
-      "<13>1 2026-12-08T01:51:06.886723+00:00 vm root - - [timeQuality tzKnown=\"1\" isSynced=\"0\"] hello world",
-      "<38>Dec  8 01:51:06 sshd[4242]: Accepted publickey for root from 10.0.0.9 port 52222 ssh2",
-      "<189>123: *Mar  1 00:00:01.123: %SYS-5-CONFIG_I: Configured from console by vty0 (10.0.0.9)",
-      "<190>Apr 15 21:28:13 2007 linksys app: connection from 10.0.0.9 accepted",
-      "<30>1996-12-19T16:39:57-08:00 fw01 kernel: eth0: link up, 1000Mbps, full-duplex",
-      kPriorityOnly,
-  };
   qv::SyslogMessage record;
   for (auto _ : state) {
     for (const std::string& text : kMix) {
@@ -63,6 +64,12 @@ void BM_ParseDatagram(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(std::size(kMix)));
 }
 BENCHMARK(BM_ParseDatagram);
+
+// Each form of the mix alone, by its place in it.
+void BM_ParseDatagramForm(benchmark::State& state) {
+  ParseLoop(state, kMix[static_cast<std::size_t>(state.range(0))], "10.0.0.5");
+}
+BENCHMARK(BM_ParseDatagramForm)->DenseRange(0, 6);
 
 void BM_FormatRecordLine(benchmark::State& state) {
   qv::SyslogMessage record;

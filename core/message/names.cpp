@@ -28,26 +28,4 @@ const char* SeverityName(int32_t severity) {
   return kSeverityNames[severity % 8];
 }
 
-namespace {
-
-// Three characters folded to lower case as one number, so that a month word is found with
-// whole-number compares.
-constexpr uint32_t PackedMonth(const char* name) {
-  constexpr uint32_t kLowerCase = 0x202020;  // sets the case bit of each letter; the names are letters
-  return (static_cast<uint32_t>(static_cast<uint8_t>(name[0])) << 16 |
-          static_cast<uint32_t>(static_cast<uint8_t>(name[1])) << 8 | static_cast<uint8_t>(name[2])) |
-         kLowerCase;
-}
-
-}  // namespace
-
-std::optional<int> MonthIndex(std::string_view word) {
-  if (word.size() < 3) return std::nullopt;  // no month name is that short
-  const uint32_t head = PackedMonth(word.data());
-  for (int i = 0; i < 12; ++i) {
-    if (head == PackedMonth(kMonthNames[i])) return i;
-  }
-  return std::nullopt;
-}
-
 }  // namespace qv

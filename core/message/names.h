@@ -2,6 +2,7 @@
 // The vocabulary of a syslog record: facility, severity and month names.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -27,9 +28,39 @@ const char* FacilityName(int32_t facility);
 // The rendering name of a severity: a negative severity reads as 0, others modulo 8.
 const char* SeverityName(int32_t severity);
 
+namespace names_detail {
+
+// Three characters folded to lower case as one number, so that a month word is found with
+// whole-number compares. Only letters fold into letters: the case bit of anything else makes
+// no month.
+constexpr uint32_t PackedMonth(std::string_view name) {
+  constexpr uint32_t kLowerCase = 0x202020;
+  return (static_cast<uint32_t>(static_cast<uint8_t>(name[0])) << 16 |
+          static_cast<uint32_t>(static_cast<uint8_t>(name[1])) << 8 | static_cast<uint8_t>(name[2])) |
+         kLowerCase;
+}
+
+// The month names packed once, in the order of kMonthNames.
+inline constexpr std::array<uint32_t, 12> kPackedMonths = [] {
+  constexpr std::string_view kNames = "janfebmaraprmayjunjulaugsepoctnovdec";
+  std::array<uint32_t, 12> packed{};
+  for (std::size_t i = 0; i < packed.size(); ++i) packed[i] = PackedMonth(kNames.substr(3 * i, 3));
+  return packed;
+}();
+
+}  // namespace names_detail
+
 // The index 0..11 of the month name equal to the first three characters of `word`, in any case
 // ("AUG", "aug" and "Aug" are August), or nullopt when none is: a word that names no month
-// makes no time stamp, since a wrong date is worse than none.
-std::optional<int> MonthIndex(std::string_view word);
+// makes no time stamp, since a wrong date is worse than none. Inline: nearly every datagram
+// asks it.
+inline std::optional<int> MonthIndex(std::string_view word) {
+  if (word.size() < 3) return std::nullopt;  // no month name is that short
+  const uint32_t head = names_detail::PackedMonth(word);
+  for (std::size_t i = 0; i < names_detail::kPackedMonths.size(); ++i) {
+    if (head == names_detail::kPackedMonths[i]) return static_cast<int>(i);
+  }
+  return std::nullopt;
+}
 
 }  // namespace qv

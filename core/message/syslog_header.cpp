@@ -86,8 +86,8 @@ std::optional<int64_t> ReadRfc3339(Cursor& at, const Rfc3339Leniency& leniency) 
   const bool date = (year = at.Digits(4, 4)) && at.Literal('-') && (month = at.Digits(2, 2)) && at.Literal('-') &&
                     (day = at.Digits(2, 2)) && *month >= 1 && *month <= 12 && *day >= 1 &&
                     *day <= DaysInMonth(*year, *month);
-  const bool separator = at.Literal('T') || at.Literal('t') || (leniency.blankForT && at.Literal(' '));
-  if (!(date && separator && ReadClock(at, fields, 2))) {
+  if (!(date && (at.Literal('T') || at.Literal('t') || (leniency.blankForT && at.Literal(' '))) &&
+        ReadClock(at, fields, 2))) {
     at.Restore(start);
     return std::nullopt;
   }
@@ -123,20 +123,20 @@ std::optional<int> ReadYear(Cursor& at) {
 
 // "Mmm dd [yyyy ]hh:mm:ss[.fff][ yyyy]" with a month name in any case and the day padded by a
 // space or a zero. A year after the clock is what Linksys and some firewalls send.
-std::optional<BsdStamp> ReadBsdStamp(Cursor& at) {
+// Fills `stamp` only where it succeeds.
+bool ReadBsdStamp(Cursor& at, BsdStamp& stamp) {
   const std::size_t start = at.position();
-  BsdStamp stamp;
   const std::string_view rest = at.Rest();
-  if (rest.size() < 4 || rest[3] != ' ') return std::nullopt;
+  if (rest.size() < 4 || rest[3] != ' ') return false;
   const auto month = MonthIndex(rest);
-  if (!month) return std::nullopt;
+  if (!month) return false;
   stamp.month = *month;
   at.Restore(start + 3);
   at.Spaces();
   const auto day = at.Digits(1, 2);
   if (!(day && *day >= 1 && *day <= 31 && at.Spaces())) {
     at.Restore(start);
-    return std::nullopt;
+    return false;
   }
   stamp.day = static_cast<int>(*day);
   const std::size_t beforeYear = at.position();
@@ -147,7 +147,7 @@ std::optional<BsdStamp> ReadBsdStamp(Cursor& at) {
   }
   if (!ReadClock(at, stamp, 1)) {
     at.Restore(start);
-    return std::nullopt;
+    return false;
   }
   SkipFraction(at, SIZE_MAX);
   const std::size_t afterClock = at.position();
@@ -158,7 +158,7 @@ std::optional<BsdStamp> ReadBsdStamp(Cursor& at) {
       at.Restore(afterClock);
     }
   }
-  return stamp;
+  return true;
 }
 
 // RFC 5424's PRINTUSASCII words: 1..`most` characters 33..126, or "-".
@@ -239,10 +239,17 @@ void AppendPart(std::string& message, std::string_view part) {
 // Could `word` name a host: letters, digits and ".-_:@/" (addresses of both families, a
 // "host@chroot", a "firewall/vdom"), not ending in ':' (a tag). What syslog-ng accepts.
 bool IsHostWord(std::string_view word) {
+  static constexpr std::array<bool, 256> kHostCharacters = [] {
+    std::array<bool, 256> allowed{};
+    for (int c = 0; c < 256; ++c) {
+      allowed[static_cast<std::size_t>(c)] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                                             c == '.' || c == '-' || c == '_' || c == ':' || c == '@' || c == '/';
+    }
+    return allowed;
+  }();
   if (word.empty() || word.back() == ':') return false;
   for (const char c : word) {
-    const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-    if (!(letter || IsDigit(c) || c == '.' || c == '-' || c == '_' || c == ':' || c == '@' || c == '/')) return false;
+    if (!kHostCharacters[static_cast<uint8_t>(c)]) return false;
   }
   return true;
 }
@@ -252,36 +259,33 @@ bool IsTagWord(std::string_view word) {
   return !word.empty() && (word.back() == ':' || word.find('[') != std::string_view::npos || word.front() == '%');
 }
 
-// What a lenient stamp was read as.
-struct LenientStamp {
-  std::optional<int32_t> timeSent;
-  std::optional<BsdStamp> bsd;
-  bool endsInColon = false;
-};
-
-// "[*|.]STAMP[ UTC|GMT][:]".
-std::optional<LenientStamp> ReadLenientStamp(Cursor& at) {
+// "[*|.]STAMP[ UTC|GMT][:]" into the header's time; `endsInColon` tells of the ':'. Results go
+// straight into place: small structures copied through optionals cost more than the parse.
+bool ReadLenientStamp(Cursor& at, SyslogHeader& header, bool& endsInColon) {
   const std::size_t start = at.position();
-  LenientStamp read;
   // Cisco marks a stamp it does not trust with '*' (clock never set) or '.' (sync lost).
   if (!at.Literal('*')) at.Literal('.');
+  BsdStamp stamp;
   if (const auto seconds = ReadRfc3339(at, {.anyFraction = true, .noOffset = true, .blankForT = true})) {
-    read.timeSent = FitSeconds(*seconds).value_or(0);
-  } else if (const auto stamp = ReadBsdStamp(at)) {
-    if (stamp->year != 0) {
-      read.timeSent = BsdStampSeconds(*stamp, 0, false);
+    header.timeSent = FitSeconds(*seconds).value_or(0);
+  } else if (ReadBsdStamp(at, stamp)) {
+    if (stamp.year != 0) {
+      header.timeSent = BsdStampSeconds(stamp, 0, false);
     } else {
-      read.bsd = stamp;
+      header.bsd = stamp;
     }
   } else {
     at.Restore(start);
-    return std::nullopt;
+    return false;
   }
   // Cisco's "show-timezone" writes the zone before the colon; only UTC and GMT are certain to
   // be zones rather than a tag, and they agree with reading the stamp as UTC.
-  if (at.Rest().substr(0, 5) == " UTC:" || at.Rest().substr(0, 5) == " GMT:") at.Restore(at.position() + 4);
-  read.endsInColon = at.Literal(':');
-  return read;
+  const std::string_view rest = at.Rest();
+  if (rest.size() >= 5 && rest[0] == ' ' && (rest.substr(1, 4) == "UTC:" || rest.substr(1, 4) == "GMT:")) {
+    at.Restore(at.position() + 4);
+  }
+  endsInColon = at.Literal(':');
+  return true;
 }
 
 // Cisco's counters before the stamp: "29: " and, with "service sequence-numbers", "000123: ".
@@ -296,19 +300,21 @@ void SkipSequenceNumbers(Cursor& at) {
 }
 
 // Cisco's "logging origin-id": "origin: " right before the stamp.
-std::optional<LenientStamp> ReadOriginAndStamp(Cursor& at, std::string& hostName) {
+bool ReadOriginAndStamp(Cursor& at, SyslogHeader& header, bool& endsInColon) {
+  const char first = at.Peek();
+  if (!(IsDigit(first) || (first >= 'a' && first <= 'z') || (first >= 'A' && first <= 'Z'))) return false;
   const std::size_t start = at.position();
   const std::string_view word = at.Word();
   const std::string_view origin = word.substr(0, word.empty() ? 0 : word.size() - 1);
   if (word.size() > 1 && word.size() <= kHostWordLimit + 1 && word.back() == ':' && IsHostWord(origin) &&
       at.Spaces()) {
-    if (auto stamp = ReadLenientStamp(at)) {
-      hostName = origin;
-      return stamp;
+    if (ReadLenientStamp(at, header, endsInColon)) {
+      header.hostName = origin;
+      return true;
     }
   }
   at.Restore(start);
-  return std::nullopt;
+  return false;
 }
 
 // AIX: "Message forwarded from HOST: ".
@@ -328,21 +334,29 @@ bool ReadForwardedFrom(Cursor& at, std::string& hostName) {
   return false;
 }
 
-// The word after the stamp, when it is the host.
-bool ReadHostWord(Cursor& at, bool stampEndsInColon, std::string& hostName) {
+// What the word after the stamp is.
+enum class HostWord { kHost, kNotHost, kTooLong };
+
+// Reads the word after the stamp as the host, or leaves it to the message.
+HostWord ReadHostWord(Cursor& at, bool stampEndsInColon, std::string& hostName) {
   const std::size_t start = at.position();
   const std::string_view word = at.Word();
-  bool host = IsHostWord(word) && word.size() <= kHostWordLimit;
-  // After "stamp:" Cisco puts the tag; a host there is followed by one.
-  if (host && stampEndsInColon) {
-    at.Spaces();
-    host = IsTagWord(at.Word());
+  if (!IsHostWord(word)) {
+    at.Restore(start);
+    return HostWord::kNotHost;
   }
-  at.Restore(start);
-  if (!host) return false;
-  hostName = at.Word();
+  if (word.size() > kHostWordLimit) return HostWord::kTooLong;  // as the classic form's buffer
+  const std::size_t end = at.position();
   at.Spaces();
-  return true;
+  // After "stamp:" Cisco puts the tag; a host there is followed by one.
+  if (stampEndsInColon && !IsTagWord(at.Word())) {
+    at.Restore(start);
+    return HostWord::kNotHost;
+  }
+  at.Restore(end);
+  at.Spaces();
+  hostName = word;
+  return HostWord::kHost;
 }
 
 }  // namespace
@@ -419,30 +433,32 @@ std::optional<SyslogHeader> ParseRfc5424Header(std::string_view text, const Pars
 std::optional<SyslogHeader> ParseLenientHeader(std::string_view text) {
   Cursor at(text);
   SyslogHeader header;
-  std::optional<LenientStamp> stamp;
+  bool stamp = false;
+  bool endsInColon = false;
   if (at.Peek() == '<') {
     const auto priority = ReadPriority(at);
     if (!priority) return std::nullopt;
     header.priority = *priority;
     at.Spaces();  // "<7> Aug 29 ..."
+    // Every form begins with a counter, a stamp, its mark or an origin; "%ASA-..." right after
+    // the priority (a device without stamp, the most common of them) is none.
+    const char first = at.Peek();
+    if (!(IsDigit(first) || (first >= 'a' && first <= 'z') || (first >= 'A' && first <= 'Z') || first == '*' ||
+          first == '.')) {
+      return std::nullopt;
+    }
     SkipSequenceNumbers(at);
-    stamp = ReadLenientStamp(at);
-    if (!stamp) stamp = ReadOriginAndStamp(at, header.hostName);
+    stamp = ReadLenientStamp(at, header, endsInColon) || ReadOriginAndStamp(at, header, endsInColon);
   } else {
     header.priority = kPlainPriority;
-    stamp = ReadLenientStamp(at);
+    stamp = ReadLenientStamp(at, header, endsInColon);
   }
   if (!stamp) return std::nullopt;
-  header.timeSent = stamp->timeSent;
-  header.bsd = stamp->bsd;
 
   if (!at.Spaces() || at.AtEnd()) return std::nullopt;
-  if (header.hostName.empty() && !ReadForwardedFrom(at, header.hostName)) {
-    const std::size_t wordStart = at.position();
-    const std::string_view word = at.Word();
-    if (word.size() > kHostWordLimit && IsHostWord(word)) return std::nullopt;  // as the classic form's buffer
-    at.Restore(wordStart);
-    ReadHostWord(at, stamp->endsInColon, header.hostName);
+  if (header.hostName.empty() && !ReadForwardedFrom(at, header.hostName) &&
+      ReadHostWord(at, endsInColon, header.hostName) == HostWord::kTooLong) {
+    return std::nullopt;
   }
   const std::string_view rest = at.Rest();
   header.message = rest.substr(0, rest.find('\n'));

@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   // The first byte chooses the header forms; the rest is the datagram.
   const qv::ParseOptions options{.rfc5424 = (data[0] & 1) != 0, .lenient = (data[0] & 2) != 0,
-                                 .yearFix = (data[0] & 4) != 0};
+                                 .yearFix = (data[0] & 4) != 0, .fullStructuredData = (data[0] & 8) != 0};
   const std::string_view text(reinterpret_cast<const char*>(data) + 1, size - 1);
   qv::SyslogMessage remote;
   remote.ParseDatagram("192.0.2.1", 514, text, options);

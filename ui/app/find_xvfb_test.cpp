@@ -6,11 +6,14 @@
 // line and checked for what it must show.
 #include <QApplication>
 #include <QDir>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTreeWidget>
+#include <QWheelEvent>
 #include <QtTest>
 
 #include <string>
@@ -203,6 +206,67 @@ class FindXvfbTest : public QObject {
       QVERIFY2(CountColour(editorImage, highlight.bg) > 100, highlight.text);
     }
     editor.reject();
+  }
+
+  // The default 1200-pixel window: the list follows new messages until the wheel scrolls it up,
+  // then says so in the status bar and stands still; End brings it back to the newest.
+  void theListPausesAndResumesFollowing() {
+    qv::testing::TempHome home;
+    AppSettings().SetInt("Settings", "startserver", 0);
+    AppSettings().SetInt("Settings", "loadhistory", 0);
+    CQuorvelDoc doc(CQuorvelDoc::ExecutorFactory{}, qv::testing::NoService());
+    CMainFrame frame(doc);
+    doc.NewDocument();
+    frame.MessageList()->OnInitialUpdate();
+    frame.setGeometry(0, 0, 1200, 800);
+    frame.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frame));
+    const auto add = [&doc](int from, int count) {
+      for (int i = from; i < from + count; ++i) {
+        SyslogMessage record;
+        record.hostName = kHosts[i % 5];
+        record.ipAddress = "192.168.1." + std::to_string(10 + i % 5);
+        record.facility = 3;
+        record.severity = 6;
+        record.timeReceived = 1'765'184'400 + i;
+        record.timeSent = record.timeReceived;
+        record.message = "message " + std::to_string(i) + ": " + kTexts[i % 7];
+        doc.AddMessage(record, false);
+      }
+    };
+    add(0, 300);
+    frame.UpdateAllViews();
+    CQuorvelView& list = *frame.MessageList();
+    QScrollBar& bar = *list.verticalScrollBar();
+    QTRY_VERIFY(bar.maximum() > 0 && bar.value() == bar.maximum());
+    // Every column in view, the host name right after the address, the message to the edge.
+    const QHeaderView& header = *list.horizontalHeader();
+    QCOMPARE(header.visualIndex(5), header.visualIndex(1) + 1);
+    QCOMPARE(header.logicalIndex(6), 4);
+    QVERIFY(header.sectionViewportPosition(5) + header.sectionSize(5) < list.viewport()->width());
+    QCOMPARE(header.sectionViewportPosition(4) + header.sectionSize(4), list.viewport()->width());
+
+    // A real wheel turn over the rows, as the X server delivers it.
+    const QPoint centre = list.viewport()->rect().center();
+    QWheelEvent wheel(centre, list.viewport()->mapToGlobal(centre), QPoint(), QPoint(0, 120 * 5), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(list.viewport(), &wheel);
+    QVERIFY(bar.value() < bar.maximum());
+    const int kept = bar.value();
+    add(300, 40);
+    frame.UpdateAllViews();
+    QCOMPARE(bar.value(), kept);
+    QCOMPARE(frame.FollowText(), QString("Paused, 40 new"));
+    Photograph(frame, "follow-paused.png");
+
+    list.setFocus();
+    QTest::keyClick(&list, Qt::Key_End);
+    add(340, 5);
+    frame.UpdateAllViews();
+    QTRY_VERIFY(bar.value() == bar.maximum());
+    QCOMPARE(frame.FollowText(), QString());
+    QVERIFY(list.SelectedPosition() == ShownPosition(339));  // End went to the newest message
+    Photograph(frame, "follow-resumed.png");
   }
 
   // The lock panes follow the keyboard, whichever window has the focus, and come after the count

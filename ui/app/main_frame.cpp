@@ -3,13 +3,16 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPushButton>
 #include <QShortcut>
 #include <QSplitter>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QToolBar>
 
@@ -79,11 +82,9 @@ CMainFrame::CMainFrame(CQuorvelDoc& doc, QWidget* parent)
   connect(watch_, &CServiceWatch::stateChanged, this, &CMainFrame::UpdateCommandStates);
 
   CreatePanes();
-  connect(&doc_, &CQuorvelDoc::titleChanged, this, [this](const QString& title) {
-    setWindowTitle(title + "[*] - Quorvel");
-  });
+  connect(&doc_, &CQuorvelDoc::titleChanged, this, &CMainFrame::ShowTitle);
   connect(&doc_, &CQuorvelDoc::modifiedChanged, this, &QWidget::setWindowModified);
-  setWindowTitle(QString::fromStdString(doc_.Title()) + "[*] - Quorvel");
+  ShowTitle();
   doc_.SetFrame(this);
   UpdateCommandStates();
 }
@@ -223,6 +224,14 @@ void CMainFrame::CreateToolBar() {
 }
 
 void CMainFrame::CreateStatusBar() {
+  // "Paused, N new": shown while the list does not follow, a click goes back to the newest.
+  follow_ = new QPushButton;
+  follow_->setObjectName("FollowText");
+  follow_->setFlat(true);
+  follow_->setCursor(Qt::PointingHandCursor);
+  follow_->setToolTip("Go to the newest message and follow new ones (End)");
+  follow_->hide();
+  statusBar()->addPermanentWidget(follow_);
   count_ = new QLabel;
   listen_ = new QLabel;
   count_->setObjectName("CountText");
@@ -274,6 +283,11 @@ void CMainFrame::CreatePanes() {
   right_->setCollapsible(1, false);
   setCentralWidget(outer_);
   connect(list_, &CQuorvelView::findRequested, this, &CMainFrame::OnFind);
+  connect(list_, &CQuorvelView::followChanged, this, &CMainFrame::ShowFollowState);
+  connect(follow_, &QPushButton::clicked, list_, [this] {
+    list_->ResumeFollowing();
+    list_->setFocus();
+  });
   connect(graph_, &StatusPanel::findRequested, this, &CMainFrame::OnFind);
   panesCreated_ = true;
   ApplyPaneSizes();
@@ -333,6 +347,25 @@ void CMainFrame::EnsureSelected(ShownPosition position) { list_->EnsureSelected(
 void CMainFrame::SetCountText(const QString& text) {
   count_->setText(text);
   if (tray_ != nullptr) tray_->setToolTip(text.left(kTrayTipLength));
+}
+
+QString CMainFrame::ProposedSavePath() const {
+  if (!doc_.PathName().empty()) return QString::fromStdString(doc_.PathName());
+  const QString name = QString::fromStdString(doc_.Title()) + ".txt";
+  return QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)).filePath(name);
+}
+
+void CMainFrame::ShowTitle() {
+  // The live list is the program itself; a document read from or saved to a file is that file.
+  const std::string& path = doc_.PathName();
+  setWindowTitle(path.empty() ? QString("Quorvel[*]") : QFileInfo(QString::fromStdString(path)).fileName() + "[*] - Quorvel");
+}
+
+void CMainFrame::ShowFollowState() {
+  // While locked the count text says so, and the list follows nothing anyway.
+  const std::string text = locked_ ? std::string() : list_->Following().StatusText();
+  follow_->setText(QString::fromStdString(text));
+  follow_->setVisible(!text.empty());
 }
 
 void CMainFrame::SelectionMoved() {
@@ -461,7 +494,7 @@ bool CMainFrame::OpenDocumentFile(const QString& path) {
 }
 
 bool CMainFrame::SaveDocumentAs() {
-  const QString path = QFileDialog::getSaveFileName(this, "Save As", QString::fromStdString(doc_.Title()) + ".txt",
+  const QString path = QFileDialog::getSaveFileName(this, "Save As", ProposedSavePath(),
                                                     "Quorvel Document (*.txt);;All Files (*)");
   if (path.isEmpty()) return false;
   if (!doc_.SaveDocument(path.toStdString())) {
@@ -676,6 +709,7 @@ void CMainFrame::OnAbout() {
 void CMainFrame::OnLock() {
   locked_ = !locked_;
   UpdateAllViews();
+  ShowFollowState();
 }
 
 void CMainFrame::OnStartListening() {

@@ -12,6 +12,7 @@
 // User-interface thread only. The document must outlive the frame.
 
 #include <QLabel>
+#include <QPushButton>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QUrl>
@@ -73,6 +74,10 @@ class CMainFrame : public CPersistentFrame, public CDocFrame, public CListViewHo
   // it could not be opened; the user has been told.
   bool OpenDocumentFile(const QString& path);
 
+  // What Save As proposes: the document's own file, or for the live list a name made of the time
+  // it was started in the user's documents folder.
+  QString ProposedSavePath() const;
+
   // The command of the table with `id` (menus, toolbar and shortcuts share it).
   QAction* Action(int32_t id) const;
   // Brings every command's enabled and checked state up to date.
@@ -88,6 +93,9 @@ class CMainFrame : public CPersistentFrame, public CDocFrame, public CListViewHo
   QSplitter* UpperSplitter() const { return upper_; }
   QSplitter* RightSplitter() const { return right_; }
   QString CountText() const { return count_->text(); }
+  // "Paused, N new" while the list does not follow; empty (and hidden) while it does.
+  QString FollowText() const { return follow_->isHidden() ? QString() : follow_->text(); }
+  QPushButton* FollowButton() const { return follow_; }
   QString ListenText() const { return listen_->text(); }
   QString ListenTip() const { return listen_->toolTip(); }
   CLockKeyIndicators* LockKeys() const { return locks_; }
@@ -126,6 +134,8 @@ class CMainFrame : public CPersistentFrame, public CDocFrame, public CListViewHo
   void ApplyPaneSizes();
   void RebuildRecentFiles();
   void CyclePane(int step);
+  void ShowFollowState();
+  void ShowTitle();
 
   // Asks to save the document when that is due. False when the user cancelled.
   bool SaveModified();
@@ -191,6 +201,7 @@ class CMainFrame : public CPersistentFrame, public CDocFrame, public CListViewHo
   QAction* recentAnchor_ = nullptr;  // the recent files are inserted before it
   std::vector<QAction*> recentActions_;
   QToolBar* toolBar_ = nullptr;
+  QPushButton* follow_ = nullptr;
   QLabel* count_ = nullptr;
   QLabel* listen_ = nullptr;
   CLockKeyIndicators* locks_ = nullptr;

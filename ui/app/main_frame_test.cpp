@@ -3,12 +3,15 @@
 // rule switches, dropped files, the time mark, "hideifmini" without a tray, and start-up.
 
 #include <QAction>
+#include <QDir>
+#include <QFileInfo>
 #include <QImage>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSplitter>
+#include <QStandardPaths>
 #include <QTest>
 #include <QToolBar>
 #include <QTreeWidget>
@@ -152,6 +155,49 @@ class MainFrameTest : public QObject {
     doc_->AddMessage(Record("single"), false);
     frame_->UpdateAllViews();
     QCOMPARE(frame_->CountText(), QString("1 Entry"));
+  }
+
+  // The status bar says when the list has stopped following, the lock hides that, and a click on
+  // it goes back to the newest.
+  void pausedFollowingIsShownAndClickedAway() {
+    for (int i = 0; i < 10; ++i) doc_->AddMessage(Record("first"), false);
+    frame_->UpdateAllViews();
+    QCOMPARE(frame_->FollowText(), QString());
+    frame_->MessageList()->SelectMessage(ShownPosition(2));
+    QCOMPARE(frame_->FollowText(), QString("Paused, 0 new"));
+    for (int i = 0; i < 3; ++i) doc_->AddMessage(Record("later"), false);
+    frame_->UpdateAllViews();
+    QCOMPARE(frame_->FollowText(), QString("Paused, 3 new"));
+    frame_->Action(kCmdLock)->trigger();
+    QCOMPARE(frame_->FollowText(), QString());
+    frame_->Action(kCmdLock)->trigger();
+    QCOMPARE(frame_->FollowText(), QString("Paused, 3 new"));
+    frame_->FollowButton()->click();
+    QCOMPARE(frame_->FollowText(), QString());
+    QVERIFY(frame_->MessageList()->Following().IsFollowing());
+  }
+
+  // The title names the live list "Quorvel" and a document its file; only the user's own changes
+  // mark it modified, and Save As proposes the documents folder for the live list.
+  void titleNamesTheDocumentAndItsChanges() {
+    QCOMPARE(frame_->windowTitle(), QString("Quorvel[*]"));
+    doc_->AddMessage(Record("arrived"), false);
+    QVERIFY(!frame_->isWindowModified());
+    QCOMPARE(QFileInfo(frame_->ProposedSavePath()).absolutePath(),
+             QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)).absolutePath());
+    QVERIFY(frame_->ProposedSavePath().endsWith(QString::fromStdString(doc_->Title()) + ".txt"));
+    doc_->ToggleHighlight(ShownPosition(0));
+    QVERIFY(frame_->isWindowModified());
+    const std::string path = home_.file("kept.txt");
+    QVERIFY(doc_->SaveDocument(path));
+    QCOMPARE(frame_->windowTitle(), QString("kept.txt[*] - Quorvel"));
+    QVERIFY(!frame_->isWindowModified());
+    QCOMPARE(frame_->ProposedSavePath(), QString::fromStdString(path));
+    QVERIFY(doc_->OpenDocument(path));
+    QCOMPARE(frame_->windowTitle(), QString("kept.txt[*] - Quorvel"));
+    QVERIFY(!frame_->isWindowModified());
+    frame_->Action(kCmdNew)->trigger();
+    QCOMPARE(frame_->windowTitle(), QString("Quorvel[*]"));
   }
 
   void loadHistoryIsEnabledAgainByFileNew() {

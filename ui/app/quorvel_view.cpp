@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QScrollBar>
 #include <QStyledItemDelegate>
 #include <QUrl>
 
@@ -31,6 +32,8 @@ bool firstUpdateDone = false;
 
 constexpr int kAddressColumn = 1;
 constexpr int kMessageColumn = 4;
+constexpr int kHostColumn = 5;
+constexpr const char* kHostSample = "fileserver-01.lan";
 constexpr int kCellMargins = 12;
 
 // Column widths are kept in the pixels of the small dialog font the program was laid out with,
@@ -86,7 +89,15 @@ CQuorvelView::CQuorvelView(CQuorvelDoc& doc, CListViewHost& host, QWidget* paren
   header->setHighlightSections(false);
   header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   connect(header, &QHeaderView::sectionClicked, this, &CQuorvelView::SortByColumn);
+  connect(header, &QHeaderView::sectionMoved, this, &CQuorvelView::StretchLastShown);
   connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this] { host_.SelectionMoved(); });
+  // Only the user's own scrolling (wheel, bar, its arrows) triggers actions; the slider already
+  // stands where the action takes it.
+  connect(verticalScrollBar(), &QAbstractSlider::actionTriggered, this, [this] {
+    const bool wasFollowing = follow_.IsFollowing();
+    follow_.Scrolled(verticalScrollBar()->sliderPosition() >= verticalScrollBar()->maximum());
+    if (follow_.IsFollowing() != wasFollowing) emit followChanged();
+  });
   ApplyColumnSettings();
 }
 
@@ -101,21 +112,38 @@ void CQuorvelView::SetColumnWidth(int column, int32_t width) {
   int size = width == kColumnWidthFitHeader
                  ? header->sectionSizeHint(column)
                  : static_cast<int>(static_cast<int16_t>(width) * WidthScale(fontMetrics()) + 0.5);
-  // The address column holds nothing wider than a dotted address, which its short header would
-  // cut off: fitting it makes room for the widest one.
+  // The address and host name columns hold texts wider than their short headers, which would
+  // cut them off: fitting them makes room for the widest address and a usual host name.
   if (width == kColumnWidthFitHeader && column == kAddressColumn) {
     size = std::max(size, fontMetrics().horizontalAdvance("255.255.255.255") + kCellMargins);
+  } else if (width == kColumnWidthFitHeader && column == kHostColumn) {
+    size = std::max(size, fontMetrics().horizontalAdvance(kHostSample) + kCellMargins);
   }
   header->resizeSection(column, std::max(size, header->minimumSectionSize()));
 }
 
 void CQuorvelView::ApplyColumnSettings() {
   for (int column = 0; column < kListColumns; ++column) SetColumnWidth(column, InitialColumnWidth(column));
-  if (const std::optional<ColumnOrder> order = LoadColumnOrder(); order.has_value()) {
-    QHeaderView* header = horizontalHeader();
-    for (int position = 0; position < kListColumns; ++position) {
-      header->moveSection(header->visualIndex((*order)[static_cast<std::size_t>(position)]), position);
-    }
+  const ColumnOrder order = LoadColumnOrder().value_or(kDefaultColumnOrder);
+  QHeaderView* header = horizontalHeader();
+  for (int position = 0; position < kListColumns; ++position) {
+    header->moveSection(header->visualIndex(order[static_cast<std::size_t>(position)]), position);
+  }
+  StretchLastShown();
+}
+
+void CQuorvelView::StretchLastShown() {
+  // The last shown column ("Message" unless the user moved it) takes the rest of the pane up to
+  // its edge, and gives way when the pane narrows; the others keep the widths they were given.
+  QHeaderView* header = horizontalHeader();
+  int last = -1;
+  for (int position = 0; position < kListColumns; ++position) {
+    const int column = header->logicalIndex(position);
+    if (!header->isSectionHidden(column)) last = column;
+  }
+  for (int column = 0; column < kListColumns; ++column) {
+    const QHeaderView::ResizeMode mode = column == last ? QHeaderView::Stretch : QHeaderView::Interactive;
+    if (header->sectionResizeMode(column) != mode) header->setSectionResizeMode(column, mode);
   }
 }
 
@@ -150,8 +178,37 @@ void CQuorvelView::OnUpdate() {
   host_.SetCountText(QString::fromStdString(CountText(doc_.GetShownCount(), doc_.IsFilterShown(), locked)));
   if (locked) return;
   model_->Sync();
-  if (model_->rowCount() > 0) scrollToBottom();
+  CountArrivals();
+  if (follow_.IsFollowing() && model_->rowCount() > 0) scrollToBottom();
   viewport()->update();
+}
+
+void CQuorvelView::CountArrivals() {
+  const CMessageStore& store = doc_.Store();
+  // A replaced list (filter, sort, emptying) brings no arrivals of its own.
+  const uint64_t added = store.shownAdded();
+  const uint64_t arrived = store.shownGeneration() == seenGeneration_ && added > seenAdded_ ? added - seenAdded_ : 0;
+  seenGeneration_ = store.shownGeneration();
+  seenAdded_ = added;
+  if (arrived == 0 || follow_.IsFollowing()) return;
+  follow_.Arrived(arrived);
+  emit followChanged();
+}
+
+void CQuorvelView::PauseFollowing() {
+  if (!follow_.IsFollowing()) return;
+  follow_.Pause();
+  emit followChanged();
+}
+
+void CQuorvelView::ResumeFollowing() {
+  follow_.Resume();
+  if (!host_.IsLocked()) {
+    model_->Sync();
+    CountArrivals();
+    if (model_->rowCount() > 0) scrollToBottom();
+  }
+  emit followChanged();
 }
 
 std::vector<ShownPosition> CQuorvelView::SelectedPositions() const {
@@ -187,6 +244,7 @@ std::optional<ListRow> CQuorvelView::RowShowing(ShownPosition position) {
 }
 
 void CQuorvelView::SelectMessage(ShownPosition position) {
+  PauseFollowing();  // the user went to a message: the list stays with it
   if (const std::optional<ListRow> row = RowShowing(position)) {
     SelectRow(*row);
   } else {
@@ -197,6 +255,7 @@ void CQuorvelView::SelectMessage(ShownPosition position) {
 void CQuorvelView::SelectLastRow() {
   if (!host_.IsLocked()) model_->Sync();
   SelectRow(ListRow(model_->rowCount() - 1));
+  ResumeFollowing();  // the newest row is in view
 }
 
 std::optional<ShownPosition> CQuorvelView::SelectedPosition() const {
@@ -295,6 +354,7 @@ void CQuorvelView::EditViewOptions() {
   for (int column = 0; column < kListColumns; ++column) {
     SetColumnWidth(column, shown[static_cast<std::size_t>(column)] ? ColumnWidthSetting(column) : 0);
   }
+  StretchLastShown();
 }
 
 void CQuorvelView::SortByColumn(int column) {
@@ -319,7 +379,25 @@ void CQuorvelView::keyPressEvent(QKeyEvent* event) {
     Activate();
     return;
   }
+  if (event->key() == Qt::Key_End && !(event->modifiers() & Qt::ShiftModifier)) {
+    SelectLastRow();  // the newest message, even when no row was current (the table would pick the first)
+    return;
+  }
   QTableView::keyPressEvent(event);
+  switch (event->key()) {
+    case Qt::Key_End: ResumeFollowing(); break;
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+    case Qt::Key_Home: PauseFollowing(); break;
+    default: break;
+  }
+}
+
+void CQuorvelView::mousePressEvent(QMouseEvent* event) {
+  if (indexAt(event->position().toPoint()).isValid()) PauseFollowing();
+  QTableView::mousePressEvent(event);
 }
 
 void CQuorvelView::mouseDoubleClickEvent(QMouseEvent* event) {

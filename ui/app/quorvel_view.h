@@ -4,6 +4,13 @@
 // highlight, send to rules, copy as export lines), the column choice, widths and order, header
 // sorting, and the start of reception at its first update.
 //
+// The list follows new messages only while the user stays at the bottom (CFollowState): scrolling
+// up, moving through the rows or a found message pauses it, End, Ctrl+End, scrolling back down or
+// ResumeFollowing resumes. The display lock stops following whatever that state says.
+//
+// Without a stored "columnorder" the host name follows the address and "Message" comes last; the
+// last shown column always stretches to the pane's edge, so that no column hides beyond it.
+//
 // Column widths in the settings are in the units of the program's original small font and are
 // scaled to the font in use, so that the default widths fit their texts here too.
 //
@@ -26,6 +33,7 @@
 
 #include "ui/find/message_list_access.h"
 #include "ui/findview/highlight_colouring.h"
+#include "ui/model/follow_state.h"
 
 namespace qv {
 
@@ -53,8 +61,13 @@ class CQuorvelView : public QTableView, public CMessageListAccess {
 
   // At start and after File New or Open; the first call of the run also starts reception.
   void OnInitialUpdate();
-  // The views' update: count text, and unless locked the rows and following the newest.
+  // The views' update: count text, and unless locked the rows, and the newest row scrolled into
+  // view while following.
   void OnUpdate();
+
+  const CFollowState& Following() const { return follow_; }
+  // Back to the bottom, following again (unless locked, the rows are brought up to date).
+  void ResumeFollowing();
 
   // --- CMessageListAccess: the shown list and the selection, for the finding panes ---
   int ShownCount() const override;
@@ -102,9 +115,12 @@ class CQuorvelView : public QTableView, public CMessageListAccess {
  signals:
   // Asks for the find dialog, prefilled from the selected message.
   void findRequested();
+  // Following paused, resumed, or the count of new messages while paused changed.
+  void followChanged();
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
@@ -112,14 +128,21 @@ class CQuorvelView : public QTableView, public CMessageListAccess {
  private:
   void Activate();
   void SetColumnWidth(int column, int32_t width);
+  void StretchLastShown();
   void SelectRow(ListRow row);
   // The row of a position, bringing the rows up to the document when they do not show it yet.
   std::optional<ListRow> RowShowing(ShownPosition position);
+  void PauseFollowing();
+  // Counts the messages newly shown since the last update.
+  void CountArrivals();
 
   CQuorvelDoc& doc_;
   CListViewHost& host_;
   CMessageListModel* model_;
   CHighlightColouring highlights_;
+  CFollowState follow_;
+  uint64_t seenGeneration_ = 0;
+  uint64_t seenAdded_ = 0;
 };
 
 }  // namespace qv

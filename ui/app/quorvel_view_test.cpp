@@ -12,6 +12,8 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <functional>
+
 #include "core/settings/settings_store.h"
 #include "rules/rule.h"
 #include "testing/temp_home.h"
@@ -93,6 +95,7 @@ class ListViewTest : public QObject {
   void init() {
     Set("startserver", 0);
     Set("loadhistory", 0);
+    host_.locked = false;
     doc_ = std::make_unique<CQuorvelDoc>(CQuorvelDoc::ExecutorFactory{}, qv::testing::NoService());
     view_ = std::make_unique<CQuorvelView>(*doc_, host_);
     view_->OnInitialUpdate();
@@ -129,6 +132,33 @@ class ListViewTest : public QObject {
     QCOMPARE(AppSettings().GetInt("Settings", "hostwidth", 0), 123);  // hidden: keeps its width
     AppSettings().SetString("Settings", "columnorder", nullptr);
     Set("showhost", 1);
+  }
+
+  // The stored order wins; without one the host name follows the address and "Message" comes
+  // last, ending at the pane's edge, so that the window of the usual width shows every column.
+  void columnsFitThePane() {
+    const struct {
+      const char* stored;
+      QList<int> order;
+    } cases[] = {{nullptr, {0, 1, 5, 2, 3, 6, 4}}, {"0004 0000 0001 0002 0003 0005 0006", {4, 0, 1, 2, 3, 5, 6}}};
+    for (const auto& c : cases) {
+      AppSettings().SetString("Settings", "columnorder", c.stored);
+      view_ = std::make_unique<CQuorvelView>(*doc_, host_);
+      view_->resize(960, 400);  // the list's share of a 1200-pixel window
+      view_->show();
+      QApplication::processEvents();
+      const QHeaderView* header = view_->horizontalHeader();
+      QList<int> order;
+      for (int position = 0; position < kListColumns; ++position) order << header->logicalIndex(position);
+      QCOMPARE(order, c.order);
+      if (c.stored != nullptr) continue;  // the stored widths may well be wider than the pane
+      const int last = order.back();
+      QCOMPARE(header->sectionViewportPosition(last) + header->sectionSize(last), view_->viewport()->width());
+      QVERIFY(header->sectionSize(5) > view_->fontMetrics().horizontalAdvance("mailhost.lan"));
+      for (int column = 0; column < kListColumns; ++column) {  // nothing hides beyond the edge
+        QVERIFY(header->sectionViewportPosition(column) + header->sectionSize(column) <= view_->viewport()->width());
+      }
+    }
   }
 
   void viewOptionsHideAndShowColumns() {
@@ -246,8 +276,9 @@ class ListViewTest : public QObject {
     QCOMPARE(view_->selectionModel()->selectedRows().size(), 1);
     view_->SelectAll();
     QCOMPARE(view_->selectionModel()->selectedRows().size(), 3);
-    // The list follows new messages unless locked.
+    // Back at the newest (End), the list follows new messages unless locked.
     view_->resize(400, 120);
+    QTest::keyClick(view_.get(), Qt::Key_End);
     for (int i = 0; i < 200; ++i) doc_->AddMessage(Record("h", "10.0.0.9", "more"), false);
     view_->OnUpdate();
     QVERIFY(view_->verticalScrollBar()->maximum() > 0);
@@ -258,6 +289,50 @@ class ListViewTest : public QObject {
     view_->OnUpdate();
     QCOMPARE(view_->verticalScrollBar()->value(), 0);
     QCOMPARE(host_.countText, QString("204 Entries (locked)"));
+  }
+
+  // Each way of leaving the bottom pauses following and counts what arrives meanwhile; each way
+  // back resumes it at the newest row.
+  void followingPausesAwayFromTheBottomAndResumes() {
+    using Action = std::function<void(CQuorvelView&)>;
+    const Action wheelUp = [](CQuorvelView& view) { view.verticalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepSub); };
+    const Action clickRow = [](CQuorvelView& view) {
+      QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, view.visualRect(view.model()->index(1, 0)).center());
+    };
+    const Action keyUp = [](CQuorvelView& view) { QTest::keyClick(&view, Qt::Key_Up); };
+    const Action found = [](CQuorvelView& view) { view.SelectMessage(ShownPosition(3)); };
+    const Action end = [](CQuorvelView& view) { QTest::keyClick(&view, Qt::Key_End); };
+    const Action ctrlEnd = [](CQuorvelView& view) { QTest::keyClick(&view, Qt::Key_End, Qt::ControlModifier); };
+    const Action wheelDown = [](CQuorvelView& view) { view.verticalScrollBar()->triggerAction(QAbstractSlider::SliderToMaximum); };
+    const Action statusClick = [](CQuorvelView& view) { view.ResumeFollowing(); };
+    const struct {
+      const char* name;
+      Action pause;
+      Action resume;
+    } cases[] = {{"scrolled up, End", wheelUp, end},     {"row clicked, Ctrl+End", clickRow, ctrlEnd},
+                 {"key up, scrolled down", keyUp, wheelDown}, {"found, status text", found, statusClick}};
+    view_->resize(400, 120);
+    view_->show();
+    for (const auto& c : cases) {
+      for (int i = 0; i < 100; ++i) doc_->AddMessage(Record("h", "10.0.0.9", "before"), false);
+      view_->OnUpdate();
+      QApplication::processEvents();
+      QScrollBar* bar = view_->verticalScrollBar();
+      QVERIFY2(view_->Following().IsFollowing() && bar->value() == bar->maximum() && bar->maximum() > 0, c.name);
+      c.pause(*view_);
+      QVERIFY2(!view_->Following().IsFollowing(), c.name);
+      const int kept = bar->value();
+      for (int i = 0; i < 5; ++i) doc_->AddMessage(Record("h", "10.0.0.9", "while paused"), false);
+      view_->OnUpdate();
+      QCOMPARE(bar->value(), kept);
+      QCOMPARE(view_->Following().StatusText(), std::string("Paused, 5 new"));
+      c.resume(*view_);
+      QVERIFY2(view_->Following().IsFollowing(), c.name);
+      QVERIFY2(bar->value() == bar->maximum(), c.name);
+      doc_->AddMessage(Record("h", "10.0.0.9", "after"), false);
+      view_->OnUpdate();
+      QVERIFY2(bar->value() == bar->maximum(), c.name);
+    }
   }
 };
 

@@ -31,6 +31,10 @@ extern const std::array<ListColumn, kListColumns> kListColumnTable;
 
 using ColumnOrder = std::array<int, kListColumns>;
 
+// The order without a stored one: the sender's host name right after its address, and the
+// "Message" column last, where it can take the rest of the window's width.
+inline constexpr ColumnOrder kDefaultColumnOrder = {0, 1, 5, 2, 3, 6, 4};
+
 // "columnorder": the sub-item at each position, "%04d" separated by single blanks. Parsing
 // takes the numbers at offsets 0, 5, .. 30 and answers nothing unless they are the sub-items
 // 0..6, each once (a damaged value must not hide or double a column).

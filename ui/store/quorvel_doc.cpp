@@ -189,8 +189,9 @@ void CQuorvelDoc::AddMessage(SyslogMessage record, bool refresh) { AddToStore(re
 
 bool CQuorvelDoc::AddToStore(SyslogMessage& record, bool refresh) {
   bool shownGrew = false;
+  // Arrivals and loaded history are not the user's changes: only what the user did (an import, a
+  // highlight) marks the document modified.
   TellNovelty(store_.Add(record, &shownGrew), record);
-  SetModifiedFlag(true);
   if (refresh && shownGrew && frame_ != nullptr) frame_->RequestRefresh();
   return shownGrew;
 }
@@ -385,6 +386,7 @@ bool CQuorvelDoc::ExportFile(const std::string& path) {
 
 bool CQuorvelDoc::ImportFile(const std::string& path) {
   if (!ReadFile(path, true)) return false;
+  SetModifiedFlag(true);
   if (frame_ != nullptr) frame_->RequestRefresh();
   return true;
 }
@@ -449,8 +451,8 @@ void CQuorvelDoc::DeleteContents() {
 }
 
 void CQuorvelDoc::NewDocument() {
+  pathName_.clear();  // before the title changes, so that it names no file
   DeleteContents();
-  pathName_.clear();
   SetModifiedFlag(false);
 }
 

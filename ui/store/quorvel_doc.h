@@ -187,6 +187,7 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   // Files dropped on the frame: the first replaces the store, the others are added to it.
   void OpenDroppedFiles(const std::vector<std::string>& paths);
 
+  // Modified by what the user changed that a save keeps: imports and highlights, not arrivals.
   bool IsModified() const { return modified_; }
   void SetModifiedFlag(bool modified);
   // Whether the frame should ask to save before the document is closed or replaced: never when

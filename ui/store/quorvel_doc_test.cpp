@@ -85,7 +85,7 @@ TEST_F(QuorvelDocTest, DatagramsRunRulesAndHistoryOnlyWhileTheServiceIsNotRunnin
   EXPECT_EQ(frame.addresses, std::vector<std::string>{"10.0.0.5"});
   EXPECT_EQ(frame.facilities, std::vector<int32_t>{4});
   EXPECT_EQ(frame.refreshRequests, 1);
-  EXPECT_TRUE(doc->IsModified());
+  EXPECT_FALSE(doc->IsModified());  // received, not changed by the user
 
   doc->OnLocalMessage("report\r\nline");
   EXPECT_EQ(doc->GetMessage(ShownPosition(1)).message, "report\xC2\xAE\xC2\xB6line");
