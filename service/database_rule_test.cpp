@@ -25,15 +25,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-bool PortIsTaken(int32_t port) {
-  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  const bool taken = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0;
-  close(fd);
-  return taken;
-}
 
 void SendDatagram(int32_t port, const std::string& text) {
   const int fd = socket(AF_INET, SOCK_DGRAM, 0);
@@ -87,8 +78,8 @@ TEST(DatabaseRuleTest, TheServiceStoresWhatASenderWritesAndRunsNoneOfIt) {
   store.SetString("Rules\\rule0", "ActionValue", "INSERT INTO log VALUES ('$hostname', '$msg')");
   const pid_t dunmir = qv::testing::SpawnDunmir({"debug"});
   const auto started = std::chrono::steady_clock::now();
-  while (!PortIsTaken(port) && std::chrono::steady_clock::now() - started < 10s) std::this_thread::sleep_for(20ms);
-  ASSERT_TRUE(PortIsTaken(port));
+  while (!qv::testing::UdpPortIsTaken(port) && std::chrono::steady_clock::now() - started < 10s) std::this_thread::sleep_for(20ms);
+  ASSERT_TRUE(qv::testing::UdpPortIsTaken(port));
 
   const std::vector<std::pair<std::string, std::string>> sent = {
       {"x'||(SELECT/**/group_concat(name)/**/FROM/**/sqlite_master)||'", "first"},

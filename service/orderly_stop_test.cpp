@@ -51,7 +51,6 @@ std::size_t CountStartingWith(const std::vector<std::string>& messages, const st
   return count;
 }
 
-bool PortIsTaken(int32_t port) { return !qv::testing::UdpPeer("127.0.0.1", port).bound(); }
 
 // The messages that begin with `prefix`, in the order stored.
 std::vector<std::string> Starting(const std::vector<std::string>& messages, const std::string& prefix) {
@@ -87,8 +86,8 @@ TEST(OrderlyStopTest, BurstsReachTheHistoryWhileMailsWaitAndSigtermKeepsEveryAcc
 
   const pid_t dunmir = qv::testing::SpawnDunmir({"debug"});
   const auto started = std::chrono::steady_clock::now();
-  while (!PortIsTaken(port) && std::chrono::steady_clock::now() < started + 10s) std::this_thread::sleep_for(20ms);
-  ASSERT_TRUE(PortIsTaken(port));
+  while (!qv::testing::UdpPortIsTaken(port) && std::chrono::steady_clock::now() < started + 10s) std::this_thread::sleep_for(20ms);
+  ASSERT_TRUE(qv::testing::UdpPortIsTaken(port));
 
   // Each message fires a mail of seven replies, 0.7 s: one at a time they would take an hour.
   constexpr int kBurst = 3000;
@@ -156,8 +155,8 @@ TEST(OrderlyStopTest, ARefusedSenderStopsEachDialogueAndTheFailuresAreSaidOnce) 
 
   const pid_t dunmir = qv::testing::SpawnDunmir({"debug"});
   const auto started = std::chrono::steady_clock::now();
-  while (!PortIsTaken(port) && std::chrono::steady_clock::now() < started + 10s) std::this_thread::sleep_for(20ms);
-  ASSERT_TRUE(PortIsTaken(port));
+  while (!qv::testing::UdpPortIsTaken(port) && std::chrono::steady_clock::now() < started + 10s) std::this_thread::sleep_for(20ms);
+  ASSERT_TRUE(qv::testing::UdpPortIsTaken(port));
   qv::testing::UdpPeer sender;
   for (int i = 0; i < 3; ++i) ASSERT_TRUE(sender.SendTo(port, "<14>page " + std::to_string(i)));
 

@@ -40,16 +40,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// True once something holds the UDP port on all addresses (our own bind is refused).
-bool PortIsTaken(int32_t port) {
-  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  const bool taken = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0;
-  close(fd);
-  return taken;
-}
 
 std::vector<std::string> HistoryLines(const qv::testing::TempHome& home) {
   std::vector<std::string> lines;
@@ -79,8 +69,8 @@ class ServiceEngineTest : public ::testing::Test {
   void StartDunmir() {
     dunmir_ = qv::testing::SpawnDunmir({"debug"});
     const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (!PortIsTaken(port_) && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(20ms);
-    ASSERT_TRUE(PortIsTaken(port_));
+    while (!qv::testing::UdpPortIsTaken(port_) && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(20ms);
+    ASSERT_TRUE(qv::testing::UdpPortIsTaken(port_));
   }
 
   void Logger(const std::string& text) {

@@ -28,6 +28,18 @@ inline int32_t FreeLoopbackPort(int socketType) {
 }
 
 inline int32_t FreeUdpPort() { return FreeLoopbackPort(SOCK_DGRAM); }
+
+// True once something holds the UDP port on all addresses (our own bind is refused): a program
+// started on it is ready to receive.
+inline bool UdpPortIsTaken(int32_t port) {
+  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  const bool taken = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0;
+  close(fd);
+  return taken;
+}
 inline int32_t FreeTcpPort() { return FreeLoopbackPort(SOCK_STREAM); }
 
 }  // namespace qv::testing
