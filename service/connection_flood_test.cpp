@@ -111,20 +111,7 @@ class ConnectionFloodTest : public ::testing::Test {
     ASSERT_TRUE(WaitFor([this] { return Accepts(tcpPort_); }, 10s));
   }
 
-  // The messages of the history's records.
-  std::vector<std::string> History() const {
-    std::vector<std::string> messages;
-    for (const char* name : {"qvhista.txt", "qvhistb.txt"}) {
-      std::ifstream file(home_.file(name));
-      for (std::string line; std::getline(file, line);) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        SyslogMessage record;
-        record.ReadRecordLine(line);
-        messages.push_back(record.message);
-      }
-    }
-    return messages;
-  }
+  std::vector<std::string> History() const { return qv::testing::HistoryMessages(home_); }
 
   static std::size_t Containing(const std::vector<std::string>& messages, const std::string& part) {
     return static_cast<std::size_t>(std::count_if(messages.begin(), messages.end(), [&](const std::string& text) {

@@ -10,13 +10,32 @@
 
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "core/message/syslog_message.h"
+#include "testing/temp_home.h"
+
 namespace qv::testing {
+
+// The messages of the records in both history files of `home`, oldest file first.
+inline std::vector<std::string> HistoryMessages(const TempHome& home) {
+  std::vector<std::string> messages;
+  for (const char* name : {"qvhistb.txt", "qvhista.txt"}) {
+    std::ifstream file(home.file(name));
+    for (std::string line; std::getline(file, line);) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      SyslogMessage record;
+      record.ReadRecordLine(line);
+      messages.push_back(record.message);
+    }
+  }
+  return messages;
+}
 
 // Starts dunmir with `arguments`; returns its process id.
 inline pid_t SpawnDunmir(const std::vector<std::string>& arguments) {

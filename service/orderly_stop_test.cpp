@@ -30,20 +30,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// The messages of both history files, oldest file first.
-std::vector<std::string> HistoryMessages(const qv::testing::TempHome& home) {
-  std::vector<std::string> messages;
-  for (const char* name : {"qvhistb.txt", "qvhista.txt"}) {
-    std::ifstream file(home.file(name));
-    for (std::string line; std::getline(file, line);) {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      SyslogMessage record;
-      record.ReadRecordLine(line);
-      messages.push_back(record.message);
-    }
-  }
-  return messages;
-}
+using qv::testing::HistoryMessages;
 
 std::size_t CountStartingWith(const std::vector<std::string>& messages, const std::string& prefix) {
   std::size_t count = 0;

@@ -100,7 +100,7 @@ void CServiceEngine::Stop() {
     bool more = true;
     while (more) {
       more = queue_.Deliver(*this, kMaxDatagramsPerTurn);
-      more = channel_.Deliver([this](SyslogMessage& record) { OnLocalRecord(record); }, kMaxDatagramsPerTurn) || more;
+      more = DeliverLocalRecords() || more;
       WriteBatch();
       relay_.Flush();
     }
@@ -146,9 +146,11 @@ void CServiceEngine::Accept(SyslogMessage& record) {
   if (!discard) Relay(record.FormatRecordLine());
 }
 
-void CServiceEngine::DeliverLocalRecords() {
-  channel_.Deliver([this](SyslogMessage& record) { OnLocalRecord(record); }, kMaxDatagramsPerTurn);
+bool CServiceEngine::DeliverLocalRecords() {
+  const bool more =
+      channel_.Deliver([this](SyslogMessage& record) { OnLocalRecord(record); }, kMaxDatagramsPerTurn);
   if (const auto report = channel_.TakeDropReport()) OnLocalMessage(*report);
+  return more;
 }
 
 void CServiceEngine::OnLocalMessage(std::string_view text) {

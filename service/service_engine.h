@@ -116,8 +116,9 @@ class CServiceEngine final : public CSyslogSink, private CForwarder {
   std::unique_ptr<CActionExecutor> MakeActions(const ExecutorFactory& makeExecutor);
   // Rules, then relay and history unless a rule discarded the record.
   void Accept(SyslogMessage& record);
-  // Hands the waiting findings of the monitors to OnLocalRecord, and says when some were dropped.
-  void DeliverLocalRecords();
+  // Hands the waiting findings of the monitors to OnLocalRecord (at most a turn's worth), and
+  // says when some were dropped; true when more wait.
+  bool DeliverLocalRecords();
   // Appends the lines of the batch to the history with one write; a history that fails or
   // recovers is reported by a local message.
   void WriteBatch();
