@@ -139,6 +139,7 @@ int CLeftView::WidthForFixedEntries() const {
   for (const TimeWindowEntry& entry : kTimeWindowEntries) {
     text = std::max(text, fontMetrics().horizontalAdvance(entry.name));
   }
+  text += fontMetrics().horizontalAdvance(" (000000)");  // a count of a full store of the default size
   constexpr int kItemMargins = 12;  // between image and text, and after the text
   return 2 * indentation() + iconSize().width() + text + kItemMargins + verticalScrollBar()->sizeHint().width() +
          2 * frameWidth();

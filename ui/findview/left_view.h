@@ -43,7 +43,7 @@ class CLeftView : public QTreeWidget {
   void ChooseItem(QTreeWidgetItem* item);
   QTreeWidgetItem* BranchItem(FilterBranch branch) const;
   // The width that shows the fixed entries of the Severity and Time Received branches whole in
-  // this font, scroll bar and frame included; learned entries (host names) may still need more.
+  // this font, with a count of up to six digits, scroll bar and frame included; learned entries (host names) may still need more.
   int WidthForFixedEntries() const;
   const CFilterTree& Tree() const { return tree_; }
 
