@@ -58,7 +58,7 @@ namespace qv {
 class CActionRunner : public CActionExecutor {
  public:
   struct Options {
-    // The mail client's reply wait and port (tests point it at a server of their own).
+    // The mail client's reply wait and trusted CAs (tests make a server and a CA of their own).
     CMailSender::Options mail;
     // Plays a sound file in the background; null: the process's sound player.
     std::function<bool(const std::string&)> playSound;
