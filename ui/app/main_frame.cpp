@@ -545,7 +545,7 @@ void CMainFrame::OnFileSave() {
 void CMainFrame::OnFileSaveAs() { SaveDocumentAs(); }
 
 void CMainFrame::OnImport() {
-  const QStringList paths = QFileDialog::getOpenFileNames(this, "Import", {}, "All Files (*)");
+  const QStringList paths = QFileDialog::getOpenFileNames(this, "Import", {}, NameFilterText(FileKind::kTextLog));
   for (const QString& path : paths) doc_.ImportFile(path.toStdString());
   if (!paths.isEmpty()) UpdateAllViews();
 }
