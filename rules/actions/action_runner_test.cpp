@@ -237,7 +237,7 @@ TEST_F(ActionRunnerTest, PlaySoundHandsTheFileToThePlayer) {
 TEST_F(ActionRunnerTest, SendMailDeliversTheMessageLineWithoutMacros) {
   qv::testing::SmtpTestServer server("smtpd", home_.path());
   ASSERT_NE(server.port(), 0);
-  options_.mail.port = server.port();
+  AppSettings().SetInt("Settings", "mailport", server.port());
   AppSettings().SetString("Settings", "mailserver", "127.0.0.1");
   AppSettings().SetString("Settings", "mailfrom", "syslog");
   AppSettings().SetString("Settings", "maildomain", "example.org");
@@ -276,7 +276,7 @@ TEST_F(ActionRunnerTest, FailedMailsAreReportedWithoutMailDebugAtMostOncePerInte
   getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
   close(probe);
   AppSettings().SetString("Settings", "mailserver", "127.0.0.1");
-  options_.mail.port = ntohs(address.sin_port);
+  AppSettings().SetInt("Settings", "mailport", ntohs(address.sin_port));
   options_.reportInterval = std::chrono::milliseconds(300);
   CActionRunner runner(std::make_unique<RecordingBoxes>(), options_);
   const ActionContext context{sink_, nullptr};
@@ -286,7 +286,7 @@ TEST_F(ActionRunnerTest, FailedMailsAreReportedWithoutMailDebugAtMostOncePerInte
   for (int i = 0; i < 3; ++i) runner.Execute(first, Sample(), context);
   runner.Execute(second, Sample(), context);
   runner.ReportHeldBack(context);  // too early: nothing more
-  const std::string refused = " failed: cannot connect to 127.0.0.1 port " + std::to_string(options_.mail.port) +
+  const std::string refused = " failed: cannot connect to 127.0.0.1 port " + std::to_string(ntohs(address.sin_port)) +
                               ": Connection refused; check the Email Settings and the mail server";
   EXPECT_THAT(sink_.reports, ElementsAre("Send E-Mail: \"pager\"" + refused, "Send E-Mail: \"archive\"" + refused));
 

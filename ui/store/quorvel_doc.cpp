@@ -222,6 +222,16 @@ void CQuorvelDoc::ApplyFilter(const CRule& filter) {
   if (kept) frame_->EnsureSelected(*kept);
 }
 
+void CQuorvelDoc::SetQuickFilter(const std::string& text) {
+  if (text == store_.quickText()) return;
+  const std::optional<ShownPosition> kept =
+      store_.SetQuickText(text, frame_ != nullptr ? frame_->SelectedPosition() : std::nullopt);
+  if (frame_ == nullptr) return;
+  frame_->UpdateAllViews();
+  frame_->ClearSelection();
+  if (kept) frame_->EnsureSelected(*kept);
+}
+
 void CQuorvelDoc::ShowAll() {
   store_.ShowAll();
   if (frame_ != nullptr) frame_->UpdateAllViews();
@@ -377,10 +387,11 @@ void CQuorvelDoc::SetHistoryLimitKB(int32_t kilobytes) { history_->SetLimitKB(ki
 
 // --- Files ---
 
-bool CQuorvelDoc::ExportFile(const std::string& path) {
+bool CQuorvelDoc::ExportFile(const std::string& path, RecordFormat format) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << FileHeader(format);
   const int count = GetShownCount();
-  for (int i = 0; i < count && out; ++i) out << GetMessage(ShownPosition(i)).FormatSyslogLine() << '\n';
+  for (int i = 0; i < count && out; ++i) out << FormatFileLine(GetMessage(ShownPosition(i)), format);
   return static_cast<bool>(out);
 }
 
