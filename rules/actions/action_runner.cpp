@@ -73,6 +73,10 @@ void CActionRunner::Execute(const CRule& rule, const SyslogMessage& message, con
   }
 }
 
+void CActionRunner::ExecuteBatch(std::span<const QueuedAction> actions, const ActionContext& context) {
+  database_.ExecuteBatch(actions, context.reporter);
+}
+
 void CActionRunner::SendMail(const CRule& rule, const SyslogMessage& message, const ActionContext& context) {
   CMailSender mail(context.reporter, options_.mail);
   if (mail.SendMail(rule.ActionValue, message.FormatExportLine(), rule.EMailSubject, rule.EMailText, rule.EMailInclude)) {

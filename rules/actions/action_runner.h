@@ -22,7 +22,8 @@
 //     Event log
 //   Save to Database        ActionValue as one SQL statement on the connection opened at
 //                           LoadRules, the macros' values bound as parameters; at most
-//                           "dbtimeout" seconds a statement (save_to_database.h)
+//                           "dbtimeout" seconds a statement; a batch (ExecuteBatch) in one
+//                           transaction (save_to_database.h)
 //   Send SNMP Trap          a trap to ActionValue with SNMPString after macro substitution; a
 //                           rule whose OIDs are invalid is reported once (until the next load)
 //   any other code          "Unknown rule fired" with the rule's name, through the box host
@@ -77,6 +78,7 @@ class CActionRunner : public CActionExecutor {
   void BeginLoadRules(const ActionContext& context) override;
   void RuleLoaded(const CRule& rule, const ActionContext& context) override;
   void Execute(const CRule& rule, const SyslogMessage& message, const ActionContext& context) override;
+  void ExecuteBatch(std::span<const QueuedAction> actions, const ActionContext& context) override;
   void ReportHeldBack(const ActionContext& context) override;
 
  private:
