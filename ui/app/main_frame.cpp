@@ -544,13 +544,13 @@ void CMainFrame::OnFileSave() {
 void CMainFrame::OnFileSaveAs() { SaveDocumentAs(); }
 
 void CMainFrame::OnImport() {
-  const QStringList paths = QFileDialog::getOpenFileNames(this, "Import", {}, "All Files (*)");
+  const QStringList paths = QFileDialog::getOpenFileNames(this, "Import", {}, NameFilterText(FileKind::kTextLog));
   for (const QString& path : paths) doc_.ImportFile(path.toStdString());
   if (!paths.isEmpty()) UpdateAllViews();
 }
 
 void CMainFrame::OnExport() {
-  const QString path = QFileDialog::getSaveFileName(this, "Export", {}, "All Files (*)");
+  const QString path = QFileDialog::getSaveFileName(this, "Export", {}, NameFilterText(FileKind::kTextLog));
   if (!path.isEmpty() && !doc_.ExportFile(path.toStdString())) {
     QMessageBox::warning(this, "Quorvel", QString("Cannot write the file %1.").arg(path));
   }

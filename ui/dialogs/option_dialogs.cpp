@@ -15,6 +15,7 @@
 #include <QVBoxLayout>
 
 #include "core/message/names.h"
+#include "ui/dialogs/tool_tips.h"
 #include "ui/dialogs/user_prompts.h"
 #include "ui/editors/test_mail.h"
 
@@ -150,6 +151,33 @@ CPreferencesDialog::CPreferencesDialog(CUserPrompts& prompts, QWidget* parent)
   connect(severity_, &QComboBox::currentIndexChanged, this, &CPreferencesDialog::OnSeverityChosen);
   connect(setColour, &QPushButton::clicked, this, &CPreferencesDialog::OnSetColour);
   connect(resetColour, &QPushButton::clicked, this, &CPreferencesDialog::OnResetColour);
+  SetToolTips({
+      {maxsize_, "The most messages held in memory and shown (1 to 10000000); the oldest give way. Takes effect "
+                 "the next time the list is emptied."},
+      {dblclick_, "What a double-click on a message does: open its sender in the browser, telnet to it, or find "
+                  "messages like it."},
+      {resolve_, "Look up a host name from the sender's address when the message has none."},
+      {resolvetextip_, "Replace addresses by host names in the full-text window."},
+      {timeutc_, "Show the times messages were received as UTC instead of local time."},
+      {udpport_, "The UDP port on which syslog is received and to which local findings are sent (1 to 32767; "
+                 "514 is the standard). Taken up at once: listening and the service restart."},
+      {defaultPort, "Put the standard syslog port 514 into the port field."},
+      {timemark_, "Minutes between \"-----Time Mark-----\" messages (0 to 60000); 0 means none."},
+      {historysize_, "The size of the two history files together, in kilobytes; the older file is emptied when "
+                     "the newer one is full. 0 keeps no history."},
+      {loadhistory_, "Load the history into the list when the program starts."},
+      {msgboxtime_, "Seconds after which the message box of a rule's \"Message Box\" action closes by itself "
+                    "(0 to 32767); 0 keeps it open until it is closed."},
+      {startHidden_, "Start hidden in the notification area, and hide the window when it is minimised."},
+      {startserver_, "Start listening for syslog messages when the program starts."},
+      {promptforsave_, "Ask to save a modified message log on closing."},
+      {maildebug_, "Log the conversation with the mail server as local messages."},
+      {severity_, "The severity whose list colour Set Color and Reset Color change."},
+      {swatch_, "The chosen severity's colour in the message list."},
+      {setColour, "Choose the selected severity's colour. It is stored at once, and kept even when the dialog "
+                  "is cancelled."},
+      {resetColour, "Give the selected severity its default colour again, stored at once."},
+  });
 }
 
 void CPreferencesDialog::ShowSwatch(uint32_t colour) {
@@ -212,38 +240,25 @@ CEmailSettingsDialog::CEmailSettingsDialog(CUserPrompts& prompts, QWidget* paren
     : QDialog(parent), prompts_(prompts), testMail_(std::make_unique<CTestMail>()) {
   setWindowTitle(QStringLiteral("Email Settings"));
   auto* form = new QFormLayout;
-  const auto field = [form](const char* label, const char* objectName, const char* tip = nullptr) {
+  const auto field = [form](const char* label, const char* objectName) {
     auto* edit = new QLineEdit;
     edit->setObjectName(QString::fromLatin1(objectName));
     edit->setMinimumWidth(280);
-    if (tip != nullptr) edit->setToolTip(QString::fromLatin1(tip));
     form->addRow(QString::fromLatin1(label), edit);
     return edit;
   };
   server_ = field("SMTP Server", "server");
-  port_ = field("Port", "port",
-                "The mail server's port: 25 for plain mail between servers, 587 for submission with "
-                "STARTTLS, 465 for TLS from the first byte.");
+  port_ = field("Port", "port");
   port_->setMinimumWidth(0);
   port_->setMaximumWidth(110);
   security_ = new QComboBox;
   security_->setObjectName(QStringLiteral("security"));
   security_->addItems({QStringLiteral("None"), QStringLiteral("STARTTLS"), QStringLiteral("TLS (port 465)")});
-  security_->setToolTip(QStringLiteral(
-      "How the mail is protected on its way to the server. With STARTTLS a server that does not offer "
-      "it fails the mail; it is never sent in plain text instead."));
   form->addRow(QStringLiteral("Security"), security_);
-  user_ = field("User Name", "user",
-                "The login at the mail server (AUTH PLAIN or LOGIN); empty for a server that needs none. "
-                "It is sent only with STARTTLS or TLS.");
-  password_ = field("Password", "password",
-                    "The password of the login. It is kept in the settings store only, never in a log, a "
-                    "mail debug line or the settings export.");
+  user_ = field("User Name", "user");
+  password_ = field("Password", "password");
   password_->setEchoMode(QLineEdit::Password);
   verify_ = Check("Check the server's certificate", "verify");
-  verify_->setToolTip(QStringLiteral(
-      "The server's certificate must be trusted by this computer's CA store and made out to the "
-      "SMTP Server's name. Switch it off only for a server you know."));
   form->addRow(verify_);
   from_ = field("From Address", "from");
   domain_ = field("Mail Domain", "domain");
@@ -256,10 +271,7 @@ CEmailSettingsDialog::CEmailSettingsDialog(CUserPrompts& prompts, QWidget* paren
   testRecipient_ = new QLineEdit;
   testRecipient_->setObjectName(QStringLiteral("testRecipient"));
   testRecipient_->setPlaceholderText(QStringLiteral("the From Address"));
-  testRecipient_->setToolTip(QStringLiteral("Where the test mail goes; empty: to the From Address."));
   sendTest_ = Button("Send Test Mail", "sendTest");
-  sendTest_->setToolTip(QStringLiteral(
-      "Sends one mail with the values above, stored or not, and shows the server's last reply."));
   auto* testRow = new QHBoxLayout;
   testRow->addWidget(testRecipient_, 1);
   testRow->addWidget(sendTest_);
@@ -277,6 +289,27 @@ CEmailSettingsDialog::CEmailSettingsDialog(CUserPrompts& prompts, QWidget* paren
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(form);
   layout->addWidget(OkCancel(this));
+
+  SetToolTips({{server_, "The SMTP server through which rules send mail: a host name or address."},
+               {port_, "The mail server's port: 25 for mail between servers, 587 for submission with STARTTLS, "
+                       "465 for TLS from the first byte."},
+               {security_, "How the mail is protected on its way to the server. A server that does not offer "
+                           "STARTTLS when it is chosen fails the mail; it is never sent in plain text instead."},
+               {user_, "The login at the mail server (AUTH PLAIN or LOGIN); empty for a server that needs none. "
+                       "It is sent only with STARTTLS or TLS."},
+               {password_, "The password of the login. It is kept in the settings store only, never in a log, "
+                           "a mail debug line or the settings export."},
+               {verify_, "The server's certificate must be trusted by this computer's CA store and made out to "
+                         "the SMTP Server's name or address. Switch it off only for a server you know."},
+               {testRecipient_, "Where the test mail goes; empty: to the From Address."},
+               {sendTest_, "Sends one mail with the values above, stored or not, and shows the server's last "
+                           "reply below."},
+               {from_, "The sender address of the rules' mails."},
+               {domain_, "The domain this computer announces in its greeting to the mail server."},
+               {subject_, "The subject a new e-mail rule starts with."},
+               {text_, "The text a new e-mail rule starts with."},
+               {include_, "Whether mails include the syslog message that fired the rule; each e-mail rule has "
+                          "its own box under \"Advanced\"."}});
 
   const EmailSettings settings = EmailSettings::Load();
   server_->setText(Q(settings.server));
