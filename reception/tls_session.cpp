@@ -33,7 +33,8 @@ std::shared_ptr<CTlsServerContext> CTlsServerContext::Create(const std::string& 
   SSL_CTX_set_num_tickets(context, 0);  // syslog clients do not resume sessions
   // Syslog clients often just close the socket after their last message: that is an end, not an attack.
   SSL_CTX_set_options(context, SSL_OP_NO_RENEGOTIATION | SSL_OP_IGNORE_UNEXPECTED_EOF);
-  // Partial writes never happen here (the server does not send), but a moving buffer is allowed.
+  // A syslog server never sends; the viewer link allows partial writes on its own context, and
+  // a write retried after a wait may come from a moved buffer.
   // Idle sessions give their read and write buffers back (about 34 KB each).
   SSL_CTX_set_mode(context, SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER | SSL_MODE_RELEASE_BUFFERS);
   if (SSL_CTX_use_certificate_chain_file(context, certificatePath.c_str()) != 1) {
@@ -100,6 +101,14 @@ std::size_t CTlsSession::Read(char* buffer, std::size_t size, Status* status) {
   ERR_clear_error();
   std::size_t count = 0;
   const int result = SSL_read_ex(ssl_, buffer, size, &count);
+  *status = result == 1 ? Status::kReady : Classify(result);
+  return result == 1 ? count : 0;
+}
+
+std::size_t CTlsSession::Write(const char* data, std::size_t size, Status* status) {
+  ERR_clear_error();
+  std::size_t count = 0;
+  const int result = SSL_write_ex(ssl_, data, size, &count);
   *status = result == 1 ? Status::kReady : Classify(result);
   return result == 1 ? count : 0;
 }

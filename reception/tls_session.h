@@ -52,6 +52,10 @@ class CTlsSession {
   // Reads up to `size` plaintext bytes into `buffer`: the count, or 0 with `status` telling why
   // none (kWantRead/kWantWrite: try again when the socket is ready; kClosed: the peer ended).
   std::size_t Read(char* buffer, std::size_t size, Status* status);
+  // Writes up to `size` plaintext bytes from `data`: the count written, or 0 with `status`
+  // telling why none. After kWantRead/kWantWrite the next call must offer the same bytes again
+  // (more may follow them); the context must allow partial writes for counts below `size`.
+  std::size_t Write(const char* data, std::size_t size, Status* status);
   // Plaintext already decrypted and waiting, which no socket readiness will announce.
   bool HasPending() const;
   // Sends close_notify, as far as the socket takes it now; reading goes on until the peer's.

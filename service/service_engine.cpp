@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "core/settings/settings_store.h"
+#include "reception/history_tail.h"
 #include "reception/relay.h"
 
 namespace qv {
@@ -41,6 +42,7 @@ CServiceEngine::CServiceEngine(const ExecutorFactory& makeExecutor)
 
   std::vector<CSyslogReceivers::Watch> watches = receivers_->watches();
   watches.push_back({channel_.wakeDescriptor(), [this] { DeliverLocalRecords(); }});
+  StartViewerLink(watches);
   receiveThread_.emplace(socket_.descriptor(), queue_);
   if (receiveThread_->running() && queue_.wakeDescriptor() >= 0) {
     watches.push_back({queue_.wakeDescriptor(), [this] { queue_.Deliver(*this, kMaxDatagramsPerTurn); }});
@@ -78,6 +80,25 @@ CServiceEngine::CServiceEngine(const ExecutorFactory& makeExecutor)
 }
 
 CServiceEngine::~CServiceEngine() { Stop(); }
+
+void CServiceEngine::StartViewerLink(std::vector<CSyslogReceivers::Watch>& watches) {
+  const ViewerLinkSettings settings = ViewerLinkSettings::Read();
+  if (settings.port == 0) return;
+  viewers_.emplace(*this, settings, [this](std::size_t lines) {
+    WriteBatch();  // every line accepted so far is in the history, and none after is
+    std::string older, newer;
+    history_->GetLoadOrder(older, newer);
+    return ReadHistoryTail(older, newer, lines);
+  });
+  if (!viewers_->failure().empty()) {
+    // Reception goes on without remote viewers.
+    const std::string failure = viewers_->failure();
+    viewers_.reset();
+    OnLocalMessage(failure);
+    return;
+  }
+  watches.push_back({viewers_->descriptor(), [this] { viewers_->OnReceive(); }});
+}
 
 std::unique_ptr<CActionExecutor> CServiceEngine::MakeActions(const ExecutorFactory& makeExecutor) {
   auto worker = std::make_unique<CActionWorker>(makeExecutor(*this), [this] {
@@ -129,6 +150,7 @@ void CServiceEngine::Stop() {
   rules_.ReportHeldBack();
   WriteBatch();
   relay_.Flush();
+  if (viewers_) viewers_->Flush();  // what the remote viewers' sockets take without waiting
 }
 
 std::string CServiceEngine::failure() const {
@@ -169,6 +191,7 @@ void CServiceEngine::OnLocalMessage(std::string_view text) {
 
 void CServiceEngine::FlushRelay() {
   relay_.Flush();
+  if (viewers_) viewers_->Flush();
   if (!relay_.waiting()) {
     if (relayWritable_) relayWritable_->setEnabled(false);
     return;
@@ -185,6 +208,7 @@ void CServiceEngine::FlushRelay() {
 
 void CServiceEngine::Relay(const std::string& recordLine) {
   relay_.Relay(recordLine);
+  if (viewers_) viewers_->Publish(recordLine);
   if (!history_) return;
   batch_ += recordLine;
   if (batch_.size() >= kMaxBatchBytes) WriteBatch();  // a batch of very long lines

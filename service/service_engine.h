@@ -11,9 +11,11 @@
 // Settings are read once, when the engine is created ("udpport", "RulesEnabled", "resolve",
 // "FirstRuleOnly", "historysize", "timemark", the monitor switches, the header forms "rfc5424",
 // "rfc5424sd", "lenient" and "yearfix", and the receivers "ipv6", "tcpport", "tcpmaxconn", "tlsport",
-// "tlscert", "tlskey", "tlsca", and for forwarding "forwardqueue", "forwardca", "forwardcert",
-// "forwardkey"); a running service rereads them only when restarted. Messages
-// arriving over TCP, TLS or IPv6 take the road of a UDP datagram.
+// "tlscert", "tlskey", "tlsca", the viewer link "viewerport", "viewercert", "viewerkey",
+// "viewerca", and for forwarding "forwardqueue", "forwardca", "forwardcert", "forwardkey"); a
+// running service rereads them only when restarted. Messages arriving over TCP, TLS or IPv6 take
+// the road of a UDP datagram. Every line relayed to the local viewer also goes to the remote
+// viewers of the viewer link (CViewerServer), whose backfill is the history's tail.
 //
 // Two threads share the work. A CReceiveThread only drains the UDP socket into a queue of
 // bounded memory (CDatagramQueue: 64 MiB; when it is full the thread stops reading and the
@@ -63,6 +65,7 @@
 #include "rules/forwarder.h"
 #include "rules/rules_engine.h"
 #include "service/service_monitors.h"
+#include "viewerlink/viewer_server.h"
 
 namespace qv {
 
@@ -126,8 +129,11 @@ class CServiceEngine final : public CSyslogSink, private CForwarder {
   // Appends the lines of the batch to the history with one write; a history that fails or
   // recovers is reported by a local message.
   void WriteBatch();
-  // Sends what the relay holds; while lines wait for the viewer, watches for room.
+  // Sends what the relay holds; while lines wait for the viewer, watches for room. The remote
+  // viewers are written too.
   void FlushRelay();
+  // Opens the viewer link when "viewerport" asks for it; its trouble is a local message.
+  void StartViewerLink(std::vector<CSyslogReceivers::Watch>& watches);
 
   CRelaySender relay_;
   const bool rulesEnabled_;
@@ -141,6 +147,7 @@ class CServiceEngine final : public CSyslogSink, private CForwarder {
   CActionWorker* actions_;  // owned by rules_
   CRulesEngine rules_;
   std::optional<CHistoryFiles> history_;  // only while listening: choosing files may delete one
+  std::optional<CViewerServer> viewers_;   // remote viewers, when "viewerport" is set
   std::vector<std::unique_ptr<QSocketNotifier>> notifiers_;
   std::unique_ptr<QSocketNotifier> relayWritable_;
   CLongTimer timeMark_;

@@ -4,7 +4,7 @@ namespace qv {
 
 const std::array<const char*, 26> kFacilityNames = {
     "kernel", "user",   "mail",   "daemon", "security", "syslog", "printer", "news",    "UUCP",
-    "cron",   "security", "FTP",  "NTP",    "audit",    "alert",  "clock",   "local0",  "local1",
+    "cron",   "authpriv", "FTP",  "NTP",    "audit",    "alert",  "clock",   "local0",  "local1",
     "local2", "local3", "local4", "local5", "local6",   "local7", "Windows", "UNKNOWN"};
 
 const std::array<const char*, 8> kSeverityNames = {"EMERGENCY", "ALERT",  "CRITICAL",      "ERROR",

@@ -14,7 +14,8 @@ inline constexpr int32_t kFacilitySyslog = 5;     // every record the system mak
 inline constexpr int32_t kFacilityWindows = 24;   // entries of the event-log translator
 inline constexpr int32_t kFacilityUnknown = 25;   // highest facility after parsing
 
-// Indexed by facility 0..25; 25 is "UNKNOWN".
+// Indexed by facility 0..25; 25 is "UNKNOWN". Facility 4 is "security" and 10 "authpriv", as
+// Linux names them, so that the two can be told apart in the tree, the list and exports.
 extern const std::array<const char*, 26> kFacilityNames;
 // Indexed by severity 0..7: "EMERGENCY".., "Emergency".., "Emergency or Higher"..
 extern const std::array<const char*, 8> kSeverityNames;

@@ -62,6 +62,8 @@ TEST_F(RenderingsTest, ExportLineAndDetailBlock) {
   m.message = "a \"quoted\", text";
   EXPECT_EQ(m.FormatExportText(), "Oct 05 07:03:07 UTC,,10.0.0.5,security,CRITICAL,,\"a \"quoted\", text\"");
   EXPECT_EQ(m.FormatExportLine(), m.FormatExportText() + "\r\n");
+  m.facility = 10;
+  EXPECT_EQ(m.FormatExportText(), "Oct 05 07:03:07 UTC,,10.0.0.5,authpriv,CRITICAL,,\"a \"quoted\", text\"");
 
   m.facility = 25;
   m.severity = 0;

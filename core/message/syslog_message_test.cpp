@@ -265,7 +265,7 @@ TEST(RecordLineTest, FileLinesMayBeRecordLinesOrSyslogLines) {
 
 TEST(NamesTest, TablesAndLookups) {
   EXPECT_STREQ(FacilityName(4), "security");
-  EXPECT_STREQ(FacilityName(10), "security");
+  EXPECT_STREQ(FacilityName(10), "authpriv");  // told apart from 4
   EXPECT_STREQ(FacilityName(-2), "kernel");
   EXPECT_STREQ(FacilityName(25), "UNKNOWN");
   EXPECT_STREQ(SeverityName(6), "INFORMATIONAL");

@@ -9,6 +9,8 @@
 //   qvreg export FILE               writes the highlighting, rules and custom filters to FILE in
 //                                   the viewer's settings file format
 //   qvreg import FILE               applies every line of such a file to the settings
+//   qvreg viewer-cert NAME          writes a remote viewer's certificate file (certificate, key
+//                                   and the viewers' CA, made on first use) and prints its path
 //
 // KEY is a path below HKEY_LOCAL_MACHINE such as Software\Fendrake\Quorvel\Settings; a leading
 // HKLM\ or HKEY_LOCAL_MACHINE\ is accepted. The tree is the one in $QUORVEL_HOME/registry.db.
@@ -23,6 +25,7 @@
 
 #include "platform/paths/data_root.h"
 #include "platform/registry/registry.h"
+#include "viewerlink/viewer_certificates.h"
 #include "ui/settings_file/settings_file.h"
 
 namespace {
@@ -40,7 +43,8 @@ int Usage() {
       "       qvreg delete KEY [NAME]\n"
       "       qvreg list KEY\n"
       "       qvreg export FILE\n"
-      "       qvreg import FILE\n",
+      "       qvreg import FILE\n"
+      "       qvreg viewer-cert NAME\n",
       stderr);
   return kUsage;
 }
@@ -152,6 +156,16 @@ int Import(const char* file) {
   return 0;
 }
 
+int ViewerCertificate(const char* name) {
+  std::string path, error;
+  if (!qv::IssueViewerCertificate(name, &path, &error)) {
+    std::fprintf(stderr, "qvreg: %s\n", error.c_str());
+    return kUsage + 1;
+  }
+  std::printf("%s\n", path.c_str());
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -163,6 +177,7 @@ int main(int argc, char** argv) {
   if (argc < 3) return Usage();
   if (argc == 3 && std::string_view(argv[1]) == "export") return Export(argv[2]);
   if (argc == 3 && std::string_view(argv[1]) == "import") return Import(argv[2]);
+  if (argc == 3 && std::string_view(argv[1]) == "viewer-cert") return ViewerCertificate(argv[2]);
   const std::string_view command = argv[1];
   const std::string_view key = StripRootPrefix(argv[2]);
   if (command == "get" && argc == 4) return Get(key, argv[3]);

@@ -116,4 +116,23 @@ TEST(QvregTest, ExportAndImportCarryTheSettingsFileBetweenDataRoots) {
   EXPECT_EQ(Qvreg("import " + file).exitCode, 3);
 }
 
+TEST(QvregTest, ViewerCertPrintsTheFileItWroteAndRefusesBadOrTakenNames) {
+  qv::testing::TempHome home;
+  const Result made = Qvreg("viewer-cert desk1");
+  EXPECT_EQ(made.exitCode, 0);
+  EXPECT_EQ(made.output, home.file("viewers/desk1.pem") + "\n");
+  struct stat info {};
+  EXPECT_EQ(stat(home.file("viewers/desk1.pem").c_str(), &info), 0);
+  EXPECT_EQ(stat(home.file("viewer-ca.key").c_str(), &info), 0);
+  const struct {
+    const char* arguments;
+    int exitCode;
+  } refused[] = {{"viewer-cert desk1", 3}, {"viewer-cert ../desk", 3}, {"viewer-cert", 2}};
+  for (const auto& c : refused) {
+    const Result result = Qvreg(c.arguments);
+    EXPECT_EQ(result.exitCode, c.exitCode) << c.arguments;
+    EXPECT_EQ(result.output, "") << c.arguments;
+  }
+}
+
 }  // namespace

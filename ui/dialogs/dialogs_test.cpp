@@ -154,6 +154,18 @@ class DialogsTest : public QObject {
     Click(&dialog, "addModify");
     QCOMPARE(ListTexts(list), QStringList({"three", "one", "two", "severity"}));
 
+    // "Save to file" takes a file name and, beside it, a file format that starts at the record line.
+    Click(&dialog, "newRule");
+    Type(&dialog, "name", "json");
+    Choose(&dialog, "action", ActionRow(kActionSaveToFile));
+    QVERIFY(Child<QLineEdit>(&dialog, "value")->isVisibleTo(&dialog));
+    QVERIFY(Child<QPushButton>(&dialog, "chooseFile")->isVisibleTo(&dialog));
+    QVERIFY(Child<QComboBox>(&dialog, "valueList")->isVisibleTo(&dialog));
+    QCOMPARE(Child<QComboBox>(&dialog, "valueList")->currentText(), QString("Record line"));
+    Type(&dialog, "value", "/var/log/quorvel/%Y%m%d.json");
+    Choose(&dialog, "valueList", 3);
+    Click(&dialog, "addModify");
+
     // A trap rule whose parameters come from "Advanced".
     Click(&dialog, "newRule");
     QCOMPARE(Child<QLineEdit>(&dialog, "name")->text(), QString());
@@ -180,16 +192,19 @@ class DialogsTest : public QObject {
     QCOMPARE(prompts.questions, QStringList({"Changes might be lost!|Save changes?"}));
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
 
-    QCOMPARE(Store().GetInt("Settings", "rulescount", 0), 5);
+    QCOMPARE(Store().GetInt("Settings", "rulescount", 0), 6);
     QCOMPARE(Store().GetString("Rules\\rule0", "Name"), std::string("three"));
     QCOMPARE(Store().GetString("Rules\\rule3", "Name"), std::string("severity"));
     QCOMPARE(Store().GetInt("Rules\\rule3", "Action", 0), int(kActionModifySeverity));
     QCOMPARE(Store().GetInt("Rules\\rule3", "ActionInt", 0), 12);
     QCOMPARE(Store().GetInt("Rules\\rule3", "ThreshSecs", 0), 60);
-    QCOMPARE(Store().GetString("Rules\\rule4", "SNMPCommunity"), std::string("public"));
-    QCOMPARE(Store().GetString("Rules\\rule4", "SNMPSenderOid"), std::string("1.3.6.1.4.1.9"));
-    QCOMPARE(Store().GetInt("Rules\\rule4", "SNMPSpecificType", 0), 42);
-    QCOMPARE(Store().GetString("Rules\\rule4", "ActionValue"), std::string("nms.example.org"));
+    QCOMPARE(Store().GetInt("Rules\\rule4", "Action", 0), int(kActionSaveToFile));
+    QCOMPARE(Store().GetInt("Rules\\rule4", "ActionInt", 0), 3);
+    QCOMPARE(Store().GetString("Rules\\rule4", "ActionValue"), std::string("/var/log/quorvel/%Y%m%d.json"));
+    QCOMPARE(Store().GetString("Rules\\rule5", "SNMPCommunity"), std::string("public"));
+    QCOMPARE(Store().GetString("Rules\\rule5", "SNMPSenderOid"), std::string("1.3.6.1.4.1.9"));
+    QCOMPARE(Store().GetInt("Rules\\rule5", "SNMPSpecificType", 0), 42);
+    QCOMPARE(Store().GetString("Rules\\rule5", "ActionValue"), std::string("nms.example.org"));
   }
 
   void ruleEditorLoadsAsksAndDiscardsWhenClosedByItsFrame() {

@@ -194,6 +194,13 @@ TEST(RuleEditorTest, EachActionShowsTheValueControlsItsFlagsAskFor) {
   EXPECT_EQ(severity.listItems[12], "Warning or Higher");
   EXPECT_EQ(SeverityChoices()[13], "Warning or Higher");
   EXPECT_EQ(FacilityChoices().size(), 26u);
+
+  // "Save to file" takes its file name and, beside it, the file format.
+  const ValueControls file = ValueControlsFor(RowOf(kActionSaveToFile));
+  EXPECT_TRUE(file.edit && file.fileChooser && file.list);
+  EXPECT_EQ(file.listItems, SaveFileFormatChoices());
+  ASSERT_EQ(file.listItems.size(), 4u);
+  EXPECT_EQ(file.listItems[3], "JSON lines");
 }
 
 }  // namespace

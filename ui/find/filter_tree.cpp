@@ -66,7 +66,7 @@ bool CFilterTree::AddHostName(const std::string& hostName) {
   return AddLearned(FilterBranch::kHostname, knownHostNames_, hostName);
 }
 
-// By number, not by name: facilities 4 and 10 are both called "security".
+// By number, not by name: a facility's entry holds its number, which is what filters store.
 bool CFilterTree::AddFacility(int32_t facility) {
   if (facility < 0 || facility > kFacilityWindows) return false;
   std::vector<FilterEntry>& entries = MutableEntries(FilterBranch::kFacility);

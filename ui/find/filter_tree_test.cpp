@@ -166,9 +166,13 @@ TEST_F(FilterTreeTest, EntriesFollowTheStoreAndAnEmptyBranchPassesEverything) {
   EXPECT_FALSE(tree_.AddFacility(4));
   EXPECT_FALSE(tree_.AddFacility(25));
   EXPECT_FALSE(tree_.AddFacility(-1));
-  EXPECT_TRUE(tree_.AddFacility(10));  // also named "security"
+  EXPECT_TRUE(tree_.AddFacility(10));
+  list_.all.push_back(Message("c"));
+  list_.all[2].facility = 10;
   Choose(FilterBranch::kFacility, "security");
   EXPECT_EQ(list_.Shown(), (std::vector<std::string>{"b"}));
+  Choose(FilterBranch::kFacility, "authpriv");
+  EXPECT_EQ(list_.Shown(), (std::vector<std::string>{"c"}));
 
   list_.all[1].ipAddress = "192.168.1.10";
   list_.all[1].hostName = "beta";
