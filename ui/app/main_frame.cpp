@@ -41,6 +41,7 @@
 #include "ui/frame/pane_layout.h"
 #include "ui/model/message_list_model.h"
 #include "ui/settings_file/settings_file.h"
+#include "ui/store/export_formats.h"
 #include "ui/store/quorvel_doc.h"
 
 namespace qv {
@@ -544,15 +545,22 @@ void CMainFrame::OnFileSave() {
 void CMainFrame::OnFileSaveAs() { SaveDocumentAs(); }
 
 void CMainFrame::OnImport() {
-  const QStringList paths = QFileDialog::getOpenFileNames(this, "Import", {}, "All Files (*)");
+  const QStringList paths = QFileDialog::getOpenFileNames(this, "Import", {}, NameFilterText(FileKind::kTextLog));
   for (const QString& path : paths) doc_.ImportFile(path.toStdString());
   if (!paths.isEmpty()) UpdateAllViews();
 }
 
+// The file type chosen in the dialog decides the format; RFC 3164 lines are the default.
 void CMainFrame::OnExport() {
-  const QString path = QFileDialog::getSaveFileName(this, "Export", {}, "All Files (*)");
-  if (!path.isEmpty() && !doc_.ExportFile(path.toStdString())) {
-    QMessageBox::warning(this, "Quorvel", QString("Cannot write the file %1.").arg(path));
+  QStringList filters;
+  for (const ExportFileType& type : kExportFileTypes) filters << QString::fromLatin1(type.filter);
+  QString chosenFilter = filters.front();
+  const QString chosen = QFileDialog::getSaveFileName(this, "Export", {}, filters.join(";;"), &chosenFilter);
+  if (chosen.isEmpty()) return;
+  const ExportFileType& type = ExportFileTypeOf(chosenFilter.toStdString());
+  const std::string path = WithExportSuffix(chosen.toStdString(), type);
+  if (!doc_.ExportFile(path, type.format)) {
+    QMessageBox::warning(this, "Quorvel", QString("Cannot write the file %1.").arg(QString::fromStdString(path)));
   }
 }
 

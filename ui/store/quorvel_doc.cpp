@@ -387,10 +387,11 @@ void CQuorvelDoc::SetHistoryLimitKB(int32_t kilobytes) { history_->SetLimitKB(ki
 
 // --- Files ---
 
-bool CQuorvelDoc::ExportFile(const std::string& path) {
+bool CQuorvelDoc::ExportFile(const std::string& path, RecordFormat format) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << FileHeader(format);
   const int count = GetShownCount();
-  for (int i = 0; i < count && out; ++i) out << GetMessage(ShownPosition(i)).FormatSyslogLine() << '\n';
+  for (int i = 0; i < count && out; ++i) out << FormatFileLine(GetMessage(ShownPosition(i)), format);
   return static_cast<bool>(out);
 }
 

@@ -40,6 +40,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/message/record_formats.h"
 #include "core/message/syslog_message.h"
 #include "reception/datagram_reader.h"
 #include "reception/syslog_sink.h"
@@ -162,9 +163,10 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   void SetHistoryLimitKB(int32_t kilobytes);
 
   // --- Files ---
-  // Writes every shown message as its syslog line and a line feed. False when the file could
-  // not be written completely.
-  bool ExportFile(const std::string& path);
+  // Writes every shown message, in shown order, in `format` (record_formats.h): by default its
+  // syslog line and a line feed; a CSV file begins with its header row. False when the file
+  // could not be written completely.
+  bool ExportFile(const std::string& path, RecordFormat format = RecordFormat::kSyslogLine);
   // Adds every line of the file (syslog lines with time received = time sent, record lines)
   // without refresh each, then asks for one refresh. False when it could not be opened.
   bool ImportFile(const std::string& path);
