@@ -638,7 +638,7 @@ void CMainFrame::OnEditRules() {
 }
 
 void CMainFrame::OnEmailSettings() {
-  CEmailSettingsDialog dialog(this);
+  CEmailSettingsDialog dialog(DefaultPrompts(), this);
   if (dialog.exec() == QDialog::Accepted) Waiting([this] { commands_.RestartService(); });
 }
 

@@ -97,7 +97,7 @@ int main(int argc, char** argv) {
   CPreferencesDialog preferences(DefaultPrompts());
   preferences.findChild<QComboBox*>("severity")->setCurrentIndex(4);
   ok &= Shoot(preferences, folder, "preferences");
-  CEmailSettingsDialog email;
+  CEmailSettingsDialog email(DefaultPrompts());
   ok &= Shoot(email, folder, "email_settings");
   CDatabaseSettingsDialog database(DefaultPrompts());
   const auto sqlite = database.findChild<QTreeWidget*>("sources")->findItems("SQLite3", Qt::MatchExactly | Qt::MatchRecursive);
