@@ -300,13 +300,13 @@ void CMainFrame::CreatePanes() {
   }
   right_->setCollapsible(1, false);
   setCentralWidget(outer_);
-  connect(list_, &CQuorvelView::findRequested, this, &CMainFrame::OnFind);
+  connect(list_, &CQuorvelView::findRequested, this, &CMainFrame::OnFindMessages);
   connect(list_, &CQuorvelView::followChanged, this, &CMainFrame::ShowFollowState);
   connect(follow_, &QPushButton::clicked, list_, [this] {
     list_->ResumeFollowing();
     list_->setFocus();
   });
-  connect(graph_, &StatusPanel::findRequested, this, &CMainFrame::OnFind);
+  connect(graph_, &StatusPanel::findRequested, this, &CMainFrame::OnFindMessages);
   panesCreated_ = true;
   ApplyPaneSizes();
 }
@@ -587,8 +587,16 @@ void CMainFrame::OnToggleStatusBar() { statusBar()->setVisible(statusBar()->isHi
 
 void CMainFrame::OnViewOptions() { list_->EditViewOptions(); }
 
+void CMainFrame::OnFindMessages() {
+  OnFind();
+  find_->StartFromSelected();
+}
+
 void CMainFrame::OnFind() {
-  if (find_ == nullptr) find_ = new CFindDialog(*list_, this);
+  if (find_ == nullptr) {
+    find_ = new CFindDialog(*list_, this);
+    find_->SetRowLocator([this] { return list_->SelectedRowRect(); });
+  }
   find_->ShowCurrent();
   find_->show();
   find_->raise();
@@ -634,7 +642,7 @@ void CMainFrame::OnEditRules() {
 }
 
 void CMainFrame::OnEmailSettings() {
-  CEmailSettingsDialog dialog(this);
+  CEmailSettingsDialog dialog(DefaultPrompts(), this);
   if (dialog.exec() == QDialog::Accepted) Waiting([this] { commands_.RestartService(); });
 }
 

@@ -63,7 +63,7 @@ class CMonitorSet;
 class CRelayReception;
 class CSyslogReceivers;
 class CSyslogSocket;
-class CTcpForwarder;
+class CStreamForwarder;
 
 class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   Q_OBJECT
@@ -242,7 +242,7 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   std::unique_ptr<CSyslogReceivers> receivers_;
   std::vector<std::unique_ptr<QSocketNotifier>> receiverNotifiers_;
   int receiverCalls_ = 0;  // receiver calls under way (nested when a message opens a dialog)
-  std::unique_ptr<CTcpForwarder> tcpForwarder_;  // rule values "tcp://host:port"
+  std::unique_ptr<CStreamForwarder> streamForwarder_;  // rule values "tcp://host:port", "tls://host:port"
   std::unique_ptr<CRelayReception> relay_;
   std::unique_ptr<CLocalChannel> channel_;  // the monitors' findings; outlives them
   std::unique_ptr<QSocketNotifier> channelNotifier_;  // made when the monitors first start
