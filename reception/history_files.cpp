@@ -13,6 +13,7 @@
 
 #include "core/settings/settings_store.h"
 #include "platform/files/owned_file.h"
+#include "platform/files/whole_lines.h"
 #include "platform/paths/data_root.h"
 
 namespace qv {
@@ -28,33 +29,6 @@ std::optional<struct stat> Status(const std::string& path) {
 bool ModifiedLater(const struct stat& a, const struct stat& b) {
   if (a.st_mtim.tv_sec != b.st_mtim.tv_sec) return a.st_mtim.tv_sec > b.st_mtim.tv_sec;
   return a.st_mtim.tv_nsec > b.st_mtim.tv_nsec;
-}
-
-// Writes all of `line` (one line or several) to an O_APPEND descriptor. When only part of it
-// fits (disk full), the part of a line is cut off again, so that the next line does not continue
-// a half one; whole lines before it stay. Returns 0, or the error that stopped the write.
-int WriteLine(int fd, std::string_view line) {
-  std::size_t written = 0;
-  while (written < line.size()) {
-    const ssize_t n = write(fd, line.data() + written, line.size() - written);
-    if (n > 0) {
-      written += static_cast<std::size_t>(n);
-    } else if (n < 0 && errno == EINTR) {
-      continue;
-    } else {
-      const int error = n == 0 ? ENOSPC : errno;
-      const std::size_t lastEnd = line.substr(0, written).rfind('\n');
-      const std::size_t partial = lastEnd == std::string_view::npos ? written : written - lastEnd - 1;
-      struct stat info {};
-      if (partial > 0 && fstat(fd, &info) == 0 && info.st_size >= static_cast<off_t>(partial)) {
-        if (ftruncate(fd, info.st_size - static_cast<off_t>(partial)) != 0) {
-          // Nothing more can be done; the half line stays.
-        }
-      }
-      return error;
-    }
-  }
-  return 0;
 }
 
 // `lines` (whole lines, each ended by a line feed) cut where the one-line-at-a-time rule
@@ -195,7 +169,7 @@ bool CHistoryFiles::Write(std::string_view lines) {
     if (i > 0) std::remove(Current().c_str());  // a new file starts empty
     if (pieces[i].empty()) continue;
     const int fd = Writer(Current(), known);
-    const int error = fd >= 0 ? WriteLine(fd, pieces[i]) : -1;
+    const int error = fd >= 0 ? AppendWholeLines(fd, pieces[i]) : -1;
     if (error > 0) refusal_ = std::strerror(error);
     written = written && error == 0;
   }

@@ -9,6 +9,8 @@
 // time. It holds what outlives a single action, such as the database connection, which lives
 // from one LoadRules to the next.
 
+#include <span>
+
 #include "core/message/syslog_message.h"
 #include "reception/syslog_sink.h"
 #include "rules/forwarder.h"
@@ -20,6 +22,12 @@ namespace qv {
 struct ActionContext {
   CSyslogSink& reporter;   // reports become local messages through OnLocalMessage
   CForwarder* forwarder;   // null when the owner has no listening socket
+};
+
+// One action of a batch: a rule and the record it fired for.
+struct QueuedAction {
+  const CRule* rule;
+  const SyslogMessage* message;
 };
 
 class CActionExecutor {
@@ -37,6 +45,13 @@ class CActionExecutor {
   // Performs the rule's action for one record. Failures are reported through the context's
   // reporter or not at all; they never change the course of the engine.
   virtual void Execute(const CRule& rule, const SyslogMessage& message, const ActionContext& context) = 0;
+
+  // Performs the actions of several records, in order, with the outcome that Execute would
+  // have one by one; every rule's action is "Save to Database" (the one action given in
+  // batches), so that the executor may store them together. The default calls Execute for each.
+  virtual void ExecuteBatch(std::span<const QueuedAction> actions, const ActionContext& context) {
+    for (const QueuedAction& action : actions) Execute(*action.rule, *action.message, context);
+  }
 
   // Says the failures that a throttle held back once their interval has passed, so that a burst
   // of failures that stops is still reported. Called now and then by whoever runs the actions.

@@ -79,22 +79,51 @@ struct CActionWorker::Shared {
         nextHeldBackCheck = Clock::now() + kHeldBackCheck;
         continue;
       }
-      Item item = std::move(queue.front());
-      queue.pop_front();
-      bytes -= item.bytes;
-      if (item.kind == ItemKind::kExecute) --actions;
-      running = true;
+      TakeTurn();
+      busy = true;
       lock.unlock();
-      switch (item.kind) {
-        case ItemKind::kExecute: inner->Execute(*item.rule, item.message, context); break;
-        case ItemKind::kBeginLoad: inner->BeginLoadRules(context); break;
-        case ItemKind::kRuleLoaded: inner->RuleLoaded(*item.rule, context); break;
-      }
-      item = {};
+      RunTurn(context);
+      turn.clear();
       lock.lock();
-      running = false;
+      running = 0;
+      busy = false;
       if (queue.empty()) idle.notify_all();
     }
+  }
+
+  // Moves the next item to `turn`; a database action takes those right behind it along, up to
+  // kBatchSize. Under the lock.
+  void TakeTurn() {
+    do {
+      Item& item = queue.front();
+      bytes -= item.bytes;
+      if (item.kind == ItemKind::kExecute) {
+        --actions;
+        ++running;
+      }
+      turn.push_back(std::move(item));
+      queue.pop_front();
+    } while (IsDatabase(turn.front()) && turn.size() < kBatchSize && !queue.empty() && IsDatabase(queue.front()));
+  }
+
+  // Runs `turn`, not under the lock.
+  void RunTurn(const ActionContext& context) {
+    const Item& first = turn.front();
+    if (IsDatabase(first)) {
+      batch.clear();
+      for (const Item& item : turn) batch.push_back(QueuedAction{item.rule.get(), &item.message});
+      inner->ExecuteBatch(batch, context);
+      return;
+    }
+    switch (first.kind) {
+      case ItemKind::kExecute: inner->Execute(*first.rule, first.message, context); break;
+      case ItemKind::kBeginLoad: inner->BeginLoadRules(context); break;
+      case ItemKind::kRuleLoaded: inner->RuleLoaded(*first.rule, context); break;
+    }
+  }
+
+  static bool IsDatabase(const Item& item) {
+    return item.kind == ItemKind::kExecute && item.rule->Action == kActionDatabase;
   }
 
   std::unique_ptr<CActionExecutor> inner;
@@ -107,9 +136,13 @@ struct CActionWorker::Shared {
   std::deque<Item> queue;
   std::size_t bytes = 0;       // of the queued items
   std::size_t actions = 0;     // queued items of kind kExecute
-  bool running = false;        // an item is being run
+  bool busy = false;           // a turn is being run
+  std::size_t running = 0;     // actions of that turn
   bool stopping = false;
   std::thread thread;
+  // The worker's own: what it runs in this turn, and the batch handed to the inner executor.
+  std::vector<Item> turn;
+  std::vector<QueuedAction> batch;
 };
 
 bool CActionWorker::RunsOnWorker(int32_t action) {
@@ -196,7 +229,7 @@ void CActionWorker::DeliverReports() {
 
 std::size_t CActionWorker::pending() const {
   const std::lock_guard lock(shared_->mutex);
-  return shared_->actions + (shared_->running ? 1 : 0);
+  return shared_->actions + shared_->running;
 }
 
 std::size_t CActionWorker::Stop(std::chrono::milliseconds bound) {
@@ -207,13 +240,13 @@ std::size_t CActionWorker::Stop(std::chrono::milliseconds bound) {
   bool finished = false;
   {
     std::unique_lock lock(shared.mutex);
-    shared.idle.wait_for(lock, bound, [&shared] { return shared.queue.empty() && !shared.running; });
+    shared.idle.wait_for(lock, bound, [&shared] { return shared.queue.empty() && !shared.busy; });
     for (const Item& item : shared.queue) skipped += item.kind == ItemKind::kExecute ? 1 : 0;
     shared.queue.clear();
     shared.bytes = 0;
     shared.actions = 0;
     shared.stopping = true;
-    finished = !shared.running;
+    finished = !shared.busy;
   }
   shared.wake.notify_one();
   if (finished) {

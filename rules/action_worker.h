@@ -8,6 +8,11 @@
 // (message boxes): they run at once, on the owner's thread, through the same inner executor.
 // A "tcp://" forward is itself queued on a thread of the forwarder's.
 //
+// Save to Database actions that wait one behind the other are taken in one turn, up to
+// kBatchSize, and given to the inner executor together (ExecuteBatch), which stores them in
+// one transaction: the slower the database, the more each turn takes, so it keeps up with a
+// burst. Any other action between them ends the batch, so the order of the queue is kept.
+//
 // The queue holds at most Limits::maxActions actions or Limits::maxBytes of messages. When it
 // is full, further actions are dropped, never waited for; the drops are counted and reported
 // through the owner's reporter at most once per Limits::reportInterval, with the count since
@@ -29,7 +34,8 @@
 // it once, at its first action, and queued actions share that copy.
 //
 // Owner's thread: every public call. Stop ends the worker: it lets the queue drain for at most
-// a bound and says how many actions it skipped. An action still running after that (a mail
+// a bound and says how many actions it skipped; a turn under way (a batch) always runs to its
+// end, so a stop never splits one. An action still running after that (a mail
 // waiting for its server) is left to finish on its own: the worker's state is shared with the
 // thread, which ends by itself, and its later reports go nowhere.
 
@@ -53,6 +59,8 @@ class CActionWorker final : public CActionExecutor {
     std::chrono::milliseconds reportInterval;
   };
   static constexpr Limits kDefaultLimits{10000, 64 * 1024 * 1024, std::chrono::minutes(1)};
+  // The most database actions given to the inner executor at once.
+  static constexpr std::size_t kBatchSize = 1000;
 
   // Whether an action of this code runs on the worker.
   static bool RunsOnWorker(int32_t action);
@@ -79,7 +87,7 @@ class CActionWorker final : public CActionExecutor {
   // delivered. Worker actions given after Stop are dropped.
   std::size_t Stop(std::chrono::milliseconds bound);
 
-  // Actions queued or running.
+  // Actions queued or running (a batch counts each of its actions).
   std::size_t pending() const;
 
  private:

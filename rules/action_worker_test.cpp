@@ -35,6 +35,7 @@ class GatedExecutor : public CActionExecutor {
     std::vector<std::thread::id> threads;
     int started = 0;
     int finished = 0;
+    std::vector<std::size_t> batches;  // the size of each ExecuteBatch
   };
   explicit GatedExecutor(Shared& shared) : shared_(shared) {}
 
@@ -52,6 +53,13 @@ class GatedExecutor : public CActionExecutor {
     shared_.changed.notify_all();
     lock.unlock();
     context.reporter.OnLocalMessage("done " + message.message);
+  }
+  void ExecuteBatch(std::span<const QueuedAction> actions, const ActionContext& context) override {
+    {
+      const std::lock_guard lock(shared_.mutex);
+      shared_.batches.push_back(actions.size());
+    }
+    CActionExecutor::ExecuteBatch(actions, context);
   }
 
  private:
@@ -135,6 +143,32 @@ TEST_F(ActionWorkerTest, SlowActionsRunInOrderOnTheWorkerWhileTheOthersRunAtOnce
     if (!inlineRun) slow.push_back(gate_.ran[i]);
   }
   EXPECT_THAT(slow, ElementsAre("mail:0", "db:0", "mail:1", "db:1", "mail:2", "db:2"));
+}
+
+TEST_F(ActionWorkerTest, DatabaseActionsOneBehindTheOtherRunAsBatchesInQueueOrder) {
+  Make();
+  Close();
+  const CRule mail = Rule("mail", kActionSendMail);
+  const CRule database = Rule("db", kActionDatabase);
+  const CRule trap = Rule("trap", kActionSnmpTrap);
+  // What is queued while the first mail waits, and the batches expected from it.
+  const std::pair<const CRule*, int> queued[] = {{&database, 2500}, {&mail, 1}, {&database, 3},
+                                                 {&trap, 1},        {&database, 1}};
+  worker_->Execute(mail, Message("first"), context_);
+  ASSERT_TRUE(WaitFor([this] { return gate_.started == 1; }));
+  std::vector<std::string> expected{"mail:first"};
+  for (const auto& [rule, count] : queued) {
+    for (int i = 0; i < count; ++i) {
+      worker_->Execute(*rule, Message(std::to_string(i)), context_);
+      expected.push_back(rule->Name + ":" + std::to_string(i));
+    }
+  }
+  EXPECT_EQ(worker_->pending(), 2507u);
+  Open();
+  ASSERT_TRUE(WaitFor([this] { return gate_.finished == 2507; }));
+  const std::lock_guard lock(gate_.mutex);
+  EXPECT_THAT(gate_.batches, ElementsAre(1000, 1000, 500, 3, 1));
+  EXPECT_EQ(gate_.ran, expected);
 }
 
 TEST_F(ActionWorkerTest, AFullQueueDropsAndCountsWithoutWaitingAndReportsOncePerInterval) {

@@ -11,7 +11,7 @@ namespace qv {
 const std::array<RuleActionInfo, 13> kRuleActions = {{
     {"Message Box", "Message", kActionMessageBox, 0},
     {"Run Program", "Program", kActionRunProgram, kActionInputFileChooser},
-    {"Save to file", "Filename", kActionSaveToFile, kActionInputFileChooser},
+    {"Save to file", "Filename", kActionSaveToFile, kActionInputFileChooser | kActionInputFormatList},
     {"Send to another Syslog server", "Server", kActionForward, 0},
     {"Discard message", "", kActionDiscard, 0},
     {"Highlight message", "", kActionHighlight, 0},

@@ -45,6 +45,7 @@ enum RuleAction : int32_t {
 // How the rule editor takes an action's parameter.
 inline constexpr uint32_t kActionInputFileChooser = 1u << 0;
 inline constexpr uint32_t kActionInputNameList = 1u << 8;  // facility or severity names -> ActionInt
+inline constexpr uint32_t kActionInputFormatList = 1u << 9;  // file formats beside the value -> ActionInt
 inline constexpr uint32_t kActionInputAdvanced = 1u << 16;  // a dialog for the extra fields
 
 struct RuleActionInfo {
@@ -102,7 +103,8 @@ class CRule {
   int32_t Facility = -1;      // -1 = any
   int32_t Action = kActionMessageBox;
   std::string ActionValue;
-  uint32_t ActionInt = 0;     // new facility or severity of the modify actions
+  uint32_t ActionInt = 0;     // new facility or severity of the modify actions; file format of
+                              // "Save to file" (RecordFormat, record_formats.h)
   uint32_t ThreshSecs = 0;    // quiet time per sender after firing; 0 = none
   std::string Message;        // contents: plain text (any case), or a pattern with UseRegExp
   bool Highlighted = false;   // only highlighted records match

@@ -340,6 +340,7 @@ TEST(RuleActionTableTest, EveryActionOnceWithItsInput) {
   EXPECT_EQ(FindRuleAction(kActionRunProgram)->input, kActionInputFileChooser);
   EXPECT_STREQ(FindRuleAction(kActionPlaySound)->parameter, "Sound file");
   EXPECT_EQ(FindRuleAction(kActionModifySeverity)->input, kActionInputNameList);
+  EXPECT_EQ(FindRuleAction(kActionSaveToFile)->input, kActionInputFileChooser | kActionInputFormatList);
   EXPECT_EQ(FindRuleAction(kActionSendMail)->input, kActionInputAdvanced);
   EXPECT_STREQ(FindRuleAction(kActionSendMail)->parameter, "To Address");
   EXPECT_STREQ(FindRuleAction(kActionDiscard)->parameter, "");

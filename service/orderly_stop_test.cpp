@@ -157,7 +157,7 @@ TEST(OrderlyStopTest, ARefusedSenderStopsEachDialogueAndTheFailuresAreSaidOnce) 
   std::vector<std::string> expected;
   for (int i = 0; i < 3; ++i) {
     expected.insert(expected.end(),
-                    {"HELO example.com\r\n", "MAIL FROM: quorvel@example.com@example.com\r\n", "QUIT\r\n"});
+                    {"HELO example.com\r\n", "MAIL FROM:<quorvel@example.com@example.com>\r\n", "QUIT\r\n"});
   }
   EXPECT_EQ(smtp.Lines(), expected);
   const std::vector<std::string> failures = Starting(HistoryMessages(home), "Send E-Mail: ");

@@ -7,7 +7,6 @@
 #include "platform/sound/sound_player.h"
 #include "rules/actions/event_log_copy.h"
 #include "rules/actions/run_program.h"
-#include "rules/actions/save_to_file.h"
 #include "rules/actions/substitute_macros.h"
 #include "snmp/snmp_oid.h"
 #include "snmp/trap_sender.h"
@@ -25,6 +24,7 @@ CActionRunner::CActionRunner(std::unique_ptr<CMessageBoxHost> boxes, Options opt
 
 void CActionRunner::BeginLoadRules(const ActionContext&) {
   database_.Close();
+  files_.CloseAll();
   rulesWithBadOids_.clear();
 }
 
@@ -73,6 +73,10 @@ void CActionRunner::Execute(const CRule& rule, const SyslogMessage& message, con
   }
 }
 
+void CActionRunner::ExecuteBatch(std::span<const QueuedAction> actions, const ActionContext& context) {
+  database_.ExecuteBatch(actions, context.reporter);
+}
+
 void CActionRunner::SendMail(const CRule& rule, const SyslogMessage& message, const ActionContext& context) {
   CMailSender mail(context.reporter, options_.mail);
   if (mail.SendMail(rule.ActionValue, message.FormatExportLine(), rule.EMailSubject, rule.EMailText, rule.EMailInclude)) {
@@ -108,7 +112,7 @@ void CActionRunner::RunProgram(const CRule& rule, const SyslogMessage& message, 
 
 void CActionRunner::SaveFile(const CRule& rule, const SyslogMessage& message, const ActionContext& context) {
   std::string failure;
-  if (SaveToFile(rule.ActionValue, message, std::time(nullptr), &failure)) return;
+  if (files_.Save(rule.ActionValue, SaveToFileFormat(rule.ActionInt), message, std::time(nullptr), &failure)) return;
   // Once a minute per rule, with how often it failed since: a refused file fails for every message.
   const auto count = fileFailures_.Count(rule.Name);
   if (!count) return;

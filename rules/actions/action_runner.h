@@ -5,9 +5,11 @@
 //   Run Program             the program of ActionValue, words split first, macros per word;
 //                           not started while Options::maxRunningPrograms started by rules
 //                           still run (a local message says so, at most once a minute)
-//   Save to file            the record line appended to the file ActionValue names (strftime);
-//                           a file that cannot be written is reported at most once a minute per
-//                           rule, with the count of failures since the last report
+//   Save to file            the message, in the format of ActionInt (record line, traditional,
+//                           RFC 5424, JSON), appended to the file ActionValue names (strftime),
+//                           kept open while its name leads to it; a file that cannot be written
+//                           is reported at most once a minute per rule, with the count of
+//                           failures since the last report
 //   Send to another Syslog  the record forwarded to port 514 of ActionValue; nothing without a
 //     server                forwarder
 //   Play sound              the sound file ActionValue, in the background, no default sound
@@ -20,7 +22,8 @@
 //     Event log
 //   Save to Database        ActionValue as one SQL statement on the connection opened at
 //                           LoadRules, the macros' values bound as parameters; at most
-//                           "dbtimeout" seconds a statement (save_to_database.h)
+//                           "dbtimeout" seconds a statement; a batch (ExecuteBatch) in one
+//                           transaction (save_to_database.h)
 //   Send SNMP Trap          a trap to ActionValue with SNMPString after macro substitution; a
 //                           rule whose OIDs are invalid is reported once (until the next load)
 //   any other code          "Unknown rule fired" with the rule's name, through the box host
@@ -30,8 +33,9 @@
 // success; the database, the mail action (and with "maildebug" the whole mail dialogue) report
 // failures through the context's reporter.
 //
-// Owned by one engine and used on its thread only. Holds the database connection, which lives
-// from the LoadRules that opened it to the next LoadRules or the runner's end.
+// Owned by one engine and used on its thread only. Holds the database connection and the files
+// of "Save to file", which live from the LoadRules that opened them to the next LoadRules or the
+// runner's end.
 
 #include <chrono>
 #include <cstdint>
@@ -46,6 +50,7 @@
 #include "rules/actions/message_box_host.h"
 #include "rules/actions/run_program.h"
 #include "rules/actions/save_to_database.h"
+#include "rules/actions/save_to_file.h"
 #include "rules/mail/mail_sender.h"
 
 namespace qv {
@@ -53,7 +58,7 @@ namespace qv {
 class CActionRunner : public CActionExecutor {
  public:
   struct Options {
-    // The mail client's reply wait and port (tests point it at a server of their own).
+    // The mail client's reply wait and trusted CAs (tests make a server and a CA of their own).
     CMailSender::Options mail;
     // Plays a sound file in the background; null: the process's sound player.
     std::function<bool(const std::string&)> playSound;
@@ -73,6 +78,7 @@ class CActionRunner : public CActionExecutor {
   void BeginLoadRules(const ActionContext& context) override;
   void RuleLoaded(const CRule& rule, const ActionContext& context) override;
   void Execute(const CRule& rule, const SyslogMessage& message, const ActionContext& context) override;
+  void ExecuteBatch(std::span<const QueuedAction> actions, const ActionContext& context) override;
   void ReportHeldBack(const ActionContext& context) override;
 
  private:
@@ -84,6 +90,7 @@ class CActionRunner : public CActionExecutor {
   std::unique_ptr<CMessageBoxHost> boxes_;
   Options options_;
   CSaveToDatabase database_;
+  CSaveToFile files_;
   CRuleProgramStarter programs_;
   std::optional<std::chrono::steady_clock::time_point> lastProgramLimitReport_;
   std::set<std::string> rulesWithBadOids_;  // reported since the last load

@@ -184,16 +184,33 @@ TEST_F(ActionRunnerTest, RunProgramStartsNoMoreThanTheLimitAndSaysSoOnce) {
   EXPECT_EQ(sink_.reports.size(), 1u);
 }
 
-TEST_F(ActionRunnerTest, SaveToFileWritesToTodaysFile) {
-  Store(Rule("file", kActionSaveToFile, home_.file("today-%Y%m%d.log")));
+// Each rule writes today's file in the format of its ActionInt; values that name no format (a
+// rule saved before there was a choice) keep the record line.
+TEST_F(ActionRunnerTest, SaveToFileWritesTodaysFileInTheRulesFormat) {
+  const std::pair<uint32_t, RecordFormat> formats[] = {{0, RecordFormat::kRecordLine},
+                                                       {1, RecordFormat::kTraditional},
+                                                       {2, RecordFormat::kRfc5424},
+                                                       {3, RecordFormat::kJsonLines},
+                                                       {12, RecordFormat::kRecordLine}};
+  const auto name = [&](uint32_t actionInt) { return home_.file("f" + std::to_string(actionInt) + "-%Y%m%d.log"); };
+  for (const auto& [actionInt, format] : formats) {
+    CRule rule = Rule("file" + std::to_string(actionInt), kActionSaveToFile, name(actionInt));
+    rule.ActionInt = actionInt;
+    Store(rule);
+  }
   Load();
   const SyslogMessage message = Sample();
   const std::time_t before = std::time(nullptr);
   Run(message);
-  // Around midnight the line may be in either day's file.
-  const std::string written = ReadFile(SaveFileName(home_.file("today-%Y%m%d.log"), before)) +
-                              ReadFile(SaveFileName(home_.file("today-%Y%m%d.log"), std::time(nullptr)));
-  EXPECT_THAT(written, HasSubstr(message.FormatRecordLine()));
+  Run(message);
+  for (const auto& [actionInt, format] : formats) {
+    // Around midnight the lines may be in either day's file.
+    std::string written = ReadFile(SaveFileName(name(actionInt), before));
+    if (SaveFileName(name(actionInt), before) != SaveFileName(name(actionInt), std::time(nullptr))) {
+      written += ReadFile(SaveFileName(name(actionInt), std::time(nullptr)));
+    }
+    EXPECT_EQ(written, FormatFileLine(message, format) + FormatFileLine(message, format)) << actionInt;
+  }
 }
 
 TEST_F(ActionRunnerTest, SaveToFileSaysOnceAMinuteWhyAPlantedFileIsRefused) {
@@ -220,7 +237,7 @@ TEST_F(ActionRunnerTest, PlaySoundHandsTheFileToThePlayer) {
 TEST_F(ActionRunnerTest, SendMailDeliversTheMessageLineWithoutMacros) {
   qv::testing::SmtpTestServer server("smtpd", home_.path());
   ASSERT_NE(server.port(), 0);
-  options_.mail.port = server.port();
+  AppSettings().SetInt("Settings", "mailport", server.port());
   AppSettings().SetString("Settings", "mailserver", "127.0.0.1");
   AppSettings().SetString("Settings", "mailfrom", "syslog");
   AppSettings().SetString("Settings", "maildomain", "example.org");
@@ -259,7 +276,7 @@ TEST_F(ActionRunnerTest, FailedMailsAreReportedWithoutMailDebugAtMostOncePerInte
   getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
   close(probe);
   AppSettings().SetString("Settings", "mailserver", "127.0.0.1");
-  options_.mail.port = ntohs(address.sin_port);
+  AppSettings().SetInt("Settings", "mailport", ntohs(address.sin_port));
   options_.reportInterval = std::chrono::milliseconds(300);
   CActionRunner runner(std::make_unique<RecordingBoxes>(), options_);
   const ActionContext context{sink_, nullptr};
@@ -269,7 +286,7 @@ TEST_F(ActionRunnerTest, FailedMailsAreReportedWithoutMailDebugAtMostOncePerInte
   for (int i = 0; i < 3; ++i) runner.Execute(first, Sample(), context);
   runner.Execute(second, Sample(), context);
   runner.ReportHeldBack(context);  // too early: nothing more
-  const std::string refused = " failed: cannot connect to 127.0.0.1 port " + std::to_string(options_.mail.port) +
+  const std::string refused = " failed: cannot connect to 127.0.0.1 port " + std::to_string(ntohs(address.sin_port)) +
                               ": Connection refused; check the Email Settings and the mail server";
   EXPECT_THAT(sink_.reports, ElementsAre("Send E-Mail: \"pager\"" + refused, "Send E-Mail: \"archive\"" + refused));
 

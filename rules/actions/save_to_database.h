@@ -13,15 +13,29 @@
 //   the connection is not open, except one stopped at its time limit: that is said at most
 //   once per report interval (a minute) per rule, with the count since the last report and
 //   what to do about it; ReportHeldBack says the count of a burst that has stopped.
+// - Statements given together (ExecuteBatch) run in order in one transaction, committed once,
+//   so that a server stores them at the rate of the network rather than one commit a row. A
+//   failed statement costs only itself: the transaction is rolled back, the statements before
+//   it run again in a transaction of their own, it runs once more alone (and is reported as
+//   above when it fails again), and the batch goes on after it. One stopped at its time limit
+//   is not run again, since it has had its time. When a commit fails, each statement of that
+//   transaction runs alone. So a statement runs at most three times per batch, each time
+//   under the limit, and the rows that are stored keep the order of their records (one that
+//   only a retry stored comes after those around it).
 //
 // Owned by the action runner and used on its thread only.
 
 #include <chrono>
+#include <span>
+#include <string>
+#include <unordered_map>
 
 #include "core/message/syslog_message.h"
 #include "core/report/report_throttle.h"
 #include "reception/syslog_sink.h"
+#include "rules/action_executor.h"
 #include "rules/database/database_connection.h"
+#include "rules/database/sql_parameters.h"
 #include "rules/rule.h"
 
 namespace qv {
@@ -38,12 +52,31 @@ class CSaveToDatabase {
   // A database rule was loaded: opens the connection unless it is open.
   void RuleLoaded(CSyslogSink& reporter);
   void Execute(const CRule& rule, const SyslogMessage& message, CSyslogSink& reporter);
+  // The actions' statements in order, in one transaction, as described above. Every rule's
+  // action is "Save to Database".
+  void ExecuteBatch(std::span<const QueuedAction> actions, CSyslogSink& reporter);
   void ReportHeldBack(CSyslogSink& reporter);
 
  private:
+  struct Statement;
+  // How a transaction over some statements ended.
+  struct Outcome {
+    bool committed = false;
+    std::size_t failed = 0;      // the statement that failed, when one did; else the end
+    bool failedTimedOut = false;  // it was stopped at its time limit
+  };
+
+  Statement Bind(const CRule& rule, const SyslogMessage& message);
+  Outcome RunInTransaction(std::span<const Statement> statements);
+  void RunAlone(const Statement& statement, CSyslogSink& reporter);
+  // Says the last failure of the connection as the rule's.
+  void ReportFailure(const CRule& rule, CSyslogSink& reporter);
+  void CountTimeout(const CRule& rule, CSyslogSink& reporter);
   void ReportTimeouts(const std::string& ruleName, uint64_t count, CSyslogSink& reporter) const;
 
   CDatabaseConnection connection_;
+  // Each rule's statement split into text and parameters once per load, by statement text.
+  std::unordered_map<std::string, SqlWithParameters> parameterized_;
   CReportThrottle timeouts_;  // by rule name
   int timeoutSeconds_ = kDefaultDatabaseTimeoutSeconds;
 };

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "core/settings/settings_store.h"
+#include "rules/action_worker.h"
 #include "rules/actions/action_runner.h"
 #include "rules/rules_engine.h"
 #include "testing/postgres_server.h"
@@ -129,10 +130,76 @@ class SaveToDatabaseTest : public ::testing::Test {
     EXPECT_EQ(database.rows("host||'|'||msg||'|'||ip||'|'||whole||'|'||names||'|'||fixed"), expected);
   }
 
-  static bool CreateTable(const std::string& connect, const std::string& serialKey) {
+  // Batches of many rows, some of them refused (a check on the message, or a second rule whose
+  // table is missing): every other row is stored, in the order of its record, and each refused
+  // one is reported once. Last, the service stops while the worker is in the middle of a batch:
+  // nothing is lost. The messages of each case start with its letter.
+  void BatchesKeepEveryGoodRowInOrder(const Database& database) {
+    ASSERT_TRUE(CreateTable(database.connect, database.serialKey, " CHECK (msg NOT LIKE '%bad%')"));
+    Load(database.connect, kInsert);
+    CRule good;
+    good.Name = "to db";
+    good.Action = kActionDatabase;
+    good.ActionValue = kInsert;
+    CRule broken = good;
+    broken.Name = "broken";
+    broken.ActionValue = "INSERT INTO missing(msg) VALUES ('$msg')";
+    struct Case {
+      char letter;
+      int count;
+      std::function<bool(int)> refusedByCheck;
+      std::function<bool(int)> brokenRule;
+    } cases[] = {
+        {'a', 1000, [](int) { return false; }, [](int) { return false; }},
+        {'b', 1000, [](int i) { return i == 0 || i == 500 || i == 999; }, [](int) { return false; }},
+        {'c', 300, [](int i) { return i % 7 == 3; }, [](int i) { return i % 10 == 5; }},
+        {'d', 2, [](int i) { return i == 1; }, [](int) { return false; }},
+    };
+    std::vector<std::string> expected;
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.letter);
+      sink_.reports.clear();
+      std::vector<SyslogMessage> messages(c.count);
+      std::vector<QueuedAction> actions;
+      std::size_t refused = 0;
+      for (int i = 0; i < c.count; ++i) {
+        const bool bad = c.refusedByCheck(i);
+        messages[i].message = std::string(1, c.letter) + (bad ? "-bad-" : "-") + std::to_string(i);
+        actions.push_back({c.brokenRule(i) ? &broken : &good, &messages[i]});
+        if (bad || c.brokenRule(i)) ++refused;
+        else expected.push_back(Hex(messages[i].message));
+      }
+      runner_->ExecuteBatch(actions, ActionContext{sink_, nullptr});
+      EXPECT_EQ(database.rows("msg"), expected);
+      EXPECT_EQ(sink_.reports.size(), refused);
+      for (const std::string& report : sink_.reports) EXPECT_THAT(report, HasSubstr("Database CDBException error: "));
+    }
+
+    // Through the worker, stopped at once: the batch under way and those behind it are stored.
+    sink_.reports.clear();
+    CActionWorker worker(std::make_unique<CActionRunner>(std::make_unique<NoBoxes>(), options_), [] {});
+    const ActionContext context{sink_, nullptr};
+    worker.BeginLoadRules(context);
+    worker.RuleLoaded(good, context);
+    SyslogMessage message;
+    for (int i = 0; i < 5000; ++i) {
+      message.message = "e-" + std::to_string(i);
+      worker.Execute(good, message, context);
+      expected.push_back(Hex(message.message));
+    }
+    EXPECT_GT(worker.pending(), 0u);
+    EXPECT_EQ(worker.Stop(std::chrono::seconds(60)), 0u);
+    EXPECT_THAT(sink_.reports, IsEmpty());
+    EXPECT_EQ(database.rows("msg"), expected);
+  }
+
+  static constexpr const char* kInsert = "INSERT INTO log(host, msg) VALUES ('$hostname', '$msg')";
+
+  static bool CreateTable(const std::string& connect, const std::string& serialKey, const std::string& check = "") {
     CDatabaseConnection db;
     return db.Open(connect) &&
-           db.Execute("CREATE TABLE log(n " + serialKey + ", host TEXT, msg TEXT, ip TEXT, whole TEXT, names TEXT, fixed TEXT)");
+           db.Execute("CREATE TABLE log(n " + serialKey + ", host TEXT, msg TEXT" + check +
+                      ", ip TEXT, whole TEXT, names TEXT, fixed TEXT, tx TEXT)");
   }
 
   qv::testing::TempHome home_;
@@ -165,6 +232,42 @@ TEST_F(SaveToDatabaseTest, PostgresqlStoresEveryMacroValueLiterally) {
                              },
                              "SERIAL"});
   EXPECT_EQ(server.Query("SELECT string_agg(tablename, ',') FROM pg_tables WHERE schemaname = 'public'"), "log\n");
+}
+
+TEST_F(SaveToDatabaseTest, SqliteBatchesKeepEveryGoodRowInOrder) {
+  const std::string file = home_.file("messages.db");
+  BatchesKeepEveryGoodRowInOrder({"Driver=SQLite3;Database=" + file,
+                                  [&](const std::string& columns) {
+                                    return SqliteRows(file, "SELECT lower(hex(" + columns + ")) FROM log ORDER BY n");
+                                  },
+                                  "INTEGER PRIMARY KEY"});
+}
+
+TEST_F(SaveToDatabaseTest, PostgresqlBatchesKeepEveryGoodRowInOrderInOneTransactionEach) {
+  qv::testing::PostgresServer server(home_.path());
+  if (!server.available()) GTEST_SKIP() << "the PostgreSQL server binaries are not installed";
+  if (!qv::testing::PostgresServer::DriverRegistered()) GTEST_SKIP() << "the PostgreSQL ODBC driver is not registered";
+  ASSERT_TRUE(server.Start());
+  const Database database{server.ConnectString(),
+                          [&](const std::string& columns) {
+                            return Lines(server.Query("SELECT encode(convert_to(" + columns +
+                                                      ", 'UTF8'), 'hex') FROM log ORDER BY n"));
+                          },
+                          "SERIAL"};
+  BatchesKeepEveryGoodRowInOrder(database);
+  server.Query("ALTER TABLE log ALTER COLUMN tx SET DEFAULT txid_current()");
+  SyslogMessage message;
+  for (int i = 0; i < 20; ++i) Run(message);  // alone: a transaction each
+  // A clean batch is one transaction; so are the rows that it stored around a refused one.
+  std::vector<SyslogMessage> messages(100);
+  std::vector<QueuedAction> actions;
+  CRule rule;
+  rule.Name = "to db";
+  rule.Action = kActionDatabase;
+  rule.ActionValue = kInsert;
+  for (SyslogMessage& batched : messages) actions.push_back({&rule, &batched});
+  runner_->ExecuteBatch(actions, ActionContext{sink_, nullptr});
+  EXPECT_EQ(server.Query("SELECT count(DISTINCT tx), count(*) FROM log WHERE tx IS NOT NULL"), "21|120\n");
 }
 
 TEST_F(SaveToDatabaseTest, AStatementPastDbtimeoutIsStoppedAndReportedOncePerInterval) {

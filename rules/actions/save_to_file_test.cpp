@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <vector>
 #include <sstream>
 
 #include "platform/paths/data_root.h"
@@ -42,15 +44,16 @@ TEST(SaveToFileTest, AppendsRecordLinesToOneFilePerDay) {
   first.message = "link down";
   SyslogMessage second = first;
   second.message = "link up, \"quoted\"";
-  EXPECT_TRUE(SaveToFile(format, first, day1));
-  EXPECT_TRUE(SaveToFile(format, second, day1 + 60));
-  EXPECT_TRUE(SaveToFile(format, second, day1 + 86400));
+  CSaveToFile files;
+  EXPECT_TRUE(files.Save(format, RecordFormat::kRecordLine, first, day1));
+  EXPECT_TRUE(files.Save(format, RecordFormat::kRecordLine, second, day1 + 60));
+  EXPECT_TRUE(files.Save(format, RecordFormat::kRecordLine, second, day1 + 86400));
   EXPECT_EQ(ReadFile(home.file("20261005.txt")), "kept\r\n" + first.FormatRecordLine() + second.FormatRecordLine());
   EXPECT_EQ(ReadFile(home.file("20261006.txt")), second.FormatRecordLine());
 
-  EXPECT_FALSE(SaveToFile(home.file("no-such-folder/%Y.txt"), first, day1));
-  EXPECT_FALSE(SaveToFile("", first, day1));
-  EXPECT_FALSE(SaveToFile(home.path().string(), first, day1));  // a folder
+  EXPECT_FALSE(files.Save(home.file("no-such-folder/%Y.txt"), RecordFormat::kRecordLine, first, day1));
+  EXPECT_FALSE(files.Save("", RecordFormat::kRecordLine, first, day1));
+  EXPECT_FALSE(files.Save(home.path().string(), RecordFormat::kRecordLine, first, day1));  // a folder
 
   if (zone != nullptr) setenv("TZ", savedZone.c_str(), 1); else unsetenv("TZ");
   tzset();
@@ -66,24 +69,95 @@ TEST(SaveToFileTest, FilesAreClosedToOthersAndALinkIsNeverFollowed) {
   // Whatever another user may have planted under the name is refused at once.
   std::filesystem::create_hard_link(home.file("target.txt"), home.file("hard.txt"));
   ASSERT_EQ(mkfifo(home.file("fifo.txt").c_str(), 0666), 0);
+  CSaveToFile files;
   const std::pair<const char*, const char*> planted[] = {
       {"link.txt", "is a symbolic link"}, {"hard.txt", "has 2 links"}, {"fifo.txt", "is a FIFO"}};
   for (const auto& [name, reason] : planted) {
     std::string failure;
-    EXPECT_FALSE(SaveToFile(home.file(name), message, 0, &failure));
+    EXPECT_FALSE(files.Save(home.file(name), RecordFormat::kRecordLine, message, 0, &failure));
     EXPECT_EQ(failure, "Save to file: cannot write " + home.file(name) + ": " + reason);
   }
   EXPECT_EQ(ReadFile(home.file("target.txt")), "");
 
-  ASSERT_TRUE(SaveToFile(home.file("private.txt"), message, 0));
+  ASSERT_TRUE(files.Save(home.file("private.txt"), RecordFormat::kRecordLine, message, 0));
   EXPECT_EQ(std::filesystem::status(home.file("private.txt")).permissions(),
             std::filesystem::perms::owner_read | std::filesystem::perms::owner_write | std::filesystem::perms::group_read);
   std::filesystem::permissions(home.path(), std::filesystem::perms::set_gid | std::filesystem::perms::group_all,
                                std::filesystem::perm_options::add);  // shared with the group
-  ASSERT_TRUE(SaveToFile(home.file("shared.txt"), message, 0));
+  ASSERT_TRUE(files.Save(home.file("shared.txt"), RecordFormat::kRecordLine, message, 0));
   EXPECT_EQ(std::filesystem::status(home.file("shared.txt")).permissions() & std::filesystem::perms::all,
             std::filesystem::perms::owner_read | std::filesystem::perms::owner_write | std::filesystem::perms::group_read |
                 std::filesystem::perms::group_write);
+}
+
+// The file stays open between lines, yet every line goes to the file that the name leads to
+// at that moment; the lines before the change stay in the file renamed away.
+TEST(SaveToFileTest, FollowsItsNameWhenTheFileIsRenamedDeletedOrReplaced) {
+  qv::testing::TempHome home;
+  namespace fs = std::filesystem;
+  const std::string log = home.file("rules.log");
+  const auto message = [](int n) {
+    SyslogMessage m;
+    m.hostName = "gw";
+    m.message = "line " + std::to_string(n);
+    return m;
+  };
+  const auto line = [&](int n) { return FormatFileLine(message(n), RecordFormat::kJsonLines); };
+  struct Step {
+    const char* what;
+    std::function<void()> before;
+    bool written;
+    std::string logAfter;  // rules.log after the line
+  };
+  const std::vector<Step> steps = {
+      {"created", [] {}, true, line(1)},
+      {"appended", [] {}, true, line(1) + line(2)},
+      {"renamed away, another created", [&] {
+         fs::rename(log, log + ".1");
+         std::ofstream(log) << "";
+       }, true, line(3)},
+      {"renamed away, none created", [&] { fs::rename(log, log + ".2"); }, true, line(4)},
+      {"deleted", [&] { fs::remove(log); }, true, line(5)},
+      {"replaced by another file", [&] {
+         std::ofstream(log + ".new") << "other\n";
+         fs::rename(log + ".new", log);
+       }, true, "other\n" + line(6)},
+      {"replaced by a link", [&] {
+         fs::remove(log);
+         fs::create_symlink(log + ".1", log);
+       }, false, ""},
+  };
+  CSaveToFile files;
+  for (std::size_t i = 0; i < steps.size(); ++i) {
+    SCOPED_TRACE(steps[i].what);
+    steps[i].before();
+    EXPECT_EQ(files.Save(log, RecordFormat::kJsonLines, message(static_cast<int>(i) + 1), 0), steps[i].written);
+    if (steps[i].written) {
+      EXPECT_EQ(ReadFile(log), steps[i].logAfter);
+    }
+  }
+  EXPECT_EQ(ReadFile(log + ".1"), line(1) + line(2));
+  EXPECT_EQ(ReadFile(log + ".2"), line(3));
+}
+
+// Files stay open only up to the limit, and all of them close when the rules are replaced.
+TEST(SaveToFileTest, KeepsAtMostTheLimitOfFilesOpen) {
+  qv::testing::TempHome home;
+  const auto openDescriptors = [] {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator{});
+  };
+  const auto before = openDescriptors();
+  CSaveToFile files;
+  SyslogMessage message;
+  for (std::size_t n = 0; n < CSaveToFile::kMaxOpenFiles + 4; ++n) {
+    ASSERT_TRUE(files.Save(home.file(std::to_string(n) + ".log"), RecordFormat::kRecordLine, message, 0));
+  }
+  EXPECT_EQ(openDescriptors() - before, static_cast<long>(CSaveToFile::kMaxOpenFiles));
+  // The first file was closed for a later one, and is opened again for its next line.
+  ASSERT_TRUE(files.Save(home.file("0.log"), RecordFormat::kRecordLine, message, 0));
+  EXPECT_EQ(ReadFile(home.file("0.log")), message.FormatRecordLine() + message.FormatRecordLine());
+  files.CloseAll();
+  EXPECT_EQ(openDescriptors(), before);
 }
 
 }  // namespace

@@ -50,6 +50,7 @@ struct CDatabaseConnection::Handles {
   SQLHENV env = SQL_NULL_HENV;
   SQLHDBC dbc = SQL_NULL_HDBC;
   bool connected = false;
+  bool inTransaction = false;
   std::unordered_map<std::string, SQLHSTMT> prepared;  // by statement text
   CStatementWatchdog watchdog;
 
@@ -124,12 +125,15 @@ bool CDatabaseConnection::Open(std::string_view dbSetting) {
 
 void CDatabaseConnection::Close() {
   handles_->FreeAll();
+  // ODBC refuses to disconnect inside a transaction.
+  if (handles_->connected && handles_->inTransaction) SQLEndTran(SQL_HANDLE_DBC, handles_->dbc, SQL_ROLLBACK);
   if (handles_->connected) SQLDisconnect(handles_->dbc);
   if (handles_->dbc != SQL_NULL_HDBC) SQLFreeHandle(SQL_HANDLE_DBC, handles_->dbc);
   if (handles_->env != SQL_NULL_HENV) SQLFreeHandle(SQL_HANDLE_ENV, handles_->env);
   handles_->env = SQL_NULL_HENV;
   handles_->dbc = SQL_NULL_HDBC;
   handles_->connected = false;
+  handles_->inTransaction = false;
 }
 
 bool CDatabaseConnection::IsOpen() const { return handles_->connected; }
@@ -179,6 +183,39 @@ bool CDatabaseConnection::Execute(std::string_view statement, std::span<const st
   // A statement that was stopped is prepared afresh next time rather than trusted again.
   if (!ok && error_.timedOut) handles_->Forget(text);
   return ok;
+}
+
+bool CDatabaseConnection::BeginTransaction() {
+  if (!handles_->connected) {
+    error_ = {"The database connection is not open", SQL_INVALID_HANDLE};
+    return false;
+  }
+  const SQLRETURN rc = SQLSetConnectAttr(handles_->dbc, SQL_ATTR_AUTOCOMMIT,
+                                         reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), SQL_IS_UINTEGER);
+  if (!Succeeded(rc)) {
+    error_ = {DiagnosticText(SQL_HANDLE_DBC, handles_->dbc), rc};
+    return false;
+  }
+  handles_->inTransaction = true;
+  return true;
+}
+
+bool CDatabaseConnection::EndTransaction(bool commit) {
+  if (!handles_->inTransaction) return true;
+  handles_->inTransaction = false;
+  SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, handles_->dbc, commit ? SQL_COMMIT : SQL_ROLLBACK);
+  const bool ended = Succeeded(rc);
+  if (!ended) {
+    error_ = {DiagnosticText(SQL_HANDLE_DBC, handles_->dbc), rc};
+    if (commit) SQLEndTran(SQL_HANDLE_DBC, handles_->dbc, SQL_ROLLBACK);  // what the server kept is undone
+  }
+  // Autocommit on again. A driver that refuses would keep every later statement in a
+  // transaction that nobody commits; the connection closes instead, and those statements fail
+  // as on a connection that is not open, until the next load of the rules opens it again.
+  rc = SQLSetConnectAttr(handles_->dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON),
+                         SQL_IS_UINTEGER);
+  if (!Succeeded(rc)) Close();
+  return ended;
 }
 
 std::string CDatabaseConnection::ErrorReport() const { return FormatDatabaseError(error_); }

@@ -22,6 +22,13 @@
 // statement when the time has passed. A statement stopped either way (or failing once its time
 // is up) fails with timedOut set.
 //
+// Transactions: between BeginTransaction and EndTransaction statements are not committed one
+// by one but together, at EndTransaction(true); EndTransaction(false) or a failed commit keeps
+// none of them. Outside a transaction each statement commits by itself (the driver's
+// autocommit). Closing or opening the connection ends a transaction without keeping it. The
+// query timeout applies to each statement of a transaction, not to the commit: ODBC has no way
+// to cancel a commit, and a commit waits only for the server's own write.
+//
 // Not thread-safe: the rules engine that owns the connection uses it from one thread (the
 // watchdog only cancels). Opening waits at most 30 seconds for the server where the driver
 // honours a login timeout.
@@ -61,6 +68,15 @@ class CDatabaseConnection {
   // until the query timeout stops it. A result set, if any, is discarded. False on failure,
   // including when the connection is not open; lastError() then tells why.
   bool Execute(std::string_view statement, std::span<const std::string> parameters = {});
+
+  // Starts a transaction (autocommit off). False when the connection is not open or the driver
+  // refuses; lastError() then tells why, and statements keep committing one by one.
+  bool BeginTransaction();
+  // Ends the transaction that BeginTransaction started: commits it when `commit`, otherwise
+  // rolls it back, and goes back to autocommit (a driver that refuses that has the connection
+  // closed). False when the commit (or the rollback) failed; lastError() then tells why, and
+  // nothing of the transaction is kept.
+  bool EndTransaction(bool commit);
 
   const DatabaseError& lastError() const { return error_; }
   // "Database CDBException error: <text>, (<code>)" for lastError().

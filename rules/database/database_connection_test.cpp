@@ -98,6 +98,42 @@ TEST(DatabaseConnectionTest, FailuresCarryTheDriversTextAndTheReturnCode) {
   EXPECT_TRUE(db.Execute("CREATE TABLE t(x)"));
 }
 
+TEST(DatabaseConnectionTest, ATransactionKeepsItsStatementsOnlyWhenCommitted) {
+  qv::testing::TempHome home;
+  const std::string file = home.file("m.db");
+  enum class End { kCommit, kRollBack, kClose };
+  const struct Case {
+    End end;
+    const char* kept;
+  } cases[] = {{End::kCommit, "2"}, {End::kRollBack, "0"}, {End::kClose, "0"}};
+  CDatabaseConnection db;
+  EXPECT_FALSE(db.BeginTransaction());  // not open
+  EXPECT_EQ(db.lastError().code, -2);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.end));
+    ASSERT_TRUE(db.Open("Driver=SQLite3;Database=" + file)) << db.ErrorReport();
+    ASSERT_TRUE(db.Execute("CREATE TABLE IF NOT EXISTS t(x)"));
+    ASSERT_TRUE(db.Execute("DELETE FROM t"));
+    ASSERT_TRUE(db.BeginTransaction()) << db.ErrorReport();
+    EXPECT_TRUE(db.Execute("INSERT INTO t VALUES (1)"));
+    EXPECT_FALSE(db.Execute("INSERT INTO missing VALUES (1)"));  // a failure leaves the rest to the caller
+    EXPECT_TRUE(db.Execute("INSERT INTO t VALUES (2)"));
+    EXPECT_EQ(SqliteColumn(file, "SELECT count(*) FROM t"), std::vector<std::string>{"0"});  // not yet
+    if (c.end == End::kClose) {
+      db.Close();
+    } else {
+      EXPECT_TRUE(db.EndTransaction(c.end == End::kCommit)) << db.ErrorReport();
+    }
+    EXPECT_EQ(SqliteColumn(file, "SELECT count(*) FROM t"), std::vector<std::string>{c.kept});
+    // Each statement commits by itself again.
+    if (!db.IsOpen()) {
+      ASSERT_TRUE(db.Open("Driver=SQLite3;Database=" + file)) << db.ErrorReport();
+    }
+    EXPECT_TRUE(db.Execute("INSERT INTO t VALUES (3)"));
+    EXPECT_EQ(SqliteColumn(file, "SELECT count(*) FROM t WHERE x = 3"), std::vector<std::string>{"1"});
+  }
+}
+
 TEST(DatabaseConnectionTest, StatementsStopAtTheQueryTimeout) {
   qv::testing::TempHome home;
   CDatabaseConnection db;

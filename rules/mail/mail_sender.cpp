@@ -1,12 +1,9 @@
 #include "rules/mail/mail_sender.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/time.h>
+#include <openssl/evp.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,32 +18,9 @@
 namespace qv {
 namespace {
 
-constexpr uint16_t kDefaultSmtpPort = 25;
+constexpr int kDefaultSmtpPort = 25;
 
-// Closes the connection on every way out of the dialogue.
-class ScopedSocket {
- public:
-  explicit ScopedSocket(int fd) : fd_(fd) {}
-  ~ScopedSocket() {
-    if (fd_ >= 0) close(fd_);
-  }
-  ScopedSocket(const ScopedSocket&) = delete;
-  ScopedSocket& operator=(const ScopedSocket&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-uint16_t ServiceTablePort() {
-  servent entry{};
-  servent* found = nullptr;
-  char buffer[1024];
-  if (getservbyname_r("smtp", "tcp", &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr) {
-    return ntohs(static_cast<uint16_t>(found->s_port));
-  }
-  return kDefaultSmtpPort;
-}
+enum Security { kPlain = 0, kStartTls = 1, kImplicitTls = 2 };
 
 // The server as a dotted address, else its first IPv4 address from the resolver. On failure
 // `error` holds the resolver's code (or errno for a system failure).
@@ -66,38 +40,6 @@ bool ServerAddress(const std::string& server, in_addr* address, int* error) {
   return true;
 }
 
-// Makes the socket's blocking sends give up after `timeout`.
-void LimitSends(int fd, std::chrono::milliseconds timeout) {
-  timeval limit{};
-  limit.tv_sec = static_cast<time_t>(timeout.count() / 1000);
-  limit.tv_usec = static_cast<suseconds_t>((timeout.count() % 1000) * 1000);
-  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-}
-
-// Connects within `timeout`; errno tells why when it fails (ETIMEDOUT when time ran out).
-bool ConnectWithin(int fd, const sockaddr_in& to, std::chrono::milliseconds timeout) {
-  const int flags = fcntl(fd, F_GETFL);
-  if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) return false;
-  if (connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
-    if (errno != EINPROGRESS) return false;
-    pollfd waiter{fd, POLLOUT, 0};
-    const int ready = poll(&waiter, 1, static_cast<int>(timeout.count()));
-    if (ready <= 0) {
-      if (ready == 0) errno = ETIMEDOUT;
-      return false;
-    }
-    int failure = 0;
-    socklen_t length = sizeof failure;
-    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &failure, &length) != 0) return false;
-    if (failure != 0) {
-      errno = failure;
-      return false;
-    }
-  }
-  // Back to blocking sends, each bounded (see SendCommand).
-  return fcntl(fd, F_SETFL, flags) == 0;
-}
-
 // "<seconds.pid.n@domain>": unique among the mails of this computer.
 std::string MessageId(std::time_t when, const std::string& sender) {
   static std::atomic<uint32_t> counter{0};
@@ -107,14 +49,70 @@ std::string MessageId(std::time_t when, const std::string& sender) {
          std::to_string(++counter) + "@" + domain + ">";
 }
 
-// The reply's first line without its line end, for a report.
+// The reply without its last line end, for a report.
 std::string ReplyText(const std::string& reply) {
   std::string text = reply;
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
   return text;
 }
 
+std::string Base64(std::string_view bytes) {
+  std::string text(4 * ((bytes.size() + 2) / 3) + 1, '\0');
+  const int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()),
+                                     reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
+  text.resize(static_cast<std::size_t>(length));
+  return text;
+}
+
+std::string Upper(std::string_view text) {
+  std::string result(text);
+  for (char& c : result) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return result;
+}
+
+// The text of each extension line of an EHLO reply (after "250-" or "250 "), the greeting line
+// left out, up to its line end.
+template <typename Visit>
+void ForEachExtension(std::string_view reply, Visit visit) {
+  bool first = true;
+  for (std::size_t start = 0; start < reply.size();) {
+    std::size_t end = reply.find('\n', start);
+    if (end == std::string_view::npos) end = reply.size();
+    std::string_view line = reply.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (!first && line.size() > 4) visit(line.substr(4));
+    first = false;
+    start = end + 1;
+  }
+}
+
 }  // namespace
+
+std::string AuthMechanisms(std::string_view ehloReply) {
+  std::string mechanisms;
+  ForEachExtension(ehloReply, [&](std::string_view line) {
+    const std::string upper = Upper(line);
+    if (upper.rfind("AUTH", 0) != 0 || upper.size() < 5 || (upper[4] != ' ' && upper[4] != '=')) return;
+    for (std::size_t from = 5; from < upper.size();) {
+      const std::size_t blank = std::min(upper.find(' ', from), upper.size());
+      if (blank > from) mechanisms += upper.substr(from, blank - from) + " ";
+      from = blank + 1;
+    }
+  });
+  return mechanisms;
+}
+
+bool OffersExtension(std::string_view ehloReply, std::string_view keyword) {
+  bool offered = false;
+  const std::string wanted = Upper(keyword);
+  ForEachExtension(ehloReply, [&](std::string_view line) {
+    const std::string upper = Upper(line);
+    if (upper.rfind(wanted, 0) == 0 && (upper.size() == wanted.size() || upper[wanted.size()] == ' ')) offered = true;
+  });
+  return offered;
+}
 
 std::string ToSmtpData(std::string_view text) {
   std::string data;
@@ -177,20 +175,59 @@ bool CMailSender::Fail(std::string reason) {
   return false;
 }
 
-bool CMailSender::Step(int socket, const std::string& command, std::string_view step,
-                       std::initializer_list<std::string_view> expected) {
-  if (!command.empty()) SendCommand(socket, command);
-  std::string reply;
-  if (!ReadReply(socket, reply)) {
+bool CMailSender::Step(CMailChannel& channel, const std::string& command, std::string_view step,
+                       std::initializer_list<std::string_view> expected, std::string_view shown, std::string* reply) {
+  if (!command.empty()) SendCommand(channel, command, shown);
+  std::string answer;
+  if (!ReadReply(channel, answer)) {
     return Fail(failure_.empty() ? "no reply to " + std::string(step) + " in time" : failure_);
   }
+  lastReply_ = ReplyText(answer);
+  if (reply != nullptr) *reply = answer;
   for (const std::string_view code : expected) {
-    if (reply.compare(0, code.size(), code) == 0) return true;
+    if (answer.compare(0, code.size(), code) == 0) return true;
   }
-  const std::string reason = "the server answered " + std::string(step) + " with \"" + ReplyText(reply) + "\"";
-  SendCommand(socket, "QUIT\r\n");
-  ReadReply(socket, reply);  // the farewell is awaited, not required
+  const std::string reason = "the server answered " + std::string(step) + " with \"" + lastReply_ + "\"";
+  Quit(channel);
   return Fail(reason);
+}
+
+void CMailSender::Quit(CMailChannel& channel) {
+  std::string farewell;
+  SendCommand(channel, "QUIT\r\n");
+  ReadReply(channel, farewell);  // awaited, not required
+  channel.Close();
+}
+
+bool CMailSender::StartTls(CMailChannel& channel, const std::string& server, bool verify) {
+  std::string why;
+  if (!channel.StartTls(CMailChannel::TlsCheck{verify, server, options_.trustStore}, NextDeadline(), &why)) {
+    if (debug_) Report("TLS failed: " + why);
+    return Fail(why);
+  }
+  if (debug_) Report(std::string("TLS started") + (verify ? ", certificate checked" : ", certificate not checked"));
+  return true;
+}
+
+bool CMailSender::Hello(CMailChannel& channel, const std::string& name, std::string* extensions) {
+  return Step(channel, "EHLO " + name + "\r\n", "EHLO", {"250"}, {}, extensions);
+}
+
+bool CMailSender::LogIn(CMailChannel& channel, const std::string& extensions, const std::string& user,
+                        const std::string& password) {
+  const std::string mechanisms = AuthMechanisms(extensions);
+  if (mechanisms.find("PLAIN ") != std::string::npos) {
+    return Step(channel, "AUTH PLAIN " + Base64(std::string(1, '\0') + user + '\0' + password) + "\r\n", "AUTH",
+                {"235"}, "AUTH PLAIN ****\r\n");
+  }
+  if (mechanisms.find("LOGIN ") != std::string::npos) {
+    return Step(channel, "AUTH LOGIN\r\n", "AUTH LOGIN", {"334"}) &&
+           Step(channel, Base64(user) + "\r\n", "the user name", {"334"}, "****\r\n") &&
+           Step(channel, Base64(password) + "\r\n", "the password", {"235"}, "****\r\n");
+  }
+  Quit(channel);
+  return Fail("the server offers no login by AUTH PLAIN or LOGIN" +
+              (mechanisms.empty() ? std::string(" (none at all)") : " (only " + mechanisms.substr(0, mechanisms.size() - 1) + ")"));
 }
 
 std::chrono::milliseconds CMailSender::NextWait() const {
@@ -202,64 +239,96 @@ std::chrono::milliseconds CMailSender::NextWait() const {
   return std::min(options_.replyTimeout, left);
 }
 
+CMailChannel::Deadline CMailSender::NextDeadline() const {
+  return std::chrono::steady_clock::now() + NextWait();
+}
+
 bool CMailSender::SendMail(std::string_view recipient, std::string_view body, std::string_view subject,
                            std::string_view text, bool includeBody) {
   const CSettingsStore& settings = AppSettings();
   deadline_ = std::chrono::steady_clock::now() + options_.dialogueDeadline;
   failure_.clear();
+  lastReply_.clear();
   received_.clear();
   const std::string server = settings.GetString("Settings", "mailserver");
   const std::string from = WithoutLineBreaks(settings.GetString("Settings", "mailfrom"));
   const std::string domain = WithoutLineBreaks(settings.GetString("Settings", "maildomain"));
   debug_ = settings.GetInt("Settings", "maildebug", 0) != 0;
-  const uint16_t port = options_.port != 0 ? options_.port : ServiceTablePort();
+  const int32_t port = settings.GetInt("Settings", "mailport", kDefaultSmtpPort);
+  const int32_t security = settings.GetInt("Settings", "mailsecurity", kPlain);
+  const std::string user = WithoutLineBreaks(settings.GetString("Settings", "mailuser"));
+  const bool verify = settings.GetInt("Settings", "mailverify", 1) != 0;
 
+  if (port < 1 || port > 65535) return Fail("the mail port " + std::to_string(port) + " is not a port (1 to 65535)");
+  if (security < kPlain || security > kImplicitTls) {
+    return Fail("the mail security " + std::to_string(security) + " is unknown (0 none, 1 STARTTLS, 2 TLS)");
+  }
+  if (!user.empty() && security == kPlain) {
+    return Fail("the user name and password are sent only over TLS: choose STARTTLS or TLS in the Email Settings "
+                "(nothing was sent)");
+  }
   if (debug_) Report("connecting to " + server);
   sockaddr_in to{};
   to.sin_family = AF_INET;
-  to.sin_port = htons(port);
+  to.sin_port = htons(static_cast<uint16_t>(port));
   int lookupError = 0;
   if (!ServerAddress(server, &to.sin_addr, &lookupError)) {
     if (debug_) Report("Couldn't determine address for " + server + ", (" + std::to_string(lookupError) + ")");
     return Fail("cannot find the mail server \"" + server + "\" (" + std::to_string(lookupError) + ")");
   }
-  const ScopedSocket connection(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  const int fd = connection.get();
-  if (fd < 0) {
-    if (debug_) Report("Couldn't create socket(" + std::to_string(errno) + ")");
-    return Fail(std::string("cannot create a socket: ") + std::strerror(errno));
+  CMailChannel channel;
+  int connectError = 0;
+  if (!channel.Connect(to, NextDeadline(), &connectError)) {
+    if (debug_) Report("Couldn't connect to host(" + std::to_string(connectError) + ")");
+    return Fail("cannot connect to " + server + " port " + std::to_string(port) + ": " + std::strerror(connectError));
   }
-  if (!ConnectWithin(fd, to, NextWait())) {
-    const int error = errno;
-    if (debug_) Report("Couldn't connect to host(" + std::to_string(error) + ")");
-    return Fail("cannot connect to " + server + " port " + std::to_string(port) + ": " + std::strerror(error));
-  }
+  if (security == kImplicitTls && !StartTls(channel, server, verify)) return false;
 
   const std::string sender = MailSenderAddress(from, domain);
   const std::string rcpt = WithoutLineBreaks(recipient);
-  if (!Step(fd, "", "the connection", {"220"}) ||
-      !Step(fd, domain.empty() ? std::string("HELO\r\n") : "HELO " + domain + "\r\n", "HELO", {"250"}) ||
-      !Step(fd, "MAIL FROM: " + sender + "\r\n", "MAIL FROM", {"250", "251"}) ||
-      !Step(fd, "RCPT TO: " + rcpt + "\r\n", "RCPT TO", {"250", "251"}) || !Step(fd, "DATA\r\n", "DATA", {"354"})) {
+  if (!Step(channel, "", "the connection", {"220"})) return false;
+  if (security == kPlain) {
+    if (!Step(channel, domain.empty() ? std::string("HELO\r\n") : "HELO " + domain + "\r\n", "HELO", {"250"})) {
+      return false;
+    }
+  } else {
+    // EHLO needs a name: the domain, else this computer's (the sender address ends with it).
+    const std::size_t at = sender.rfind('@');
+    const std::string name = !domain.empty() ? domain : at == std::string::npos ? "localhost" : sender.substr(at + 1);
+    std::string extensions;
+    if (!Hello(channel, name, &extensions)) return false;
+    if (security == kStartTls) {
+      if (!OffersExtension(extensions, "STARTTLS")) {
+        Quit(channel);
+        return Fail("the server does not offer STARTTLS, and the mail is never sent in plain text instead");
+      }
+      if (!Step(channel, "STARTTLS\r\n", "STARTTLS", {"220"})) return false;
+      // Anything the server sent after its go-ahead came unprotected and is not read.
+      received_.clear();
+      if (!StartTls(channel, server, verify) || !Hello(channel, name, &extensions)) return false;
+    }
+    if (!user.empty() && !LogIn(channel, extensions, user, settings.GetString("Settings", "mailpassword"))) return false;
+  }
+  if (!Step(channel, "MAIL FROM:<" + sender + ">\r\n", "MAIL FROM", {"250", "251"}) ||
+      !Step(channel, "RCPT TO:<" + rcpt + ">\r\n", "RCPT TO", {"250", "251"}) ||
+      !Step(channel, "DATA\r\n", "DATA", {"354"})) {
     return false;
   }
   const std::time_t now = std::time(nullptr);
-  SendCommand(fd, "From: " + sender + "\r\nTo: " + rcpt + "\r\nSubject: " + WithoutLineBreaks(subject) +
-                      "\r\nDate: " + MailDate(now) + "\r\nMessage-ID: " + MessageId(now, sender) + "\r\n\r\n" +
-                      ToSmtpData(text));
+  SendCommand(channel, "From: " + sender + "\r\nTo: " + rcpt + "\r\nSubject: " + WithoutLineBreaks(subject) +
+                           "\r\nDate: " + MailDate(now) + "\r\nMessage-ID: " + MessageId(now, sender) + "\r\n\r\n" +
+                           ToSmtpData(text));
   if (includeBody) {
-    SendCommand(fd, "\r\n");
-    SendCommand(fd, ToSmtpData(body));
+    SendCommand(channel, "\r\n");
+    SendCommand(channel, ToSmtpData(body));
   }
-  if (!Step(fd, "\r\n.\r\n", "the mail data", {"250"})) return false;
-  std::string reply;
-  SendCommand(fd, "QUIT\r\n");
-  ReadReply(fd, reply);  // the farewell is awaited, not required
+  if (!Step(channel, "\r\n.\r\n", "the mail data", {"250"})) return false;
+  Quit(channel);
   failure_.clear();
   return true;
 }
 
-bool CMailSender::ReadReply(int socket, std::string& reply) {
+bool CMailSender::ReadReply(CMailChannel& channel, std::string& reply) {
   for (;;) {
     // The reply is complete with a line whose code is not followed by "-".
     for (std::size_t lineStart = 0, lineFeed; (lineFeed = received_.find('\n', lineStart)) != std::string::npos;
@@ -271,33 +340,31 @@ bool CMailSender::ReadReply(int socket, std::string& reply) {
       return true;
     }
     if (received_.size() > kMaxReplyBytes) return Fail("the server's reply has no end");
-    const std::chrono::milliseconds wait = NextWait();
-    if (wait.count() <= 0) return Fail("the dialogue took longer than its " +
-                                       std::to_string(options_.dialogueDeadline.count() / 1000) + " s");
-    pollfd waiter{socket, POLLIN, 0};
-    const int ready = poll(&waiter, 1, static_cast<int>(wait.count()));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) return false;  // the caller names the step that got no reply
+    if (NextWait().count() <= 0) {
+      return Fail("the dialogue took longer than its " + std::to_string(options_.dialogueDeadline.count() / 1000) +
+                  " s");
+    }
     char buffer[1024];
-    const ssize_t received = recv(socket, buffer, sizeof buffer, 0);
-    if (received <= 0) return Fail("the server closed the connection");
-    received_.append(buffer, static_cast<std::size_t>(received));
+    std::size_t count = 0;
+    switch (channel.Receive(buffer, sizeof buffer, NextDeadline(), &count)) {
+      case CMailChannel::Received::kData:
+        received_.append(buffer, count);
+        break;
+      case CMailChannel::Received::kTimeout:
+        if (NextWait().count() <= 0) continue;  // the deadline, said above
+        return false;                           // the caller names the step that got no reply
+      case CMailChannel::Received::kClosed:
+        return Fail("the server closed the connection");
+      case CMailChannel::Received::kFailed:
+        return Fail("the connection to the server failed");
+    }
   }
 }
 
-void CMailSender::SendCommand(int socket, std::string_view bytes) {
-  // A partial send would cut the data short, so the rest follows until all is sent or the send
-  // fails. MSG_NOSIGNAL: a server that closed early must not end the program with SIGPIPE.
-  std::size_t sent = 0;
-  while (sent < bytes.size()) {
-    const std::chrono::milliseconds wait = NextWait();
-    if (wait.count() <= 0) break;
-    LimitSends(socket, wait);
-    const ssize_t count = send(socket, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-    if (count <= 0) break;
-    sent += static_cast<std::size_t>(count);
-  }
-  if (debug_) Report("We said >" + std::string(bytes) + "<");
+void CMailSender::SendCommand(CMailChannel& channel, std::string_view bytes, std::string_view shown) {
+  // All or nothing by the deadline: a failure shows at the next reply.
+  if (NextWait().count() > 0) channel.Send(bytes, NextDeadline());
+  if (debug_) Report("We said >" + std::string(shown.empty() ? bytes : shown) + "<");
 }
 
 }  // namespace qv

@@ -1,9 +1,21 @@
 #pragma once
 // The "Send E-Mail" action's SMTP client: one TCP connection per mail to the server of the
-// setting "mailserver", a fixed dialogue (greeting, HELO, MAIL FROM, RCPT TO, DATA, the data,
-// QUIT) and the connection closed again. Each reply must carry the code its step expects (220,
-// 250, 250 or 251, 250 or 251, 354, 250); at the first one that does not, the client says QUIT
-// and the mail has failed, so a refused sender never gets its data sent as commands.
+// setting "mailserver" at the port "mailport" (25), a fixed dialogue (greeting, HELO, MAIL FROM,
+// RCPT TO, DATA, the data, QUIT) and the connection closed again. Each reply must carry the code
+// its step expects (220, 250, 250 or 251, 250 or 251, 354, 250); at the first one that does not,
+// the client says QUIT and the mail has failed, so a refused sender never gets its data sent as
+// commands. Addresses go in angle brackets right after the colon, as strict servers require.
+//
+// Security ("mailsecurity"): 0 plain text; 1 STARTTLS after the greeting, and a server that does
+// not offer it fails the mail (there is no falling back to plain text); 2 TLS from the first
+// byte (port 465). With TLS the dialogue says EHLO (again after STARTTLS) to learn the server's
+// extensions. With "mailverify" (1) the server's certificate must be trusted by the system's CA
+// store and made out to the name or address in "mailserver"; 0 accepts any certificate.
+//
+// Login: with a user name ("mailuser"), the client logs in with "mailpassword" by AUTH PLAIN or,
+// when the server offers only that, AUTH LOGIN. Credentials go only inside TLS: with security 0
+// the mail fails before any connection is made. The password and the user name never appear in
+// a report: the "maildebug" lines show the AUTH commands masked, and failure() never holds them.
 //
 // The sender address is "mailfrom" as it stands when it holds an "@", else "mailfrom@maildomain"
 // (the computer's name for an empty domain). The data carries the header lines From, To,
@@ -29,6 +41,7 @@
 #include <string_view>
 
 #include "reception/syslog_sink.h"
+#include "rules/mail/mail_channel.h"
 
 namespace qv {
 
@@ -37,10 +50,10 @@ class CMailSender {
   struct Options {
     // The longest wait for each reply of the server, and for the connection to be made.
     std::chrono::milliseconds replyTimeout{30000};
-    // 0: the service table's port for "smtp" over "tcp", or 25. Tests name a port of their own.
-    uint16_t port = 0;
     // The longest the whole dialogue may take, from the look-up of the server to the farewell.
     std::chrono::milliseconds dialogueDeadline{60000};
+    // A PEM file of CA certificates trusted instead of the system's store (tests make a CA).
+    std::string trustStore;
   };
 
   // `reporter` must outlive the sender; it receives the "maildebug" reports.
@@ -49,10 +62,10 @@ class CMailSender {
 
   // Sends one mail: the header lines "From:", "To:" and "Subject:", an empty line and `text`;
   // with `includeBody`, a line end and `body` (the message's comma-separated line) follow.
-  // Reads the settings "mailserver", "mailfrom", "maildomain" and "maildebug" first. True when
-  // the server accepted the data; false when the server cannot be found or reached, a reply
-  // does not come in time or is not the expected one, or the dialogue's deadline passes; then
-  // failure() says why in one line. Never throws.
+  // Reads the mail settings first. True when the server accepted the data; false when the
+  // settings cannot work, the server cannot be found or reached, TLS cannot be made or its
+  // certificate is not trusted, a reply does not come in time or is not the expected one, or the
+  // dialogue's deadline passes; then failure() says why in one line. Never throws.
   bool SendMail(std::string_view recipient, std::string_view body, std::string_view subject, std::string_view text,
                 bool includeBody);
 
@@ -62,29 +75,47 @@ class CMailSender {
   // timeout, the dialogue's deadline passes (within SendMail), the receive fails, the server
   // closes the connection, or the reply grows beyond kMaxReplyBytes.
   static constexpr std::size_t kMaxReplyBytes = 4096;
-  bool ReadReply(int socket, std::string& reply);
+  bool ReadReply(CMailChannel& channel, std::string& reply);
 
   // Sends the bytes, stopping at the dialogue's deadline; the outcome is not examined (a failure
-  // shows at the next reply).
-  void SendCommand(int socket, std::string_view bytes);
+  // shows at the next reply). The "maildebug" line shows `shown` instead when it is not empty.
+  void SendCommand(CMailChannel& channel, std::string_view bytes, std::string_view shown = {});
 
   // Why the last SendMail failed ("the server answered MAIL FROM with 553 ..."); empty after
   // one that succeeded.
   const std::string& failure() const { return failure_; }
+  // The last reply that decided a step (the acceptance of the data after a success, the refusal
+  // after a failure), without its last line end; empty when none came.
+  const std::string& lastReply() const { return lastReply_; }
 
  private:
   void Report(const std::string& text);
   bool Fail(std::string reason);
-  // Sends `command` (nothing when empty) and reads the reply, which must begin with one of
-  // `expected` (three-digit codes); otherwise says QUIT and fails with `step` named.
-  bool Step(int socket, const std::string& command, std::string_view step, std::initializer_list<std::string_view> expected);
+  // Sends `command` (nothing when empty; `shown` in its place in the debug line) and reads the
+  // reply, which must begin with one of `expected` (three-digit codes); otherwise says QUIT and
+  // fails with `step` named. `reply` receives the reply when given.
+  bool Step(CMailChannel& channel, const std::string& command, std::string_view step,
+            std::initializer_list<std::string_view> expected, std::string_view shown = {},
+            std::string* reply = nullptr);
+  // Says QUIT and awaits the farewell, which is not required.
+  void Quit(CMailChannel& channel);
+  // Runs the TLS handshake on the channel.
+  bool StartTls(CMailChannel& channel, const std::string& server, bool verify);
+  // EHLO; `extensions` receives the reply.
+  bool Hello(CMailChannel& channel, const std::string& name, std::string* extensions);
+  // AUTH PLAIN, else AUTH LOGIN, whichever the EHLO reply `extensions` offers.
+  bool LogIn(CMailChannel& channel, const std::string& extensions, const std::string& user,
+             const std::string& password);
   // The reply timeout, or less when the dialogue's deadline is nearer; 0 once it has passed.
   std::chrono::milliseconds NextWait() const;
+  // Now plus NextWait().
+  CMailChannel::Deadline NextDeadline() const;
 
   CSyslogSink& reporter_;
   Options options_;
   bool debug_ = false;
   std::string failure_;
+  std::string lastReply_;
   std::string received_;  // read from the server and not yet taken as a reply
   std::chrono::steady_clock::time_point deadline_ = std::chrono::steady_clock::time_point::max();
 };
@@ -99,6 +130,13 @@ std::string WithoutLineBreaks(std::string_view text);
 // The sender address: `from` as it stands when it holds an "@", else from@domain, else
 // from@<this computer's name>, else `from` alone.
 std::string MailSenderAddress(const std::string& from, const std::string& domain);
+
+// The mechanisms of the AUTH line of an EHLO reply ("250-AUTH LOGIN PLAIN", also the older
+// "250-AUTH=LOGIN"), upper-case, each followed by a blank; empty when there is none.
+std::string AuthMechanisms(std::string_view ehloReply);
+
+// True when the EHLO reply lists `keyword` (compared without regard to case) as an extension.
+bool OffersExtension(std::string_view ehloReply, std::string_view keyword);
 
 // An RFC 5322 date ("Tue, 08 Dec 2026 13:56:27 +0100") for `when` in the local zone.
 std::string MailDate(std::time_t when);

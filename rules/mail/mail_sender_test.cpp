@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -98,11 +99,16 @@ class MailSenderTest : public ::testing::Test {
   }
 
   CMailSender Sender(uint16_t port, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
-    return CMailSender(sink_, CMailSender::Options{timeout, port});
+    AppSettings().SetInt("Settings", "mailport", port);
+    CMailSender::Options options;
+    options.replyTimeout = timeout;
+    options.trustStore = trustStore_;
+    return CMailSender(sink_, options);
   }
 
   qv::testing::TempHome home_;
   RecordingSink sink_;
+  std::string trustStore_;  // the system's store when empty
 };
 
 TEST_F(MailSenderTest, RealServerReceivesTheDialogueAndTheMailWithAndWithoutBody) {
@@ -112,8 +118,8 @@ TEST_F(MailSenderTest, RealServerReceivesTheDialogueAndTheMailWithAndWithoutBody
   const std::string body = "Oct 05 07:03:07 UTC,gw1,10.0.0.1,local0,WARNING,,\"link down\"\r\n";
 
   EXPECT_TRUE(sender.SendMail("ops@example.net", body, "Link alarm", "A link went down.", false));
-  EXPECT_THAT(server.Lines(), ElementsAre("HELO example.org\r\n", "MAIL FROM: syslog@example.org\r\n",
-                                          "RCPT TO: ops@example.net\r\n", "DATA\r\n", "QUIT\r\n"));
+  EXPECT_THAT(server.Lines(), ElementsAre("HELO example.org\r\n", "MAIL FROM:<syslog@example.org>\r\n",
+                                          "RCPT TO:<ops@example.net>\r\n", "DATA\r\n", "QUIT\r\n"));
   EXPECT_EQ(Normalized(server.Mail(1)),
             "syslog@example.org\nops@example.net\n"
             "From: syslog@example.org\r\nTo: ops@example.net\r\nSubject: Link alarm\r\nDate: D\r\nMessage-ID: I\r\n\r\n"
@@ -137,8 +143,8 @@ TEST_F(MailSenderTest, MessageTextCannotEndTheDataOrAddRecipientsOrHeaders) {
 
   AppSettings().SetString("Settings", "maildomain", "example.org\r\n");
   EXPECT_TRUE(sender.SendMail("ops@example.net\r\n", ".body\r\n", "alarm\r\nBcc: evil@example.com", text, true));
-  EXPECT_THAT(server.Lines(), ElementsAre("HELO example.org\r\n", "MAIL FROM: syslog@example.org\r\n",
-                                          "RCPT TO: ops@example.net\r\n", "DATA\r\n", "QUIT\r\n"));
+  EXPECT_THAT(server.Lines(), ElementsAre("HELO example.org\r\n", "MAIL FROM:<syslog@example.org>\r\n",
+                                          "RCPT TO:<ops@example.net>\r\n", "DATA\r\n", "QUIT\r\n"));
   EXPECT_EQ(Normalized(server.Mail(1)),
             "syslog@example.org\nops@example.net\n"
             "From: syslog@example.org\r\nTo: ops@example.net\r\n"
@@ -157,14 +163,14 @@ TEST_F(MailSenderTest, EmptyDomainSaysPlainHeloAndUsesTheHostName) {
   EXPECT_TRUE(sender.SendMail("ops", "body\r\n", "s", "t", false));
   const std::string from = "syslog@" + HostName();
   EXPECT_THAT(Normalized(server.Lines()),
-              ElementsAre("HELO\r\n", "MAIL FROM: " + from + "\r\n", "RCPT TO: ops\r\n", "DATA\r\n",
+              ElementsAre("HELO\r\n", "MAIL FROM:<" + from + ">\r\n", "RCPT TO:<ops>\r\n", "DATA\r\n",
                           "From: " + from + "\r\n", "To: ops\r\n", "Subject: s\r\n", "Date: D\r\n",
                           "Message-ID: I\r\n", "\r\n", "t\r\n", ".\r\n", "QUIT\r\n"));
   // The greeting came in two chunks: the reply is both, up to the line feed.
   EXPECT_THAT(Normalized(sink_.reports),
               ElementsAre("connecting to 127.0.0.1", "Server said >220 first chunk second chunk\r\n<", "We said >HELO\r\n<",
-                          "Server said >250 fine\r\n<", "We said >MAIL FROM: " + from + "\r\n<",
-                          "Server said >250 fine\r\n<", "We said >RCPT TO: ops\r\n<", "Server said >250 fine\r\n<",
+                          "Server said >250 fine\r\n<", "We said >MAIL FROM:<" + from + ">\r\n<",
+                          "Server said >250 fine\r\n<", "We said >RCPT TO:<ops>\r\n<", "Server said >250 fine\r\n<",
                           "We said >DATA\r\n<", "Server said >354 go ahead\r\n<",
                           "We said >From: " + from + "\r\nTo: ops\r\nSubject: s\r\nDate: D\r\nMessage-ID: I\r\n\r\nt<", "We said >\r\n.\r\n<",
                           "Server said >250 fine\r\n<", "We said >QUIT\r\n<", "Server said >221 bye\r\n<"));
@@ -179,7 +185,7 @@ TEST_F(MailSenderTest, TheDialogueStopsWithQuitAtTheFirstUnexpectedReply) {
   } cases[] = {
       // A From address with "@" is used as is; the real server refuses the doubled one with 553.
       {"smtpd", "quorvel@example.com@example.com",
-       {"HELO example.org\r\n", "MAIL FROM: quorvel@example.com@example.com\r\n", "QUIT\r\n"},
+       {"HELO example.org\r\n", "MAIL FROM:<quorvel@example.com@example.com>\r\n", "QUIT\r\n"},
        "the server answered MAIL FROM with \"553"},
       {"refuse", "syslog", {"QUIT\r\n"}, "the server answered the connection with \"554 not today\""},
   };
@@ -273,12 +279,134 @@ TEST_F(MailSenderTest, ATricklingServerCannotHoldTheDialoguePastItsDeadline) {
   qv::testing::SmtpTestServer server("trickle", home_.path());
   ASSERT_NE(server.port(), 0);
   // Each byte comes well within the reply timeout, but no reply line ever ends.
-  CMailSender sender(sink_, CMailSender::Options{std::chrono::seconds(1), server.port(), std::chrono::milliseconds(1500)});
+  AppSettings().SetInt("Settings", "mailport", server.port());
+  CMailSender::Options options;
+  options.replyTimeout = std::chrono::seconds(1);
+  options.dialogueDeadline = std::chrono::milliseconds(1500);
+  CMailSender sender(sink_, options);
   const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(sender.SendMail("ops", "", "s", "t", false));
   const auto took = std::chrono::steady_clock::now() - start;
   EXPECT_GE(took, std::chrono::milliseconds(1400));
   EXPECT_LT(took, std::chrono::seconds(5));
+}
+
+TEST_F(MailSenderTest, SecurityAndLoginAgainstARealServer) {
+  const qv::testing::TestCertificates certificates(home_.path());
+  ASSERT_TRUE(certificates.made) << "the openssl tool could not make the test's certificates";
+  const std::vector<std::string> tls = {"--cert", certificates.cert, "--key", certificates.key};
+  std::vector<std::string> login = tls;
+  login.insert(login.end(), {"--user", "mailer", "--password", "s3cret!"});
+  std::vector<std::string> loginOnly = login;
+  loginOnly.insert(loginOnly.end(), {"--only", "LOGIN"});
+  enum Trust { kTestCa, kOtherCa };
+  struct Case {
+    const char* name;
+    const char* mode;  // of the server
+    std::vector<std::string> serverOptions;
+    int security;
+    const char* server;  // "mailserver"
+    const char* user;
+    const char* password;
+    int verify;
+    Trust trust;
+    const char* failure;  // the start of failure(); null: the mail is delivered
+    std::vector<std::string> lines;  // the server's lines up to MAIL FROM; empty: not checked
+  } cases[] = {
+      {"plain", "smtpd", {}, 0, "127.0.0.1", "", "", 1, kTestCa, nullptr, {"HELO example.org\r\n"}},
+      {"STARTTLS, AUTH PLAIN", "smtpd", login, 1, "127.0.0.1", "mailer", "s3cret!", 1, kTestCa, nullptr,
+       {"EHLO example.org\r\n", "STARTTLS\r\n", "EHLO example.org\r\n", "AUTH PLAIN ********\r\n"}},
+      {"STARTTLS, only AUTH LOGIN offered", "smtpd", loginOnly, 1, "127.0.0.1", "mailer", "s3cret!", 1, kTestCa,
+       nullptr, {"EHLO example.org\r\n", "STARTTLS\r\n", "EHLO example.org\r\n", "AUTH LOGIN\r\n"}},
+      {"STARTTLS without login", "smtpd", tls, 1, "127.0.0.1", "", "", 1, kTestCa, nullptr,
+       {"EHLO example.org\r\n", "STARTTLS\r\n", "EHLO example.org\r\n"}},
+      {"TLS from the first byte", "tls", login, 2, "127.0.0.1", "mailer", "s3cret!", 1, kTestCa, nullptr,
+       {"EHLO example.org\r\n", "AUTH PLAIN ********\r\n"}},
+      {"a wrong password", "smtpd", login, 1, "127.0.0.1", "mailer", "guessed", 1, kTestCa,
+       "the server answered AUTH with \"535", {}},
+      {"a wrong password by AUTH LOGIN", "tls", loginOnly, 2, "127.0.0.1", "mailer", "guessed", 1, kTestCa,
+       "the server answered the password with \"535", {}},
+      {"an untrusted certificate", "smtpd", login, 1, "127.0.0.1", "mailer", "s3cret!", 1, kOtherCa,
+       "the server's certificate is not trusted: ", {"EHLO example.org\r\n", "STARTTLS\r\n"}},
+      {"a certificate made out to another name", "tls", login, 2, "localhost", "mailer", "s3cret!", 1, kTestCa,
+       "the server's certificate is not trusted: hostname mismatch", {}},
+      {"an untrusted certificate without the check", "smtpd", login, 1, "localhost", "mailer", "s3cret!", 0,
+       kOtherCa, nullptr, {}},
+      {"a server without STARTTLS", "smtpd", {}, 1, "127.0.0.1", "", "", 1, kTestCa,
+       "the server does not offer STARTTLS", {"EHLO example.org\r\n", "QUIT\r\n"}},
+      {"credentials in plain text", "smtpd", {}, 0, "127.0.0.1", "mailer", "s3cret!", 1, kTestCa,
+       "the user name and password are sent only over TLS", {}},
+      {"TLS to a server that speaks plain text", "smtpd", {}, 2, "127.0.0.1", "", "", 1, kTestCa,
+       "the TLS handshake failed", {}},
+  };
+  AppSettings().SetInt("Settings", "maildebug", 1);
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::filesystem::path folder = home_.path() / ("server" + std::to_string(++n));
+    std::filesystem::create_directory(folder);
+    qv::testing::SmtpTestServer server(c.mode, folder, 0, c.serverOptions);
+    ASSERT_NE(server.port(), 0);
+    AppSettings().SetString("Settings", "mailserver", c.server);
+    AppSettings().SetInt("Settings", "mailsecurity", c.security);
+    AppSettings().SetString("Settings", "mailuser", c.user);
+    AppSettings().SetString("Settings", "mailpassword", c.password);
+    AppSettings().SetInt("Settings", "mailverify", c.verify);
+    trustStore_ = c.trust == kTestCa ? certificates.ca : certificates.otherCa;
+    sink_.reports.clear();
+    CMailSender sender = Sender(server.port());
+
+    const bool sent = sender.SendMail("ops@example.net", "", "s", "t", false);
+    if (c.failure == nullptr) {
+      EXPECT_TRUE(sent) << sender.failure();
+      EXPECT_THAT(server.Mail(1), ::testing::StartsWith("syslog@example.org\nops@example.net\nFrom: "));
+      EXPECT_EQ(sender.lastReply(), "250 OK");
+    } else {
+      EXPECT_FALSE(sent);
+      EXPECT_THAT(sender.failure(), ::testing::StartsWith(c.failure));
+      EXPECT_EQ(server.Mail(1), "");
+    }
+    if (!c.lines.empty()) {
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+      while (server.Lines().size() < c.lines.size() && std::chrono::steady_clock::now() < deadline) usleep(20000);
+      const std::vector<std::string> lines = server.Lines();
+      EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + std::min(lines.size(), c.lines.size())),
+                c.lines);
+    }
+    // Neither the password nor the user name reaches a report or the failure, in clear or in
+    // base64; the login's lines are said masked.
+    std::vector<std::string> said = sink_.reports;
+    said.push_back(sender.failure());
+    for (const std::string& text : said) {
+      for (const char* secret : {"s3cret!", "guessed", "AG1haWxlcgBzM2NyZXQh", "bWFpbGVy", "czNjcmV0IQ=="}) {
+        EXPECT_EQ(text.find(secret), std::string::npos) << text;
+      }
+    }
+    if (c.lines.size() > 3 && c.lines[3] == "AUTH LOGIN\r\n") {
+      EXPECT_EQ(std::count(said.begin(), said.end(), "We said >****\r\n<"), 2);
+    } else if (c.lines.size() > 1 && c.lines.back().rfind("AUTH PLAIN ", 0) == 0) {
+      EXPECT_THAT(said, ::testing::Contains("We said >AUTH PLAIN ****\r\n<"));
+    }
+  }
+}
+
+TEST(EhloReplyTest, ExtensionsAreReadFromTheLinesAfterTheGreeting) {
+  struct Case {
+    const char* reply;
+    bool startTls;
+    const char* mechanisms;
+  } cases[] = {
+      {"250-mx.example.org\r\n250-STARTTLS\r\n250 AUTH LOGIN PLAIN\r\n", true, "LOGIN PLAIN "},
+      {"250-mx\r\n250-auth=login cram-md5\r\n250 starttls\r\n", true, "LOGIN CRAM-MD5 "},
+      {"250-STARTTLS AUTH PLAIN\r\n250 HELP\r\n", false, ""},  // the greeting line names no extension
+      {"250-mx\r\n250-STARTTLSX\r\n250-AUTHX PLAIN\r\n250 SIZE 100\r\n", false, ""},
+      {"250 mx.example.org\r\n", false, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.reply);
+    EXPECT_EQ(OffersExtension(c.reply, "STARTTLS"), c.startTls);
+    EXPECT_EQ(AuthMechanisms(c.reply), c.mechanisms);
+  }
 }
 
 TEST(MailDateTest, DatesAreInRfc5322FormWithTheZonesOffset) {

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -23,13 +24,17 @@ namespace qv::testing {
 
 class SmtpTestServer {
  public:
-  // `mode` is "smtpd" (a real server), "refuse" (errors only), "split" (a greeting in two
+  // `mode` is "smtpd" (a real server), "tls" (the same inside TLS from the first byte), "refuse" (errors only), "split" (a greeting in two
   // chunks, then 250 to everything), "trickle" (a byte of greeting every 0.2 s, no line end) or
   // "slow" (connection after connection, each reply after 0.1 s). `folder` must exist and be
-  // empty. `port` 0 lets the system pick one.
-  SmtpTestServer(const std::string& mode, const std::filesystem::path& folder, uint16_t port = 0) : folder_(folder) {
+  // empty. `port` 0 lets the system pick one. `options` are the script's further options
+  // (--cert, --key, --user, --password, --only).
+  SmtpTestServer(const std::string& mode, const std::filesystem::path& folder, uint16_t port = 0,
+                 const std::vector<std::string>& options = {})
+      : folder_(folder) {
     std::vector<std::string> words = {"/usr/bin/python3", QV_SMTP_TEST_SERVER_SCRIPT, mode, folder.string(),
                                       std::to_string(port)};
+    words.insert(words.end(), options.begin(), options.end());
     std::vector<char*> argv;
     for (std::string& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
@@ -80,6 +85,35 @@ class SmtpTestServer {
   std::filesystem::path folder_;
   pid_t pid_ = -1;
   uint16_t port_ = 0;
+};
+
+// Certificates made with the openssl tool in `folder`: a CA, a server certificate and key it
+// signed for the address 127.0.0.1 only, and a second CA that signed nothing (a trust store that
+// must refuse the server). `made` is false when the tool failed.
+struct TestCertificates {
+  explicit TestCertificates(const std::filesystem::path& folder)
+      : ca((folder / "ca.pem").string()),
+        otherCa((folder / "other-ca.pem").string()),
+        cert((folder / "server.pem").string()),
+        key((folder / "server.key").string()) {
+    const std::string dir = folder.string();
+    const std::string ecKey = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes ";
+    const std::string commands[] = {
+        "openssl req -x509" + ecKey + "-days 2 -subj /CN=Test-CA -keyout " + dir + "/ca.key -out " + ca,
+        "openssl req -x509" + ecKey + "-days 2 -subj /CN=Other-CA -keyout " + dir + "/other-ca.key -out " + otherCa,
+        "openssl req" + ecKey + "-subj /CN=127.0.0.1 -keyout " + key + " -out " + dir + "/server.csr",
+        "openssl x509 -req -days 2 -in " + dir + "/server.csr -CA " + ca + " -CAkey " + dir +
+            "/ca.key -CAcreateserial -extfile " + dir + "/server.ext -out " + cert,
+    };
+    std::ofstream(folder / "server.ext") << "subjectAltName=IP:127.0.0.1\n";
+    made = true;
+    for (const std::string& command : commands) {
+      if (made && std::system((command + " >/dev/null 2>&1").c_str()) != 0) made = false;
+    }
+  }
+
+  bool made = false;
+  std::string ca, otherCa, cert, key;
 };
 
 }  // namespace qv::testing

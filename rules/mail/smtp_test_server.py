@@ -1,7 +1,9 @@
 #!/usr/bin/python3
 """SMTP servers for the mail client's tests, on 127.0.0.1 at a port the system picks.
 
-  smtp_test_server.py smtpd OUTDIR    a real SMTP server (aiosmtpd)
+  smtp_test_server.py smtpd OUTDIR    a real SMTP server (aiosmtpd); with --cert and --key it
+                                      offers STARTTLS
+  smtp_test_server.py tls OUTDIR      the same with TLS from the first byte (--cert, --key)
   smtp_test_server.py refuse OUTDIR   answers the greeting and every line with an error
   smtp_test_server.py split OUTDIR    sends its greeting in two chunks, then says 250 to all
   smtp_test_server.py trickle OUTDIR  sends one byte of a greeting every 0.2 s, never a line end
@@ -11,6 +13,8 @@
                                       and every command correctly, each after 0.1 s
 
 An optional third argument is the port to listen on (0, the default, lets the system pick).
+For smtpd and tls, --user U --password P make the server require a login with these credentials
+before MAIL FROM (offered only inside TLS), and --only MECHANISM offers just that one.
 
 Each writes OUTDIR/port once it listens, appends every command line it reads, raw and with its
 line end, to OUTDIR/lines, and the smtpd server writes each
@@ -23,6 +27,7 @@ import os
 import socket
 import sys
 import time
+import warnings
 
 LIFETIME = 60
 
@@ -86,8 +91,9 @@ def run_slow(outdir, port):
         conn.close()
 
 
-def run_smtpd(outdir, port):
-    from aiosmtpd.smtp import SMTP
+def run_smtpd(outdir, port, options, implicit_tls):
+    import ssl
+    from aiosmtpd.smtp import SMTP, AuthResult
 
     class LineRecorder(logging.Handler):
         def emit(self, record):
@@ -108,9 +114,31 @@ def run_smtpd(outdir, port):
             write_file(os.path.join(outdir, "mail-%d" % Handler.count), data)
             return "250 OK"
 
+    def authenticator(server, session, envelope, mechanism, auth_data):
+        ok = auth_data.login == options.user.encode() and auth_data.password == options.password.encode()
+        return AuthResult(success=ok, handled=False)  # a refusal is answered with 535
+
+    context = None
+    if options.cert:
+        context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        context.load_cert_chain(options.cert, options.key)
+    every = ["LOGIN", "PLAIN"]
+    settings = dict(hostname="testserver")
+    if options.user is not None:
+        settings.update(auth_required=True, authenticator=authenticator,
+                        auth_exclude_mechanism=[m for m in every if options.only and m != options.only])
+    if implicit_tls:
+        # The whole connection is TLS, which the server does not know: it must not ask for
+        # STARTTLS before a login (nor warn that it does not).
+        warnings.simplefilter("ignore")
+        settings.update(auth_require_tls=False)
+    elif context is not None:
+        settings.update(tls_context=context)
+
     async def main():
         loop = asyncio.get_running_loop()
-        server = await loop.create_server(lambda: SMTP(Handler(), hostname="testserver"), "127.0.0.1", port)
+        server = await loop.create_server(lambda: SMTP(Handler(), **settings), "127.0.0.1", port,
+                                          ssl=context if implicit_tls else None)
         write_file(os.path.join(outdir, "port"), str(server.sockets[0].getsockname()[1]).encode())
         await asyncio.sleep(LIFETIME)
 
@@ -183,13 +211,22 @@ def run_plain(outdir, mode, port):
 
 
 if __name__ == "__main__":
-    mode, outdir = sys.argv[1], sys.argv[2]
-    port = int(sys.argv[3]) if len(sys.argv) > 3 else 0
+    import argparse
+    parser = argparse.ArgumentParser()
+    parser.add_argument("mode")
+    parser.add_argument("outdir")
+    parser.add_argument("port", nargs="?", type=int, default=0)
+    parser.add_argument("--cert")
+    parser.add_argument("--key")
+    parser.add_argument("--user")
+    parser.add_argument("--password")
+    parser.add_argument("--only")
+    options = parser.parse_args()
     if "QV_SMTP_LIFETIME" in os.environ:
         LIFETIME = int(os.environ["QV_SMTP_LIFETIME"])
-    if mode == "smtpd":
-        run_smtpd(outdir, port)
-    elif mode == "slow":
-        run_slow(outdir, port)
+    if options.mode in ("smtpd", "tls"):
+        run_smtpd(options.outdir, options.port, options, options.mode == "tls")
+    elif options.mode == "slow":
+        run_slow(options.outdir, options.port)
     else:
-        run_plain(outdir, mode, port)
+        run_plain(options.outdir, options.mode, options.port)

@@ -15,6 +15,7 @@
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QToolBar>
+#include <QVBoxLayout>
 
 #include "core/settings/settings_store.h"
 #include "monitors/monitor_set.h"
@@ -34,6 +35,8 @@
 #include "ui/findview/find_dialog.h"
 #include "ui/findview/log_text_view.h"
 #include "ui/findview/highlight_dialog.h"
+#include "ui/findview/quick_filter_field.h"
+#include "ui/findview/match_fields_group.h"
 #include "ui/frame/frame_commands.h"
 #include "ui/frame/pane_layout.h"
 #include "ui/model/message_list_model.h"
@@ -270,7 +273,20 @@ void CMainFrame::CreatePanes() {
   tree_->SetList(list_);
   graph_->SetList(list_);
   graph_->SetTextView(text_);
-  right_->addWidget(list_);
+  // The quick filter sits right above the list it narrows.
+  quick_ = new CQuickFilterField;
+  auto* listPane = new QWidget;
+  auto* listLayout = new QVBoxLayout(listPane);
+  listLayout->setContentsMargins(0, 0, 0, 0);
+  listLayout->setSpacing(2);
+  listLayout->addWidget(quick_);
+  listLayout->addWidget(list_);
+  connect(quick_, &CQuickFilterField::filterChanged, list_, [this](const QString& text) {
+    list_->SetQuickFilter(ToBytes(text));
+  });
+  connect(new QShortcut(QKeySequence("Ctrl+L"), this), &QShortcut::activated, quick_,
+          &CQuickFilterField::FocusForTyping);
+  right_->addWidget(listPane);
   right_->addWidget(text_);
   upper_->addWidget(tree_);
   upper_->addWidget(right_);
@@ -528,13 +544,13 @@ void CMainFrame::OnFileSave() {
 void CMainFrame::OnFileSaveAs() { SaveDocumentAs(); }
 
 void CMainFrame::OnImport() {
-  const QStringList paths = QFileDialog::getOpenFileNames(this, "Import", {}, "All Files (*)");
+  const QStringList paths = QFileDialog::getOpenFileNames(this, "Import", {}, NameFilterText(FileKind::kTextLog));
   for (const QString& path : paths) doc_.ImportFile(path.toStdString());
   if (!paths.isEmpty()) UpdateAllViews();
 }
 
 void CMainFrame::OnExport() {
-  const QString path = QFileDialog::getSaveFileName(this, "Export", {}, "All Files (*)");
+  const QString path = QFileDialog::getSaveFileName(this, "Export", {}, NameFilterText(FileKind::kTextLog));
   if (!path.isEmpty() && !doc_.ExportFile(path.toStdString())) {
     QMessageBox::warning(this, "Quorvel", QString("Cannot write the file %1.").arg(path));
   }

@@ -38,6 +38,7 @@ namespace qv {
 class StatusPanel;
 class CLeftView;
 class CFindDialog;
+class CQuickFilterField;
 class CLogTextView;
 class CLockKeyIndicators;
 class CQuorvelDoc;
@@ -87,6 +88,8 @@ class CMainFrame : public CPersistentFrame, public CDocFrame, public CListViewHo
   CLeftView* FilterTree() const { return tree_; }
   CLogTextView* FullText() const { return text_; }
   StatusPanel* ActivityGraph() const { return graph_; }
+  // The search field above the list (Ctrl+L).
+  CQuickFilterField* QuickFilter() const { return quick_; }
   // The modeless Find dialog, made at its first use; null before.
   CFindDialog* FindDialog() const { return find_; }
   QSplitter* OuterSplitter() const { return outer_; }
@@ -214,6 +217,7 @@ class CMainFrame : public CPersistentFrame, public CDocFrame, public CListViewHo
   CQuorvelView* list_ = nullptr;
   CLogTextView* text_ = nullptr;
   StatusPanel* graph_ = nullptr;
+  CQuickFilterField* quick_ = nullptr;
   CFindDialog* find_ = nullptr;
 };
 

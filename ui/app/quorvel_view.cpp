@@ -339,6 +339,11 @@ void CQuorvelView::ShowAll() {
   model_->Sync();
 }
 
+void CQuorvelView::SetQuickFilter(const std::string& text) {
+  doc_.SetQuickFilter(text);
+  model_->Sync();
+}
+
 void CQuorvelView::ReloadHighlights() {
   highlights_.ReloadHighlights();
   viewport()->update();

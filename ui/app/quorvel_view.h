@@ -85,6 +85,8 @@ class CQuorvelView : public QTableView, public CMessageListAccess {
   bool IsFilterShown() const override;
   void ApplyFilter(const CRule& rule) override;
   void ShowAll() override;
+  // The quick filter's text (bytes; "" for none), narrowing what the tree's filter shows.
+  void SetQuickFilter(const std::string& text);
 
   void ClearSelection();
   void EnsureSelected(ShownPosition position);

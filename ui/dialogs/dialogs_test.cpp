@@ -2,6 +2,7 @@
 // stores read back. Questions, refusals and choosers are answered by FakePrompts.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
@@ -22,6 +23,7 @@
 #include "ui/dialogs/database_settings_dialog.h"
 #include "ui/dialogs/monitor_list_dialogs.h"
 #include "ui/dialogs/option_dialogs.h"
+#include "ui/dialogs/parameter_dialogs.h"
 #include "ui/dialogs/rule_editor_dialog.h"
 #include "ui/dialogs/settings_file_dialogs.h"
 #include "ui/dialogs/user_prompts.h"
@@ -41,8 +43,18 @@ class FakePrompts : public CUserPrompts {
     initialColour = initial;
     return colour;
   }
-  QString ChooseValueFile(QWidget*, const QString&) override { return file; }
-  QStringList ChooseExistingFiles(QWidget*, const QString&, const QString&) override { return files; }
+  QString ChooseValueFile(QWidget*, const QString&, FileKind kind) override {
+    kinds.push_back(kind);
+    return file;
+  }
+  QString ChooseExistingFile(QWidget*, const QString&, const QString&, FileKind kind) override {
+    kinds.push_back(kind);
+    return file;
+  }
+  QStringList ChooseExistingFiles(QWidget*, const QString&, FileKind kind) override {
+    kinds.push_back(kind);
+    return files;
+  }
   QString ChooseDatabaseFile(QWidget*, const QString&) override { return file; }
   int RunDialog(QDialog& dialog) override { return runDialog ? runDialog(dialog) : QDialog::Rejected; }
 
@@ -53,6 +65,7 @@ class FakePrompts : public CUserPrompts {
   QColor initialColour;
   QString file;
   QStringList files;
+  std::vector<FileKind> kinds;  // asked of the file choosers, in order
   std::function<int(QDialog&)> runDialog;
 };
 
@@ -154,6 +167,18 @@ class DialogsTest : public QObject {
     Click(&dialog, "addModify");
     QCOMPARE(ListTexts(list), QStringList({"three", "one", "two", "severity"}));
 
+    // "Save to file" takes a file name and, beside it, a file format that starts at the record line.
+    Click(&dialog, "newRule");
+    Type(&dialog, "name", "json");
+    Choose(&dialog, "action", ActionRow(kActionSaveToFile));
+    QVERIFY(Child<QLineEdit>(&dialog, "value")->isVisibleTo(&dialog));
+    QVERIFY(Child<QPushButton>(&dialog, "chooseFile")->isVisibleTo(&dialog));
+    QVERIFY(Child<QComboBox>(&dialog, "valueList")->isVisibleTo(&dialog));
+    QCOMPARE(Child<QComboBox>(&dialog, "valueList")->currentText(), QString("Record line"));
+    Type(&dialog, "value", "/var/log/quorvel/%Y%m%d.json");
+    Choose(&dialog, "valueList", 3);
+    Click(&dialog, "addModify");
+
     // A trap rule whose parameters come from "Advanced".
     Click(&dialog, "newRule");
     QCOMPARE(Child<QLineEdit>(&dialog, "name")->text(), QString());
@@ -180,16 +205,19 @@ class DialogsTest : public QObject {
     QCOMPARE(prompts.questions, QStringList({"Changes might be lost!|Save changes?"}));
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
 
-    QCOMPARE(Store().GetInt("Settings", "rulescount", 0), 5);
+    QCOMPARE(Store().GetInt("Settings", "rulescount", 0), 6);
     QCOMPARE(Store().GetString("Rules\\rule0", "Name"), std::string("three"));
     QCOMPARE(Store().GetString("Rules\\rule3", "Name"), std::string("severity"));
     QCOMPARE(Store().GetInt("Rules\\rule3", "Action", 0), int(kActionModifySeverity));
     QCOMPARE(Store().GetInt("Rules\\rule3", "ActionInt", 0), 12);
     QCOMPARE(Store().GetInt("Rules\\rule3", "ThreshSecs", 0), 60);
-    QCOMPARE(Store().GetString("Rules\\rule4", "SNMPCommunity"), std::string("public"));
-    QCOMPARE(Store().GetString("Rules\\rule4", "SNMPSenderOid"), std::string("1.3.6.1.4.1.9"));
-    QCOMPARE(Store().GetInt("Rules\\rule4", "SNMPSpecificType", 0), 42);
-    QCOMPARE(Store().GetString("Rules\\rule4", "ActionValue"), std::string("nms.example.org"));
+    QCOMPARE(Store().GetInt("Rules\\rule4", "Action", 0), int(kActionSaveToFile));
+    QCOMPARE(Store().GetInt("Rules\\rule4", "ActionInt", 0), 3);
+    QCOMPARE(Store().GetString("Rules\\rule4", "ActionValue"), std::string("/var/log/quorvel/%Y%m%d.json"));
+    QCOMPARE(Store().GetString("Rules\\rule5", "SNMPCommunity"), std::string("public"));
+    QCOMPARE(Store().GetString("Rules\\rule5", "SNMPSenderOid"), std::string("1.3.6.1.4.1.9"));
+    QCOMPARE(Store().GetInt("Rules\\rule5", "SNMPSpecificType", 0), 42);
+    QCOMPARE(Store().GetString("Rules\\rule5", "ActionValue"), std::string("nms.example.org"));
   }
 
   void ruleEditorLoadsAsksAndDiscardsWhenClosedByItsFrame() {
@@ -273,6 +301,81 @@ class DialogsTest : public QObject {
     }
   }
 
+  // Cancel discards like the window's frame; "&Delete Rule" needs a listed rule as well as a
+  // name; "..." offers the files the action uses.
+  void ruleEditorCancelsDeletesOnlyListedRulesAndChoosesFilesByAction() {
+    qv::testing::TempHome home;
+    StoreRules({"one"});
+    FakePrompts prompts;
+    CRuleEditorDialog dialog(prompts);
+    auto* list = Child<CRuleNameList>(&dialog, "rules");
+    auto* deleteRule = Child<QPushButton>(&dialog, "deleteRule");
+    QVERIFY(!deleteRule->isEnabled());
+    emit list->itemDoubleClicked(list->item(0));
+    QVERIFY(deleteRule->isEnabled());
+    Click(&dialog, "deleteRule");
+    QCOMPARE(list->count(), 0);
+    QCOMPARE(Child<QLineEdit>(&dialog, "name")->text(), QString("one"));
+    QVERIFY(!deleteRule->isEnabled());
+    Type(&dialog, "name", "two");
+    QVERIFY(!deleteRule->isEnabled());
+    QVERIFY(Child<QPushButton>(&dialog, "addModify")->isEnabled());
+
+    const struct {
+      int32_t action;
+      FileKind kind;
+    } choosers[] = {{kActionRunProgram, FileKind::kProgram}, {kActionSaveToFile, FileKind::kTextLog}, {kActionPlaySound, FileKind::kSound}};
+    prompts.file = "/usr/share/sounds/alert.wav";
+    for (const auto& chooser : choosers) {
+      Choose(&dialog, "action", ActionRow(chooser.action));
+      Click(&dialog, "chooseFile");
+      QVERIFY(prompts.kinds.back() == chooser.kind);
+    }
+    QCOMPARE(Child<QLineEdit>(&dialog, "value")->text(), prompts.file);
+    Click(&dialog, "addModify");
+    QVERIFY(deleteRule->isEnabled());
+    Click(&dialog, "cancel");
+    QCOMPARE(dialog.result(), int(QDialog::Rejected));
+    QVERIFY(prompts.questions.isEmpty());
+    QCOMPARE(Store().GetInt("Settings", "rulescount", 0), 1);
+    QCOMPARE(Store().GetString("Rules\\rule0", "Name"), std::string("one"));
+  }
+
+  // Every field, list and button of the option dialogs says what it does (the dialog's own OK
+  // and Cancel excepted).
+  void everyFieldOfTheOptionDialogsHasATooltip() {
+    qv::testing::TempHome home;
+    StoreRules({"one"});
+    FakePrompts prompts;
+    CPreferencesDialog preferences(prompts);
+    CEmailSettingsDialog email;
+    CRuleEditorDialog rules(prompts);
+    CEmailParametersDialog mail(EmailParameters::Defaults());
+    CTrapParametersDialog trap(TrapParameters{}, prompts);
+    CFileListDialog files(prompts);
+    CPingListDialog pings(prompts);
+    for (QDialog* dialog : std::initializer_list<QDialog*>{&preferences, &email, &rules, &mail, &trap, &files, &pings}) {
+      int fields = 0;
+      for (QWidget* widget : dialog->findChildren<QWidget*>()) {
+        const bool field = qobject_cast<QLineEdit*>(widget) || qobject_cast<QAbstractButton*>(widget) ||
+                           qobject_cast<QComboBox*>(widget) || qobject_cast<QAbstractItemView*>(widget) ||
+                           widget->objectName() == "swatch";
+        // The parts of a combo box and the dialog's own button box belong to their owners.
+        bool part = false;
+        for (QWidget* owner = widget->parentWidget(); owner != dialog && owner != nullptr; owner = owner->parentWidget()) {
+          part = part || qobject_cast<QComboBox*>(owner) || qobject_cast<QDialogButtonBox*>(owner) ||
+                 qobject_cast<QAbstractItemView*>(owner);
+        }
+        if (!field || part) continue;
+        ++fields;
+        const QString label = qobject_cast<QAbstractButton*>(widget) ? qobject_cast<QAbstractButton*>(widget)->text()
+                                                                    : widget->objectName();
+        QVERIFY2(!widget->toolTip().isEmpty(), qPrintable(dialog->windowTitle() + ": " + label));
+      }
+      QVERIFY2(fields >= 3, qPrintable(dialog->windowTitle()));
+    }
+  }
+
   void monitorListsTakeDroppedFilesAndKeepTheirRanges() {
     qv::testing::TempHome home;
     FakePrompts prompts;
@@ -288,6 +391,7 @@ class DialogsTest : public QObject {
     Click(&files, "browse");
     auto* tree = Child<QTreeWidget>(&files, "files");
     QCOMPARE(tree->topLevelItemCount(), 3);
+    QVERIFY(prompts.kinds == std::vector<FileKind>{FileKind::kTextLog});
     QCOMPARE(tree->topLevelItem(0)->text(0), QString("/etc/passwd"));
     QCOMPARE(tree->topLevelItem(1)->text(1), QString("Yes"));
     tree->topLevelItem(2)->setSelected(true);

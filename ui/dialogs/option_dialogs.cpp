@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include "core/message/names.h"
+#include "ui/dialogs/tool_tips.h"
 #include "ui/dialogs/user_prompts.h"
 
 namespace qv {
@@ -147,6 +148,33 @@ CPreferencesDialog::CPreferencesDialog(CUserPrompts& prompts, QWidget* parent)
   connect(severity_, &QComboBox::currentIndexChanged, this, &CPreferencesDialog::OnSeverityChosen);
   connect(setColour, &QPushButton::clicked, this, &CPreferencesDialog::OnSetColour);
   connect(resetColour, &QPushButton::clicked, this, &CPreferencesDialog::OnResetColour);
+  SetToolTips({
+      {maxsize_, "The most messages held in memory and shown (1 to 10000000); the oldest give way. Takes effect "
+                 "the next time the list is emptied."},
+      {dblclick_, "What a double-click on a message does: open its sender in the browser, telnet to it, or find "
+                  "messages like it."},
+      {resolve_, "Look up a host name from the sender's address when the message has none."},
+      {resolvetextip_, "Replace addresses by host names in the full-text window."},
+      {timeutc_, "Show the times messages were received as UTC instead of local time."},
+      {udpport_, "The UDP port on which syslog is received and to which local findings are sent (1 to 32767; "
+                 "514 is the standard). Taken up at once: listening and the service restart."},
+      {defaultPort, "Put the standard syslog port 514 into the port field."},
+      {timemark_, "Minutes between \"-----Time Mark-----\" messages (0 to 60000); 0 means none."},
+      {historysize_, "The size of the two history files together, in kilobytes; the older file is emptied when "
+                     "the newer one is full. 0 keeps no history."},
+      {loadhistory_, "Load the history into the list when the program starts."},
+      {msgboxtime_, "Seconds after which the message box of a rule's \"Message Box\" action closes by itself "
+                    "(0 to 32767); 0 keeps it open until it is closed."},
+      {startHidden_, "Start hidden in the notification area, and hide the window when it is minimised."},
+      {startserver_, "Start listening for syslog messages when the program starts."},
+      {promptforsave_, "Ask to save a modified message log on closing."},
+      {maildebug_, "Log the conversation with the mail server as local messages."},
+      {severity_, "The severity whose list colour Set Color and Reset Color change."},
+      {swatch_, "The chosen severity's colour in the message list."},
+      {setColour, "Choose the selected severity's colour. It is stored at once, and kept even when the dialog "
+                  "is cancelled."},
+      {resetColour, "Give the selected severity its default colour again, stored at once."},
+  });
 }
 
 void CPreferencesDialog::ShowSwatch(uint32_t colour) {
@@ -226,6 +254,14 @@ CEmailSettingsDialog::CEmailSettingsDialog(QWidget* parent) : QDialog(parent) {
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(form);
   layout->addWidget(OkCancel(this));
+
+  SetToolTips({{server_, "The SMTP server through which rules send mail: a host name or address."},
+               {from_, "The sender address of the rules' mails."},
+               {domain_, "The domain this computer announces in its greeting to the mail server."},
+               {subject_, "The subject a new e-mail rule starts with."},
+               {text_, "The text a new e-mail rule starts with."},
+               {include_, "Whether mails include the syslog message that fired the rule; each e-mail rule has "
+                          "its own box under \"Advanced\"."}});
 
   const EmailSettings settings = EmailSettings::Load();
   server_->setText(Q(settings.server));

@@ -29,6 +29,10 @@ RuleFields NewFields() {
 
 }  // namespace
 
+std::vector<std::string> SaveFileFormatChoices() {
+  return {"Record line", "Traditional syslog line", "RFC 5424 line", "JSON lines"};
+}
+
 std::vector<std::string> FacilityChoices() {
   std::vector<std::string> choices{""};
   for (int f = 0; f < kFacilityCount; ++f) choices.emplace_back(kFacilityNames[static_cast<std::size_t>(f)]);
@@ -46,16 +50,22 @@ ValueControls ValueControlsFor(int actionRow) {
   const RuleActionInfo& action = ActionAt(actionRow);
   ValueControls controls;
   controls.caption = action.parameter;
-  controls.list = (action.input & kActionInputNameList) != 0;
-  controls.edit = !controls.caption.empty() && !controls.list;
+  const bool names = (action.input & kActionInputNameList) != 0;
+  controls.list = names || (action.input & kActionInputFormatList) != 0;
+  controls.edit = !controls.caption.empty() && !names;
   controls.fileChooser = (action.input & kActionInputFileChooser) != 0;
   controls.advanced = (action.input & kActionInputAdvanced) != 0;
+  if (action.code == kActionRunProgram) controls.fileKind = FileKind::kProgram;
+  if (action.code == kActionSaveToFile) controls.fileKind = FileKind::kTextLog;
+  if (action.code == kActionPlaySound) controls.fileKind = FileKind::kSound;
   if (action.code == kActionModifyFacility) {
     controls.listItems = FacilityChoices();
     controls.listItems.erase(controls.listItems.begin());
   } else if (action.code == kActionModifySeverity) {
     controls.listItems = SeverityChoices();
     controls.listItems.erase(controls.listItems.begin());
+  } else if (action.code == kActionSaveToFile) {
+    controls.listItems = SaveFileFormatChoices();
   }
   return controls;
 }

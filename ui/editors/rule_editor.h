@@ -16,6 +16,7 @@
 #include "rules/rule.h"
 #include "ui/find/filter_fields.h"  // ParseAddressField, AddressFieldText
 #include "ui/editors/field_validation.h"
+#include "ui/editors/file_kinds.h"
 #include "ui/editors/trap_parameters.h"
 
 namespace qv {
@@ -32,7 +33,8 @@ struct RuleFields {
   std::string threshold = "0";
   int actionRow = 0;         // row of kRuleActions
   std::string value;         // ActionValue
-  int valuePosition = 0;     // ActionInt: the chosen entry of the value list
+  int valuePosition = 0;     // ActionInt: the chosen entry of the value list (a file format for
+                             // "Save to file")
   bool enabled = true;
   TrapParameters trap;
   EmailParameters email;
@@ -43,11 +45,15 @@ struct ValueControls {
   std::string caption;  // of the group around the value; empty for actions without a parameter
   bool edit = false;
   bool fileChooser = false;
-  bool list = false;
+  FileKind fileKind = FileKind::kAny;  // what the file chooser offers
+  bool list = false;  // beside the edit for "Save to file" (its file format)
   bool advanced = false;
   std::vector<std::string> listItems;  // filled only for the list actions
 };
 ValueControls ValueControlsFor(int actionRow);
+
+// The file formats of "Save to file", in the order of their ActionInt values.
+std::vector<std::string> SaveFileFormatChoices();
 
 // The entries of the facility and severity lists: an empty entry, then the names.
 std::vector<std::string> FacilityChoices();

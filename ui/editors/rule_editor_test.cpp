@@ -194,6 +194,26 @@ TEST(RuleEditorTest, EachActionShowsTheValueControlsItsFlagsAskFor) {
   EXPECT_EQ(severity.listItems[12], "Warning or Higher");
   EXPECT_EQ(SeverityChoices()[13], "Warning or Higher");
   EXPECT_EQ(FacilityChoices().size(), 26u);
+
+  // "Save to file" takes its file name and, beside it, the file format.
+  const ValueControls file = ValueControlsFor(RowOf(kActionSaveToFile));
+  EXPECT_TRUE(file.edit && file.fileChooser && file.list);
+  EXPECT_EQ(file.listItems, SaveFileFormatChoices());
+  ASSERT_EQ(file.listItems.size(), 4u);
+  EXPECT_EQ(file.listItems[3], "JSON lines");
+}
+
+// The "..." chooser opens on the files the action uses; every action with a chooser names one.
+TEST(RuleEditorTest, TheFileChooserOffersTheKindOfFileTheActionUses) {
+  const struct {
+    int32_t action;
+    FileKind kind;
+  } cases[] = {{kActionRunProgram, FileKind::kProgram}, {kActionSaveToFile, FileKind::kTextLog}, {kActionPlaySound, FileKind::kSound}};
+  for (const auto& c : cases) EXPECT_EQ(ValueControlsFor(RowOf(c.action)).fileKind, c.kind) << c.action;
+  for (std::size_t row = 0; row < kRuleActions.size(); ++row) {
+    const ValueControls controls = ValueControlsFor(static_cast<int>(row));
+    EXPECT_EQ(controls.fileChooser, controls.fileKind != FileKind::kAny) << kRuleActions[row].name;
+  }
 }
 
 }  // namespace

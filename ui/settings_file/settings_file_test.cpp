@@ -77,6 +77,7 @@ void FillStore() {
   filter.Message = "^link (up|down)$";
   filter.Save("Custom\\custom0");
   store.SetInt("Settings", "customcount", 1);
+  store.SetString("Settings", "mailpassword", "s3cret-of-the-mail-server");  // never exported
 }
 
 TEST(SettingsFileTest, ExportWritesTheLinesInOrderAndImportIntoAFreshRootGivesTheSameSettings) {
@@ -102,6 +103,7 @@ TEST(SettingsFileTest, ExportWritesTheLinesInOrderAndImportIntoAFreshRootGivesTh
   EXPECT_NE(text.find("i Rules\\rule0 Highlighted 0\r\n"), std::string::npos);
   EXPECT_NE(text.find("i Rules\\rule1 Enabled 0\r\n"), std::string::npos);  // disabled rules go out too
   EXPECT_EQ(text.find("stale"), std::string::npos);
+  EXPECT_EQ(text.find("s3cret"), std::string::npos);
   const std::size_t custom = text.find("i Settings customcount 1\r\n");
   ASSERT_NE(custom, std::string::npos);
   EXPECT_GT(custom, text.find("Rules\\rule1 SNMPGenericType"));

@@ -222,6 +222,16 @@ void CQuorvelDoc::ApplyFilter(const CRule& filter) {
   if (kept) frame_->EnsureSelected(*kept);
 }
 
+void CQuorvelDoc::SetQuickFilter(const std::string& text) {
+  if (text == store_.quickText()) return;
+  const std::optional<ShownPosition> kept =
+      store_.SetQuickText(text, frame_ != nullptr ? frame_->SelectedPosition() : std::nullopt);
+  if (frame_ == nullptr) return;
+  frame_->UpdateAllViews();
+  frame_->ClearSelection();
+  if (kept) frame_->EnsureSelected(*kept);
+}
+
 void CQuorvelDoc::ShowAll() {
   store_.ShowAll();
   if (frame_ != nullptr) frame_->UpdateAllViews();

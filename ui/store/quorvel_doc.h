@@ -125,6 +125,9 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   // selected when it matches.
   void ApplyFilter(const CRule& filter);
   void ShowAll();
+  // The quick filter's text ("" for none), which narrows whatever the tree's filter shows (see
+  // CMessageStore::SetQuickText); the selected message stays selected when it passes.
+  void SetQuickFilter(const std::string& text);
   // Sorts the shown list by a key (0..6), ascending the first time, reversed each time after.
   void SortBy(int key);
   // Flips the highlight of the shown message at `position` (and of the same message in all).
