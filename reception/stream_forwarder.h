@@ -28,8 +28,8 @@
 // connection broke otherwise are sent again on the next, so the server may see them twice.
 //
 // Forward(), ReportHeldBack(), Finish() and the report callback run on one thread (the
-// owner's); destruction stops every destination thread (within a second or so) and drops what
-// is still queued, which Finish says first.
+// owner's); destruction stops every destination thread (within a second or so, unless a name
+// look-up is under way) and drops what is still queued, which Finish says first.
 
 #include <chrono>
 #include <cstddef>
