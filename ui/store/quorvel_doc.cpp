@@ -121,6 +121,7 @@ std::unique_ptr<CActionExecutor> CQuorvelDoc::MakeActions(const ExecutorFactory&
 }
 
 void CQuorvelDoc::FinishActions() {
+  streamForwarder_->Finish(kForwardBound);
   if (actions_ == nullptr) return;
   const std::size_t skipped = actions_->Stop(kStopBound);
   if (skipped > 0) {

@@ -76,6 +76,7 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
 
   static constexpr const char* kTimeMark = "-----Time Mark-----";
   static constexpr std::chrono::milliseconds kStopBound{5000};
+  static constexpr std::chrono::milliseconds kForwardBound{2000};
   // Sort keys of SortBy.
   enum SortKey { kSortAddress = 0, kSortFacility, kSortHostName, kSortMessage, kSortTimeReceived, kSortTimeSent,
                  kSortSeverity };
@@ -242,7 +243,8 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   // Listens on `port`; returns "" or why (not) all of it can be received (ReportListenProblem).
   std::string StartUdp(int32_t port);
   std::unique_ptr<CActionExecutor> MakeActions(const ExecutorFactory& makeExecutor);
-  // Gives the waiting actions kStopBound to run and says how many were skipped.
+  // Gives the lines waiting to be forwarded over TCP or TLS kForwardBound to go and the waiting
+  // actions kStopBound to run, and says how many of each were left.
   void FinishActions();
 
   CDocFrame* frame_ = nullptr;
