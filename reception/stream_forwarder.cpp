@@ -124,6 +124,12 @@ class CStreamForwarder::Destination {
     return bytes_;
   }
 
+  // Frames queued or being sent.
+  std::size_t unsent() {
+    const std::lock_guard lock(mutex_);
+    return queue_.size() + sending_;
+  }
+
  private:
   void Run() {
     std::unique_ptr<CForwardConnection> connection;
@@ -150,6 +156,7 @@ class CStreamForwarder::Destination {
         batch.push_back(std::move(queue_.front()));
         queue_.pop_front();
       }
+      sending_ = batch.size();
       lock.unlock();
       std::string failure;
       if (connection && connection->PeerClosed()) connection.reset();
@@ -157,6 +164,7 @@ class CStreamForwarder::Destination {
       const bool sent = connection && connection->Send(bytes);
       if (!sent) connection.reset();
       lock.lock();
+      sending_ = 0;
       if (sent) {
         retry = kFirstRetry;
         continue;
@@ -192,7 +200,8 @@ class CStreamForwarder::Destination {
   std::mutex mutex_;
   std::condition_variable wake_;
   std::deque<std::string> queue_;
-  std::size_t bytes_ = 0;  // of the frames in queue_
+  std::size_t bytes_ = 0;    // of the frames in queue_
+  std::size_t sending_ = 0;  // frames taken out to be sent
   uint64_t dropped_ = 0;   // since Queue last returned the count
   uint64_t failures_ = 0;  // failed connection attempts since TakeFailures
   std::string lastFailure_;
@@ -269,6 +278,27 @@ void CStreamForwarder::ReportHeldBack() {
       SayDropped(kind, count, true);
     }
   }
+}
+
+uint64_t CStreamForwarder::Finish(std::chrono::milliseconds bound) {
+  const auto deadline = std::chrono::steady_clock::now() + bound;
+  const auto unsent = [this] {
+    uint64_t count = 0;
+    for (const auto& [name, destination] : destinations_) count += destination->unsent();
+    return count;
+  };
+  while (unsent() > 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(20ms);
+  ReportHeldBack();
+  uint64_t lost = 0;
+  for (const auto& [name, destination] : destinations_) {
+    const uint64_t left = destination->unsent();
+    lost += left;
+    if (left > 0 && report_) {
+      report_("Send to another Syslog server: " + std::to_string(left) + " lines for " + name +
+              " were not sent before the program stopped and are lost");
+    }
+  }
+  return lost;
 }
 
 void CStreamForwarder::Forward(std::string_view target, const SyslogMessage& record) {

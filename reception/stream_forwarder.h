@@ -27,9 +27,9 @@
 // client's end (CTcpSyslogServer::Drain) gets every line exactly once. Frames being sent when a
 // connection broke otherwise are sent again on the next, so the server may see them twice.
 //
-// Forward(), ReportHeldBack() and the report callback run on one thread (the owner's);
-// destruction stops every destination thread (within a second or so) and drops what is still
-// queued.
+// Forward(), ReportHeldBack(), Finish() and the report callback run on one thread (the
+// owner's); destruction stops every destination thread (within a second or so, unless a name
+// look-up is under way) and drops what is still queued, which Finish says first.
 
 #include <chrono>
 #include <cstddef>
@@ -77,6 +77,11 @@ class CStreamForwarder {
   // Says the drops and failures held back once their interval has passed, and the failures
   // the destinations met since the last call.
   void ReportHeldBack();
+
+  // The owner stops: gives the destinations up to `bound` to send what waits (the frames
+  // queued or being sent), then says for each destination how many lines it still held, which
+  // are lost when the forwarder is destroyed. Returns that count over all destinations.
+  uint64_t Finish(std::chrono::milliseconds bound);
 
   // Bytes of frames waiting, over all destinations.
   std::size_t queuedBytes() const;

@@ -142,6 +142,7 @@ void CServiceEngine::Stop() {
     WriteBatch();
     relay_.Flush();
   }
+  streamForwarder_.Finish(kForwardBound);  // the rules forward on this thread: all are queued
   const std::size_t skipped = actions_->Stop(kStopBound);
   if (skipped > 0) {
     OnLocalMessage("Rules: " + std::to_string(skipped) + " actions (mail, database, SNMP trap, program) were still " +
