@@ -22,10 +22,10 @@
 //   transaction runs alone. The records of one statement that follow each other go to the
 //   driver as arrays of parameter sets (CDatabaseConnection::ExecuteRows), so that a server
 //   driver sends many rows without waiting for each answer; where a failed array does not name
-//   its row, the records it may be run one by one in the next transaction to find it. So a
-//   statement runs a bounded number of times per batch (at most five), each time under the
-//   limit, and the rows that are stored keep the order of their records (one that only a
-//   retry stored comes after those around it).
+//   its row, the records among which it lies run one by one in the next transaction to find
+//   it. So a statement runs a bounded number of times per batch (at most five), each time
+//   under the limit, and the rows that are stored keep the order of their records (one that
+//   only a retry stored comes after those around it).
 //
 // Owned by the action runner and used on its thread only.
 

@@ -107,7 +107,19 @@ struct CDatabaseConnection::Handles {
   // limit (`failure` says) is freed, to be prepared afresh next time rather than trusted again.
   void Release(const std::string& text, const DatabaseError* failure);
   void FreeAll();
+  // For a driver that believes a transaction open that the database has ended: opens one for
+  // it to end. True when the driver's rollback then succeeds.
+  bool RollBackStale();
 };
+
+bool CDatabaseConnection::Handles::RollBackStale() {
+  SQLHSTMT stmt = SQL_NULL_HSTMT;
+  if (!Succeeded(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt))) return false;
+  std::string begin = "BEGIN";
+  const bool begun = Succeeded(SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(begin.data()), SQL_NTS));
+  SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+  return begun && Succeeded(SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_ROLLBACK));
+}
 
 SQLHSTMT CDatabaseConnection::Handles::Prepared(const std::string& text, DatabaseError& error) {
   if (const auto kept = prepared.find(text); kept != prepared.end()) return kept->second;
@@ -153,6 +165,7 @@ CDatabaseConnection::~CDatabaseConnection() {
 
 bool CDatabaseConnection::Open(std::string_view dbSetting) {
   Close();
+  setting_ = dbSetting;
   const auto fail = [this](SQLRETURN rc, std::string text) {
     error_ = {std::move(text), rc};
     Close();
@@ -179,7 +192,9 @@ void CDatabaseConnection::Close() {
   handles_->FreeAll();
   // ODBC refuses to disconnect inside a transaction.
   if (handles_->connected && handles_->inTransaction) SQLEndTran(SQL_HANDLE_DBC, handles_->dbc, SQL_ROLLBACK);
-  if (handles_->connected) SQLDisconnect(handles_->dbc);
+  if (handles_->connected && !Succeeded(SQLDisconnect(handles_->dbc)) && handles_->RollBackStale()) {
+    SQLDisconnect(handles_->dbc);
+  }
   if (handles_->dbc != SQL_NULL_HDBC) SQLFreeHandle(SQL_HANDLE_DBC, handles_->dbc);
   if (handles_->env != SQL_NULL_HENV) SQLFreeHandle(SQL_HANDLE_ENV, handles_->env);
   handles_->env = SQL_NULL_HENV;
@@ -311,7 +326,9 @@ CDatabaseConnection::RowsResult CDatabaseConnection::ExecuteArray(const std::str
   const auto succeeded = [](SQLUSMALLINT s) { return s == SQL_PARAM_SUCCESS || s == SQL_PARAM_SUCCESS_WITH_INFO; };
   const std::size_t done = static_cast<std::size_t>(std::find_if_not(status.begin(), status.end(), succeeded) -
                                                     status.begin());
-  const std::size_t end = processed > done && processed <= count ? processed : count;
+  // Rows processed include the failed one, but some drivers (SQLite's) count only those before
+  // it: one more is taken in.
+  const std::size_t end = processed >= done && processed < count ? processed + 1 : count;
   return {done, std::max<std::size_t>(end - done, 1)};
 }
 
@@ -333,18 +350,29 @@ bool CDatabaseConnection::BeginTransaction() {
 bool CDatabaseConnection::EndTransaction(bool commit) {
   if (!handles_->inTransaction) return true;
   handles_->inTransaction = false;
-  SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, handles_->dbc, commit ? SQL_COMMIT : SQL_ROLLBACK);
+  const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, handles_->dbc, commit ? SQL_COMMIT : SQL_ROLLBACK);
   const bool ended = Succeeded(rc);
+  // Whether the driver's idea of the transaction may be wrong: a rollback that fails leaves it
+  // in doubt (SQLite's driver, after a statement cancelled in a transaction that the database
+  // then rolled back itself, believes one still open and lets the next statements commit one
+  // by one), and so does a driver that will not go back to autocommit.
+  bool inDoubt = false;
   if (!ended) {
     error_ = {DiagnosticText(SQL_HANDLE_DBC, handles_->dbc), rc};
-    if (commit) SQLEndTran(SQL_HANDLE_DBC, handles_->dbc, SQL_ROLLBACK);  // what the server kept is undone
+    // What the server kept of a commit that failed is undone.
+    inDoubt = !commit || !Succeeded(SQLEndTran(SQL_HANDLE_DBC, handles_->dbc, SQL_ROLLBACK));
+    if (inDoubt) inDoubt = !handles_->RollBackStale();
   }
-  // Autocommit on again. A driver that refuses would keep every later statement in a
-  // transaction that nobody commits; the connection closes instead, and those statements fail
-  // as on a connection that is not open, until the next load of the rules opens it again.
-  rc = SQLSetConnectAttr(handles_->dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON),
-                         SQL_IS_UINTEGER);
-  if (!Succeeded(rc)) Close();
+  inDoubt = inDoubt || !Succeeded(SQLSetConnectAttr(handles_->dbc, SQL_ATTR_AUTOCOMMIT,
+                                                    reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), SQL_IS_UINTEGER));
+  if (inDoubt) {
+    // A new connection starts clean; when it cannot be made, the statements that follow fail as
+    // on a connection that is not open, until the next load of the rules opens it again.
+    const DatabaseError failure = error_;
+    const std::string setting = setting_;
+    Open(setting);
+    error_ = failure;
+  }
   return ended;
 }
 

@@ -94,9 +94,11 @@ class CDatabaseConnection {
   // refuses; lastError() then tells why, and statements keep committing one by one.
   bool BeginTransaction();
   // Ends the transaction that BeginTransaction started: commits it when `commit`, otherwise
-  // rolls it back, and goes back to autocommit (a driver that refuses that has the connection
-  // closed). False when the commit (or the rollback) failed; lastError() then tells why, and
-  // nothing of the transaction is kept.
+  // rolls it back, and goes back to autocommit. False when the commit (or the rollback) failed;
+  // lastError() then tells why, and nothing of the transaction is kept. Where the driver's idea
+  // of the transaction may then be wrong (its rollback fails, or it will not go back to
+  // autocommit), the connection is opened afresh with the last Open's setting; if that fails,
+  // it is closed.
   bool EndTransaction(bool commit);
 
   const DatabaseError& lastError() const { return error_; }
@@ -110,6 +112,7 @@ class CDatabaseConnection {
   RowsResult ExecuteArray(const std::string& text, std::span<const std::vector<std::string>> rows);
 
   DatabaseError error_;
+  std::string setting_;  // of the last Open, to open afresh after a transaction in doubt
   int queryTimeoutSeconds_ = 0;
 };
 
