@@ -27,7 +27,7 @@ CServiceEngine::CServiceEngine(const ExecutorFactory& makeExecutor)
       rulesEnabled_(Setting("RulesEnabled", 1)),
       reader_(ReadParseOptions(), Setting("resolve", 0)),
       socket_(*this, AppSettings().GetInt("Settings", "udpport", 514)),
-      tcpForwarder_([this](const std::string& text) { OnLocalMessage(text); }),
+      streamForwarder_([this](const std::string& text) { OnLocalMessage(text); }, CStreamForwarder::Options::Read()),
       actions_(nullptr),
       rules_(*this, MakeActions(makeExecutor)) {
   if (!socket_.created()) return;
@@ -73,7 +73,7 @@ CServiceEngine::CServiceEngine(const ExecutorFactory& makeExecutor)
   heldBackReports_.setInterval(std::chrono::seconds(10));
   QObject::connect(&heldBackReports_, &QTimer::timeout, &heldBackReports_, [this] {
     rules_.ReportHeldBack();
-    tcpForwarder_.ReportHeldBack();
+    streamForwarder_.ReportHeldBack();
     if (const auto report = channel_.TakeDropReport()) OnLocalMessage(*report);
   });
   heldBackReports_.start();
@@ -135,6 +135,14 @@ void CServiceEngine::Stop() {
     WriteBatch();
     relay_.Flush();
   }
+  // Clients over TCP and TLS are told the end and read until they end too: what a forwarding
+  // server had sent before it noticed is stored, and the rest it sends after the restart.
+  if (history_ && receivers_) {
+    receivers_->Drain(kConnectionDrainBound);
+    WriteBatch();
+    relay_.Flush();
+  }
+  streamForwarder_.Finish(kForwardBound);  // the rules forward on this thread: all are queued
   const std::size_t skipped = actions_->Stop(kStopBound);
   if (skipped > 0) {
     OnLocalMessage("Rules: " + std::to_string(skipped) + " actions (mail, database, SNMP trap, program) were still " +
@@ -226,8 +234,8 @@ void CServiceEngine::WriteBatch() {
 }
 
 void CServiceEngine::Forward(std::string_view dottedAddress, const SyslogMessage& message) {
-  if (CTcpForwarder::Handles(dottedAddress)) {
-    tcpForwarder_.Forward(dottedAddress, message);
+  if (CStreamForwarder::Handles(dottedAddress)) {
+    streamForwarder_.Forward(dottedAddress, message);
   } else {
     socket_.Forward(dottedAddress, message);
   }

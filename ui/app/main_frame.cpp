@@ -15,6 +15,7 @@
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QToolBar>
+#include <QVBoxLayout>
 
 #include "core/settings/settings_store.h"
 #include "monitors/monitor_set.h"
@@ -34,10 +35,13 @@
 #include "ui/findview/find_dialog.h"
 #include "ui/findview/log_text_view.h"
 #include "ui/findview/highlight_dialog.h"
+#include "ui/findview/quick_filter_field.h"
+#include "ui/findview/match_fields_group.h"
 #include "ui/frame/frame_commands.h"
 #include "ui/frame/pane_layout.h"
 #include "ui/model/message_list_model.h"
 #include "ui/settings_file/settings_file.h"
+#include "ui/store/export_formats.h"
 #include "ui/store/quorvel_doc.h"
 
 namespace qv {
@@ -62,7 +66,8 @@ void Waiting(Operation operation) {
 }  // namespace
 
 CMainFrame::CMainFrame(CQuorvelDoc& doc, QWidget* parent)
-    : CPersistentFrame(parent), doc_(doc), commands_(doc), watch_(new CServiceWatch(commands_, doc, this)) {
+    : CPersistentFrame(parent), doc_(doc), commands_(doc), watch_(new CServiceWatch(commands_, doc, this)),
+      remote_(new CRemoteCommands(doc, this)) {
   setWindowIcon(ProgramIcon());
   setAcceptDrops(true);
   CreateActions();
@@ -150,6 +155,8 @@ void CMainFrame::CreateActions() {
   Connect(kCmdStopListening, &CMainFrame::OnStopListening);
   Connect(kCmdStartService, &CMainFrame::OnStartService);
   Connect(kCmdStopService, &CMainFrame::OnStopService);
+  connect(Action(kCmdConnectServer), &QAction::triggered, remote_, &CRemoteCommands::OnConnect);
+  connect(Action(kCmdDisconnectServer), &QAction::triggered, remote_, &CRemoteCommands::OnDisconnect);
 
   // F6 and Shift+F6 move to the next and previous pane.
   auto* next = new QShortcut(QKeySequence(Qt::Key_F6), this);
@@ -270,7 +277,20 @@ void CMainFrame::CreatePanes() {
   tree_->SetList(list_);
   graph_->SetList(list_);
   graph_->SetTextView(text_);
-  right_->addWidget(list_);
+  // The quick filter sits right above the list it narrows.
+  quick_ = new CQuickFilterField;
+  auto* listPane = new QWidget;
+  auto* listLayout = new QVBoxLayout(listPane);
+  listLayout->setContentsMargins(0, 0, 0, 0);
+  listLayout->setSpacing(2);
+  listLayout->addWidget(quick_);
+  listLayout->addWidget(list_);
+  connect(quick_, &CQuickFilterField::filterChanged, list_, [this](const QString& text) {
+    list_->SetQuickFilter(ToBytes(text));
+  });
+  connect(new QShortcut(QKeySequence("Ctrl+L"), this), &QShortcut::activated, quick_,
+          &CQuickFilterField::FocusForTyping);
+  right_->addWidget(listPane);
   right_->addWidget(text_);
   upper_->addWidget(tree_);
   upper_->addWidget(right_);
@@ -282,13 +302,13 @@ void CMainFrame::CreatePanes() {
   }
   right_->setCollapsible(1, false);
   setCentralWidget(outer_);
-  connect(list_, &CQuorvelView::findRequested, this, &CMainFrame::OnFind);
+  connect(list_, &CQuorvelView::findRequested, this, &CMainFrame::OnFindMessages);
   connect(list_, &CQuorvelView::followChanged, this, &CMainFrame::ShowFollowState);
   connect(follow_, &QPushButton::clicked, list_, [this] {
     list_->ResumeFollowing();
     list_->setFocus();
   });
-  connect(graph_, &StatusPanel::findRequested, this, &CMainFrame::OnFind);
+  connect(graph_, &StatusPanel::findRequested, this, &CMainFrame::OnFindMessages);
   panesCreated_ = true;
   ApplyPaneSizes();
 }
@@ -393,8 +413,9 @@ void CMainFrame::UpdateCommandStates() {
   Action(kCmdPhoneCalls)->setChecked(settings.GetInt(kSettings, "TapiMonitor", 0) != 0);
   Action(kCmdSnmpTraps)->setChecked(settings.GetInt(kSettings, "SNMPTrapMonitor", CMonitorSet::kTrapMonitorDefault) != 0);
   Action(kCmdLock)->setChecked(locked_);
+  Action(kCmdDisconnectServer)->setEnabled(doc_.IsRemote());
   const bool listening = IsListening();
-  Action(kCmdStartListening)->setEnabled(!listening);
+  Action(kCmdStartListening)->setEnabled(!listening && !doc_.IsRemote());
   Action(kCmdStopListening)->setEnabled(listening);
   // Also before the service is installed: the command then says how to install it.
   Action(kCmdStartService)->setEnabled(!watch_->serviceRunning());
@@ -528,15 +549,22 @@ void CMainFrame::OnFileSave() {
 void CMainFrame::OnFileSaveAs() { SaveDocumentAs(); }
 
 void CMainFrame::OnImport() {
-  const QStringList paths = QFileDialog::getOpenFileNames(this, "Import", {}, "All Files (*)");
+  const QStringList paths = QFileDialog::getOpenFileNames(this, "Import", {}, NameFilterText(FileKind::kTextLog));
   for (const QString& path : paths) doc_.ImportFile(path.toStdString());
   if (!paths.isEmpty()) UpdateAllViews();
 }
 
+// The file type chosen in the dialog decides the format; RFC 3164 lines are the default.
 void CMainFrame::OnExport() {
-  const QString path = QFileDialog::getSaveFileName(this, "Export", {}, "All Files (*)");
-  if (!path.isEmpty() && !doc_.ExportFile(path.toStdString())) {
-    QMessageBox::warning(this, "Quorvel", QString("Cannot write the file %1.").arg(path));
+  QStringList filters;
+  for (const ExportFileType& type : kExportFileTypes) filters << QString::fromLatin1(type.filter);
+  QString chosenFilter = filters.front();
+  const QString chosen = QFileDialog::getSaveFileName(this, "Export", {}, filters.join(";;"), &chosenFilter);
+  if (chosen.isEmpty()) return;
+  const ExportFileType& type = ExportFileTypeOf(chosenFilter.toStdString());
+  const std::string path = WithExportSuffix(chosen.toStdString(), type);
+  if (!doc_.ExportFile(path, type.format)) {
+    QMessageBox::warning(this, "Quorvel", QString("Cannot write the file %1.").arg(QString::fromStdString(path)));
   }
 }
 
@@ -562,8 +590,16 @@ void CMainFrame::OnToggleStatusBar() { statusBar()->setVisible(statusBar()->isHi
 
 void CMainFrame::OnViewOptions() { list_->EditViewOptions(); }
 
+void CMainFrame::OnFindMessages() {
+  OnFind();
+  find_->StartFromSelected();
+}
+
 void CMainFrame::OnFind() {
-  if (find_ == nullptr) find_ = new CFindDialog(*list_, this);
+  if (find_ == nullptr) {
+    find_ = new CFindDialog(*list_, this);
+    find_->SetRowLocator([this] { return list_->SelectedRowRect(); });
+  }
   find_->ShowCurrent();
   find_->show();
   find_->raise();
@@ -606,7 +642,7 @@ void CMainFrame::OnEditRules() {
 }
 
 void CMainFrame::OnEmailSettings() {
-  CEmailSettingsDialog dialog(this);
+  CEmailSettingsDialog dialog(DefaultPrompts(), this);
   if (dialog.exec() == QDialog::Accepted) Waiting([this] { commands_.RestartService(); });
 }
 

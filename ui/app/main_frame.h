@@ -23,6 +23,7 @@
 #include "core/timer/long_timer.h"
 #include "ui/app/persistent_frame.h"
 #include "ui/app/quorvel_view.h"
+#include "ui/app/remote_commands.h"
 #include "ui/store/doc_frame.h"
 #include "ui/store/refresh_coalescer.h"
 #include "ui/store/service_commands.h"
@@ -38,6 +39,7 @@ namespace qv {
 class StatusPanel;
 class CLeftView;
 class CFindDialog;
+class CQuickFilterField;
 class CLogTextView;
 class CLockKeyIndicators;
 class CQuorvelDoc;
@@ -70,6 +72,9 @@ class CMainFrame : public CPersistentFrame, public CDocFrame, public CListViewHo
   void SetCountText(const QString& text) override;
   void SelectionMoved() override;
 
+  // File > Connect to Server and Disconnect; also for the command line's --connect.
+  CRemoteCommands& RemoteCommands() { return *remote_; }
+
   // Opens a document file as File Open does (asking to save first when that is due). False when
   // it could not be opened; the user has been told.
   bool OpenDocumentFile(const QString& path);
@@ -87,6 +92,8 @@ class CMainFrame : public CPersistentFrame, public CDocFrame, public CListViewHo
   CLeftView* FilterTree() const { return tree_; }
   CLogTextView* FullText() const { return text_; }
   StatusPanel* ActivityGraph() const { return graph_; }
+  // The search field above the list (Ctrl+L).
+  CQuickFilterField* QuickFilter() const { return quick_; }
   // The modeless Find dialog, made at its first use; null before.
   CFindDialog* FindDialog() const { return find_; }
   QSplitter* OuterSplitter() const { return outer_; }
@@ -156,6 +163,8 @@ class CMainFrame : public CPersistentFrame, public CDocFrame, public CListViewHo
   void OnToggleStatusBar();
   void OnViewOptions();
   void OnFind();
+  // "Find Messages" on a row (the list's context menu or double-click, the graph's double-click).
+  void OnFindMessages();
   void OnCustomFilters();
   void OnHighlighting();
   void OnPreferences();
@@ -186,6 +195,7 @@ class CMainFrame : public CPersistentFrame, public CDocFrame, public CListViewHo
   CQuorvelDoc& doc_;
   CServiceCommands commands_;
   CServiceWatch* watch_;
+  CRemoteCommands* remote_;  // a child: Connect to Server, Disconnect
   CRefreshCoalescer refresh_;
   QTimer hideTimer_;
   CLongTimer timeMark_;
@@ -214,6 +224,7 @@ class CMainFrame : public CPersistentFrame, public CDocFrame, public CListViewHo
   CQuorvelView* list_ = nullptr;
   CLogTextView* text_ = nullptr;
   StatusPanel* graph_ = nullptr;
+  CQuickFilterField* quick_ = nullptr;
   CFindDialog* find_ = nullptr;
 };
 

@@ -32,6 +32,8 @@
 #include "ui/findview/left_view.h"
 #include "ui/findview/status_panel.h"
 #include "ui/findview/log_text_view.h"
+#include "ui/findview/match_fields_group.h"
+#include "ui/findview/quick_filter_field.h"
 #include "ui/frame/frame_commands.h"
 #include "ui/model/message_list_model.h"
 #include "ui/store/quorvel_doc.h"
@@ -175,6 +177,67 @@ class MainFrameTest : public QObject {
     frame_->FollowButton()->click();
     QCOMPARE(frame_->FollowText(), QString());
     QVERIFY(frame_->MessageList()->Following().IsFollowing());
+  }
+
+  // The search field above the list narrows it as one types, over text, host and address, within
+  // the tree's filter; Ctrl+L reaches it and Escape clears it.
+  void quickFilterNarrowsWithinTheTreesFilter() {
+    const struct {
+      const char* text;
+      const char* host;
+      int32_t severity;
+    } records[] = {{"disk full", "nas", 3}, {"link down", "gateway", 3}, {"disk ok", "nas", 6}, {"fan", "disk-shelf", 2}};
+    for (const auto& r : records) {
+      SyslogMessage record = Record(r.text, r.severity);
+      record.hostName = r.host;
+      doc_->AddMessage(record, false);
+    }
+    frame_->UpdateAllViews();
+    frame_->show();
+    QVERIFY(QTest::qWaitForWindowActive(frame_.get()));
+    frame_->MessageList()->setFocus();
+    QTest::keyClick(frame_.get(), Qt::Key_L, Qt::ControlModifier);
+    QTRY_VERIFY(frame_->QuickFilter()->hasFocus());
+
+    CMessageListModel& model = frame_->MessageList()->Model();
+    const auto shown = [&model] {
+      QStringList texts;
+      for (int row = 0; row < model.rowCount(); ++row) texts << model.index(row, 4).data().toString();
+      return texts;
+    };
+    QTest::keyClicks(frame_->QuickFilter(), "DISK");
+    QTRY_COMPARE(shown(), QStringList({"disk full", "disk ok", "fan"}));  // "fan" by its host
+    QCOMPARE(frame_->CountText(), QString("3 Entries (Filter active)"));
+    CRule errors;
+    errors.Severity = 11;  // "Error or Higher"
+    frame_->MessageList()->ApplyFilter(errors);
+    QCOMPARE(shown(), QStringList({"disk full", "fan"}));
+    QTest::keyClick(frame_->QuickFilter(), Qt::Key_Escape);
+    QTRY_COMPARE(shown(), QStringList({"disk full", "link down", "fan"}));
+    QCOMPARE(frame_->QuickFilter()->text(), QString());
+    frame_->MessageList()->ShowAll();
+    QCOMPARE(shown().size(), 4);
+    QCOMPARE(frame_->CountText(), QString("4 Entries"));
+  }
+
+  // "Find Messages" on a row (the list's context menu or double-click, the graph's double-click)
+  // opens Find with the row's host name and severity; Edit Find keeps what was there.
+  void findMessagesStartsFromTheSelectedRow() {
+    SyslogMessage record = Record("disk", 4);
+    record.hostName = "nas";
+    doc_->AddMessage(Record("first"), false);
+    doc_->AddMessage(record, false);
+    frame_->UpdateAllViews();
+    frame_->MessageList()->SelectMessage(ShownPosition(1));
+    emit frame_->MessageList()->findRequested();
+    QVERIFY(frame_->FindDialog() != nullptr && frame_->FindDialog()->isVisible());
+    QCOMPARE(frame_->FindDialog()->Match()->Fields().hostName, std::string("nas"));
+    QCOMPARE(frame_->FindDialog()->Match()->Fields().severityIndex, 5);
+    frame_->MessageList()->SelectMessage(ShownPosition(0));
+    frame_->Action(kCmdFind)->trigger();
+    QCOMPARE(frame_->FindDialog()->Match()->Fields().hostName, std::string("nas"));
+    emit frame_->ActivityGraph()->findRequested();
+    QCOMPARE(frame_->FindDialog()->Match()->Fields().hostName, std::string("host"));
   }
 
   // The title names the live list "Quorvel" and a document its file; only the user's own changes

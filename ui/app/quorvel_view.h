@@ -85,9 +85,14 @@ class CQuorvelView : public QTableView, public CMessageListAccess {
   bool IsFilterShown() const override;
   void ApplyFilter(const CRule& rule) override;
   void ShowAll() override;
+  // The quick filter's text (bytes; "" for none), narrowing what the tree's filter shows.
+  void SetQuickFilter(const std::string& text);
 
   void ClearSelection();
   void EnsureSelected(ShownPosition position);
+  // Where the first selected row stands on the screen, across the pane; empty when no selected
+  // row is in view.
+  QRect SelectedRowRect() const;
   // Shown positions of the selected rows, ascending; rows whose message has left are skipped.
   std::vector<ShownPosition> SelectedPositions() const;
   // The colours of the "Message" cell of a row, when the highlight list matches its message.

@@ -2,6 +2,7 @@
 // stores read back. Questions, refusals and choosers are answered by FakePrompts.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
@@ -16,12 +17,15 @@
 #include <functional>
 
 #include "core/settings/settings_store.h"
+#include "rules/mail/smtp_test_server.h"
+#include "testing/test_certificates.h"
 #include "rules/rule.h"
 #include "testing/postgres_server.h"
 #include "testing/temp_home.h"
 #include "ui/dialogs/database_settings_dialog.h"
 #include "ui/dialogs/monitor_list_dialogs.h"
 #include "ui/dialogs/option_dialogs.h"
+#include "ui/dialogs/parameter_dialogs.h"
 #include "ui/dialogs/rule_editor_dialog.h"
 #include "ui/dialogs/settings_file_dialogs.h"
 #include "ui/dialogs/user_prompts.h"
@@ -41,8 +45,18 @@ class FakePrompts : public CUserPrompts {
     initialColour = initial;
     return colour;
   }
-  QString ChooseValueFile(QWidget*, const QString&) override { return file; }
-  QStringList ChooseExistingFiles(QWidget*, const QString&, const QString&) override { return files; }
+  QString ChooseValueFile(QWidget*, const QString&, FileKind kind) override {
+    kinds.push_back(kind);
+    return file;
+  }
+  QString ChooseExistingFile(QWidget*, const QString&, const QString&, FileKind kind) override {
+    kinds.push_back(kind);
+    return file;
+  }
+  QStringList ChooseExistingFiles(QWidget*, const QString&, FileKind kind) override {
+    kinds.push_back(kind);
+    return files;
+  }
   QString ChooseDatabaseFile(QWidget*, const QString&) override { return file; }
   int RunDialog(QDialog& dialog) override { return runDialog ? runDialog(dialog) : QDialog::Rejected; }
 
@@ -53,6 +67,7 @@ class FakePrompts : public CUserPrompts {
   QColor initialColour;
   QString file;
   QStringList files;
+  std::vector<FileKind> kinds;  // asked of the file choosers, in order
   std::function<int(QDialog&)> runDialog;
 };
 
@@ -288,6 +303,81 @@ class DialogsTest : public QObject {
     }
   }
 
+  // Cancel discards like the window's frame; "&Delete Rule" needs a listed rule as well as a
+  // name; "..." offers the files the action uses.
+  void ruleEditorCancelsDeletesOnlyListedRulesAndChoosesFilesByAction() {
+    qv::testing::TempHome home;
+    StoreRules({"one"});
+    FakePrompts prompts;
+    CRuleEditorDialog dialog(prompts);
+    auto* list = Child<CRuleNameList>(&dialog, "rules");
+    auto* deleteRule = Child<QPushButton>(&dialog, "deleteRule");
+    QVERIFY(!deleteRule->isEnabled());
+    emit list->itemDoubleClicked(list->item(0));
+    QVERIFY(deleteRule->isEnabled());
+    Click(&dialog, "deleteRule");
+    QCOMPARE(list->count(), 0);
+    QCOMPARE(Child<QLineEdit>(&dialog, "name")->text(), QString("one"));
+    QVERIFY(!deleteRule->isEnabled());
+    Type(&dialog, "name", "two");
+    QVERIFY(!deleteRule->isEnabled());
+    QVERIFY(Child<QPushButton>(&dialog, "addModify")->isEnabled());
+
+    const struct {
+      int32_t action;
+      FileKind kind;
+    } choosers[] = {{kActionRunProgram, FileKind::kProgram}, {kActionSaveToFile, FileKind::kTextLog}, {kActionPlaySound, FileKind::kSound}};
+    prompts.file = "/usr/share/sounds/alert.wav";
+    for (const auto& chooser : choosers) {
+      Choose(&dialog, "action", ActionRow(chooser.action));
+      Click(&dialog, "chooseFile");
+      QVERIFY(prompts.kinds.back() == chooser.kind);
+    }
+    QCOMPARE(Child<QLineEdit>(&dialog, "value")->text(), prompts.file);
+    Click(&dialog, "addModify");
+    QVERIFY(deleteRule->isEnabled());
+    Click(&dialog, "cancel");
+    QCOMPARE(dialog.result(), int(QDialog::Rejected));
+    QVERIFY(prompts.questions.isEmpty());
+    QCOMPARE(Store().GetInt("Settings", "rulescount", 0), 1);
+    QCOMPARE(Store().GetString("Rules\\rule0", "Name"), std::string("one"));
+  }
+
+  // Every field, list and button of the option dialogs says what it does (the dialog's own OK
+  // and Cancel excepted).
+  void everyFieldOfTheOptionDialogsHasATooltip() {
+    qv::testing::TempHome home;
+    StoreRules({"one"});
+    FakePrompts prompts;
+    CPreferencesDialog preferences(prompts);
+    CEmailSettingsDialog email(prompts);
+    CRuleEditorDialog rules(prompts);
+    CEmailParametersDialog mail(EmailParameters::Defaults());
+    CTrapParametersDialog trap(TrapParameters{}, prompts);
+    CFileListDialog files(prompts);
+    CPingListDialog pings(prompts);
+    for (QDialog* dialog : std::initializer_list<QDialog*>{&preferences, &email, &rules, &mail, &trap, &files, &pings}) {
+      int fields = 0;
+      for (QWidget* widget : dialog->findChildren<QWidget*>()) {
+        const bool field = qobject_cast<QLineEdit*>(widget) || qobject_cast<QAbstractButton*>(widget) ||
+                           qobject_cast<QComboBox*>(widget) || qobject_cast<QAbstractItemView*>(widget) ||
+                           widget->objectName() == "swatch";
+        // The parts of a combo box and the dialog's own button box belong to their owners.
+        bool part = false;
+        for (QWidget* owner = widget->parentWidget(); owner != dialog && owner != nullptr; owner = owner->parentWidget()) {
+          part = part || qobject_cast<QComboBox*>(owner) || qobject_cast<QDialogButtonBox*>(owner) ||
+                 qobject_cast<QAbstractItemView*>(owner);
+        }
+        if (!field || part) continue;
+        ++fields;
+        const QString label = qobject_cast<QAbstractButton*>(widget) ? qobject_cast<QAbstractButton*>(widget)->text()
+                                                                    : widget->objectName();
+        QVERIFY2(!widget->toolTip().isEmpty(), qPrintable(dialog->windowTitle() + ": " + label));
+      }
+      QVERIFY2(fields >= 3, qPrintable(dialog->windowTitle()));
+    }
+  }
+
   void monitorListsTakeDroppedFilesAndKeepTheirRanges() {
     qv::testing::TempHome home;
     FakePrompts prompts;
@@ -303,6 +393,7 @@ class DialogsTest : public QObject {
     Click(&files, "browse");
     auto* tree = Child<QTreeWidget>(&files, "files");
     QCOMPARE(tree->topLevelItemCount(), 3);
+    QVERIFY(prompts.kinds == std::vector<FileKind>{FileKind::kTextLog});
     QCOMPARE(tree->topLevelItem(0)->text(0), QString("/etc/passwd"));
     QCOMPARE(tree->topLevelItem(1)->text(1), QString("Yes"));
     tree->topLevelItem(2)->setSelected(true);
@@ -390,7 +481,8 @@ class DialogsTest : public QObject {
   void emailSettingsWriteTheSixKeys() {
     qv::testing::TempHome home;
     Store().SetString("Settings", "mailtext", "old");
-    CEmailSettingsDialog dialog;
+    FakePrompts prompts;
+    CEmailSettingsDialog dialog(prompts);
     QCOMPARE(Child<QLineEdit>(&dialog, "text")->text(), QString("old"));
     QVERIFY(Child<QCheckBox>(&dialog, "include")->isChecked());
     Type(&dialog, "server", "smtp.example.org");
@@ -406,6 +498,73 @@ class DialogsTest : public QObject {
     QCOMPARE(Store().GetString("Settings", "mailsubject"), std::string("Syslog alert"));
     QCOMPARE(Store().GetString("Settings", "mailtext", "absent"), std::string(""));
     QCOMPARE(Store().GetInt("Settings", "includemsg", 1), 0);
+  }
+
+  // Send Test Mail uses the values in the dialog, unstored, off the window's thread, and shows
+  // the outcome with the server's last reply; OK stores the new fields.
+  void emailSettingsSendTestMailWithTheDialogsValues() {
+    qv::testing::TempHome home;
+    const qv::testing::TestCertificates certificates(home.path() / "certificates");
+    QVERIFY(certificates.Make());
+    std::filesystem::create_directory(home.path() / "smtp");
+    qv::testing::SmtpTestServer server("smtpd", home.path() / "smtp", 0,
+                                       {"--cert", certificates.certificate("server"), "--key", certificates.key("server"), "--user", "mailer",
+                                        "--password", "s3cret!"});
+    QVERIFY(server.port() != 0);
+    FakePrompts prompts;
+    CEmailSettingsDialog dialog(prompts);
+    QCOMPARE(Child<QLineEdit>(&dialog, "port")->text(), QString("25"));
+    QCOMPARE(Child<QComboBox>(&dialog, "security")->currentIndex(), 0);
+    QVERIFY(Child<QCheckBox>(&dialog, "verify")->isChecked());
+    QCOMPARE(Child<QLineEdit>(&dialog, "password")->echoMode(), QLineEdit::Password);
+    Choose(&dialog, "security", 1);
+    QCOMPARE(Child<QLineEdit>(&dialog, "port")->text(), QString("587"));  // the usual port follows
+    Type(&dialog, "server", "127.0.0.1");
+    Type(&dialog, "port", QString::number(server.port()));
+    Type(&dialog, "from", "syslog");
+    Type(&dialog, "domain", "example.org");
+    Type(&dialog, "user", "mailer");
+    Type(&dialog, "testRecipient", "ops@example.net");
+    auto* result = Child<QLabel>(&dialog, "testResult");
+    struct Attempt {
+      const char* password;
+      bool verify;
+      const char* shown;  // the start of the result
+    } attempts[] = {
+        // The test's CA is not in this computer's store.
+        {"s3cret!", true, "Test mail to ops@example.net not sent: the server's certificate is not trusted"},
+        {"guessed", false, "Test mail to ops@example.net not sent: the server answered AUTH with \"535 "},
+        {"s3cret!", false, "Test mail sent to ops@example.net. The server said: 250 OK"},
+    };
+    for (const Attempt& attempt : attempts) {
+      Type(&dialog, "password", attempt.password);
+      if (Child<QCheckBox>(&dialog, "verify")->isChecked() != attempt.verify) Child<QCheckBox>(&dialog, "verify")->click();
+      Click(&dialog, "sendTest");
+      // The click returns before the server has answered: the window stays live meanwhile.
+      QCOMPARE(result->text(), QString("Sending the test mail..."));
+      QVERIFY(!Child<QPushButton>(&dialog, "sendTest")->isEnabled());
+      QTRY_VERIFY_WITH_TIMEOUT(result->text().startsWith(attempt.shown), 20000);
+      QVERIFY(Child<QPushButton>(&dialog, "sendTest")->isEnabled());
+    }
+    QVERIFY(server.Mail(1).rfind("syslog@example.org\nops@example.net\nFrom: ", 0) == 0);
+    QCOMPARE(Store().GetString("Settings", "mailpassword", "absent"), std::string("absent"));  // not stored by a test
+
+    Type(&dialog, "port", "0");
+    Click(&dialog, "sendTest");
+    dialog.accept();
+    QCOMPARE(prompts.refusals, QStringList({"Please enter an integer between 1 and 65535.",
+                                            "Please enter an integer between 1 and 65535."}));
+    QVERIFY(dialog.result() != QDialog::Accepted);
+    QCOMPARE(Store().GetString("Settings", "mailserver", "absent"), std::string("absent"));
+    Type(&dialog, "port", "465");
+    Choose(&dialog, "security", 2);
+    dialog.accept();
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QCOMPARE(Store().GetInt("Settings", "mailport", 0), 465);
+    QCOMPARE(Store().GetInt("Settings", "mailsecurity", 0), 2);
+    QCOMPARE(Store().GetString("Settings", "mailuser"), std::string("mailer"));
+    QCOMPARE(Store().GetString("Settings", "mailpassword"), std::string("s3cret!"));
+    QCOMPARE(Store().GetInt("Settings", "mailverify", 1), 0);
   }
 
   void databaseSettingsStoreOnlyAConnectionThatOpens() {

@@ -14,6 +14,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "ui/dialogs/tool_tips.h"
 #include "ui/dialogs/user_prompts.h"
 
 namespace qv {
@@ -105,11 +106,21 @@ CFileListDialog::CFileListDialog(CUserPrompts& prompts, QWidget* parent) : QDial
     ShowRows();
   });
   connect(browse, &QPushButton::clicked, this, [this] {
-    for (const QString& file : prompts_.ChooseExistingFiles(this, QStringLiteral("File Select"), QStringLiteral("All files (*.*)"))) {
+    for (const QString& file : prompts_.ChooseExistingFiles(this, QStringLiteral("File Select"), FileKind::kTextLog)) {
       AddPath(file);
     }
   });
   connect(list_, &QTreeWidget::itemSelectionChanged, this, &CFileListDialog::OnRowSelected);
+  SetToolTips({{list_, "The files and folders watched while the file monitor is on: creating, deleting or changing "
+                       "one becomes a local message; for a log, each line added to it does. Drop files here to add "
+                       "them."},
+               {path_, "A file or folder to add; selecting a row puts its path here."},
+               {browse, "Choose files to add with the file chooser."},
+               {log_, "The file is a log of text lines: each line added to it becomes a message of its own, "
+                      "instead of one message saying that the file changed."},
+               {add, "Add the path above to the list."},
+               {remove, "Remove the selected rows."},
+               {clear, "Remove every row."}});
 
   editor_.Load();
   ShowRows();
@@ -192,6 +203,14 @@ CPingListDialog::CPingListDialog(CUserPrompts& prompts, QWidget* parent) : QDial
   connect(list_, &QListWidget::currentTextChanged, host_, [this](const QString& text) {
     if (!text.isEmpty()) host_->setText(text);
   });
+  SetToolTips({{list_, "The devices pinged while the ping monitor is on. A device that stops or starts "
+                       "answering becomes a local message."},
+               {host_, "A host name or address to add; selecting a row puts it here."},
+               {timeout_, "Milliseconds to wait for a ping reply (50 to 30000)."},
+               {pollPeriod_, "Seconds between ping rounds (1 to 3600)."},
+               {add, "Add the host above to the list."},
+               {remove, "Remove the selected rows."},
+               {clear, "Remove every row."}});
 
   editor_.Load();
   timeout_->setText(Q(editor_.timeout));

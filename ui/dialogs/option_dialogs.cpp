@@ -8,12 +8,16 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "core/message/names.h"
+#include "ui/dialogs/tool_tips.h"
 #include "ui/dialogs/user_prompts.h"
+#include "ui/editors/test_mail.h"
 
 namespace qv {
 namespace {
@@ -147,6 +151,33 @@ CPreferencesDialog::CPreferencesDialog(CUserPrompts& prompts, QWidget* parent)
   connect(severity_, &QComboBox::currentIndexChanged, this, &CPreferencesDialog::OnSeverityChosen);
   connect(setColour, &QPushButton::clicked, this, &CPreferencesDialog::OnSetColour);
   connect(resetColour, &QPushButton::clicked, this, &CPreferencesDialog::OnResetColour);
+  SetToolTips({
+      {maxsize_, "The most messages held in memory and shown (1 to 10000000); the oldest give way. Takes effect "
+                 "the next time the list is emptied."},
+      {dblclick_, "What a double-click on a message does: open its sender in the browser, telnet to it, or find "
+                  "messages like it."},
+      {resolve_, "Look up a host name from the sender's address when the message has none."},
+      {resolvetextip_, "Replace addresses by host names in the full-text window."},
+      {timeutc_, "Show the times messages were received as UTC instead of local time."},
+      {udpport_, "The UDP port on which syslog is received and to which local findings are sent (1 to 32767; "
+                 "514 is the standard). Taken up at once: listening and the service restart."},
+      {defaultPort, "Put the standard syslog port 514 into the port field."},
+      {timemark_, "Minutes between \"-----Time Mark-----\" messages (0 to 60000); 0 means none."},
+      {historysize_, "The size of the two history files together, in kilobytes; the older file is emptied when "
+                     "the newer one is full. 0 keeps no history."},
+      {loadhistory_, "Load the history into the list when the program starts."},
+      {msgboxtime_, "Seconds after which the message box of a rule's \"Message Box\" action closes by itself "
+                    "(0 to 32767); 0 keeps it open until it is closed."},
+      {startHidden_, "Start hidden in the notification area, and hide the window when it is minimised."},
+      {startserver_, "Start listening for syslog messages when the program starts."},
+      {promptforsave_, "Ask to save a modified message log on closing."},
+      {maildebug_, "Log the conversation with the mail server as local messages."},
+      {severity_, "The severity whose list colour Set Color and Reset Color change."},
+      {swatch_, "The chosen severity's colour in the message list."},
+      {setColour, "Choose the selected severity's colour. It is stored at once, and kept even when the dialog "
+                  "is cancelled."},
+      {resetColour, "Give the selected severity its default colour again, stored at once."},
+  });
 }
 
 void CPreferencesDialog::ShowSwatch(uint32_t colour) {
@@ -205,7 +236,8 @@ void CPreferencesDialog::accept() {
   QDialog::accept();
 }
 
-CEmailSettingsDialog::CEmailSettingsDialog(QWidget* parent) : QDialog(parent) {
+CEmailSettingsDialog::CEmailSettingsDialog(CUserPrompts& prompts, QWidget* parent)
+    : QDialog(parent), prompts_(prompts), testMail_(std::make_unique<CTestMail>()) {
   setWindowTitle(QStringLiteral("Email Settings"));
   auto* form = new QFormLayout;
   const auto field = [form](const char* label, const char* objectName) {
@@ -216,6 +248,18 @@ CEmailSettingsDialog::CEmailSettingsDialog(QWidget* parent) : QDialog(parent) {
     return edit;
   };
   server_ = field("SMTP Server", "server");
+  port_ = field("Port", "port");
+  port_->setMinimumWidth(0);
+  port_->setMaximumWidth(110);
+  security_ = new QComboBox;
+  security_->setObjectName(QStringLiteral("security"));
+  security_->addItems({QStringLiteral("None"), QStringLiteral("STARTTLS"), QStringLiteral("TLS (port 465)")});
+  form->addRow(QStringLiteral("Security"), security_);
+  user_ = field("User Name", "user");
+  password_ = field("Password", "password");
+  password_->setEchoMode(QLineEdit::Password);
+  verify_ = Check("Check the server's certificate", "verify");
+  form->addRow(verify_);
   from_ = field("From Address", "from");
   domain_ = field("Mail Domain", "domain");
   subject_ = field("Subject", "subject");
@@ -223,21 +267,118 @@ CEmailSettingsDialog::CEmailSettingsDialog(QWidget* parent) : QDialog(parent) {
   text_->setMinimumWidth(420);
   include_ = Check("Include Syslog Message", "include");
   form->addRow(include_);
+
+  testRecipient_ = new QLineEdit;
+  testRecipient_->setObjectName(QStringLiteral("testRecipient"));
+  testRecipient_->setPlaceholderText(QStringLiteral("the From Address"));
+  sendTest_ = Button("Send Test Mail", "sendTest");
+  auto* testRow = new QHBoxLayout;
+  testRow->addWidget(testRecipient_, 1);
+  testRow->addWidget(sendTest_);
+  form->addRow(QStringLiteral("Test Recipient"), testRow);
+  testResult_ = new QLabel;
+  testResult_->setObjectName(QStringLiteral("testResult"));
+  testResult_->setWordWrap(true);
+  testResult_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  testResult_->setMinimumHeight(testResult_->fontMetrics().lineSpacing() * 3);  // the dialog keeps its size
+  testResult_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  form->addRow(testResult_);
+  testTimer_ = new QTimer(this);
+  testTimer_->setInterval(100);
+
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(form);
   layout->addWidget(OkCancel(this));
 
+  SetToolTips({{server_, "The SMTP server through which rules send mail: a host name or address."},
+               {port_, "The mail server's port: 25 for mail between servers, 587 for submission with STARTTLS, "
+                       "465 for TLS from the first byte."},
+               {security_, "How the mail is protected on its way to the server. A server that does not offer "
+                           "STARTTLS when it is chosen fails the mail; it is never sent in plain text instead."},
+               {user_, "The login at the mail server (AUTH PLAIN or LOGIN); empty for a server that needs none. "
+                       "It is sent only with STARTTLS or TLS."},
+               {password_, "The password of the login. It is kept in the settings store only, never in a log, "
+                           "a mail debug line or the settings export."},
+               {verify_, "The server's certificate must be trusted by this computer's CA store and made out to "
+                         "the SMTP Server's name or address. Switch it off only for a server you know."},
+               {testRecipient_, "Where the test mail goes; empty: to the From Address."},
+               {sendTest_, "Sends one mail with the values above, stored or not, and shows the server's last "
+                           "reply below."},
+               {from_, "The sender address of the rules' mails."},
+               {domain_, "The domain this computer announces in its greeting to the mail server."},
+               {subject_, "The subject a new e-mail rule starts with."},
+               {text_, "The text a new e-mail rule starts with."},
+               {include_, "Whether mails include the syslog message that fired the rule; each e-mail rule has "
+                          "its own box under \"Advanced\"."}});
+
   const EmailSettings settings = EmailSettings::Load();
   server_->setText(Q(settings.server));
+  port_->setText(Q(settings.port));
+  security_->setCurrentIndex(settings.security >= kMailPlain && settings.security <= kMailTls ? settings.security : 0);
+  user_->setText(Q(settings.user));
+  password_->setText(Q(settings.password));
+  verify_->setChecked(settings.verify);
   from_->setText(Q(settings.from));
   domain_->setText(Q(settings.domain));
   subject_->setText(Q(settings.subject));
   text_->setText(Q(settings.text));
   include_->setChecked(settings.include);
+
+  connect(security_, &QComboBox::activated, this, &CEmailSettingsDialog::OnSecurityChosen);
+  connect(sendTest_, &QPushButton::clicked, this, &CEmailSettingsDialog::OnSendTestMail);
+  connect(testTimer_, &QTimer::timeout, this, &CEmailSettingsDialog::OnTestMailTick);
+}
+
+CEmailSettingsDialog::~CEmailSettingsDialog() = default;
+
+std::optional<EmailSettings> CEmailSettingsDialog::Typed() {
+  EmailSettings typed;
+  typed.server = S(server_);
+  typed.from = S(from_);
+  typed.domain = S(domain_);
+  typed.subject = S(subject_);
+  typed.text = S(text_);
+  typed.include = include_->isChecked();
+  typed.port = S(port_);
+  typed.security = security_->currentIndex();
+  typed.user = S(user_);
+  typed.password = S(password_);
+  typed.verify = verify_->isChecked();
+  MailSettings mail;
+  if (const auto error = typed.Read(mail)) {
+    prompts_.Refuse(this, Q(error->message));
+    port_->setFocus();
+    port_->selectAll();
+    return std::nullopt;
+  }
+  return typed;
+}
+
+void CEmailSettingsDialog::OnSecurityChosen(int security) {
+  port_->setText(Q(SuggestedMailPort(S(port_), security)));
+}
+
+void CEmailSettingsDialog::OnSendTestMail() {
+  const std::optional<EmailSettings> typed = Typed();
+  MailSettings mail;
+  if (!typed || typed->Read(mail)) return;
+  if (!testMail_->Start(mail, S(testRecipient_))) return;
+  sendTest_->setEnabled(false);
+  testResult_->setText(QStringLiteral("Sending the test mail..."));
+  testTimer_->start();
+}
+
+void CEmailSettingsDialog::OnTestMailTick() {
+  const std::optional<CTestMail::Outcome> outcome = testMail_->Take();
+  if (!outcome) return;
+  testTimer_->stop();
+  sendTest_->setEnabled(true);
+  testResult_->setText(Q(outcome->text));
 }
 
 void CEmailSettingsDialog::accept() {
-  EmailSettings{S(server_), S(from_), S(domain_), S(subject_), S(text_), include_->isChecked()}.Save();
+  const std::optional<EmailSettings> typed = Typed();
+  if (!typed || typed->Save()) return;
   QDialog::accept();
 }
 

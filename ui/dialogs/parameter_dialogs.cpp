@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "ui/dialogs/tool_tips.h"
 #include "ui/dialogs/user_prompts.h"
 
 namespace qv {
@@ -16,9 +17,10 @@ namespace {
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 std::string S(const QLineEdit* edit) { return edit->text().toStdString(); }
 
-QLineEdit* AddField(QFormLayout* form, const char* label, const char* objectName) {
+QLineEdit* AddField(QFormLayout* form, const char* label, const char* objectName, const char* tip) {
   auto* edit = new QLineEdit;
   edit->setObjectName(QString::fromLatin1(objectName));
+  SetToolTips({{edit, tip}});
   edit->setMinimumWidth(260);
   form->addRow(QString::fromLatin1(label), edit);
   return edit;
@@ -29,11 +31,12 @@ QLineEdit* AddField(QFormLayout* form, const char* label, const char* objectName
 CEmailParametersDialog::CEmailParametersDialog(const EmailParameters& parameters, QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("E-Mail Parameters"));
   auto* form = new QFormLayout;
-  subject_ = AddField(form, "Subject", "subject");
-  text_ = AddField(form, "Text", "text");
+  subject_ = AddField(form, "Subject", "subject", "The subject of this rule's mails.");
+  text_ = AddField(form, "Text", "text", "The text of this rule's mails.");
   text_->setMinimumWidth(360);
   include_ = new QCheckBox(QStringLiteral("Include Syslog Message"));
   include_->setObjectName(QStringLiteral("include"));
+  SetToolTips({{include_, "Add the message that fired the rule to the mail."}});
   form->addRow(include_);
   subject_->setText(Q(parameters.subject));
   text_->setText(Q(parameters.text));
@@ -56,19 +59,24 @@ CTrapParametersDialog::CTrapParametersDialog(const TrapParameters& parameters, C
   setWindowTitle(QStringLiteral("SNMP Trap Parameters"));
   auto* details = new QGroupBox(QStringLiteral("Trap Details"));
   auto* detailsForm = new QFormLayout(details);
-  community_ = AddField(detailsForm, "Community", "community");
-  senderOid_ = AddField(detailsForm, "Sender's OID", "senderOid");
-  genericType_ = AddField(detailsForm, "Generic type", "genericType");
-  specificType_ = AddField(detailsForm, "Specific Type", "specificType");
+  community_ = AddField(detailsForm, "Community", "community", "The SNMP community the trap is sent with.");
+  senderOid_ = AddField(detailsForm, "Sender's OID", "senderOid", "The enterprise OID that names the trap's sender.");
+  genericType_ = AddField(detailsForm, "Generic type", "genericType",
+                          "The trap's generic type, a whole number; 6 means enterprise-specific.");
+  specificType_ = AddField(detailsForm, "Specific Type", "specificType",
+                           "The enterprise-specific trap code, a whole number.");
   auto* variable = new QGroupBox(QStringLiteral("String Variable"));
   auto* variableForm = new QFormLayout(variable);
-  stringOid_ = AddField(variableForm, "OID", "stringOid");
-  text_ = AddField(variableForm, "Text", "text");
+  stringOid_ = AddField(variableForm, "OID", "stringOid", "The OID of the string variable the trap carries.");
+  text_ = AddField(variableForm, "Text", "text",
+                   "The string variable's text; $all, $msg, $hostname and the other macros are replaced by the "
+                   "message's fields.");
   Show(parameters);
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
   QPushButton* defaults = buttons->addButton(QStringLiteral("Default"), QDialogButtonBox::ResetRole);
   defaults->setObjectName(QStringLiteral("default"));
+  SetToolTips({{defaults, "Put the default value back into every field."}});
   connect(defaults, &QPushButton::clicked, this, &CTrapParametersDialog::ResetToDefaults);
   connect(buttons, &QDialogButtonBox::accepted, this, &CTrapParametersDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);

@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 
 #include "ui/dialogs/parameter_dialogs.h"
+#include "ui/dialogs/tool_tips.h"
 #include "ui/dialogs/user_prompts.h"
 
 namespace qv {
@@ -135,7 +136,9 @@ void CRuleEditorDialog::BuildControls() {
   chooseFile_->setMaximumWidth(40);
   advanced_ = MakeButton("Advanced", "advanced");
   auto* valueLayout = new QHBoxLayout(valueGroup_);
-  valueLayout->addWidget(value_, 1);
+  // A file name keeps room to be read beside the list of its formats.
+  value_->setMinimumWidth(260);
+  valueLayout->addWidget(value_, 3);
   valueLayout->addWidget(valueList_, 1);
   valueLayout->addWidget(chooseFile_);
   valueLayout->addWidget(advanced_);
@@ -154,6 +157,7 @@ void CRuleEditorDialog::BuildControls() {
   auto* clearAll = MakeButton("&Clear All", "clearAll");
   auto* ok = MakeButton("OK", "ok");
   ok->setDefault(true);
+  auto* cancel = MakeButton("Cancel", "cancel");
 
   auto* fields = new QVBoxLayout;
   fields->addWidget(nameGroup);
@@ -169,6 +173,7 @@ void CRuleEditorDialog::BuildControls() {
   for (QPushButton* button : {addModify_, newRule, deleteRule_, clearAll}) buttons->addWidget(button);
   buttons->addStretch();
   buttons->addWidget(ok);
+  buttons->addWidget(cancel);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(top, 1);
   layout->addLayout(buttons);
@@ -189,6 +194,36 @@ void CRuleEditorDialog::BuildControls() {
   connect(chooseFile_, &QPushButton::clicked, this, &CRuleEditorDialog::OnChooseFile);
   connect(advanced_, &QPushButton::clicked, this, &CRuleEditorDialog::OnAdvanced);
   connect(ok, &QPushButton::clicked, this, &CRuleEditorDialog::accept);
+  connect(cancel, &QPushButton::clicked, this, &CRuleEditorDialog::reject);
+  SetToolTips({{names_, "The rules in the order they are run. Double-click a name to edit its rule; drag it to move it."},
+               {name_, "The rule's name, by which the list finds it. A new name adds a rule; renaming one keeps the old "
+                       "rule until it is deleted."},
+               {address_, "The sender's IPv4 address the message must come from; blank matches any sender."},
+               {facility_, "The facility the message must have; the empty entry matches any."},
+               {severity_, "The severity the message must have, exactly or as a threshold such as \"Warning or "
+                           "Higher\"; the empty entry matches any."},
+               {message_, "Text the message must contain; blank matches any message. Plain text matches regardless "
+                          "of case."},
+               {useRegExp_, "Match the contents as a regular expression instead of plain text."},
+               {hostname_, "The host name the message must carry, exactly and with the same case; blank matches any."},
+               {threshold_, "After the rule fired for a sender, it does not fire again for that sender within this "
+                            "many seconds (0 to 604800); 0 fires on every match."},
+               {action_, "What the rule does with a matching message."},
+               {value_, "The action's parameter: the program, file, server, address or statement it uses. In a "
+                        "command line, a message box's text and a statement, $hostname, $ipaddr, $facility, "
+                        "$severity, $recvtime, $msg and $all are replaced by the message's fields. A syslog "
+                        "server is a dotted address (UDP port 514), tcp://host:port or tls://host:port; ending "
+                        "it in #5424 sends RFC 5424, which keeps the sender's time stamp and host."},
+               {valueList_, "The facility or severity the message is given."},
+               {chooseFile_, "Choose the file with the file chooser."},
+               {advanced_, "The action's further parameters: the mail's subject and text, or the trap's details."},
+               {enabled_, "Run this rule. A disabled rule is kept and saved but skipped."},
+               {addModify_, "Store the fields as the rule of this name, adding it to the list when the name is new."},
+               {newRule, "Empty the fields to start a new rule."},
+               {deleteRule_, "Remove the rule of this name from the list; OK then saves the list without it."},
+               {clearAll, "Remove every rule from the list (asks first)."},
+               {ok, "Save the listed rules in list order and close."},
+               {cancel, "Close without saving any change, as closing the window does."}});
 }
 
 void CRuleEditorDialog::TakeControlValues() {
@@ -243,6 +278,7 @@ void CRuleEditorDialog::FillNames(int selectRow) {
   names_->clear();
   for (const std::string& name : editor_.names()) names_->addItem(Q(name));
   if (selectRow >= 0 && selectRow < names_->count()) names_->setCurrentRow(selectRow);
+  UpdateNameButtons();
 }
 
 void CRuleEditorDialog::OnNameEdited() {
@@ -253,7 +289,7 @@ void CRuleEditorDialog::OnNameEdited() {
 void CRuleEditorDialog::UpdateNameButtons() {
   const bool named = !name_->text().isEmpty();
   addModify_->setEnabled(named);
-  deleteRule_->setEnabled(named);
+  deleteRule_->setEnabled(named && names_->count() > 0);
 }
 
 void CRuleEditorDialog::OnActionChosen(int row) {
@@ -313,7 +349,8 @@ void CRuleEditorDialog::OnClearAll() {
 }
 
 void CRuleEditorDialog::OnChooseFile() {
-  const QString chosen = prompts_.ChooseValueFile(this, value_->text().left(4095));
+  const QString chosen =
+      prompts_.ChooseValueFile(this, value_->text().left(4095), ValueControlsFor(editor_.fields().actionRow).fileKind);
   if (chosen.isEmpty()) return;
   value_->setText(chosen);
   editor_.MarkModified();

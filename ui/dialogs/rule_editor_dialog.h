@@ -1,7 +1,7 @@
 #pragma once
-// "Edit Rules": the rule editor's window over CRuleEditor. It has no Cancel button; closing it
-// by its frame discards every change. After OK the rules are already saved, and the caller
-// reloads them and restarts a running service.
+// "Edit Rules": the rule editor's window over CRuleEditor. Cancel, like closing it by its frame,
+// discards every change. After OK the rules are already saved, and the caller reloads them and
+// restarts a running service.
 
 #include <QDialog>
 #include <QListWidget>
@@ -53,7 +53,8 @@ class CRuleEditorDialog : public QDialog {
   void FillNames(int selectRow);
 
   void OnNameEdited();
-  // "&Add/Modify Rule" and "&Delete Rule" are enabled exactly when the name is not empty.
+  // "&Add/Modify Rule" is enabled exactly when the name is not empty, "&Delete Rule" when
+  // moreover the list has a row.
   void UpdateNameButtons();
   void OnActionChosen(int row);
   void OnNameDoubleClicked(QListWidgetItem* item);

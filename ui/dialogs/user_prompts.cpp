@@ -6,6 +6,33 @@
 #include <QMessageBox>
 
 namespace qv {
+namespace {
+
+// A chooser over the files of `kind`; a program's chooser lists only executable files.
+QStringList Choose(QWidget* parent, const QString& title, const QString& initial, FileKind kind,
+                   QFileDialog::FileMode mode, QFileDialog::AcceptMode accept) {
+  QFileDialog dialog(parent, title);
+  dialog.setFileMode(mode);
+  dialog.setAcceptMode(accept);
+  // A rule's file or a database may be new; an existing one is the usual choice, so no
+  // overwrite question.
+  dialog.setOption(QFileDialog::DontConfirmOverwrite);
+  dialog.setNameFilter(NameFilterText(kind));
+  if (kind == FileKind::kProgram) dialog.setFilter(QDir::AllDirs | QDir::Files | QDir::Executable | QDir::NoDotAndDotDot);
+  if (!initial.isEmpty()) dialog.selectFile(initial);
+  if (dialog.exec() != QDialog::Accepted) return {};
+  return dialog.selectedFiles();
+}
+
+QString First(const QStringList& files) { return files.isEmpty() ? QString() : files.front(); }
+
+}  // namespace
+
+QString NameFilterText(FileKind kind) {
+  QStringList filters;
+  for (const std::string& filter : FileNameFilters(kind)) filters << QString::fromStdString(filter);
+  return filters.join(QStringLiteral(";;"));
+}
 
 bool CUserPrompts::AskYesNo(QWidget* parent, const QString& caption, const QString& text) {
   QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Yes | QMessageBox::No, parent);
@@ -22,20 +49,21 @@ std::optional<QColor> CUserPrompts::ChooseColour(QWidget* parent, const QColor& 
   return chosen;
 }
 
-QString CUserPrompts::ChooseValueFile(QWidget* parent, const QString& initial) {
-  // A save dialog without the overwrite question: an existing file is the usual choice, and a
-  // missing one (a new log file, say) may be named.
-  return QFileDialog::getSaveFileName(parent, QString(), initial, QStringLiteral("*.*"), nullptr,
-                                      QFileDialog::DontConfirmOverwrite);
+QString CUserPrompts::ChooseValueFile(QWidget* parent, const QString& initial, FileKind kind) {
+  return First(Choose(parent, QString(), initial, kind, QFileDialog::AnyFile, QFileDialog::AcceptSave));
 }
 
-QStringList CUserPrompts::ChooseExistingFiles(QWidget* parent, const QString& title, const QString& filter) {
-  return QFileDialog::getOpenFileNames(parent, title, QString(), filter);
+QString CUserPrompts::ChooseExistingFile(QWidget* parent, const QString& title, const QString& initial, FileKind kind) {
+  return First(Choose(parent, title, initial, kind, QFileDialog::ExistingFile, QFileDialog::AcceptOpen));
+}
+
+QStringList CUserPrompts::ChooseExistingFiles(QWidget* parent, const QString& title, FileKind kind) {
+  return Choose(parent, title, QString(), kind, QFileDialog::ExistingFiles, QFileDialog::AcceptOpen);
 }
 
 QString CUserPrompts::ChooseDatabaseFile(QWidget* parent, const QString& initial) {
-  return QFileDialog::getSaveFileName(parent, QStringLiteral("Database File"), initial, QString(), nullptr,
-                                      QFileDialog::DontConfirmOverwrite);
+  return First(Choose(parent, QStringLiteral("Database File"), initial, FileKind::kDatabase, QFileDialog::AnyFile,
+                      QFileDialog::AcceptSave));
 }
 
 int CUserPrompts::RunDialog(QDialog& dialog) { return dialog.exec(); }

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "ui/editors/file_kinds.h"
+
 class QDialog;
 class QWidget;
 
@@ -25,10 +27,13 @@ class CUserPrompts {
   // The colour chooser, fully opened at `initial`; nothing when cancelled. The 16 custom
   // colours last for the program's run.
   virtual std::optional<QColor> ChooseColour(QWidget* parent, const QColor& initial);
-  // One existing or new file for a rule's value ("*.*"); empty when cancelled.
-  virtual QString ChooseValueFile(QWidget* parent, const QString& initial);
-  // Several existing files ("File Select"); empty when cancelled.
-  virtual QStringList ChooseExistingFiles(QWidget* parent, const QString& title, const QString& filter);
+  // Each chooser opens on the files of its kind (FileNameFilters); empty when cancelled.
+  // One existing or new file for a rule's value.
+  virtual QString ChooseValueFile(QWidget* parent, const QString& initial, FileKind kind);
+  // One existing file.
+  virtual QString ChooseExistingFile(QWidget* parent, const QString& title, const QString& initial, FileKind kind);
+  // Several existing files ("File Select").
+  virtual QStringList ChooseExistingFiles(QWidget* parent, const QString& title, FileKind kind);
   // A database file for SQLite's driver, which may not exist yet.
   virtual QString ChooseDatabaseFile(QWidget* parent, const QString& initial);
   // Runs a sub-dialog (the rule editor's parameter dialogs) modally; its result code.
@@ -36,6 +41,9 @@ class CUserPrompts {
 };
 
 CUserPrompts& DefaultPrompts();
+
+// FileNameFilters(kind) as one QFileDialog filter text ("A (*.a);;All Files (*)").
+QString NameFilterText(FileKind kind);
 
 // Colours as the settings store them (red in the lowest byte) and as Qt holds them.
 QColor ColourFromSetting(uint32_t colour);

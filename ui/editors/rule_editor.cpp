@@ -55,6 +55,9 @@ ValueControls ValueControlsFor(int actionRow) {
   controls.edit = !controls.caption.empty() && !names;
   controls.fileChooser = (action.input & kActionInputFileChooser) != 0;
   controls.advanced = (action.input & kActionInputAdvanced) != 0;
+  if (action.code == kActionRunProgram) controls.fileKind = FileKind::kProgram;
+  if (action.code == kActionSaveToFile) controls.fileKind = FileKind::kTextLog;
+  if (action.code == kActionPlaySound) controls.fileKind = FileKind::kSound;
   if (action.code == kActionModifyFacility) {
     controls.listItems = FacilityChoices();
     controls.listItems.erase(controls.listItems.begin());

@@ -16,6 +16,7 @@
 #include "rules/rule.h"
 #include "ui/find/filter_fields.h"  // ParseAddressField, AddressFieldText
 #include "ui/editors/field_validation.h"
+#include "ui/editors/file_kinds.h"
 #include "ui/editors/trap_parameters.h"
 
 namespace qv {
@@ -44,6 +45,7 @@ struct ValueControls {
   std::string caption;  // of the group around the value; empty for actions without a parameter
   bool edit = false;
   bool fileChooser = false;
+  FileKind fileKind = FileKind::kAny;  // what the file chooser offers
   bool list = false;  // beside the edit for "Save to file" (its file format)
   bool advanced = false;
   std::vector<std::string> listItems;  // filled only for the list actions

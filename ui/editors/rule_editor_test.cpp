@@ -203,5 +203,18 @@ TEST(RuleEditorTest, EachActionShowsTheValueControlsItsFlagsAskFor) {
   EXPECT_EQ(file.listItems[3], "JSON lines");
 }
 
+// The "..." chooser opens on the files the action uses; every action with a chooser names one.
+TEST(RuleEditorTest, TheFileChooserOffersTheKindOfFileTheActionUses) {
+  const struct {
+    int32_t action;
+    FileKind kind;
+  } cases[] = {{kActionRunProgram, FileKind::kProgram}, {kActionSaveToFile, FileKind::kTextLog}, {kActionPlaySound, FileKind::kSound}};
+  for (const auto& c : cases) EXPECT_EQ(ValueControlsFor(RowOf(c.action)).fileKind, c.kind) << c.action;
+  for (std::size_t row = 0; row < kRuleActions.size(); ++row) {
+    const ValueControls controls = ValueControlsFor(static_cast<int>(row));
+    EXPECT_EQ(controls.fileChooser, controls.fileKind != FileKind::kAny) << kRuleActions[row].name;
+  }
+}
+
 }  // namespace
 }  // namespace qv

@@ -28,11 +28,13 @@ CCustomFilterDialog::CCustomFilterDialog(QWidget* parent, SaveQuestion askSave)
   auto* clearAll = new QPushButton("&Clear All", this);
   auto* ok = new QPushButton("OK", this);
   ok->setDefault(true);
+  auto* cancel = new QPushButton("Cancel", this);
+  cancel->setObjectName("cancel");
 
   auto* nameGroup = new QGroupBox("Name", this);
   (new QVBoxLayout(nameGroup))->addWidget(name_);
   auto* buttons = new QHBoxLayout;
-  for (QPushButton* button : {addModify_, clearAll, delete_, ok}) buttons->addWidget(button);
+  for (QPushButton* button : {addModify_, clearAll, delete_, ok, cancel}) buttons->addWidget(button);
   auto* fields = new QVBoxLayout;
   fields->addWidget(nameGroup);
   fields->addWidget(match_);
@@ -50,6 +52,7 @@ CCustomFilterDialog::CCustomFilterDialog(QWidget* parent, SaveQuestion askSave)
   connect(delete_, &QPushButton::clicked, this, &CCustomFilterDialog::DeleteFilter);
   connect(clearAll, &QPushButton::clicked, this, &CCustomFilterDialog::ClearAll);
   connect(ok, &QPushButton::clicked, this, &CCustomFilterDialog::accept);
+  connect(cancel, &QPushButton::clicked, this, &CCustomFilterDialog::reject);
 
   filters_.Load();
   ShowNames();

@@ -1,7 +1,7 @@
 #pragma once
 // Dialog "Edit Custom filters": the named custom filters, edited in a working copy
-// (CCustomFilterList) and written to the settings store only by OK. Closing it any other way
-// saves nothing. After OK the caller rebuilds the filter tree's custom branch.
+// (CCustomFilterList) and written to the settings store only by OK. Cancel, or closing it any
+// other way, saves nothing. After OK the caller rebuilds the filter tree's custom branch.
 
 #include <QDialog>
 

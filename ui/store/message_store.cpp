@@ -79,9 +79,8 @@ SyslogMessage StoredMessageView::ToMessage() const {
 // --- Ring ---
 
 CMessageStore::Block* CMessageStore::Ring::At(int32_t position) const {
-  const int32_t count = Count();
-  if (position < 0 || position >= count) return nullptr;
-  return In(SlotOf(added - static_cast<uint64_t>(count) + static_cast<uint64_t>(position)));
+  if (position < 0 || position >= Count()) return nullptr;
+  return In(SlotOf(first + static_cast<uint64_t>(position)));
 }
 
 void CMessageStore::Ring::Push(Block* block) {
@@ -91,23 +90,35 @@ void CMessageStore::Ring::Push(Block* block) {
     Block*& slot = In(SlotOf(added));
     CMessageStore::Block* old = slot;
     slot = block;
-    qv::Release(old);
+    qv::Release(old);  // null when it was dropped already
   }
   ++added;
+  if (added - first > static_cast<uint64_t>(capacity)) first = added - static_cast<uint64_t>(capacity);
+}
+
+void CMessageStore::Ring::DropOldest(int32_t count) {
+  for (int32_t i = 0; i < count && first < added; ++i, ++first) {
+    Block*& slot = In(SlotOf(first));
+    qv::Release(slot);
+    slot = nullptr;
+  }
 }
 
 void CMessageStore::Ring::Release() {
   for (Block* block : entries) qv::Release(block);
   entries.clear();
   added = 0;
+  first = 0;
 }
 
 void CMessageStore::Ring::Linearise() {
-  if (added > entries.size()) {
-    const auto oldest = static_cast<std::ptrdiff_t>(added % static_cast<uint64_t>(capacity));
-    std::rotate(entries.begin(), entries.begin() + oldest, entries.end());
-  }
+  if (first == 0 && added == entries.size()) return;
+  std::vector<Block*> held;
+  held.reserve(static_cast<std::size_t>(Count()));
+  for (int32_t position = 0; position < Count(); ++position) held.push_back(At(position));
+  entries.swap(held);
   added = entries.size();
+  first = 0;
 }
 
 // --- Interned values ---
@@ -143,6 +154,7 @@ CMessageStore::~CMessageStore() {
 }
 
 void CMessageStore::Clear(int32_t maxEntries) {
+  treeFilter_ = false;
   filtered_.Release();
   all_.Release();
   maxEntries_ = Effective(maxEntries);
@@ -151,7 +163,7 @@ void CMessageStore::Clear(int32_t maxEntries) {
   addresses_.Clear();
   hostNames_.Clear();
   std::fill(std::begin(facilitySeen_), std::end(facilitySeen_), false);
-  filterShown_ = false;
+  filterShown_ = !quick_.needle().empty();  // the quick filter outlasts the messages it narrowed
   ++generation_;
 }
 
@@ -186,7 +198,7 @@ CMessageStore::Novelty CMessageStore::Add(SyslogMessage& record, bool* shownGrew
   all_.Push(block);
   bool grew = true;
   if (filterShown_) {
-    grew = filter_.Matches(record);
+    grew = QuickMatches(record.message, record.hostName, record.ipAddress) && (!treeFilter_ || filter_.Matches(record));
     if (grew) {
       ++block->refs;
       filtered_.Push(block);
@@ -197,15 +209,23 @@ CMessageStore::Novelty CMessageStore::Add(SyslogMessage& record, bool* shownGrew
 }
 
 CMessageStore::Novelty CMessageStore::AppendFromFile(SyslogMessage& record) {
-  if (all_.added != all_.entries.size()) {
+  if (all_.first != 0 || all_.added != all_.entries.size()) {
     all_.Linearise();
     if (!filterShown_) ++generation_;
   }
   record.seq = static_cast<int32_t>(all_.entries.size());
   ReplaceLineBreaks(record.message);
   Novelty novelty;
-  all_.entries.push_back(MakeBlock(record, &novelty));
+  Block* block = MakeBlock(record, &novelty);
+  all_.entries.push_back(block);
   all_.added = all_.entries.size();
+  // A list filtered now (the quick filter outlasts emptying) takes the records it matches.
+  if (filterShown_ && Matches(*block)) {
+    filtered_.Linearise();  // the capacity may grow below: slots must not depend on it
+    ++block->refs;
+    filtered_.entries.push_back(block);
+    filtered_.added = filtered_.entries.size();
+  }
   if (all_.Count() > maxEntries_) {
     maxEntries_ = all_.Count();
     all_.capacity = maxEntries_;
@@ -261,25 +281,36 @@ bool CMessageStore::StoredAt(int32_t position, StoredMessageView* out) const {
   return true;
 }
 
+bool CMessageStore::QuickMatches(std::string_view message, std::string_view hostName, std::string_view address) const {
+  return quick_.needle().empty() || quick_.FoundIn(message) || quick_.FoundIn(hostName) || quick_.FoundIn(address);
+}
+
 bool CMessageStore::Matches(const Block& block) {
   StoredMessageView view;
   View(block, &view);
-  SyslogMessage record = view.ToMessage();
-  return filter_.Matches(record);
+  if (!QuickMatches(view.message, view.hostName, view.ipAddress)) return false;
+  return !treeFilter_ || filter_.Matches(view.ToMessage());
 }
 
-std::optional<ShownPosition> CMessageStore::ApplyFilter(const CRule& filter, std::optional<ShownPosition> keep) {
+std::optional<ShownPosition> CMessageStore::Rebuild(bool narrow, std::optional<ShownPosition> keep) {
   const Block* kept = keep ? Shown().At(keep->value) : nullptr;
-  filter_ = filter;
+  std::vector<Block*> matches;
+  const Ring& source = narrow ? filtered_ : all_;
+  const int32_t count = source.Count();
+  for (int32_t i = 0; i < count; ++i) {
+    Block* block = source.At(i);
+    // Narrowing keeps only what a walk of all would find: a message that has left all stays
+    // behind (only the filtered list still holds it).
+    if (narrow && block->refs < 2) continue;
+    if (!Matches(*block)) continue;
+    ++block->refs;
+    matches.push_back(block);
+  }
   filtered_.Release();
   filtered_.capacity = maxEntries_;
   std::optional<ShownPosition> keptPosition;
-  const int32_t count = all_.Count();
-  for (int32_t i = 0; i < count; ++i) {
-    Block* block = all_.At(i);
-    if (!Matches(*block)) continue;
+  for (Block* block : matches) {
     if (block == kept) keptPosition = ShownPosition(filtered_.Count());
-    ++block->refs;
     filtered_.Push(block);
   }
   filterShown_ = true;
@@ -287,9 +318,50 @@ std::optional<ShownPosition> CMessageStore::ApplyFilter(const CRule& filter, std
   return keptPosition;
 }
 
+std::optional<ShownPosition> CMessageStore::ApplyFilter(const CRule& filter, std::optional<ShownPosition> keep) {
+  filter_ = filter;
+  treeFilter_ = true;
+  return Rebuild(false, keep);
+}
+
 void CMessageStore::ShowAll() {
+  treeFilter_ = false;
+  if (!quick_.needle().empty()) {
+    Rebuild(false, std::nullopt);
+    return;
+  }
   filterShown_ = false;
   ++generation_;
+}
+
+namespace {
+
+std::string UpperCased(std::string_view text) {
+  std::string upper(text);
+  for (char& c : upper) c = c >= 'a' && c <= 'z' ? static_cast<char>(c - ('a' - 'A')) : c;
+  return upper;
+}
+
+}  // namespace
+
+std::optional<ShownPosition> CMessageStore::SetQuickText(std::string_view text, std::optional<ShownPosition> keep) {
+  if (text == quick_.needle()) return keep;
+  // Every message holding the longer text holds the shorter one, so the list shown now holds
+  // every match already.
+  const bool narrow = filterShown_ && !quick_.needle().empty() &&
+                      UpperCased(text).find(UpperCased(quick_.needle())) != std::string::npos;
+  quick_ = CCaselessSearch(text);
+  if (text.empty() && !treeFilter_) {
+    const Block* kept = keep ? Shown().At(keep->value) : nullptr;
+    filterShown_ = false;
+    ++generation_;
+    std::optional<ShownPosition> keptPosition;
+    for (int32_t i = 0; kept != nullptr && i < all_.Count() && !keptPosition; ++i) {
+      if (all_.At(i) == kept) keptPosition = ShownPosition(i);
+    }
+    return keptPosition;
+  }
+  return Rebuild(narrow, keep);
 }
 
 void CMessageStore::SortBy(int key) {
@@ -328,7 +400,8 @@ bool CMessageStore::FacilitySeen(int32_t facility) const {
 
 uint64_t CMessageStore::TextBytes() const {
   uint64_t bytes = 0;
-  for (const Block* block : all_.entries) {
+  for (int32_t position = 0; position < all_.Count(); ++position) {
+    const Block* block = all_.At(position);
     bytes += block->length + hostNames_.values[block->hostName]->size() + addresses_.values[block->address]->size();
   }
   return bytes;

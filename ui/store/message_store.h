@@ -9,6 +9,10 @@
 // held has number added() - count(), so a number names the same message for as long as it is
 // held, however the ring turns (the list model relies on it, and translates the view's rows).
 //
+// Two filters narrow the shown list together: the filter tree's (ApplyFilter, a match record)
+// and the quick filter's text (SetQuickText). A message is shown when it passes both; with
+// neither, the list of all is shown.
+//
 // Each message is one heap block (numbers, interned host and address, message bytes) shared by
 // the two lists: the filtered list holds the same blocks as the list of all, so flipping the
 // highlight of a filtered message flips it in both, and a message overwritten in one list lives
@@ -29,6 +33,7 @@
 #include <vector>
 
 #include "core/message/syslog_message.h"
+#include "rules/caseless_search.h"
 #include "rules/rule.h"
 #include "ui/store/list_numbers.h"
 
@@ -74,7 +79,7 @@ class CMessageStore {
   CMessageStore& operator=(const CMessageStore&) = delete;
 
   // Empties both lists and the indexes and takes `maxEntries` (below 1: the default) as the new
-  // capacity; shows all. Sort directions are kept.
+  // capacity; removes the tree's filter. Sort directions and the quick filter are kept.
   void Clear(int32_t maxEntries);
 
   // Stores the record in the ring of all (overwriting the oldest once full): sets its `seq`,
@@ -84,11 +89,14 @@ class CMessageStore {
   Novelty Add(SyslogMessage& record, bool* shownGrew = nullptr);
 
   // Appends a record read from a document file: `seq` is its position, the ring does not wrap
-  // (the capacity grows instead, until the store is next emptied), the filter is not involved.
+  // (the capacity grows instead, until the store is next emptied). While a filter is shown it
+  // joins the filtered list when it passes.
   Novelty AppendFromFile(SyslogMessage& record);
 
-  // The list shown now.
+  // The list shown now: filtered while the tree's filter or the quick filter applies.
   bool filterShown() const { return filterShown_; }
+  bool treeFilterShown() const { return treeFilter_; }
+  const std::string& quickText() const { return quick_.needle(); }
   int32_t shownCount() const { return Shown().Count(); }
   uint64_t shownAdded() const { return Shown().added; }
   // Changes whenever the shown list is replaced rather than grown: a filter applied, all shown
@@ -105,11 +113,18 @@ class CMessageStore {
   int32_t storedCount() const { return all_.Count(); }
   bool StoredAt(int32_t position, StoredMessageView* out) const;
 
-  // Rebuilds the filtered list from all, oldest to newest, with the messages that `filter`
-  // matches, and shows it. Returns the new shown position of the message that was at shown
-  // position `keep`, or nothing when it is not among the matches (or `keep` is nothing).
+  // Makes `filter` the tree's filter and rebuilds the filtered list from all, oldest to newest,
+  // with the messages that pass it and the quick filter, and shows it. Returns the new shown
+  // position of the message that was at shown position `keep`, or nothing when it is not among
+  // the matches (or `keep` is nothing).
   std::optional<ShownPosition> ApplyFilter(const CRule& filter, std::optional<ShownPosition> keep);
+  // Removes the tree's filter; a quick filter still narrows the list (rebuilt then).
   void ShowAll();
+  // The quick filter: only messages whose text, host name or address holds `text`, letters a-z
+  // without regard to case (the plain contents search of a match record); "" removes it.
+  // Returns as ApplyFilter. A text that extends the previous one narrows the list shown now
+  // instead of walking all again, which is what keeps typing fast in a full store.
+  std::optional<ShownPosition> SetQuickText(std::string_view text, std::optional<ShownPosition> keep);
 
   // Sorts the shown list by `key` (0..6; others do nothing) in the key's current direction, then
   // reverses that direction; the sorted order becomes the ring's order from oldest to newest.
@@ -131,11 +146,14 @@ class CMessageStore {
   struct Block;
 
  private:
+  // Message number n sits in slot n % capacity; numbers first .. added - 1 are held, the slots
+  // of the others are empty (released) or not made yet.
   struct Ring {
     std::vector<Block*> entries;
     uint64_t added = 0;
+    uint64_t first = 0;
     int32_t capacity = 1;
-    int32_t Count() const { return static_cast<int32_t>(std::min<uint64_t>(added, entries.size())); }
+    int32_t Count() const { return static_cast<int32_t>(added - first); }
     Block* At(int32_t position) const;  // position 0 is the oldest held; null outside
     RingSlot SlotOf(uint64_t number) const {
       return RingSlot(static_cast<int32_t>(number % static_cast<uint64_t>(capacity)));
@@ -143,8 +161,9 @@ class CMessageStore {
     Block*& In(RingSlot slot) { return entries[static_cast<std::size_t>(slot.value)]; }
     Block* In(RingSlot slot) const { return entries[static_cast<std::size_t>(slot.value)]; }
     void Push(Block* block);            // releases what it overwrites
+    void DropOldest(int32_t count);     // releases the oldest `count` held; numbers stay
     void Release();                     // every slot, then empty
-    void Linearise();                   // slot i holds position i; added = count
+    void Linearise();                   // slot i holds position i; added = count, first = 0
   };
   // Every value once; ids index `values`, which point at the map's keys (nodes do not move).
   struct Interned {
@@ -162,14 +181,20 @@ class CMessageStore {
   Ring& Shown() { return filterShown_ ? filtered_ : all_; }
   Block* MakeBlock(const SyslogMessage& record, Novelty* novelty);
   void View(const Block& block, StoredMessageView* out) const;
+  bool QuickMatches(std::string_view message, std::string_view hostName, std::string_view address) const;
   bool Matches(const Block& block);
+  // Fills the filtered list from `source` (all, or the filtered list itself when narrowing) with
+  // the messages that pass both filters, and shows it; see ApplyFilter.
+  std::optional<ShownPosition> Rebuild(bool narrow, std::optional<ShownPosition> keep);
 
   int32_t maxEntries_;
   Ring all_;
   Ring filtered_;
   bool filterShown_ = false;
   uint64_t generation_ = 0;
+  bool treeFilter_ = false;
   CRule filter_;
+  CCaselessSearch quick_;
   Interned addresses_;
   Interned hostNames_;
   bool facilitySeen_[kFacilityFlags] = {};

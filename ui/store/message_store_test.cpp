@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace qv {
 namespace {
 
@@ -205,6 +207,93 @@ TEST(MessageStoreTest, FileRecordsGrowTheCapacityInsteadOfWrapping) {
   uint64_t text = 0;
   for (int32_t i = 0; store.StoredAt(i, &view); ++i) text += view.message.size() + view.hostName.size() + view.ipAddress.size();
   EXPECT_EQ(store.TextBytes(), text);
+}
+
+// The quick filter looks in the text, the host name and the address, without regard to case, and
+// narrows whatever the tree's filter shows: both must pass.
+TEST(MessageStoreTest, QuickFilterLooksInTextHostAndAddressAndCombinesWithTheTreeFilter) {
+  struct Case {
+    const char* quick;
+    bool treeFilter;  // the tree shows contents "disk"
+    std::vector<std::string> shown;
+  };
+  const Case cases[] = {
+      {"DISK", false, {"disk full", "Disk ok"}},
+      {"gate", false, {"link up"}},                  // host name "gateway"
+      {"10.9.", false, {"fan low"}},                 // address 10.9.0.5
+      {"o", false, {"Disk ok", "fan low"}},
+      {"", true, {"disk full", "Disk ok"}},
+      {"ok", true, {"Disk ok"}},
+      {"gate", true, {}},
+      {"nowhere", false, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.quick) + (c.treeFilter ? " with the tree's filter" : ""));
+    CMessageStore store(10);
+    SyslogMessage records[] = {Message("disk full", "nas"), Message("Disk ok", "nas"), Message("link up", "gateway"),
+                               Message("fan low", "srv")};
+    records[3].ipAddress = "10.9.0.5";
+    for (SyslogMessage& record : records) store.Add(record);
+    if (c.treeFilter) {
+      CRule disk;
+      disk.Message = "disk";
+      store.ApplyFilter(disk, std::nullopt);
+    }
+    store.SetQuickText(c.quick, std::nullopt);
+    EXPECT_EQ(Shown(store), c.shown);
+    EXPECT_EQ(store.filterShown(), c.treeFilter || *c.quick != '\0');
+    // New arrivals pass both filters too.
+    bool grew = false;
+    SyslogMessage late = records[0];
+    store.Add(late, &grew);
+    const bool passes = std::find(c.shown.begin(), c.shown.end(), "disk full") != c.shown.end();
+    EXPECT_EQ(grew, passes);
+  }
+}
+
+// Removing one filter leaves the other; a longer text narrows the list shown now, without bringing
+// back a message that has left all; the quick filter outlasts emptying and filters opened files.
+TEST(MessageStoreTest, QuickFilterNarrowsOutlastsEmptyingAndKeepsTheSelection) {
+  CMessageStore store(3);
+  for (const char* text : {"error 1", "ok 2", "error 3", "Error 4"}) {  // "error 1" leaves all
+    SyslogMessage record = Message(text);
+    store.Add(record);
+  }
+  CRule threeOnly;
+  threeOnly.Message = "r 3";
+  EXPECT_EQ(store.SetQuickText("err", ShownPosition(1)), ShownPosition(0));  // "error 3" stays selected
+  EXPECT_EQ(Shown(store), (std::vector<std::string>{"error 3", "Error 4"}));
+  EXPECT_EQ(store.SetQuickText("ERROR", ShownPosition(1)), ShownPosition(1));  // narrowed
+  EXPECT_EQ(Shown(store), (std::vector<std::string>{"error 3", "Error 4"}));
+  store.ApplyFilter(threeOnly, std::nullopt);
+  EXPECT_EQ(Shown(store), (std::vector<std::string>{"error 3"}));
+  store.ShowAll();  // the tree shows all; the quick filter still narrows
+  EXPECT_TRUE(store.filterShown());
+  EXPECT_FALSE(store.treeFilterShown());
+  EXPECT_EQ(Shown(store), (std::vector<std::string>{"error 3", "Error 4"}));
+  EXPECT_EQ(store.SetQuickText("", ShownPosition(1)), ShownPosition(2));  // all again, "Error 4" still selected
+  EXPECT_FALSE(store.filterShown());
+  EXPECT_EQ(Shown(store), (std::vector<std::string>{"ok 2", "error 3", "Error 4"}));
+
+  // The filtered list keeps a message that has left all; narrowing must not show it again.
+  store.SetQuickText("e", std::nullopt);
+  SyslogMessage newest = Message("ok 5");
+  store.Add(newest);  // "ok 2" leaves all
+  SyslogMessage more = Message("zz 6");
+  store.Add(more);    // "error 3" leaves all, but stays in the filtered list
+  EXPECT_EQ(Shown(store), (std::vector<std::string>{"error 3", "Error 4"}));
+  store.SetQuickText("er", std::nullopt);
+  EXPECT_EQ(Shown(store), (std::vector<std::string>{"Error 4"}));
+
+  store.Clear(10);
+  EXPECT_EQ(store.quickText(), "er");
+  EXPECT_TRUE(store.filterShown());
+  for (const char* text : {"served", "idle", "error"}) {
+    SyslogMessage record = Message(text);
+    store.AppendFromFile(record);
+  }
+  EXPECT_EQ(Shown(store), (std::vector<std::string>{"served", "error"}));
+  EXPECT_EQ(store.storedCount(), 3);
 }
 
 }  // namespace

@@ -19,7 +19,7 @@
 #include "reception/relay.h"
 #include "reception/syslog_receivers.h"
 #include "reception/syslog_socket.h"
-#include "reception/tcp_forwarder.h"
+#include "reception/stream_forwarder.h"
 #include "ui/store/listen_problem.h"
 #include "ui/store/relay_reception.h"
 
@@ -85,7 +85,8 @@ CQuorvelDoc::CQuorvelDoc(const ExecutorFactory& makeExecutor, std::unique_ptr<CS
       rulesEnabled_(Setting("RulesEnabled", 1) != 0),
       history_(std::make_unique<CHistoryFiles>()),
       reader_(ReadParseOptions(), Setting("resolve", 0) != 0),
-      tcpForwarder_(std::make_unique<CTcpForwarder>([this](const std::string& text) { OnLocalMessage(text); })),
+      streamForwarder_(std::make_unique<CStreamForwarder>([this](const std::string& text) { OnLocalMessage(text); },
+                                                          CStreamForwarder::Options::Read())),
       channel_(std::make_unique<CLocalChannel>()),
       monitors_(std::make_unique<CMonitorSet>(channel_->Poster())) {
   history_->SetLimitKB(Setting("historysize", 1000));
@@ -96,7 +97,7 @@ CQuorvelDoc::CQuorvelDoc(const ExecutorFactory& makeExecutor, std::unique_ptr<CS
   heldBackReports->setInterval(std::chrono::seconds(10));
   connect(heldBackReports, &QTimer::timeout, this, [this] {
     rules_.ReportHeldBack();
-    tcpForwarder_->ReportHeldBack();
+    streamForwarder_->ReportHeldBack();
     if (const auto report = channel_->TakeDropReport()) OnLocalMessage(*report);
   });
   heldBackReports->start();
@@ -104,6 +105,7 @@ CQuorvelDoc::CQuorvelDoc(const ExecutorFactory& makeExecutor, std::unique_ptr<CS
 
 CQuorvelDoc::~CQuorvelDoc() {
   frame_ = nullptr;
+  remote_.reset();
   StopServer(false);
   FinishActions();
 }
@@ -119,6 +121,7 @@ std::unique_ptr<CActionExecutor> CQuorvelDoc::MakeActions(const ExecutorFactory&
 }
 
 void CQuorvelDoc::FinishActions() {
+  streamForwarder_->Finish(kForwardBound);
   if (actions_ == nullptr) return;
   const std::size_t skipped = actions_->Stop(kStopBound);
   if (skipped > 0) {
@@ -178,9 +181,47 @@ void CQuorvelDoc::AddRelayedBatch() {
 }
 
 void CQuorvelDoc::StartReception() {
-  if (Setting("startserver", 1) != 0) StartServer(Setting("udpport", kDefaultUdpPort));
+  // A remote service brings its own backfill; this machine's history and ports stay out.
+  if (!remote_ && Setting("startserver", 1) != 0) StartServer(Setting("udpport", kDefaultUdpPort));
   ReloadRules();
-  if (Setting("loadhistory", 1) != 0) LoadHistory();
+  if (!remote_ && Setting("loadhistory", 1) != 0) LoadHistory();
+}
+
+void CQuorvelDoc::ConnectRemote(const RemoteTarget& target) {
+  remote_.reset();  // joins the thread of a link before
+  StopServer(false);
+  remoteUntrustedTold_ = false;
+  remote_ = std::make_unique<CRemoteReception>(
+      target, [this] { QMetaObject::invokeMethod(this, &CQuorvelDoc::OnRemoteWake, Qt::QueuedConnection); });
+  remote_->Start();
+  UpdateStatus();
+}
+
+void CQuorvelDoc::DisconnectRemote() {
+  if (!remote_) return;
+  remote_.reset();
+  if (Setting("startserver", 1) != 0) {
+    StartServer(Setting("udpport", kDefaultUdpPort));
+  } else {
+    UpdateStatus();
+  }
+}
+
+void CQuorvelDoc::OnRemoteWake() {
+  if (!remote_) return;  // a wake posted before the link ended
+  relayed_.clear();
+  const bool more = remote_->Take(relayed_, kRelayedPerTurn);
+  bool shownGrew = false;
+  for (const std::string& line : relayed_) shownGrew = OnRelayedLine(line, false) || shownGrew;
+  if (shownGrew && frame_ != nullptr) frame_->RequestRefresh();
+  if (more) QMetaObject::invokeMethod(this, &CQuorvelDoc::OnRemoteWake, Qt::QueuedConnection);
+  UpdateStatus();
+  if (remote_->state() == CRemoteReception::State::kUntrusted && !remoteUntrustedTold_) {
+    remoteUntrustedTold_ = true;
+    const RemoteTarget& target = remote_->target();
+    emit remoteUntrusted(QString::fromStdString(target.host + ":" + std::to_string(target.port)),
+                         QString::fromStdString(remote_->untrustedFingerprint()));
+  }
 }
 
 // --- Store ---
@@ -222,6 +263,16 @@ void CQuorvelDoc::ApplyFilter(const CRule& filter) {
   if (kept) frame_->EnsureSelected(*kept);
 }
 
+void CQuorvelDoc::SetQuickFilter(const std::string& text) {
+  if (text == store_.quickText()) return;
+  const std::optional<ShownPosition> kept =
+      store_.SetQuickText(text, frame_ != nullptr ? frame_->SelectedPosition() : std::nullopt);
+  if (frame_ == nullptr) return;
+  frame_->UpdateAllViews();
+  frame_->ClearSelection();
+  if (kept) frame_->EnsureSelected(*kept);
+}
+
 void CQuorvelDoc::ShowAll() {
   store_.ShowAll();
   if (frame_ != nullptr) frame_->UpdateAllViews();
@@ -241,6 +292,10 @@ void CQuorvelDoc::ToggleHighlight(ShownPosition position) {
 // --- Listening ---
 
 bool CQuorvelDoc::StartServer(int32_t port) {
+  if (remote_) {
+    UpdateStatus();
+    return false;
+  }
   serviceRunning_ = service_->IsRunning();
   std::string problem;
   if (serviceRunning_) {
@@ -340,6 +395,10 @@ void CQuorvelDoc::StopServer(bool updateStatus) {
 }
 
 bool CQuorvelDoc::UpdateStatus() {
+  if (remote_) {
+    if (frame_ != nullptr) frame_->SetListenText(remote_->StatusText());
+    return false;
+  }
   serviceRunning_ = service_->IsRunning();
   const bool listening = socket_ || relay_;
   const int32_t udpPort = Setting("udpport", kDefaultUdpPort);
@@ -366,8 +425,8 @@ bool CQuorvelDoc::IsListeningOnRelay() const { return relay_ != nullptr; }
 void CQuorvelDoc::ReloadRules() { rules_.LoadRules(socket_ ? this : nullptr); }
 
 void CQuorvelDoc::Forward(std::string_view dottedAddress, const SyslogMessage& message) {
-  if (CTcpForwarder::Handles(dottedAddress)) {
-    tcpForwarder_->Forward(dottedAddress, message);
+  if (CStreamForwarder::Handles(dottedAddress)) {
+    streamForwarder_->Forward(dottedAddress, message);
   } else if (socket_) {
     socket_->Forward(dottedAddress, message);
   }
@@ -377,10 +436,11 @@ void CQuorvelDoc::SetHistoryLimitKB(int32_t kilobytes) { history_->SetLimitKB(ki
 
 // --- Files ---
 
-bool CQuorvelDoc::ExportFile(const std::string& path) {
+bool CQuorvelDoc::ExportFile(const std::string& path, RecordFormat format) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << FileHeader(format);
   const int count = GetShownCount();
-  for (int i = 0; i < count && out; ++i) out << GetMessage(ShownPosition(i)).FormatSyslogLine() << '\n';
+  for (int i = 0; i < count && out; ++i) out << FormatFileLine(GetMessage(ShownPosition(i)), format);
   return static_cast<bool>(out);
 }
 

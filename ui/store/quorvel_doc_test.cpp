@@ -23,7 +23,9 @@
 #include "testing/free_udp_port.h"
 #include "testing/network_namespace.h"
 #include "testing/temp_home.h"
+#include "ui/store/export_formats.h"
 #include "ui/store/store_test_support.h"
+#include "viewerlink/viewer_certificates.h"
 
 namespace qv {
 namespace {
@@ -220,6 +222,34 @@ bool SendOverTcp(int32_t port, const std::string& bytes) {
                     send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
   close(fd);
   return sent;
+}
+
+TEST_F(QuorvelDocTest, FollowingARemoteServiceNeitherListensNorLoadsTheHistoryUntilDisconnected) {
+  FakeService* service = nullptr;
+  RecordingFrame frame;
+  auto doc = MakeDoc(&service, &frame);
+  ASSERT_TRUE(doc->StartServer(port_));
+  std::string certificate, error;
+  ASSERT_TRUE(IssueViewerCertificate("desk", &certificate, &error)) << error;
+  WriteFile(home_.file("qvhista.txt"), "0,5,localhost,127.0.0.1,514,7,1700000000,1700000000,\"local history\"\r\n");
+
+  // Nothing serves the port: the link says so and tries again; nothing listens here meanwhile.
+  const int32_t remotePort = testing::FreeTcpPort();
+  doc->ConnectRemote({"127.0.0.1", remotePort, certificate, "", 100});
+  EXPECT_TRUE(doc->IsRemote());
+  EXPECT_EQ(doc->GetListenPort(), 0);
+  EXPECT_FALSE(doc->StartServer(port_));
+  doc->StartReception();
+  const std::string address = "127.0.0.1:" + std::to_string(remotePort);
+  ASSERT_TRUE(ProcessEventsUntil([&] { return frame.listenText.find("trying again in") != std::string::npos; }))
+      << frame.listenText;
+  EXPECT_EQ(frame.listenText.find("Not connected to " + address + ": cannot connect: "), 0u) << frame.listenText;
+  EXPECT_EQ(doc->GetShownCount(), 0);
+
+  doc->DisconnectRemote();
+  EXPECT_FALSE(doc->IsRemote());
+  EXPECT_EQ(doc->GetListenPort(), port_);
+  EXPECT_EQ(frame.listenText, "UI Listening on port " + std::to_string(port_));
 }
 
 TEST_F(QuorvelDocTest, TcpFramesTakeTheRoadOfADatagramAlsoAfterARestart) {
@@ -441,6 +471,41 @@ TEST_F(QuorvelDocTest, ExportImportHistoryAndThePromptToSave) {
   AppSettings().SetInt("Settings", "promptforsave", 1);
   doc->ToggleHighlight(ShownPosition(0));
   EXPECT_TRUE(doc->SaveModifiedQuestion());
+}
+
+// Each file type of File > Export writes the shown messages in its format; what the record
+// lines hold comes back whole through Import.
+TEST_F(QuorvelDocTest, ExportWritesTheChosenFileTypeAndImportReadsRecordLinesBack) {
+  FakeService* service = nullptr;
+  RecordingFrame frame;
+  auto doc = MakeDoc(&service, &frame);
+  doc->OnDatagram("10.0.0.5", 1025, "<34>Oct 11 22:14:15 mymachine su: 'su root' failed, \"x\"");
+  doc->OnDatagram("10.0.0.6", 1026, "<13>second");
+  const SyslogMessage first = doc->GetMessage(ShownPosition(0));
+  const SyslogMessage second = doc->GetMessage(ShownPosition(1));
+  for (const ExportFileType& type : kExportFileTypes) {
+    SCOPED_TRACE(type.filter);
+    const std::string path = WithExportSuffix(home_.file("export"), type);
+    EXPECT_EQ(path, home_.file(std::string("export.") + type.suffix));
+    ASSERT_TRUE(doc->ExportFile(path, type.format));
+    EXPECT_EQ(ReadAll(path), FileHeader(type.format) + FormatFileLine(first, type.format) + FormatFileLine(second, type.format));
+  }
+  EXPECT_EQ(ReadAll(home_.file("export.csv")).substr(0, kCsvHeader.size() + 2), std::string(kCsvHeader) + "\r\n");
+
+  ASSERT_TRUE(doc->ExportFile(home_.file("records.txt"), ExportFileTypeOf("Record lines (*.txt)").format));
+  ASSERT_TRUE(doc->ImportFile(home_.file("records.txt")));
+  ASSERT_EQ(doc->GetShownCount(), 4);
+  for (const auto& [position, original] : {std::pair{2, first}, std::pair{3, second}}) {
+    SyslogMessage back = doc->GetMessage(ShownPosition(position));
+    back.seq = original.seq;
+    EXPECT_EQ(back, original);
+  }
+
+  // The dialog's file type decides; an unknown text, and a name with a suffix of its own, stay as they are.
+  EXPECT_EQ(ExportFileTypeOf("All Files (*)").format, RecordFormat::kSyslogLine);
+  EXPECT_EQ(ExportFileTypeOf("JSON lines (*.jsonl *.json)").format, RecordFormat::kJsonLines);
+  EXPECT_EQ(WithExportSuffix("/tmp/a.b/out.json", kExportFileTypes[4]), "/tmp/a.b/out.json");
+  EXPECT_EQ(WithExportSuffix("/tmp/a.b/.hidden", kExportFileTypes[5]), "/tmp/a.b/.hidden.csv");
 }
 
 TEST_F(QuorvelDocTest, FilterSortAndHighlightReachTheViews) {
