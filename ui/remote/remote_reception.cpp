@@ -60,7 +60,9 @@ bool IsAddress(const std::string& host) {
 }
 
 // A blocking TCP connection with reads and writes that time out after a second; -1 and `error`.
-int Dial(const RemoteTarget& target, std::string* error) {
+// Each socket is shown to `hold` before it connects (false: stop now), so a stop can end a
+// connect that waits.
+int Dial(const RemoteTarget& target, const std::function<bool(int)>& hold, std::string* error) {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -75,10 +77,17 @@ int Dial(const RemoteTarget& target, std::string* error) {
   for (addrinfo* each = found; each != nullptr && fd < 0; each = each->ai_next) {
     fd = socket(each->ai_family, each->ai_socktype | SOCK_CLOEXEC, each->ai_protocol);
     if (fd < 0) continue;
+    if (!hold(fd)) {
+      close(fd);
+      fd = -1;
+      *error = "stopped";
+      break;
+    }
     const timeval connectTime{10, 0};
     setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &connectTime, sizeof connectTime);
     if (connect(fd, each->ai_addr, each->ai_addrlen) != 0) {
       *error = std::string("cannot connect: ") + std::strerror(errno);
+      hold(-1);
       close(fd);
       fd = -1;
     }
@@ -204,16 +213,15 @@ void CRemoteReception::Hand(std::vector<std::string>& lines) {
 
 std::string CRemoteReception::Serve(bool* trustProblem) {
   std::string error;
-  const int fd = Dial(target_, &error);
+  const int fd = Dial(
+      target_,
+      [this](int held) {
+        const std::lock_guard lock(mutex_);
+        socket_ = stop_ ? -1 : held;
+        return !stop_;
+      },
+      &error);
   if (fd < 0) return error;
-  {
-    const std::lock_guard lock(mutex_);
-    if (stop_) {
-      close(fd);
-      return "stopped";
-    }
-    socket_ = fd;
-  }
   struct Unregister {
     CRemoteReception* self;
     int fd;

@@ -4,6 +4,7 @@
 // until its fingerprint is pinned).
 
 #include "ui/remote/remote_reception.h"
+#include "ui/remote/remote_settings.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -64,6 +65,34 @@ TEST(RemoteAddressTest, HostAndPortOrRefused) {
       EXPECT_EQ(port, c.port) << c.text;
     }
   }
+}
+
+TEST(RemoteSettingsTest, LastConnectionAndPinsPerHost) {
+  qv::testing::TempHome home;
+  EXPECT_EQ(LastRemoteTarget().host, "");
+  RememberRemoteTarget({"logs.example", 7000, "/home/ann/desk.pem", "not kept", 5});
+  PinRemoteFingerprint("logs.example", "AA:BB");
+  const struct {
+    int32_t maxsize;
+    const char* host;
+    const char* pin;
+    uint32_t backfill;
+  } cases[] = {
+      {500, "logs.example", "AA:BB", 500},
+      {0, "logs.example", "AA:BB", 100000},  // "maxsize" 0 means its default
+      {500, "other.example", "", 500},       // a pin belongs to its host only
+  };
+  for (const auto& c : cases) {
+    AppSettings().SetInt("Settings", "maxsize", c.maxsize);
+    const RemoteTarget target = WithStoredTrust({c.host, 7000, "", "", 0});
+    EXPECT_EQ(target.pinnedFingerprint, c.pin) << c.host;
+    EXPECT_EQ(target.backfill, c.backfill) << c.maxsize;
+  }
+  const RemoteTarget last = LastRemoteTarget();
+  EXPECT_EQ(last.host, "logs.example");
+  EXPECT_EQ(last.port, 7000);
+  EXPECT_EQ(last.certificateFile, "/home/ann/desk.pem");
+  EXPECT_EQ(last.pinnedFingerprint, "AA:BB");
 }
 
 std::string Numbered(int number) {
