@@ -192,4 +192,4 @@ fi
 echo
 echo "end: $(uptime)"
 awk -v d="$dunmir_rate" -v r="$rsyslog_rate" \
-  'BEGIN { printf "db rows/s: dunmir %d, rsyslog %d, ratio %s\n", d, r, r > 0 ? sprintf("%.2f", d / r) : "-" }'
+  'BEGIN { printf "db rows/s: dunmir %d, rsyslog %d, ratio %s\n", d, r, (r > 0 ? sprintf("%.2f", d / r) : "-") }'
