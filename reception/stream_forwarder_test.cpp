@@ -208,11 +208,9 @@ TEST_F(StreamForwarderTest, FinishSendsWhatWaitsOrSaysWhatIsLost) {
       ASSERT_TRUE(server->created());
     }
     const std::string target = "tcp://127.0.0.1:" + std::to_string(port);
-    std::vector<std::string> lost;
+    std::vector<std::string> lost, failures;
     CStreamForwarder forwarder(
-        [&](const std::string& text) {
-          if (Contains(text, "were not sent")) lost.push_back(text);
-        },
+        [&](const std::string& text) { (Contains(text, "were not sent") ? lost : failures).push_back(text); },
         Trusting());
     for (const char* text : {"one", "two", "three"}) forwarder.Forward(target, Record(text));
     EXPECT_EQ(forwarder.Finish(up ? 3s : 300ms), up ? 0u : 3u) << up;
@@ -223,6 +221,9 @@ TEST_F(StreamForwarderTest, FinishSendsWhatWaitsOrSaysWhatIsLost) {
       ASSERT_EQ(lost.size(), 1u);
       EXPECT_EQ(lost[0], "Send to another Syslog server: 3 lines for " + target +
                              " were not sent before the program stopped and are lost");
+      // The failure met meanwhile is said too, though nothing asked for reports after it.
+      ASSERT_EQ(failures.size(), 1u);
+      EXPECT_TRUE(failures[0].starts_with("Send to another Syslog server: cannot connect to " + target)) << failures[0];
     }
   }
 }
