@@ -135,7 +135,7 @@ class CServiceEngine final : public CSyslogSink, private CForwarder {
   // viewers are written too.
   void FlushRelay();
   // Opens the viewer link when "viewerport" asks for it; its trouble is a local message.
-  void StartViewerLink(std::vector<CSyslogReceivers::Watch>& watches);
+  void StartViewerLink();
 
   CRelaySender relay_;
   const bool rulesEnabled_;
