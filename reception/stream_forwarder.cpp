@@ -9,8 +9,10 @@
 #include <mutex>
 #include <thread>
 
+#include "core/message/record_formats.h"
 #include "core/message/syslog_message.h"
 #include "core/settings/settings_store.h"
+#include "reception/syslog_socket.h"
 
 namespace qv {
 namespace {
@@ -28,10 +30,11 @@ constexpr std::size_t kBatchBytes = 64 * 1024;
 
 struct Target {
   bool tls = false;
+  bool rfc5424 = false;
   std::string host, port;
 };
 
-// "tcp://host:port" or "tls://[v6]:port"; false when the scheme,
+// "tcp://host:port" or "tls://[v6]:port", either possibly ending in "#5424"; false when the scheme,
 // the host or a port 1..65535 is missing.
 bool ParseTarget(std::string_view value, Target* target) {
   if (value.starts_with(kTlsScheme)) {
@@ -40,6 +43,8 @@ bool ParseTarget(std::string_view value, Target* target) {
     return false;
   }
   value.remove_prefix(kTcpScheme.size());
+  target->rfc5424 = value.ends_with(kRfc5424Suffix);
+  if (target->rfc5424) value.remove_suffix(kRfc5424Suffix.size());
   const std::size_t colon = value.rfind(':');
   if (colon == std::string_view::npos) return false;
   std::string_view name = value.substr(0, colon);
@@ -78,6 +83,8 @@ class CStreamForwarder::Destination {
   }
   Destination(const Destination&) = delete;
   Destination& operator=(const Destination&) = delete;
+
+  bool rfc5424() const { return target_.rfc5424; }
 
   // Queues the frame, dropping the oldest ones as needed; returns how many frames were dropped
   // since the last call (also by the sending thread).
@@ -274,7 +281,7 @@ void CStreamForwarder::Forward(std::string_view target, const SyslogMessage& rec
     found = destinations_.emplace(std::string(target), std::move(destination)).first;
   }
   Destination& destination = *found->second;
-  const std::string line = record.FormatSyslogLine();
+  const std::string line = destination.rfc5424() ? FormatRfc5424Line(record) : record.FormatSyslogLine();
   const uint64_t dropped = destination.Queue(std::to_string(line.size()) + " " + line);
   for (uint64_t i = 0; i < dropped; ++i) {
     if (const auto count = throttle_.Count(found->first)) SayDropped(found->first, *count, false);

@@ -2,8 +2,10 @@
 // Forwarding over a stream for the rule action "Send to another Syslog server" when its value
 // reads "tcp://host:port" (syslog over TCP) or "tls://host:port" (syslog over TLS, RFC 5425);
 // host a name, a dotted address or a bracketed IPv6 address. Both send each record as one
-// octet-counted frame ("LEN SP LINE") over one lasting connection per destination, the line
-// that UDP forwarding sends. Other values go to UDP port 514 through the listening socket.
+// octet-counted frame ("LEN SP LINE") over one lasting connection per destination. The line is
+// the one UDP forwarding sends, or, when the value ends in "#5424" (kRfc5424Suffix), the
+// record's RFC 5424 line, which keeps the sender's time stamp (with its year) and host, so that
+// a central server stores them. Other values go to UDP port 514 through the listening socket.
 //
 // TLS: the server's certificate is checked (chain and host name, see forward_connection.h)
 // against the CA file of Options::tls, or the system's CA store; a client certificate is
@@ -68,7 +70,8 @@ class CStreamForwarder {
   // Whether a rule value names a TCP or TLS destination.
   static bool Handles(std::string_view target);
 
-  // Queues the record's line for `target` ("tcp://host:port" or "tls://host:port"). A target without a host or a port 1..65535 is ignored.
+  // Queues the record's line for `target` ("tcp://host:port" or "tls://host:port", either
+  // possibly followed by "#5424"). A target without a host or a port 1..65535 is ignored.
   void Forward(std::string_view target, const SyslogMessage& record);
 
   // Says the drops and failures held back once their interval has passed, and the failures

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/message/record_formats.h"
 #include "core/message/syslog_message.h"
 #include "core/settings/settings_store.h"
 #include "reception/tcp_syslog_server.h"
@@ -92,25 +93,42 @@ class StreamForwarderTest : public ::testing::Test {
   static inline bool made_ = false;
 };
 
+// Each scheme, with today's line or, after "#5424", the RFC 5424 line that keeps the sender's
+// stamp and host.
 TEST_F(StreamForwarderTest, LinesGoOctetCountedInOrderOverOneConnection) {
   EXPECT_TRUE(CStreamForwarder::Handles("tcp://10.0.0.1:601"));
-  EXPECT_TRUE(CStreamForwarder::Handles("tls://10.0.0.1:6514"));
+  EXPECT_TRUE(CStreamForwarder::Handles("tls://10.0.0.1:6514#5424"));
   EXPECT_FALSE(CStreamForwarder::Handles("10.0.0.1"));
-  for (const char* scheme : {"tcp", "tls"}) {
-    testing::RecordingSink sink;
-    const auto server = Server(sink, 0, scheme == std::string("tls") ? "server" : "");
-    ASSERT_TRUE(server->created());
-    const std::string target = std::string(scheme) + "://127.0.0.1:" + std::to_string(server->boundPort());
-    CStreamForwarder forwarder(nullptr, Trusting());
-    // Values without a usable port are ignored and do not disturb the others.
-    for (const char* bad : {"://127.0.0.1", ":/127.0.0.1:0", "://127.0.0.1:70000", "://:601", "://h:6x"}) {
-      forwarder.Forward(scheme + std::string(bad), Record("ignored"));
+  for (const std::string scheme : {"tcp", "tls"}) {
+    for (const std::string suffix : {"", "#5424"}) {
+      const std::string what = scheme + suffix;
+      testing::RecordingSink sink;
+      const auto server = Server(sink, 0, scheme == "tls" ? "server" : "");
+      ASSERT_TRUE(server->created());
+      const std::string target = scheme + "://127.0.0.1:" + std::to_string(server->boundPort()) + suffix;
+      CStreamForwarder forwarder(nullptr, Trusting());
+      // Values without a usable port are ignored and do not disturb the others.
+      for (const char* bad : {"://127.0.0.1", ":/127.0.0.1:0", "://127.0.0.1:70000", "://:601", "://h:6x"}) {
+        forwarder.Forward(scheme + bad + suffix, Record("ignored"));
+      }
+      const SyslogMessage records[] = {Record("first, with a comma"), Record("second"),
+                                       Record("third\nwith a line feed")};
+      for (const SyslogMessage& record : records) forwarder.Forward(target, record);
+      ASSERT_TRUE(PumpUntil(*server, [&] { return sink.datagrams.size() == 3; })) << what;
+      for (int i = 0; i < 3; ++i) {
+        const SyslogMessage& record = records[i];
+        EXPECT_EQ(sink.datagrams[i].text, suffix.empty() ? record.FormatSyslogLine() : FormatRfc5424Line(record))
+            << what;
+        SyslogMessage arrived;
+        arrived.ParseDatagram(sink.datagrams[i].address, sink.datagrams[i].port, sink.datagrams[i].text);
+        EXPECT_EQ(arrived.hostName, "core-sw1") << what;
+        EXPECT_EQ(arrived.message, record.message) << what;
+        if (!suffix.empty()) {
+          EXPECT_EQ(arrived.timeSent, record.timeSent) << what;
+        }
+      }
+      EXPECT_EQ(server->connectionCount(), 1u) << what;
     }
-    const SyslogMessage records[] = {Record("first, with a comma"), Record("second"), Record("third\nwith a line feed")};
-    for (const SyslogMessage& record : records) forwarder.Forward(target, record);
-    ASSERT_TRUE(PumpUntil(*server, [&] { return sink.datagrams.size() == 3; })) << scheme;
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(sink.datagrams[i].text, records[i].FormatSyslogLine()) << scheme;
-    EXPECT_EQ(server->connectionCount(), 1u) << scheme;
   }
 }
 

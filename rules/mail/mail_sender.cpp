@@ -197,8 +197,8 @@ void CMailSender::Quit(CMailChannel& channel) {
 
 bool CMailSender::StartTls(CMailChannel& channel, const std::string& server, bool verify) {
   std::string why;
+  // A failure is reported once, by the action, not also as a debug line.
   if (!channel.StartTls(CMailChannel::TlsCheck{verify, server, options_.trustStore}, NextDeadline(), &why)) {
-    if (debug_) Report("TLS failed: " + why);
     return Fail(why);
   }
   if (debug_) Report(std::string("TLS started") + (verify ? ", certificate checked" : ", certificate not checked"));

@@ -12,6 +12,7 @@
 #include <QTreeWidget>
 #include <cstdio>
 
+#include "core/message/record_formats.h"
 #include "core/settings/settings_store.h"
 #include "rules/rule.h"
 #include "testing/temp_home.h"
@@ -41,7 +42,14 @@ void StoreSamples() {
     rule.IP = n == 2 ? 0xC0A8010Au : 0;
     rule.Save(RuleSectionName(n));
   }
-  store.SetInt("Settings", "rulescount", 3);
+  CRule file;
+  file.Name = "Auth log as JSON";
+  file.Facility = 4;
+  file.Action = kActionSaveToFile;
+  file.ActionValue = "/var/log/quorvel/auth-%Y%m%d.jsonl";
+  file.ActionInt = static_cast<uint32_t>(RecordFormat::kJsonLines);
+  file.Save(RuleSectionName(3));
+  store.SetInt("Settings", "rulescount", 4);
   store.SetString("Files", "file0", "/var/log/syslog");
   store.SetInt("Files", "filelog0", 1);
   store.SetString("Files", "file1", "/etc/ssh/sshd_config");
@@ -84,6 +92,8 @@ int main(int argc, char** argv) {
   auto* list = rules.findChild<QListWidget*>("rules");
   emit list->itemDoubleClicked(list->item(0));
   ok &= Shoot(rules, folder, "rule_editor");
+  emit list->itemDoubleClicked(list->item(3));
+  ok &= Shoot(rules, folder, "rule_editor_save_to_file");
   CRule trapRule;
   trapRule.Load("Rules\\rule2");
   CTrapParametersDialog trap(TrapParameters::FromRule(trapRule), DefaultPrompts());

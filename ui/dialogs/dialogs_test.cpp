@@ -18,6 +18,7 @@
 
 #include "core/settings/settings_store.h"
 #include "rules/mail/smtp_test_server.h"
+#include "testing/test_certificates.h"
 #include "rules/rule.h"
 #include "testing/postgres_server.h"
 #include "testing/temp_home.h"
@@ -503,11 +504,11 @@ class DialogsTest : public QObject {
   // the outcome with the server's last reply; OK stores the new fields.
   void emailSettingsSendTestMailWithTheDialogsValues() {
     qv::testing::TempHome home;
-    const qv::testing::TestCertificates certificates(home.path());
-    QVERIFY(certificates.made);
+    const qv::testing::TestCertificates certificates(home.path() / "certificates");
+    QVERIFY(certificates.Make());
     std::filesystem::create_directory(home.path() / "smtp");
     qv::testing::SmtpTestServer server("smtpd", home.path() / "smtp", 0,
-                                       {"--cert", certificates.cert, "--key", certificates.key, "--user", "mailer",
+                                       {"--cert", certificates.certificate("server"), "--key", certificates.key("server"), "--user", "mailer",
                                         "--password", "s3cret!"});
     QVERIFY(server.port() != 0);
     FakePrompts prompts;
