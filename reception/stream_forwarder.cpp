@@ -8,6 +8,7 @@
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "core/message/record_formats.h"
 #include "core/message/syslog_message.h"
@@ -86,10 +87,8 @@ class CStreamForwarder::Destination {
 
   bool rfc5424() const { return target_.rfc5424; }
 
-  // Queues the frame, dropping the oldest ones as needed; returns how many frames were dropped
-  // since the last call (also by the sending thread).
-  uint64_t Queue(std::string frame) {
-    uint64_t dropped = 0;
+  // Queues the frame, dropping the oldest ones as needed.
+  void Queue(std::string frame) {
     {
       const std::lock_guard lock(mutex_);
       while (!queue_.empty() && bytes_ + frame.size() > maxBytes_) {
@@ -103,11 +102,14 @@ class CStreamForwarder::Destination {
       } else {
         ++dropped_;
       }
-      dropped = dropped_;
-      dropped_ = 0;
     }
     wake_.notify_one();
-    return dropped;
+  }
+
+  // The frames dropped since the last call, by Queue or by the sending thread.
+  uint64_t TakeDropped() {
+    const std::lock_guard lock(mutex_);
+    return std::exchange(dropped_, 0);
   }
 
   // The failed connection attempts since the last call, and the reason of the newest.
@@ -122,6 +124,12 @@ class CStreamForwarder::Destination {
   std::size_t queuedBytes() {
     const std::lock_guard lock(mutex_);
     return bytes_;
+  }
+
+  // Frames queued or being sent.
+  std::size_t unsent() {
+    const std::lock_guard lock(mutex_);
+    return queue_.size() + sending_;
   }
 
  private:
@@ -150,6 +158,7 @@ class CStreamForwarder::Destination {
         batch.push_back(std::move(queue_.front()));
         queue_.pop_front();
       }
+      sending_ = batch.size();
       lock.unlock();
       std::string failure;
       if (connection && connection->PeerClosed()) connection.reset();
@@ -157,6 +166,7 @@ class CStreamForwarder::Destination {
       const bool sent = connection && connection->Send(bytes);
       if (!sent) connection.reset();
       lock.lock();
+      sending_ = 0;
       if (sent) {
         retry = kFirstRetry;
         continue;
@@ -192,8 +202,9 @@ class CStreamForwarder::Destination {
   std::mutex mutex_;
   std::condition_variable wake_;
   std::deque<std::string> queue_;
-  std::size_t bytes_ = 0;  // of the frames in queue_
-  uint64_t dropped_ = 0;   // since Queue last returned the count
+  std::size_t bytes_ = 0;    // of the frames in queue_
+  std::size_t sending_ = 0;  // frames taken out to be sent
+  uint64_t dropped_ = 0;     // since TakeDropped
   uint64_t failures_ = 0;  // failed connection attempts since TakeFailures
   std::string lastFailure_;
   std::atomic<bool> stopping_{false};  // also read by waits inside a connection, without the lock
@@ -247,7 +258,11 @@ void CStreamForwarder::SayFailure(const std::string& name, const std::string& re
           "; its lines wait and are sent once it answers");
 }
 
-void CStreamForwarder::TakeFailures(const std::string& name, Destination& destination) {
+void CStreamForwarder::TakeReports(const std::string& name, Destination& destination) {
+  const uint64_t dropped = destination.TakeDropped();
+  for (uint64_t i = 0; i < dropped; ++i) {
+    if (const auto count = throttle_.Count(name)) SayDropped(name, *count, false);
+  }
   std::string reason;
   const uint64_t failures = destination.TakeFailures(&reason);
   if (failures == 0) return;
@@ -258,10 +273,12 @@ void CStreamForwarder::TakeFailures(const std::string& name, Destination& destin
   }
 }
 
-void CStreamForwarder::ReportHeldBack() {
-  for (const auto& [name, destination] : destinations_) TakeFailures(name, *destination);
+void CStreamForwarder::ReportHeldBack() { SayHeldBack(CReportThrottle::Clock::now()); }
+
+void CStreamForwarder::SayHeldBack(CReportThrottle::Clock::time_point now) {
+  for (const auto& [name, destination] : destinations_) TakeReports(name, *destination);
   constexpr std::string_view kConnect = "connect ";
-  for (const auto& [kind, count] : throttle_.TakeDue()) {
+  for (const auto& [kind, count] : throttle_.TakeDue(now)) {
     if (kind.starts_with(kConnect)) {
       const std::string name = kind.substr(kConnect.size());
       SayFailure(name, lastFailure_[name], count);
@@ -269,6 +286,27 @@ void CStreamForwarder::ReportHeldBack() {
       SayDropped(kind, count, true);
     }
   }
+}
+
+uint64_t CStreamForwarder::Finish(std::chrono::milliseconds bound) {
+  const auto deadline = std::chrono::steady_clock::now() + bound;
+  const auto unsent = [this] {
+    uint64_t count = 0;
+    for (const auto& [name, destination] : destinations_) count += destination->unsent();
+    return count;
+  };
+  while (unsent() > 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(20ms);
+  SayHeldBack(CReportThrottle::Clock::now() + options_.reportInterval);  // all of it: there is no later
+  uint64_t lost = 0;
+  for (const auto& [name, destination] : destinations_) {
+    const uint64_t left = destination->unsent();
+    lost += left;
+    if (left > 0 && report_) {
+      report_("Send to another Syslog server: " + std::to_string(left) + " lines for " + name +
+              " were not sent before the program stopped and are lost");
+    }
+  }
+  return lost;
 }
 
 void CStreamForwarder::Forward(std::string_view target, const SyslogMessage& record) {
@@ -282,11 +320,8 @@ void CStreamForwarder::Forward(std::string_view target, const SyslogMessage& rec
   }
   Destination& destination = *found->second;
   const std::string line = destination.rfc5424() ? FormatRfc5424Line(record) : record.FormatSyslogLine();
-  const uint64_t dropped = destination.Queue(std::to_string(line.size()) + " " + line);
-  for (uint64_t i = 0; i < dropped; ++i) {
-    if (const auto count = throttle_.Count(found->first)) SayDropped(found->first, *count, false);
-  }
-  TakeFailures(found->first, destination);
+  destination.Queue(std::to_string(line.size()) + " " + line);
+  TakeReports(found->first, destination);
 }
 
 }  // namespace qv

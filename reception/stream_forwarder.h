@@ -27,9 +27,9 @@
 // client's end (CTcpSyslogServer::Drain) gets every line exactly once. Frames being sent when a
 // connection broke otherwise are sent again on the next, so the server may see them twice.
 //
-// Forward(), ReportHeldBack() and the report callback run on one thread (the owner's);
-// destruction stops every destination thread (within a second or so) and drops what is still
-// queued.
+// Forward(), ReportHeldBack(), Finish() and the report callback run on one thread (the
+// owner's); destruction stops every destination thread (within a second or so, unless a name
+// look-up is under way) and drops what is still queued, which Finish says first.
 
 #include <chrono>
 #include <cstddef>
@@ -74,18 +74,26 @@ class CStreamForwarder {
   // possibly followed by "#5424"). A target without a host or a port 1..65535 is ignored.
   void Forward(std::string_view target, const SyslogMessage& record);
 
-  // Says the drops and failures held back once their interval has passed, and the failures
-  // the destinations met since the last call.
+  // Says the drops and failures held back once their interval has passed, and the drops and
+  // failures the destinations met since the last call.
   void ReportHeldBack();
+
+  // The owner stops: gives the destinations up to `bound` to send what waits (the frames
+  // queued or being sent), then says every report held back and, for each destination, how
+  // many lines it still held, which are lost when the forwarder is destroyed. Returns that
+  // count over all destinations.
+  uint64_t Finish(std::chrono::milliseconds bound);
 
   // Bytes of frames waiting, over all destinations.
   std::size_t queuedBytes() const;
 
  private:
   class Destination;
-  // Counts the failed connection attempts of `destination` since the last look, saying them
-  // as the throttle allows.
-  void TakeFailures(const std::string& name, Destination& destination);
+  // Counts the lines `destination` dropped and its failed connection attempts since the last
+  // look, saying them as the throttle allows.
+  void TakeReports(const std::string& name, Destination& destination);
+  // Says the reports of the destinations and those held back whose interval has passed by `now`.
+  void SayHeldBack(CReportThrottle::Clock::time_point now);
   void SayDropped(const std::string& name, uint64_t dropped, bool more);
   void SayFailure(const std::string& name, const std::string& reason, uint64_t count);
   // The TLS context, made at the first TLS destination; null with `tlsError_` when it failed.

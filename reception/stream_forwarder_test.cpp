@@ -197,6 +197,37 @@ TEST_F(StreamForwarderTest, ADestinationThatIsDownKeepsTheNewestLinesWithinItsBo
   }
 }
 
+// When the owner stops, what waits gets a bounded time to go; what is left is said.
+TEST_F(StreamForwarderTest, FinishSendsWhatWaitsOrSaysWhatIsLost) {
+  for (const bool up : {true, false}) {
+    testing::RecordingSink sink;
+    std::unique_ptr<CTcpSyslogServer> server;
+    int32_t port = UnusedPort();
+    if (up) {
+      server = Server(sink, port, "");
+      ASSERT_TRUE(server->created());
+    }
+    const std::string target = "tcp://127.0.0.1:" + std::to_string(port);
+    std::vector<std::string> lost, failures;
+    CStreamForwarder forwarder(
+        [&](const std::string& text) { (Contains(text, "were not sent") ? lost : failures).push_back(text); },
+        Trusting());
+    for (const char* text : {"one", "two", "three"}) forwarder.Forward(target, Record(text));
+    EXPECT_EQ(forwarder.Finish(up ? 3s : 300ms), up ? 0u : 3u) << up;
+    if (up) {
+      EXPECT_TRUE(lost.empty()) << lost[0];
+      EXPECT_TRUE(PumpUntil(*server, [&] { return sink.datagrams.size() == 3; }));
+    } else {
+      ASSERT_EQ(lost.size(), 1u);
+      EXPECT_EQ(lost[0], "Send to another Syslog server: 3 lines for " + target +
+                             " were not sent before the program stopped and are lost");
+      // The failure met meanwhile is said too, though nothing asked for reports after it.
+      ASSERT_EQ(failures.size(), 1u);
+      EXPECT_TRUE(failures[0].starts_with("Send to another Syslog server: cannot connect to " + target)) << failures[0];
+    }
+  }
+}
+
 // What the server's certificate and the forwarder's files decide: lines delivered, or none and
 // one report naming the reason.
 TEST_F(StreamForwarderTest, TheServersCertificateIsCheckedAndAClientCertificateIsPresented) {

@@ -19,7 +19,11 @@
 //   it run again in a transaction of their own, it runs once more alone (and is reported as
 //   above when it fails again), and the batch goes on after it. One stopped at its time limit
 //   is not run again, since it has had its time. When a commit fails, each statement of that
-//   transaction runs alone. So a statement runs at most three times per batch, each time
+//   transaction runs alone. The records of one statement that follow each other go to the
+//   driver as arrays of parameter sets (CDatabaseConnection::ExecuteRows), so that a server
+//   driver sends many rows without waiting for each answer; where a failed array does not name
+//   its row, the records among which it lies run one by one in the next transaction to find
+//   it. So a statement runs a bounded number of times per batch (at most five), each time
 //   under the limit, and the rows that are stored keep the order of their records (one that
 //   only a retry stored comes after those around it).
 //
@@ -58,17 +62,20 @@ class CSaveToDatabase {
   void ReportHeldBack(CSyslogSink& reporter);
 
  private:
-  struct Statement;
-  // How a transaction over some statements ended.
+  struct Batch;
+  // How a transaction over some records of a batch ended.
   struct Outcome {
-    bool committed = false;
-    std::size_t failed = 0;      // the statement that failed, when one did; else the end
-    bool failedTimedOut = false;  // it was stopped at its time limit
+    bool committed;
+    std::size_t failed;      // the first record not known to have succeeded; the end when none failed
+    std::size_t suspectEnd;  // the failure lies in records [failed, suspectEnd)
+    bool timedOut;           // it was stopped at its time limit
   };
 
-  Statement Bind(const CRule& rule, const SyslogMessage& message);
-  Outcome RunInTransaction(std::span<const Statement> statements);
-  void RunAlone(const Statement& statement, CSyslogSink& reporter);
+  void Add(const CRule& rule, const SyslogMessage& message, Batch& batch);
+  // Runs records [from, to) in one transaction: those of one statement that follow each other
+  // as arrays, except those before `singlyUntil`, which run one by one.
+  Outcome RunInTransaction(const Batch& batch, std::size_t from, std::size_t to, std::size_t singlyUntil);
+  void RunAlone(const Batch& batch, std::size_t index, CSyslogSink& reporter);
   // Says the last failure of the connection as the rule's.
   void ReportFailure(const CRule& rule, CSyslogSink& reporter);
   void CountTimeout(const CRule& rule, CSyslogSink& reporter);

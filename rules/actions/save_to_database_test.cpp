@@ -299,5 +299,35 @@ TEST_F(SaveToDatabaseTest, AStatementPastDbtimeoutIsStoppedAndReportedOncePerInt
   EXPECT_THAT(sink_.reports[1], HasSubstr("\"to db\" was stopped after 1 s"));
 }
 
+TEST_F(SaveToDatabaseTest, AStatementPastDbtimeoutInABatchIsStoppedWhileTheOthersAreKept) {
+  AppSettings().SetInt("Settings", "dbtimeout", 1);
+  const std::string file = home_.file("m.db");
+  ASSERT_TRUE(CreateTable("Driver=SQLite3;Database=" + file, "INTEGER PRIMARY KEY"));
+  Load("Driver=SQLite3;Database=" + file, kInsert);
+  CRule good;
+  good.Name = "to db";
+  good.Action = kActionDatabase;
+  good.ActionValue = kInsert;
+  CRule slow = good;
+  slow.Name = "slow";
+  slow.ActionValue = "INSERT INTO log(msg) SELECT count(*) FROM (WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL "
+                     "SELECT x + 1 FROM c WHERE x < 200000000) SELECT x FROM c WHERE '$msg' <> '')";
+  std::vector<SyslogMessage> messages(9);
+  std::vector<QueuedAction> actions;
+  std::vector<std::string> expected;
+  for (std::size_t i = 0; i < messages.size(); ++i) {
+    messages[i].message = std::to_string(i);
+    actions.push_back({i == 4 ? &slow : &good, &messages[i]});
+    if (i != 4) expected.push_back(Hex(messages[i].message));
+  }
+  const auto start = std::chrono::steady_clock::now();
+  runner_->ExecuteBatch(actions, ActionContext{sink_, nullptr});
+  // Stopped once, not run again: its time is spent.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+  EXPECT_EQ(SqliteRows(file, "SELECT lower(hex(msg)) FROM log ORDER BY n"), expected);
+  ASSERT_EQ(sink_.reports.size(), 1u) << sink_.reports[0];
+  EXPECT_THAT(sink_.reports[0], HasSubstr("\"slow\" was stopped after 1 s;"));
+}
+
 }  // namespace
 }  // namespace qv

@@ -66,7 +66,8 @@ void Waiting(Operation operation) {
 }  // namespace
 
 CMainFrame::CMainFrame(CQuorvelDoc& doc, QWidget* parent)
-    : CPersistentFrame(parent), doc_(doc), commands_(doc), watch_(new CServiceWatch(commands_, doc, this)) {
+    : CPersistentFrame(parent), doc_(doc), commands_(doc), watch_(new CServiceWatch(commands_, doc, this)),
+      remote_(new CRemoteCommands(doc, this)) {
   setWindowIcon(ProgramIcon());
   setAcceptDrops(true);
   CreateActions();
@@ -154,6 +155,8 @@ void CMainFrame::CreateActions() {
   Connect(kCmdStopListening, &CMainFrame::OnStopListening);
   Connect(kCmdStartService, &CMainFrame::OnStartService);
   Connect(kCmdStopService, &CMainFrame::OnStopService);
+  connect(Action(kCmdConnectServer), &QAction::triggered, remote_, &CRemoteCommands::OnConnect);
+  connect(Action(kCmdDisconnectServer), &QAction::triggered, remote_, &CRemoteCommands::OnDisconnect);
 
   // F6 and Shift+F6 move to the next and previous pane.
   auto* next = new QShortcut(QKeySequence(Qt::Key_F6), this);
@@ -410,8 +413,9 @@ void CMainFrame::UpdateCommandStates() {
   Action(kCmdPhoneCalls)->setChecked(settings.GetInt(kSettings, "TapiMonitor", 0) != 0);
   Action(kCmdSnmpTraps)->setChecked(settings.GetInt(kSettings, "SNMPTrapMonitor", CMonitorSet::kTrapMonitorDefault) != 0);
   Action(kCmdLock)->setChecked(locked_);
+  Action(kCmdDisconnectServer)->setEnabled(doc_.IsRemote());
   const bool listening = IsListening();
-  Action(kCmdStartListening)->setEnabled(!listening);
+  Action(kCmdStartListening)->setEnabled(!listening && !doc_.IsRemote());
   Action(kCmdStopListening)->setEnabled(listening);
   // Also before the service is installed: the command then says how to install it.
   Action(kCmdStartService)->setEnabled(!watch_->serviceRunning());
