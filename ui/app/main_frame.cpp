@@ -275,6 +275,7 @@ void CMainFrame::CreatePanes() {
   text_->setMinimumHeight(ComputePaneSizes(0, 0).textHeight);
   graph_ = new StatusPanel;
   tree_->SetList(list_);
+  tree_->SetCounts(&doc_.Store());
   graph_->SetList(list_);
   graph_->SetTextView(text_);
   // The quick filter sits right above the list it narrows.
@@ -622,7 +623,10 @@ void CMainFrame::OnPreferences() {
   CPreferencesDialog dialog(DefaultPrompts(), this);
   const bool accepted = dialog.exec() == QDialog::Accepted;
   // Colours are stored the moment they are chosen, so a cancelled dialog may have changed them too.
-  if (dialog.coloursChanged()) list_->Model().ReloadColours();
+  if (dialog.coloursChanged()) {
+    list_->Model().ReloadColours();
+    tree_->ReloadColours();
+  }
   if (accepted) {
     const PreferencesFields& fields = dialog.fields();
     hideWhenMinimised_ = fields.startHidden;

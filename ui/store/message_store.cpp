@@ -132,12 +132,19 @@ uint32_t CMessageStore::Interned::Intern(std::string_view value, bool* isNew) {
   const auto id = static_cast<uint32_t>(values.size());
   const auto inserted = ids.emplace(std::string(value), id).first;
   values.push_back(&inserted->first);
+  counts.push_back(0);
   *isNew = true;
   return id;
 }
 
+uint64_t CMessageStore::Interned::CountOf(std::string_view value) const {
+  const auto found = ids.find(value);
+  return found == ids.end() ? 0 : counts[found->second];
+}
+
 void CMessageStore::Interned::Clear() {
   values.clear();
+  counts.clear();
   ids.clear();
 }
 
@@ -163,6 +170,9 @@ void CMessageStore::Clear(int32_t maxEntries) {
   addresses_.Clear();
   hostNames_.Clear();
   std::fill(std::begin(facilitySeen_), std::end(facilitySeen_), false);
+  std::fill(std::begin(facilityCounts_), std::end(facilityCounts_), 0);
+  std::fill(std::begin(severityCounts_), std::end(severityCounts_), 0);
+  ++countsVersion_;
   filterShown_ = !quick_.needle().empty();  // the quick filter outlasts the messages it narrowed
   ++generation_;
 }
@@ -187,7 +197,25 @@ CMessageStore::Block* CMessageStore::MakeBlock(const SyslogMessage& record, Nove
   const int32_t flag = std::clamp(record.facility, 0, kFacilityFlags - 1);
   novelty->facility = !facilitySeen_[flag];
   facilitySeen_[flag] = true;
+  Tally(*block, true);
   return block;
+}
+
+void CMessageStore::Tally(const Block& block, bool arriving) {
+  auto tally = [arriving](auto& count) { arriving ? ++count : --count; };
+  tally(hostNames_.counts[block.hostName]);
+  tally(addresses_.counts[block.address]);
+  if (block.facility >= 0) tally(facilityCounts_[std::min(block.facility, kFacilityFlags - 1)]);
+  if (block.severity <= 7) tally(severityCounts_[std::max(block.severity, -1) + 1]);
+  ++countsVersion_;
+}
+
+uint64_t CMessageStore::FacilityCount(int32_t facility) const {
+  return facility >= 0 && facility < kFacilityFlags ? facilityCounts_[facility] : 0;
+}
+
+uint64_t CMessageStore::SeverityCount(int32_t severity) const {
+  return severity >= -1 && severity <= 7 ? severityCounts_[severity + 1] : 0;
 }
 
 CMessageStore::Novelty CMessageStore::Add(SyslogMessage& record, bool* shownGrew) {
@@ -195,6 +223,7 @@ CMessageStore::Novelty CMessageStore::Add(SyslogMessage& record, bool* shownGrew
   ReplaceLineBreaks(record.message);
   Novelty novelty;
   Block* block = MakeBlock(record, &novelty);
+  if (all_.entries.size() >= static_cast<std::size_t>(all_.capacity)) Tally(*all_.In(all_.SlotOf(all_.added)), false);
   all_.Push(block);
   bool grew = true;
   if (filterShown_) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 
 namespace qv {
 namespace {
@@ -207,6 +208,65 @@ TEST(MessageStoreTest, FileRecordsGrowTheCapacityInsteadOfWrapping) {
   uint64_t text = 0;
   for (int32_t i = 0; store.StoredAt(i, &view); ++i) text += view.message.size() + view.hostName.size() + view.ipAddress.size();
   EXPECT_EQ(store.TextBytes(), text);
+}
+
+// The running counts must equal a recount of the list of all after every way messages arrive
+// and leave: live messages turning the ring (with a filter shown, a sort, file records growing
+// it), and emptying. Values run past the ends: facilities above 24 and below 0, severities
+// below 0 and above 7.
+TEST(MessageStoreTest, EntryCountsEqualARecountOfTheStoredMessagesAsTheRingTurns) {
+  CMessageStore store(7);
+  auto expectRecount = [&store](const std::string& when) {
+    std::map<std::string, uint64_t> hosts;
+    std::map<std::string, uint64_t> addresses;
+    uint64_t facilities[CMessageStore::kFacilityFlags] = {};
+    std::map<int32_t, uint64_t> severities;
+    StoredMessageView view;
+    for (int32_t i = 0; store.StoredAt(i, &view); ++i) {
+      ++hosts[std::string(view.hostName)];
+      ++addresses[std::string(view.ipAddress)];
+      if (view.facility >= 0) ++facilities[std::min(view.facility, CMessageStore::kFacilityFlags - 1)];
+      if (view.severity <= 7) ++severities[std::max(view.severity, -1)];
+    }
+    for (const char* host : {"h0", "h1", "h2", ""}) EXPECT_EQ(store.HostNameCount(host), hosts[host]) << when << host;
+    for (const char* address : {"10.0.0.0", "10.0.0.1", "10.0.0.4"}) {
+      EXPECT_EQ(store.AddressCount(address), addresses[address]) << when << address;
+    }
+    for (int32_t f = 0; f < CMessageStore::kFacilityFlags; ++f) EXPECT_EQ(store.FacilityCount(f), facilities[f]) << when << f;
+    for (int32_t severity = -1; severity <= 7; ++severity) {
+      EXPECT_EQ(store.SeverityCount(severity), severities[severity]) << when << severity;
+    }
+  };
+  auto record = [](int i) {
+    SyslogMessage message = Message("m" + std::to_string(i), "h" + std::to_string(i % 3), i % 30 - 2);
+    message.ipAddress = "10.0.0." + std::to_string(i % 5);
+    message.severity = i % 11 - 1;
+    return message;
+  };
+  uint64_t version = store.CountsVersion();
+  for (int i = 0; i < 40; ++i) {
+    SyslogMessage message = record(i);
+    store.Add(message);
+    if (i == 10) store.ApplyFilter(CRule(), std::nullopt);
+    if (i == 20) store.SortBy(2);
+    EXPECT_NE(store.CountsVersion(), version);
+    version = store.CountsVersion();
+    expectRecount("live " + std::to_string(i) + " ");
+  }
+  for (int i = 0; i < 9; ++i) {
+    SyslogMessage message = record(i);
+    store.AppendFromFile(message);
+  }
+  expectRecount("file ");
+  SyslogMessage live = record(3);
+  store.Add(live);
+  expectRecount("after file ");
+  store.Clear(5);
+  EXPECT_NE(store.CountsVersion(), version);
+  expectRecount("emptied ");
+  EXPECT_EQ(store.HostNameCount("h0"), 0u);
+  EXPECT_EQ(store.FacilityCount(-1), 0u);
+  EXPECT_EQ(store.SeverityCount(8), 0u);
 }
 
 // The quick filter looks in the text, the host name and the address, without regard to case, and
