@@ -112,13 +112,13 @@ class CStreamForwarder::Destination {
     return std::exchange(dropped_, 0);
   }
 
-  // The failed connection attempts since the last call, and the reason of the newest.
-  uint64_t TakeFailures(std::string* reason) {
+  // The failed connection attempts since the last call, and the reason of the newest;
+  // `recovered` tells whether a connection was made after a failure since the last call.
+  uint64_t TakeFailures(std::string* reason, bool* recovered) {
     const std::lock_guard lock(mutex_);
-    const uint64_t count = failures_;
-    failures_ = 0;
     *reason = lastFailure_;
-    return count;
+    *recovered = std::exchange(recovered_, false);
+    return std::exchange(failures_, 0);
   }
 
   std::size_t queuedBytes() {
@@ -169,11 +169,13 @@ class CStreamForwarder::Destination {
       sending_ = 0;
       if (sent) {
         retry = kFirstRetry;
+        recovered_ = recovered_ || std::exchange(down_, false);
         continue;
       }
       if (!failure.empty()) {
         ++failures_;
         lastFailure_ = failure;
+        down_ = true;
       }
       // First again on the next connection, as far as their room allows; the oldest go first.
       while (!batch.empty() && bytes_ + batch.back().size() <= maxBytes_) {
@@ -207,6 +209,8 @@ class CStreamForwarder::Destination {
   uint64_t dropped_ = 0;     // since TakeDropped
   uint64_t failures_ = 0;  // failed connection attempts since TakeFailures
   std::string lastFailure_;
+  bool down_ = false;       // the last connection attempt failed
+  bool recovered_ = false;  // lines went out after a failure, since TakeFailures
   std::atomic<bool> stopping_{false};  // also read by waits inside a connection, without the lock
   std::thread thread_;                 // last: starts once everything above exists
 };
@@ -252,6 +256,7 @@ void CStreamForwarder::SayDropped(const std::string& name, uint64_t dropped, boo
 }
 
 void CStreamForwarder::SayFailure(const std::string& name, const std::string& reason, uint64_t count) {
+  saidDown_.insert(name);
   if (!report_) return;
   report_("Send to another Syslog server: cannot connect to " + name + ": " + reason +
           (count > 1 ? " (" + std::to_string(count) + " attempts since the last report)" : "") +
@@ -264,12 +269,16 @@ void CStreamForwarder::TakeReports(const std::string& name, Destination& destina
     if (const auto count = throttle_.Count(name)) SayDropped(name, *count, false);
   }
   std::string reason;
-  const uint64_t failures = destination.TakeFailures(&reason);
-  if (failures == 0) return;
-  lastFailure_[name] = reason;
+  bool recovered = false;
+  const uint64_t failures = destination.TakeFailures(&reason, &recovered);
+  if (failures > 0) lastFailure_[name] = reason;
   const std::string kind = "connect " + name;
   for (uint64_t i = 0; i < failures; ++i) {
     if (const auto count = throttle_.Count(kind)) SayFailure(name, reason, *count);
+  }
+  // The end of an outage is said when its start was.
+  if (recovered && saidDown_.erase(name) > 0 && report_) {
+    report_("Send to another Syslog server: connected to " + name + " again; the lines that waited are sent");
   }
 }
 

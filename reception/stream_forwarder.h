@@ -11,7 +11,8 @@
 // against the CA file of Options::tls, or the system's CA store; a client certificate is
 // presented when one is set. A connection that is refused, an untrusted certificate, a file
 // that cannot be loaded: each failed attempt is counted, and said through the report callback
-// at most once per Options::reportInterval per destination, with its reason.
+// at most once per Options::reportInterval per destination, with its reason; once lines go out
+// again, that is said too.
 //
 // Forward() never blocks the caller: each destination has a thread of its own that connects,
 // sends and reconnects (after 1 s, doubling up to 30 s) while its queue holds frames. While a
@@ -37,6 +38,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -106,6 +108,7 @@ class CStreamForwarder {
   bool tlsTried_ = false;
   std::string tlsError_;
   std::map<std::string, std::string, std::less<>> lastFailure_;  // by value, for the held-back reports
+  std::set<std::string, std::less<>> saidDown_;  // values whose failure was said and no recovery yet
   std::map<std::string, std::unique_ptr<Destination>, std::less<>> destinations_;
 };
 

@@ -194,6 +194,9 @@ TEST_F(StreamForwarderTest, ADestinationThatIsDownKeepsTheNewestLinesWithinItsBo
     }));
     EXPECT_EQ(static_cast<int>(sink.datagrams.size()) + 1 + heldBack, kLines) << scheme;
     EXPECT_TRUE(Contains(sink.datagrams.front().text, "line " + std::to_string(1 + heldBack) + " ")) << scheme;
+    forwarder.ReportHeldBack();
+    EXPECT_EQ(failures.back(), "Send to another Syslog server: connected to " + target +
+                                   " again; the lines that waited are sent");
   }
 }
 
