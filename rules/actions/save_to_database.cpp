@@ -14,6 +14,7 @@ struct CSaveToDatabase::Batch {
   std::vector<const CRule*> rules;
   std::vector<const std::string*> texts;
   std::vector<std::vector<std::string>> values;
+  std::size_t bytes = 0;  // of the values
 
   std::size_t size() const { return rules.size(); }
 };
@@ -40,7 +41,9 @@ void CSaveToDatabase::Add(const CRule& rule, const SyslogMessage& message, Batch
   batch.texts.push_back(&statement.text);
   std::vector<std::string>& values = batch.values.emplace_back();
   values.reserve(statement.parameters.size());
-  for (const std::string& text : statement.parameters) values.push_back(SubstituteMacros(text, message, true));
+  for (const std::string& text : statement.parameters) {
+    batch.bytes += values.emplace_back(SubstituteMacros(text, message, true)).size();
+  }
 }
 
 void CSaveToDatabase::Execute(const CRule& rule, const SyslogMessage& message, CSyslogSink& reporter) {
@@ -51,7 +54,17 @@ void CSaveToDatabase::Execute(const CRule& rule, const SyslogMessage& message, C
 
 void CSaveToDatabase::ExecuteBatch(std::span<const QueuedAction> actions, CSyslogSink& reporter) {
   Batch batch;
-  for (const QueuedAction& action : actions) Add(*action.rule, *action.message, batch);
+  for (const QueuedAction& action : actions) {
+    Add(*action.rule, *action.message, batch);
+    if (batch.bytes >= kBatchBytes) {
+      Run(batch, reporter);
+      batch = {};
+    }
+  }
+  if (batch.size() > 0) Run(batch, reporter);
+}
+
+void CSaveToDatabase::Run(const Batch& batch, CSyslogSink& reporter) {
   const std::size_t size = batch.size();
   const auto runAlone = [&](std::size_t from, std::size_t to) {
     for (std::size_t i = from; i < to; ++i) RunAlone(batch, i, reporter);
@@ -59,11 +72,14 @@ void CSaveToDatabase::ExecuteBatch(std::span<const QueuedAction> actions, CSyslo
   std::size_t from = 0;
   std::size_t singlyUntil = 0;  // records before this one run by themselves, not in arrays
   while (from < size) {
-    if (size - from == 1 || !connection_.IsOpen()) return runAlone(from, size);
-    const Outcome outcome = RunInTransaction(batch, from, size, singlyUntil);
+    const bool alone = size - from == 1 || !connection_.IsOpen();
+    const Outcome outcome = alone ? Outcome{} : RunInTransaction(batch, from, size, singlyUntil);
     if (outcome.committed) return;
     const std::size_t failed = outcome.failed;
-    if (failed == size) return runAlone(from, size);  // the start or the commit failed: no record to blame
+    if (alone || failed == size) {  // or the start or the commit failed: no record to blame
+      runAlone(from, size);
+      return;
+    }
     // The records before the failure succeeded a moment ago: they run again together.
     if (failed > from && !RunInTransaction(batch, from, failed, 0).committed) runAlone(from, failed);
     if (outcome.suspectEnd > failed + 1) {

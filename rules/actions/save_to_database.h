@@ -13,8 +13,9 @@
 //   the connection is not open, except one stopped at its time limit: that is said at most
 //   once per report interval (a minute) per rule, with the count since the last report and
 //   what to do about it; ReportHeldBack says the count of a burst that has stopped.
-// - Statements given together (ExecuteBatch) run in order in one transaction, committed once,
-//   so that a server stores them at the rate of the network rather than one commit a row. A
+// - Statements given together (ExecuteBatch) run in order in one transaction, committed once
+//   (up to kBatchBytes of values; a batch with more takes one transaction per part), so that a
+//   server stores them at the rate of the network rather than one commit a row. A
 //   failed statement costs only itself: the transaction is rolled back, the statements before
 //   it run again in a transaction of their own, it runs once more alone (and is reported as
 //   above when it fails again), and the batch goes on after it. One stopped at its time limit
@@ -61,17 +62,22 @@ class CSaveToDatabase {
   void ExecuteBatch(std::span<const QueuedAction> actions, CSyslogSink& reporter);
   void ReportHeldBack(CSyslogSink& reporter);
 
+  // The most values a batch holds at once; macros may make each up to 64 KiB.
+  static constexpr std::size_t kBatchBytes = 16 * 1024 * 1024;
+
  private:
   struct Batch;
   // How a transaction over some records of a batch ended.
   struct Outcome {
-    bool committed;
-    std::size_t failed;      // the first record not known to have succeeded; the end when none failed
-    std::size_t suspectEnd;  // the failure lies in records [failed, suspectEnd)
-    bool timedOut;           // it was stopped at its time limit
+    bool committed = false;
+    std::size_t failed = 0;      // the first record not known to have succeeded; the end when none failed
+    std::size_t suspectEnd = 0;  // the failure lies in records [failed, suspectEnd)
+    bool timedOut = false;       // it was stopped at its time limit
   };
 
   void Add(const CRule& rule, const SyslogMessage& message, Batch& batch);
+  // Runs the statements of `batch` as ExecuteBatch describes.
+  void Run(const Batch& batch, CSyslogSink& reporter);
   // Runs records [from, to) in one transaction: those of one statement that follow each other
   // as arrays, except those before `singlyUntil`, which run one by one.
   Outcome RunInTransaction(const Batch& batch, std::size_t from, std::size_t to, std::size_t singlyUntil);

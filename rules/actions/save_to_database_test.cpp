@@ -149,11 +149,15 @@ class SaveToDatabaseTest : public ::testing::Test {
       int count;
       std::function<bool(int)> refusedByCheck;
       std::function<bool(int)> brokenRule;
+      std::size_t length = 0;  // of each message, filled up with 'x'
     } cases[] = {
         {'a', 1000, [](int) { return false; }, [](int) { return false; }},
         {'b', 1000, [](int i) { return i == 0 || i == 500 || i == 999; }, [](int) { return false; }},
         {'c', 300, [](int i) { return i % 7 == 3; }, [](int i) { return i % 10 == 5; }},
         {'d', 2, [](int i) { return i == 1; }, [](int) { return false; }},
+        // More values than one transaction takes: parts of the batch.
+        {'f', 2 * static_cast<int>(CSaveToDatabase::kBatchBytes / 60000), [](int i) { return i == 400; },
+         [](int) { return false; }, 60000},
     };
     std::vector<std::string> expected;
     for (const Case& c : cases) {
@@ -165,6 +169,7 @@ class SaveToDatabaseTest : public ::testing::Test {
       for (int i = 0; i < c.count; ++i) {
         const bool bad = c.refusedByCheck(i);
         messages[i].message = std::string(1, c.letter) + (bad ? "-bad-" : "-") + std::to_string(i);
+        messages[i].message.resize(std::max(c.length, messages[i].message.size()), 'x');
         actions.push_back({c.brokenRule(i) ? &broken : &good, &messages[i]});
         if (bad || c.brokenRule(i)) ++refused;
         else expected.push_back(Hex(messages[i].message));
