@@ -401,7 +401,7 @@ bool CMainFrame::HidesWhenMinimised() const { return hideWhenMinimised_ && tray_
 void CMainFrame::UpdateCommandStates() {
   const CSettingsStore& settings = AppSettings();
   Action(kCmdExport)->setEnabled(doc_.GetShownCount() > 0);
-  Action(kCmdLoadHistory)->setEnabled(historyLoadable_);
+  Action(kCmdLoadHistory)->setEnabled(historyLoadable_ && !doc_.IsRemote());  // the history here is not the service's
   Action(kCmdToolbar)->setChecked(!toolBar_->isHidden());
   Action(kCmdStatusBar)->setChecked(!statusBar()->isHidden());
   Action(kCmdRulesEnabled)->setChecked(doc_.RulesEnabled());

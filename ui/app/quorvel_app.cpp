@@ -88,6 +88,8 @@ bool CQuorvelApp::InitInstance(const QStringList& arguments) {
                                                    : QString::fromStdString("--connect " + error));
       return false;
     }
+  } else {
+    frame_->RemoteCommands().OfferLastConnection();
   }
   if (file.isEmpty()) {
     doc_->NewDocument();

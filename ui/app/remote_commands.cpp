@@ -16,12 +16,33 @@ CRemoteCommands::CRemoteCommands(CQuorvelDoc& doc, QWidget* window) : QObject(wi
 void CRemoteCommands::OnConnect() {
   CConnectDlg dialog(LastRemoteTarget(), window_);
   if (dialog.exec() != QDialog::Accepted) return;
-  const RemoteTarget target = dialog.Target();
+  Follow(dialog.Target());
+}
+
+void CRemoteCommands::OnDisconnect() {
+  RememberRemoteActive(false);
+  doc_.DisconnectRemote();
+}
+
+void CRemoteCommands::Follow(const RemoteTarget& target) {
   RememberRemoteTarget(target);
+  RememberRemoteActive(true);
   doc_.ConnectRemote(WithStoredTrust(target));
 }
 
-void CRemoteCommands::OnDisconnect() { doc_.DisconnectRemote(); }
+void CRemoteCommands::OfferLastConnection() {
+  if (!RemoteWasActive()) return;
+  const RemoteTarget last = LastRemoteTarget();
+  const QString question = QString("Quorvel was showing the messages of %1:%2 when it closed. Connect to it again?")
+                               .arg(QString::fromStdString(last.host))
+                               .arg(last.port);
+  if (QMessageBox::question(window_, "Connect to Server", question, QMessageBox::Yes | QMessageBox::No,
+                            QMessageBox::Yes) == QMessageBox::Yes) {
+    Follow(last);
+  } else {
+    RememberRemoteActive(false);
+  }
+}
 
 bool CRemoteCommands::ConnectTo(const std::string& address, const std::string& certificateFile, std::string* error) {
   RemoteTarget target;
@@ -30,8 +51,7 @@ bool CRemoteCommands::ConnectTo(const std::string& address, const std::string& c
     return false;
   }
   target.certificateFile = certificateFile;
-  RememberRemoteTarget(target);
-  doc_.ConnectRemote(WithStoredTrust(target));
+  Follow(target);
   return true;
 }
 

@@ -8,6 +8,8 @@
 
 #include <string>
 
+#include "ui/remote/remote_reception.h"
+
 class QWidget;
 
 namespace qv {
@@ -25,9 +27,13 @@ class CRemoteCommands : public QObject {
   void OnDisconnect();
   // `address` is "host:port"; false with `error` set when it is not. As the command line asks.
   bool ConnectTo(const std::string& address, const std::string& certificateFile, std::string* error);
+  // At start: a viewer closed while it followed a remote service asks whether to connect again.
+  void OfferLastConnection();
 
  private:
   void OnUntrusted(const QString& address, const QString& fingerprint);
+  // Remembers `target` as the last connection and follows it.
+  void Follow(const RemoteTarget& target);
 
   CQuorvelDoc& doc_;
   QWidget* window_;

@@ -70,6 +70,8 @@ TEST(RemoteAddressTest, HostAndPortOrRefused) {
 TEST(RemoteSettingsTest, LastConnectionAndPinsPerHost) {
   qv::testing::TempHome home;
   EXPECT_EQ(LastRemoteTarget().host, "");
+  RememberRemoteActive(true);
+  EXPECT_FALSE(RemoteWasActive()) << "nothing to connect to again";
   RememberRemoteTarget({"logs.example", 7000, "/home/ann/desk.pem", "not kept", 5});
   PinRemoteFingerprint("logs.example", "AA:BB");
   const struct {
@@ -93,6 +95,9 @@ TEST(RemoteSettingsTest, LastConnectionAndPinsPerHost) {
   EXPECT_EQ(last.port, 7000);
   EXPECT_EQ(last.certificateFile, "/home/ann/desk.pem");
   EXPECT_EQ(last.pinnedFingerprint, "AA:BB");
+  EXPECT_TRUE(RemoteWasActive());
+  RememberRemoteActive(false);
+  EXPECT_FALSE(RemoteWasActive());
 }
 
 std::string Numbered(int number) {

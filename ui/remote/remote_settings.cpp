@@ -39,4 +39,10 @@ void PinRemoteFingerprint(const std::string& host, const std::string& fingerprin
   AppSettings().SetString(kPins, host.c_str(), fingerprint.c_str());
 }
 
+bool RemoteWasActive() {
+  return AppSettings().GetInt("Settings", "remoteactive", 0) != 0 && !LastRemoteTarget().host.empty();
+}
+
+void RememberRemoteActive(bool active) { AppSettings().SetInt("Settings", "remoteactive", active ? 1 : 0); }
+
 }  // namespace qv

@@ -1,7 +1,8 @@
 #pragma once
 // What the viewer keeps about remote services in the settings tree:
 //   section "Settings": "remotehost" and "remotecert" (texts), "remoteport" - the last connection,
-//     offered again by File > Connect to Server at the next start;
+//     filled in by File > Connect to Server; "remoteactive" 1 while the viewer follows it, so
+//     that a viewer closed while connected offers the connection again at its next start;
 //   section "RemotePins": one text value per host, the SHA-256 fingerprint of the service
 //     certificate the user chose to trust there (trust on first use).
 // Read and written at each use.
@@ -21,5 +22,8 @@ void RememberRemoteTarget(const RemoteTarget& target);
 // `target` completed with the pin kept for its host and the backfill ("maxsize").
 RemoteTarget WithStoredTrust(RemoteTarget target);
 void PinRemoteFingerprint(const std::string& host, const std::string& fingerprint);
+// Whether the viewer followed a remote service when it last closed ("remoteactive").
+bool RemoteWasActive();
+void RememberRemoteActive(bool active);
 
 }  // namespace qv
