@@ -72,11 +72,14 @@ void CSaveToDatabase::Run(const Batch& batch, CSyslogSink& reporter) {
   std::size_t from = 0;
   std::size_t singlyUntil = 0;  // records before this one run by themselves, not in arrays
   while (from < size) {
-    if (size - from == 1 || !connection_.IsOpen()) return runAlone(from, size);
-    const Outcome outcome = RunInTransaction(batch, from, size, singlyUntil);
+    const bool alone = size - from == 1 || !connection_.IsOpen();
+    const Outcome outcome = alone ? Outcome{} : RunInTransaction(batch, from, size, singlyUntil);
     if (outcome.committed) return;
     const std::size_t failed = outcome.failed;
-    if (failed == size) return runAlone(from, size);  // the start or the commit failed: no record to blame
+    if (alone || failed == size) {  // or the start or the commit failed: no record to blame
+      runAlone(from, size);
+      return;
+    }
     // The records before the failure succeeded a moment ago: they run again together.
     if (failed > from && !RunInTransaction(batch, from, failed, 0).committed) runAlone(from, failed);
     if (outcome.suspectEnd > failed + 1) {

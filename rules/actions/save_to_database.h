@@ -69,10 +69,10 @@ class CSaveToDatabase {
   struct Batch;
   // How a transaction over some records of a batch ended.
   struct Outcome {
-    bool committed;
-    std::size_t failed;      // the first record not known to have succeeded; the end when none failed
-    std::size_t suspectEnd;  // the failure lies in records [failed, suspectEnd)
-    bool timedOut;           // it was stopped at its time limit
+    bool committed = false;
+    std::size_t failed = 0;      // the first record not known to have succeeded; the end when none failed
+    std::size_t suspectEnd = 0;  // the failure lies in records [failed, suspectEnd)
+    bool timedOut = false;       // it was stopped at its time limit
   };
 
   void Add(const CRule& rule, const SyslogMessage& message, Batch& batch);
