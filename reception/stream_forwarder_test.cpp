@@ -1,7 +1,10 @@
 #include "reception/stream_forwarder.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <functional>
@@ -287,9 +290,19 @@ TEST_F(StreamForwarderTest, TheServersCertificateIsCheckedAndAClientCertificateI
 }
 
 // A server that stops in order tells its clients the end and reads until they end too: every
-// line reaches it or its successor on the same port, once and in order.
+// line reaches it or its successor on the same port, once and in order. Another server that
+// stops with it, whose client never ends, holds nobody up.
 TEST_F(StreamForwarderTest, AServerThatStopsInOrderLosesNothingAndTheNextOneGetsTheRest) {
   for (const std::string scheme : {"tcp", "tls"}) {
+    testing::RecordingSink ignored;
+    const auto other = Server(ignored, 0, "");
+    ASSERT_TRUE(other->created());
+    const int silent = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(other->boundPort()));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(connect(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     const std::string certificate = scheme == "tls" ? "server" : "";
     testing::RecordingSink first;
     auto server = Server(first, 0, certificate);
@@ -305,7 +318,10 @@ TEST_F(StreamForwarderTest, AServerThatStopsInOrderLosesNothingAndTheNextOneGets
         ASSERT_TRUE(PumpUntil(*server, [&] { return !first.datagrams.empty(); })) << scheme;
       }
     }
-    server->Drain(std::chrono::steady_clock::now() + 3s);
+    const auto started = std::chrono::steady_clock::now();
+    CTcpSyslogServer::Drain({other.get(), server.get()}, started + 1500ms);
+    EXPECT_GE(std::chrono::steady_clock::now() - started, 1500ms) << "the silent client ended?";
+    close(silent);
     EXPECT_EQ(server->connectionCount(), 0u) << scheme << ": the client did not end its side";
     server.reset();
     for (; next < kLines; ++next) forwarder.Forward(target, Record("line " + std::to_string(next)));

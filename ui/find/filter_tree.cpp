@@ -229,23 +229,23 @@ void CFilterTree::RebuildCustomFilters() {
 // applies a match record built from the item; a top-level item without entries (no host seen
 // yet, no custom filter) applies one that passes every message. Cancelling "Message Contents" shows all; cancelling "Multiple
 // Fields" leaves the current filter alone.
-void CFilterTree::Choose(const FilterItem& item, CFilterTarget& target, const Dialogs& dialogs,
-                         std::time_t now) const {
+std::optional<uint32_t> CFilterTree::Choose(const FilterItem& item, CFilterTarget& target, const Dialogs& dialogs,
+                                            std::time_t now) const {
   const std::vector<FilterEntry>& entries = Entries(item.branch);
   const FilterEntry* entry = nullptr;
   if (item.entry >= 0) {
-    if (static_cast<size_t>(item.entry) >= entries.size()) return;
+    if (static_cast<size_t>(item.entry) >= entries.size()) return std::nullopt;
     entry = &entries[static_cast<size_t>(item.entry)];
-    if (IsLearned(item.branch) && entry->data == kMoreEntriesData) return;
+    if (IsLearned(item.branch) && entry->data == kMoreEntriesData) return std::nullopt;
   } else if (!entries.empty()) {
-    return;
+    return std::nullopt;
   }
 
   if (item.branch == FilterBranch::kShowAll) {
-    if (!target.IsFilterShown()) return;
+    if (!target.IsFilterShown()) return std::nullopt;
     target.ShowAll();
     target.SelectLastRow();
-    return;
+    return std::nullopt;
   }
 
   CRule rule;
@@ -273,7 +273,7 @@ void CFilterTree::Choose(const FilterItem& item, CFilterTarget& target, const Di
       const std::optional<FilterFields> fields = dialogs.searchForText ? dialogs.searchForText() : std::nullopt;
       if (!fields) {
         target.ShowAll();
-        return;
+        return std::nullopt;
       }
       rule.Message = fields->message;
       rule.UseRegExp = fields->useRegExp;
@@ -281,7 +281,7 @@ void CFilterTree::Choose(const FilterItem& item, CFilterTarget& target, const Di
     }
     case FilterBranch::kMultipleFields: {
       const std::optional<FilterFields> fields = dialogs.multipleFields ? dialogs.multipleFields() : std::nullopt;
-      if (!fields) return;
+      if (!fields) return std::nullopt;
       rule = fields->ToRule();
       if (fields->seconds != 0) window = fields->seconds;
       break;
@@ -295,12 +295,19 @@ void CFilterTree::Choose(const FilterItem& item, CFilterTarget& target, const Di
     case FilterBranch::kShowAll:
       break;
   }
+  std::optional<uint32_t> moving;
   if (window) {
     const std::optional<int32_t> selected = target.SelectedTimeReceived();
-    ApplyTimeWindow(rule, selected ? *selected : static_cast<int64_t>(now), *window);
+    if (selected && !target.SelectionAtNewest()) {
+      ApplyTimeWindow(rule, *selected, *window);
+    } else {
+      ApplyRecentWindow(rule, now, *window);
+      moving = window;
+    }
   }
   target.ApplyFilter(rule);
   target.SelectLastRow();
+  return moving;
 }
 
 }  // namespace qv

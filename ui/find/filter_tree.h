@@ -111,10 +111,13 @@ class CFilterTree {
   std::vector<FilterItem> UpdateCounts();
 
   // Chooses an item: builds the match record of its branch and applies it to the target, or
-  // shows all, or does nothing (see the .cpp). `now` is the moment used for a time window when
-  // no message is selected.
-  void Choose(const FilterItem& item, CFilterTarget& target, const Dialogs& dialogs,
-              std::time_t now = std::time(nullptr)) const;
+  // shows all, or does nothing (see the .cpp). A time window (a "Time Received" entry, the
+  // seconds of "Multiple Fields" or of a custom filter) is centred on the selected message when
+  // an older one is selected; with the newest selected, or none, it is the last N seconds at
+  // `now`, open towards the future, and Choose returns N: the caller then moves it with the
+  // clock (CMovingTimeWindow). Otherwise it returns nothing.
+  std::optional<uint32_t> Choose(const FilterItem& item, CFilterTarget& target, const Dialogs& dialogs,
+                                 std::time_t now = std::time(nullptr)) const;
 
  private:
   std::vector<FilterEntry>& MutableEntries(FilterBranch branch);

@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+
 #include <map>
 #include <string>
 #include <vector>
 
 #include "core/settings/settings_store.h"
 #include "testing/temp_home.h"
+#include "ui/find/moving_time_window.h"
 
 namespace qv {
 namespace {
@@ -26,6 +29,12 @@ class FakeList : public CFilterTarget {
   }
   std::optional<int32_t> SelectedTimeReceived() const override { return selectedTime; }
   void SelectLastRow() override { ++lastRowSelections; }
+  bool SelectionAtNewest() const override { return !selectedTime || newestSelected; }
+  bool MoveTimeWindow(int32_t low) override {
+    if (!filter || filter->timeRangeEnd != CRule::kTimeRangeEndOpen) return false;
+    filter->TimeRange = low;
+    return true;
+  }
 
   std::vector<std::string> Shown() {
     std::vector<std::string> texts;
@@ -38,6 +47,7 @@ class FakeList : public CFilterTarget {
   std::vector<SyslogMessage> all;
   std::optional<CRule> filter;
   std::optional<int32_t> selectedTime;
+  bool newestSelected = false;
   int applied = 0;
   int showAlls = 0;
   int lastRowSelections = 0;
@@ -134,8 +144,71 @@ TEST_F(FilterTreeTest, TimeWindowCentresOnTheSelectedMessageOrOnNow) {
 
   // Four weeks around a moment near the start of time neither wraps nor reads as "no window".
   list_.all = {Message("early", 6, 10), Message("late", 6, 2'419'301)};
+  list_.selectedTime = 100;
   Choose(FilterBranch::kTimeReceived, "Within 4 weeks", {}, 100);
   EXPECT_EQ(list_.Shown(), (std::vector<std::string>{"early"}));
+}
+
+// With the newest message selected, or none, a time window is the last N seconds and moves with
+// the clock: new arrivals pass, old messages leave as the clock goes on; with an older message
+// selected it stays centred on it. The same holds for the seconds of a custom filter.
+TEST_F(FilterTreeTest, TimeWindowAtTheNewestMovesWithTheClock) {
+  int argc = 1;
+  char name[] = "qv_ui_find_test";
+  char* argv[] = {name, nullptr};
+  QCoreApplication app(argc, argv);  // the window's timer needs one; the test ticks it by hand
+  const int32_t noon = 1'700'049'600;
+  AppSettings().SetInt("Settings", "customcount", 1);
+  CRule custom;
+  custom.Name = "recent";
+  custom.TimeRange = 30;
+  custom.Save("Custom\\custom0");
+  tree_.RebuildCustomFilters();
+  struct Case {
+    std::optional<int32_t> selected;
+    bool newest;
+    FilterBranch branch;
+    const char* entry;
+    std::optional<uint32_t> moving;
+  };
+  const Case cases[] = {
+      {std::nullopt, false, FilterBranch::kTimeReceived, "Within 30 seconds", 30},
+      {noon - 100, true, FilterBranch::kTimeReceived, "Within 30 seconds", 30},
+      {noon - 100, false, FilterBranch::kTimeReceived, "Within 30 seconds", std::nullopt},
+      {std::nullopt, false, FilterBranch::kCustom, "recent", 30},
+      {noon - 100, false, FilterBranch::kCustom, "recent", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.entry) + (c.selected ? (c.newest ? ", newest selected" : ", older selected") : ""));
+    list_.all = {Message("old", 6, noon - 84), Message("recent", 6, noon - 20), Message("now", 6, noon)};
+    list_.selectedTime = c.selected;
+    list_.newestSelected = c.newest;
+    const int index = EntryIndex(tree_, c.branch, c.entry);
+    ASSERT_GE(index, 0);
+    int64_t clock = noon;
+    CMovingTimeWindow window([&clock] { return static_cast<std::time_t>(clock); });
+    const std::optional<uint32_t> moving = tree_.Choose({c.branch, index}, list_, {}, noon);
+    EXPECT_EQ(moving, c.moving);
+    if (!moving) {
+      EXPECT_EQ(list_.Shown(), (std::vector<std::string>{"old"}));  // noon - 100 +- 30
+      continue;
+    }
+    EXPECT_EQ(list_.Shown(), (std::vector<std::string>{"recent", "now"}));
+    window.Start(list_, *moving);
+    list_.all.push_back(Message("later", 6, noon + 15));
+    clock = noon + 15;
+    window.Tick();
+    EXPECT_EQ(list_.Shown(), (std::vector<std::string>{"now", "later"}));
+    clock = noon + 40;
+    window.Tick();
+    EXPECT_EQ(list_.Shown(), (std::vector<std::string>{"later"}));
+    EXPECT_TRUE(window.IsMoving());
+    // Another filter chosen: the list refuses the move, and the window stops.
+    Choose(FilterBranch::kSeverity, "Error");
+    window.Tick();
+    EXPECT_FALSE(window.IsMoving());
+    EXPECT_EQ(list_.filter->TimeRange, 0);
+  }
 }
 
 TEST_F(FilterTreeTest, ShowAllActsOnlyWhileAFilterIsShown) {

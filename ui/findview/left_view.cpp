@@ -256,7 +256,7 @@ void CLeftView::ChooseItem(QTreeWidgetItem* item) {
   CMessageListAccess& list = *list_;
   CFilterTree::Dialogs dialogs{[this, &list] { return CSearchTextDialog::Run(list, this); },
                                [this] { return CFilterDialog::Run(this); }};
-  tree_.Choose(chosen, list, dialogs);
+  if (const std::optional<uint32_t> seconds = tree_.Choose(chosen, list, dialogs)) window_.Start(list, *seconds);
 }
 
 void CLeftView::keyPressEvent(QKeyEvent* event) {

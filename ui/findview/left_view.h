@@ -15,6 +15,7 @@
 #include "ui/find/filter_tree.h"
 #include "ui/find/highlight_list.h"
 #include "ui/find/message_list_access.h"
+#include "ui/find/moving_time_window.h"
 
 namespace qv {
 
@@ -25,7 +26,10 @@ class CLeftView : public QTreeWidget {
   explicit CLeftView(QWidget* parent = nullptr);
 
   // The list that choices act on; not owned, null for none (choices then do nothing).
-  void SetList(CMessageListAccess* list) { list_ = list; }
+  void SetList(CMessageListAccess* list) {
+    window_.Stop();
+    list_ = list;
+  }
 
   void AddAddress(const std::string& address);
   void AddHostName(const std::string& hostName);
@@ -57,6 +61,7 @@ class CLeftView : public QTreeWidget {
 
   CFilterTree tree_;
   CMessageListAccess* list_ = nullptr;
+  CMovingTimeWindow window_;  // a "last N seconds" window chosen here, moved with the clock
   bool rebuilding_ = false;  // entries being removed move the selection: that is no choice
   QTimer countTimer_;
   std::array<Colour, 8> severityColours_{};

@@ -353,6 +353,37 @@ std::optional<ShownPosition> CMessageStore::ApplyFilter(const CRule& filter, std
   return Rebuild(false, keep);
 }
 
+CMessageStore::WindowMove CMessageStore::MoveTimeWindow(int32_t low, std::optional<ShownPosition>* keep) {
+  if (!treeFilter_ || filter_.TimeRange == 0 || filter_.timeRangeEnd != CRule::kTimeRangeEndOpen) {
+    return WindowMove::kNotMoving;
+  }
+  if (low == 0) low = -1;  // 0 would read as "no time condition"
+  if (low == filter_.TimeRange) return WindowMove::kUnchanged;
+  const bool narrower = low > filter_.TimeRange;
+  filter_.TimeRange = low;
+  if (narrower) {
+    // Usually the list is in order of arrival and the leaving messages are its oldest: they
+    // leave from the top and the rest stays as it is, so the view keeps its rows.
+    const int32_t count = filtered_.Count();
+    int32_t leaving = 0;
+    while (leaving < count && filtered_.At(leaving)->timeReceived < low) ++leaving;
+    bool ordered = true;
+    for (int32_t i = leaving; i < count && ordered; ++i) ordered = filtered_.At(i)->timeReceived >= low;
+    if (ordered) {
+      if (leaving == 0) return WindowMove::kUnchanged;
+      filtered_.DropOldest(leaving);
+      if (keep != nullptr && keep->has_value()) {
+        *keep = (*keep)->value >= leaving ? std::optional<ShownPosition>(ShownPosition((*keep)->value - leaving))
+                                          : std::nullopt;
+      }
+      return WindowMove::kDropped;
+    }
+  }
+  const std::optional<ShownPosition> kept = Rebuild(false, keep != nullptr ? *keep : std::nullopt);
+  if (keep != nullptr) *keep = kept;
+  return WindowMove::kRebuilt;
+}
+
 void CMessageStore::ShowAll() {
   treeFilter_ = false;
   if (!quick_.needle().empty()) {

@@ -131,6 +131,19 @@ class CMessageStore : public CEntryCounts {
   // instead of walking all again, which is what keeps typing fast in a full store.
   std::optional<ShownPosition> SetQuickText(std::string_view text, std::optional<ShownPosition> keep);
 
+  // What MoveTimeWindow did.
+  enum class WindowMove {
+    kNotMoving,  // the tree's filter is no window open towards the future: nothing changed
+    kUnchanged,  // no message left
+    kDropped,    // the oldest messages left the list; the others keep their message numbers
+    kRebuilt,    // the list was rebuilt (the messages leaving were not the oldest, or the bound went back)
+  };
+  // Moves the lower bound of the tree filter's time window to `low` when that window is open
+  // towards the future (CRule::kTimeRangeEndOpen): the messages received before `low` leave the
+  // shown list. `keep`, when given, is a shown position turned into the same message's new one
+  // (nothing when it left).
+  WindowMove MoveTimeWindow(int32_t low, std::optional<ShownPosition>* keep = nullptr);
+
   // Sorts the shown list by `key` (0..6; others do nothing) in the key's current direction, then
   // reverses that direction; the sorted order becomes the ring's order from oldest to newest.
   void SortBy(int key);

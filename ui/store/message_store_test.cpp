@@ -356,5 +356,79 @@ TEST(MessageStoreTest, QuickFilterNarrowsOutlastsEmptyingAndKeepsTheSelection) {
   EXPECT_EQ(store.storedCount(), 3);
 }
 
+// A window open towards the future moves: its oldest messages leave from the top and the others
+// keep their message numbers (the view keeps its rows); messages out of order, or a bound that
+// goes back, rebuild the list; any other filter refuses to move.
+TEST(MessageStoreTest, MovingTimeWindowDropsItsOldestOrRebuilds) {
+  using Move = CMessageStore::WindowMove;
+  struct Case {
+    std::vector<int32_t> times;  // time received of each message, in order of arrival
+    int32_t low;
+    Move expected;
+    std::vector<std::string> shown;
+    std::optional<ShownPosition> keep;  // the last shown message selected before the move
+  };
+  const Case cases[] = {
+      {{10, 20, 30, 40}, 25, Move::kDropped, {"30", "40"}, ShownPosition(1)},
+      {{10, 20, 30, 40}, 10, Move::kUnchanged, {"10", "20", "30", "40"}, ShownPosition(3)},
+      {{10, 20, 30, 40}, 50, Move::kDropped, {}, std::nullopt},
+      {{30, 10, 40, 20}, 25, Move::kRebuilt, {"30", "40"}, std::nullopt},  // "20" was the last shown
+      {{10, 20, 30, 40}, 5, Move::kRebuilt, {"10", "20", "30", "40"}, ShownPosition(3)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.low);
+    CMessageStore store(10);
+    for (const int32_t time : c.times) {
+      SyslogMessage record = Message(std::to_string(time));
+      record.timeReceived = time;
+      store.Add(record);
+    }
+    CRule window;
+    window.TimeRange = c.low == 5 ? 8 : 10;
+    window.timeRangeEnd = CRule::kTimeRangeEndOpen;
+    store.ApplyFilter(window, std::nullopt);
+    const uint64_t generation = store.shownGeneration();
+    const uint64_t added = store.shownAdded();
+    std::optional<ShownPosition> keep = ShownPosition(store.shownCount() - 1);
+    EXPECT_EQ(store.MoveTimeWindow(c.low, &keep), c.expected);
+    EXPECT_EQ(Shown(store), c.shown);
+    EXPECT_EQ(keep, c.keep);
+    if (c.expected != Move::kRebuilt) {
+      EXPECT_EQ(store.shownGeneration(), generation);
+      EXPECT_EQ(store.shownAdded(), added);  // the messages that stay keep their numbers
+    }
+    // New arrivals keep joining the window, and the list still turns as a ring.
+    SyslogMessage late = Message("late");
+    late.timeReceived = 1000;
+    store.Add(late);
+    EXPECT_EQ(Shown(store).back(), "late");
+  }
+
+  CMessageStore store(2);
+  CRule closed;
+  closed.TimeRange = 10;
+  closed.timeRangeEnd = 20;
+  EXPECT_EQ(store.MoveTimeWindow(15), CMessageStore::WindowMove::kNotMoving);  // all shown
+  store.ApplyFilter(closed, std::nullopt);
+  EXPECT_EQ(store.MoveTimeWindow(15), CMessageStore::WindowMove::kNotMoving);
+  // A dropped ring keeps turning: three arrivals into two slots after one left.
+  CRule open;
+  open.TimeRange = 1;
+  open.timeRangeEnd = CRule::kTimeRangeEndOpen;
+  store.ApplyFilter(open, std::nullopt);
+  for (int32_t time : {5, 6}) {
+    SyslogMessage record = Message(std::to_string(time));
+    record.timeReceived = time;
+    store.Add(record);
+  }
+  EXPECT_EQ(store.MoveTimeWindow(6), CMessageStore::WindowMove::kDropped);
+  for (int32_t time : {7, 8, 9}) {
+    SyslogMessage record = Message(std::to_string(time));
+    record.timeReceived = time;
+    store.Add(record);
+  }
+  EXPECT_EQ(Shown(store), (std::vector<std::string>{"8", "9"}));
+}
+
 }  // namespace
 }  // namespace qv

@@ -273,6 +273,19 @@ void CQuorvelDoc::SetQuickFilter(const std::string& text) {
   if (kept) frame_->EnsureSelected(*kept);
 }
 
+bool CQuorvelDoc::MoveTimeWindow(int32_t low) {
+  std::optional<ShownPosition> kept = frame_ != nullptr ? frame_->SelectedPosition() : std::nullopt;
+  const CMessageStore::WindowMove moved = store_.MoveTimeWindow(low, &kept);
+  if (moved == CMessageStore::WindowMove::kNotMoving) return false;
+  if (moved == CMessageStore::WindowMove::kUnchanged || frame_ == nullptr) return true;
+  frame_->UpdateAllViews();
+  if (moved == CMessageStore::WindowMove::kRebuilt) {
+    frame_->ClearSelection();
+    if (kept) frame_->EnsureSelected(*kept);
+  }
+  return true;
+}
+
 void CQuorvelDoc::ShowAll() {
   store_.ShowAll();
   if (frame_ != nullptr) frame_->UpdateAllViews();

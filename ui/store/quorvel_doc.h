@@ -131,6 +131,10 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   // The quick filter's text ("" for none), which narrows whatever the tree's filter shows (see
   // CMessageStore::SetQuickText); the selected message stays selected when it passes.
   void SetQuickFilter(const std::string& text);
+  // Moves the shown time window's lower bound to `low` (see CMessageStore::MoveTimeWindow) and
+  // updates the views when messages left; the selected message stays selected while it is
+  // shown. False when the filter shown is no window that moves.
+  bool MoveTimeWindow(int32_t low);
   // Sorts the shown list by a key (0..6), ascending the first time, reversed each time after.
   void SortBy(int key);
   // Flips the highlight of the shown message at `position` (and of the same message in all).
