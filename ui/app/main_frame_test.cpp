@@ -485,7 +485,9 @@ class MainFrameTest : public QObject {
     CHelpTopicsDlg help;
     const QTreeWidget& topics = *help.Topics();
     QCOMPARE(topics.topLevelItem(0)->text(0), QString("The main window"));
-    QCOMPARE(topics.topLevelItem(0)->childCount(), 4);
+    QCOMPARE(topics.topLevelItem(0)->childCount(), 5);
+    const QList<QTreeWidgetItem*> quick = topics.findItems("Quick filter", Qt::MatchExactly | Qt::MatchRecursive);
+    QVERIFY(!quick.isEmpty() && quick.front()->text(2).contains("Ctrl+L"));
     int commands = 0;
     for (int t = 1; t < topics.topLevelItemCount(); ++t) {
       const QTreeWidgetItem* topic = topics.topLevelItem(t);
