@@ -84,6 +84,12 @@ CSyslogReceivers::CSyslogReceivers(CSyslogSink& owner, const ReceiverSettings& s
 
 CSyslogReceivers::~CSyslogReceivers() = default;
 
+void CSyslogReceivers::Drain(std::chrono::milliseconds bound) {
+  const auto deadline = std::chrono::steady_clock::now() + bound;
+  if (tcp_) tcp_->Drain(deadline);
+  if (tls_) tls_->Drain(deadline);
+}
+
 std::vector<CSyslogReceivers::Watch> CSyslogReceivers::watches() {
   std::vector<Watch> result;
   if (udp6_) result.push_back({udp6_->descriptor(), [this] { udp6_->OnReceive(); }});

@@ -15,6 +15,7 @@
 // The owner's event loop watches each entry of watches() and calls its handler when the
 // descriptor is readable. Everything runs on that thread; the owner outlives the receivers.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -67,6 +68,9 @@ class CSyslogReceivers {
   // connections "tcpmaxconn" allows, with what to do about it.
   const std::string& warning() const { return warning_; }
   std::vector<Watch> watches();
+  // Ends the TCP and TLS connections in order (CTcpSyslogServer::Drain), handing on what their
+  // clients still send, for at most `bound` in all.
+  void Drain(std::chrono::milliseconds bound);
 
  private:
   std::unique_ptr<CSyslogSocket> udp6_;

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/epoll.h>
 #include <sys/resource.h>
 #include <sys/timerfd.h>
@@ -26,6 +27,7 @@ struct CTcpSyslogServer::Connection {
   std::unique_ptr<CTlsSession> tls;
   bool established = false;  // plain TCP at once; TLS once the handshake is done
   bool wantsWrite = false;   // TLS needs the socket writable before it can go on
+  bool told = false;         // the end was sent (Drain)
   std::chrono::steady_clock::time_point accepted = std::chrono::steady_clock::now();
   std::chrono::steady_clock::time_point lastHeard = accepted;  // accepted, or last bytes read
 };
@@ -223,6 +225,36 @@ void CTcpSyslogServer::OnReceive() {
     if (found != connections_.end()) Serve(*found->second);
   }
   receiving_ = false;
+}
+
+void CTcpSyslogServer::Drain(Clock::time_point deadline) {
+  if (epoll_ < 0 || receiving_) return;
+  // Connections waiting to be accepted may hold lines already: they are ended in order too.
+  for (int fd : listeners_) {
+    Accept(fd);
+    close(fd);  // closing also ends its watch
+  }
+  listeners_.clear();
+  for (;;) {
+    // A TLS connection is told once its handshake is done: its client may have sent already.
+    for (const auto& [fd, connection] : connections_) {
+      if (!connection->established || connection->told) continue;
+      connection->told = true;
+      if (connection->tls) {
+        connection->tls->Shutdown();
+      } else {
+        shutdown(fd, SHUT_WR);
+      }
+    }
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    if (connections_.empty() || left.count() <= 0) break;
+    pollfd ready{epoll_, POLLIN, 0};
+    poll(&ready, 1, static_cast<int>(std::min<std::chrono::milliseconds>(left, std::chrono::milliseconds(100)).count()));
+    OnReceive();
+  }
+  std::vector<int> rest;
+  for (const auto& entry : connections_) rest.push_back(entry.first);
+  for (int fd : rest) Close(fd, true);
 }
 
 void CTcpSyslogServer::Accept(int listener) {

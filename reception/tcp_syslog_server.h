@@ -99,6 +99,12 @@ class CTcpSyslogServer {
   // nothing is waiting. A nested call returns without doing anything.
   void OnReceive();
 
+  // The end of an orderly stop: the listeners close, every connection is told the end (a FIN,
+  // or TLS close_notify) and read until its client ends it too or `deadline` passes, every
+  // frame handed on; then the rest are closed. A client that stops sending when told, as
+  // CStreamForwarder does, so loses nothing it sent. The server takes no connection after it.
+  void Drain(std::chrono::steady_clock::time_point deadline);
+
  private:
   struct Connection;
 

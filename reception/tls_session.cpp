@@ -5,9 +5,7 @@
 #include <signal.h>
 
 namespace qv {
-namespace {
 
-// The oldest queued OpenSSL error as text, the queue then emptied (it is per thread).
 std::string TakeOpenSslError(const char* fallback) {
   const unsigned long code = ERR_get_error();
   ERR_clear_error();
@@ -16,8 +14,6 @@ std::string TakeOpenSslError(const char* fallback) {
   ERR_error_string_n(code, text, sizeof text);
   return text;
 }
-
-}  // namespace
 
 std::shared_ptr<CTlsServerContext> CTlsServerContext::Create(const std::string& certificatePath,
                                                              const std::string& keyPath, const std::string& caPath,
@@ -118,5 +114,12 @@ std::size_t CTlsSession::Write(const char* data, std::size_t size, Status* statu
 }
 
 bool CTlsSession::HasPending() const { return SSL_pending(ssl_) > 0; }
+
+void CTlsSession::Shutdown() {
+  if (ssl_ == nullptr || !SSL_is_init_finished(ssl_)) return;
+  ERR_clear_error();
+  SSL_shutdown(ssl_);
+  ERR_clear_error();
+}
 
 }  // namespace qv

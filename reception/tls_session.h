@@ -15,6 +15,10 @@ using SSL = struct ssl_st;
 
 namespace qv {
 
+// The oldest queued OpenSSL error of this thread as text (`fallback` when there is none); the
+// thread's queue is then emptied.
+std::string TakeOpenSslError(const char* fallback);
+
 class CTlsServerContext {
  public:
   // Loads the certificate chain and private key (PEM files). With `caPath` (a PEM file of CA
@@ -54,6 +58,8 @@ class CTlsSession {
   std::size_t Write(const char* data, std::size_t size, Status* status);
   // Plaintext already decrypted and waiting, which no socket readiness will announce.
   bool HasPending() const;
+  // Sends close_notify, as far as the socket takes it now; reading goes on until the peer's.
+  void Shutdown();
   // The reason of the last kFailed, for the local message.
   const std::string& failure() const { return failure_; }
 

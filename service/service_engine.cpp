@@ -27,7 +27,7 @@ CServiceEngine::CServiceEngine(const ExecutorFactory& makeExecutor)
       rulesEnabled_(Setting("RulesEnabled", 1)),
       reader_(ReadParseOptions(), Setting("resolve", 0)),
       socket_(*this, AppSettings().GetInt("Settings", "udpport", 514)),
-      tcpForwarder_([this](const std::string& text) { OnLocalMessage(text); }),
+      streamForwarder_([this](const std::string& text) { OnLocalMessage(text); }, CStreamForwarder::Options::Read()),
       actions_(nullptr),
       rules_(*this, MakeActions(makeExecutor)) {
   if (!socket_.created()) return;
@@ -73,7 +73,7 @@ CServiceEngine::CServiceEngine(const ExecutorFactory& makeExecutor)
   heldBackReports_.setInterval(std::chrono::seconds(10));
   QObject::connect(&heldBackReports_, &QTimer::timeout, &heldBackReports_, [this] {
     rules_.ReportHeldBack();
-    tcpForwarder_.ReportHeldBack();
+    streamForwarder_.ReportHeldBack();
     if (const auto report = channel_.TakeDropReport()) OnLocalMessage(*report);
   });
   heldBackReports_.start();
@@ -132,6 +132,13 @@ void CServiceEngine::Stop() {
   pollfd waiting{socket_.descriptor(), POLLIN, 0};
   while (history_ && std::chrono::steady_clock::now() < drainUntil && poll(&waiting, 1, 0) == 1) {
     socket_.OnReceive();
+    WriteBatch();
+    relay_.Flush();
+  }
+  // Clients over TCP and TLS are told the end and read until they end too: what a forwarding
+  // server had sent before it noticed is stored, and the rest it sends after the restart.
+  if (history_ && receivers_) {
+    receivers_->Drain(kConnectionDrainBound);
     WriteBatch();
     relay_.Flush();
   }
@@ -226,8 +233,8 @@ void CServiceEngine::WriteBatch() {
 }
 
 void CServiceEngine::Forward(std::string_view dottedAddress, const SyslogMessage& message) {
-  if (CTcpForwarder::Handles(dottedAddress)) {
-    tcpForwarder_.Forward(dottedAddress, message);
+  if (CStreamForwarder::Handles(dottedAddress)) {
+    streamForwarder_.Forward(dottedAddress, message);
   } else {
     socket_.Forward(dottedAddress, message);
   }

@@ -11,10 +11,11 @@
 // Settings are read once, when the engine is created ("udpport", "RulesEnabled", "resolve",
 // "FirstRuleOnly", "historysize", "timemark", the monitor switches, the header forms "rfc5424",
 // "rfc5424sd", "lenient" and "yearfix", and the receivers "ipv6", "tcpport", "tcpmaxconn", "tlsport",
-// "tlscert", "tlskey", "tlsca", and the viewer link "viewerport", "viewercert", "viewerkey",
-// "viewerca"); a running service rereads them only when restarted. Messages arriving over TCP,
-// TLS or IPv6 take the road of a UDP datagram. Every line relayed to the local viewer also goes
-// to the remote viewers of the viewer link (CViewerServer), whose backfill is the history's tail.
+// "tlscert", "tlskey", "tlsca", the viewer link "viewerport", "viewercert", "viewerkey",
+// "viewerca", and for forwarding "forwardqueue", "forwardca", "forwardcert", "forwardkey"); a
+// running service rereads them only when restarted. Messages arriving over TCP, TLS or IPv6 take
+// the road of a UDP datagram. Every line relayed to the local viewer also goes to the remote
+// viewers of the viewer link (CViewerServer), whose backfill is the history's tail.
 //
 // Two threads share the work. A CReceiveThread only drains the UDP socket into a queue of
 // bounded memory (CDatagramQueue: 64 MiB; when it is full the thread stops reading and the
@@ -58,7 +59,7 @@
 #include "reception/syslog_receivers.h"
 #include "reception/syslog_sink.h"
 #include "reception/syslog_socket.h"
-#include "reception/tcp_forwarder.h"
+#include "reception/stream_forwarder.h"
 #include "rules/action_executor.h"
 #include "rules/action_worker.h"
 #include "rules/forwarder.h"
@@ -85,12 +86,15 @@ class CServiceEngine final : public CSyslogSink, private CForwarder {
 
   // The orderly stop: every datagram already taken from the UDP socket, and then what waits in
   // the socket's buffer (read for at most kSocketDrainBound), and every finding the monitors have
-  // handed over, is parsed, put through the rules, written to the history and relayed; the
-  // actions still waiting get kStopBound to run, and those skipped after it are counted in one
-  // local message. Called once the event loop has ended (and by the destructor).
+  // handed over, is parsed, put through the rules, written to the history and relayed; the TCP
+  // and TLS connections are ended in order, what their clients send until they end their side
+  // too (for at most kConnectionDrainBound) taking the same road; the actions still waiting get
+  // kStopBound to run, and those skipped after it are counted in one local message. Called once
+  // the event loop has ended (and by the destructor).
   void Stop();
   static constexpr std::chrono::milliseconds kStopBound{5000};
   static constexpr std::chrono::milliseconds kSocketDrainBound{1000};
+  static constexpr std::chrono::milliseconds kConnectionDrainBound{2000};
 
   bool listening() const { return socket_.created() && receivers_ && receivers_->failure().empty(); }
   // One line saying why the engine is not listening, for example
@@ -138,7 +142,7 @@ class CServiceEngine final : public CSyslogSink, private CForwarder {
   CDatagramQueue queue_;  // filled by receiveThread_, emptied here
   std::optional<CReceiveThread> receiveThread_;  // stopped before the socket closes
   std::optional<CSyslogReceivers> receivers_;  // IPv6, TCP and TLS, as the settings ask
-  CTcpForwarder tcpForwarder_;  // rule values "tcp://host:port"
+  CStreamForwarder streamForwarder_;  // rule values "tcp://host:port" and "tls://host:port"
   QObject reportsContext_;  // worker reports are delivered through queued calls on it
   CActionWorker* actions_;  // owned by rules_
   CRulesEngine rules_;

@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <vector>
 #include <sstream>
+#include <thread>
+#include <vector>
 
 #include "platform/paths/data_root.h"
 #include "testing/temp_home.h"
@@ -158,6 +161,65 @@ TEST(SaveToFileTest, KeepsAtMostTheLimitOfFilesOpen) {
   EXPECT_EQ(ReadFile(home.file("0.log")), message.FormatRecordLine() + message.FormatRecordLine());
   files.CloseAll();
   EXPECT_EQ(openDescriptors(), before);
+}
+
+// logrotate renames the file while lines are being written, as it does in the night: every line
+// lands whole, in order, in the renamed file or in the new one, none twice and none lost.
+TEST(SaveToFileTest, LogrotateRenamesTheFileMidStreamAndNoLineIsLost) {
+  constexpr const char* kLogrotate = "/usr/sbin/logrotate";
+  ASSERT_TRUE(std::filesystem::exists(kLogrotate)) << "logrotate is missing: run scripts/setup.sh";
+  const std::pair<const char*, const char*> rotations[] = {
+      {"move and create", "create 0640"},  // logrotate makes the new file
+      {"move only", "nocreate"},           // the next line makes it
+  };
+  for (const auto& [what, directive] : rotations) {
+    SCOPED_TRACE(what);
+    qv::testing::TempHome home;
+    const std::string log = home.file("rules.log");
+    std::ofstream(home.file("logrotate.conf")) << log << " {\n  rotate 2\n  " << directive
+                                               << "\n  nocompress\n  missingok\n}\n";
+    // logrotate ignores a configuration that others may write (an earlier test may leave a
+    // umask that gives the group write access).
+    std::filesystem::permissions(home.file("logrotate.conf"),
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    std::atomic<int> written{0};
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+      CSaveToFile files;
+      SyslogMessage message;
+      message.hostName = "gw";
+      // Bounded: the test stops it long before, unless logrotate hangs.
+      for (int n = 1; n <= 500000 && !stop; ++n) {
+        message.message = "line " + std::to_string(n);
+        if (!files.Save(log, RecordFormat::kTraditional, message, 0)) break;
+        written = n;
+      }
+    });
+    const auto waitFor = [&](int lines) {
+      for (int i = 0; i < 10000 && written < lines; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+    waitFor(200);
+    const int rotatedAt = written;
+    const std::string command = std::string(kLogrotate) + " -f -s " + home.file("state") + " " + home.file("logrotate.conf");
+    const int status = std::system(command.c_str());
+    waitFor(written + 200);
+    stop = true;
+    writer.join();
+    ASSERT_EQ(status, 0) << command;
+
+    std::vector<std::string> lines;
+    for (const std::string& file : {log + ".1", log}) {
+      std::istringstream in(ReadFile(file));
+      int inFile = 0;
+      for (std::string line; std::getline(in, line); ++inFile) lines.push_back(line);
+      EXPECT_GT(inFile, 0) << file;
+    }
+    ASSERT_EQ(static_cast<int>(lines.size()), written.load()) << "rotated after line " << rotatedAt;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      const std::string ending = " gw line " + std::to_string(i + 1);
+      ASSERT_TRUE(lines[i].ends_with(ending)) << lines[i] << " should end in" << ending;
+    }
+  }
 }
 
 }  // namespace

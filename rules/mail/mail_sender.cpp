@@ -18,10 +18,6 @@
 namespace qv {
 namespace {
 
-constexpr int kDefaultSmtpPort = 25;
-
-enum Security { kPlain = 0, kStartTls = 1, kImplicitTls = 2 };
-
 // The server as a dotted address, else its first IPv4 address from the resolver. On failure
 // `error` holds the resolver's code (or errno for a system failure).
 bool ServerAddress(const std::string& server, in_addr* address, int* error) {
@@ -201,8 +197,8 @@ void CMailSender::Quit(CMailChannel& channel) {
 
 bool CMailSender::StartTls(CMailChannel& channel, const std::string& server, bool verify) {
   std::string why;
+  // A failure is reported once, by the action, not also as a debug line.
   if (!channel.StartTls(CMailChannel::TlsCheck{verify, server, options_.trustStore}, NextDeadline(), &why)) {
-    if (debug_) Report("TLS failed: " + why);
     return Fail(why);
   }
   if (debug_) Report(std::string("TLS started") + (verify ? ", certificate checked" : ", certificate not checked"));
@@ -243,27 +239,46 @@ CMailChannel::Deadline CMailSender::NextDeadline() const {
   return std::chrono::steady_clock::now() + NextWait();
 }
 
+MailSettings MailSettings::Load() {
+  const CSettingsStore& store = AppSettings();
+  MailSettings settings;
+  settings.server = store.GetString("Settings", "mailserver");
+  settings.from = store.GetString("Settings", "mailfrom");
+  settings.domain = store.GetString("Settings", "maildomain");
+  settings.port = store.GetInt("Settings", "mailport", kDefaultMailPort);
+  settings.security = store.GetInt("Settings", "mailsecurity", kMailPlain);
+  settings.user = store.GetString("Settings", "mailuser");
+  settings.password = store.GetString("Settings", "mailpassword");
+  settings.verify = store.GetInt("Settings", "mailverify", 1) != 0;
+  settings.debug = store.GetInt("Settings", "maildebug", 0) != 0;
+  return settings;
+}
+
 bool CMailSender::SendMail(std::string_view recipient, std::string_view body, std::string_view subject,
                            std::string_view text, bool includeBody) {
-  const CSettingsStore& settings = AppSettings();
+  return SendMail(MailSettings::Load(), recipient, body, subject, text, includeBody);
+}
+
+bool CMailSender::SendMail(const MailSettings& settings, std::string_view recipient, std::string_view body,
+                           std::string_view subject, std::string_view text, bool includeBody) {
   deadline_ = std::chrono::steady_clock::now() + options_.dialogueDeadline;
   failure_.clear();
   lastReply_.clear();
   received_.clear();
-  const std::string server = settings.GetString("Settings", "mailserver");
-  const std::string from = WithoutLineBreaks(settings.GetString("Settings", "mailfrom"));
-  const std::string domain = WithoutLineBreaks(settings.GetString("Settings", "maildomain"));
-  debug_ = settings.GetInt("Settings", "maildebug", 0) != 0;
-  const int32_t port = settings.GetInt("Settings", "mailport", kDefaultSmtpPort);
-  const int32_t security = settings.GetInt("Settings", "mailsecurity", kPlain);
-  const std::string user = WithoutLineBreaks(settings.GetString("Settings", "mailuser"));
-  const bool verify = settings.GetInt("Settings", "mailverify", 1) != 0;
+  const std::string& server = settings.server;
+  const std::string from = WithoutLineBreaks(settings.from);
+  const std::string domain = WithoutLineBreaks(settings.domain);
+  debug_ = settings.debug;
+  const int32_t port = settings.port;
+  const int32_t security = settings.security;
+  const std::string user = WithoutLineBreaks(settings.user);
+  const bool verify = settings.verify;
 
   if (port < 1 || port > 65535) return Fail("the mail port " + std::to_string(port) + " is not a port (1 to 65535)");
-  if (security < kPlain || security > kImplicitTls) {
+  if (security < kMailPlain || security > kMailTls) {
     return Fail("the mail security " + std::to_string(security) + " is unknown (0 none, 1 STARTTLS, 2 TLS)");
   }
-  if (!user.empty() && security == kPlain) {
+  if (!user.empty() && security == kMailPlain) {
     return Fail("the user name and password are sent only over TLS: choose STARTTLS or TLS in the Email Settings "
                 "(nothing was sent)");
   }
@@ -282,12 +297,12 @@ bool CMailSender::SendMail(std::string_view recipient, std::string_view body, st
     if (debug_) Report("Couldn't connect to host(" + std::to_string(connectError) + ")");
     return Fail("cannot connect to " + server + " port " + std::to_string(port) + ": " + std::strerror(connectError));
   }
-  if (security == kImplicitTls && !StartTls(channel, server, verify)) return false;
+  if (security == kMailTls && !StartTls(channel, server, verify)) return false;
 
   const std::string sender = MailSenderAddress(from, domain);
   const std::string rcpt = WithoutLineBreaks(recipient);
   if (!Step(channel, "", "the connection", {"220"})) return false;
-  if (security == kPlain) {
+  if (security == kMailPlain) {
     if (!Step(channel, domain.empty() ? std::string("HELO\r\n") : "HELO " + domain + "\r\n", "HELO", {"250"})) {
       return false;
     }
@@ -297,7 +312,7 @@ bool CMailSender::SendMail(std::string_view recipient, std::string_view body, st
     const std::string name = !domain.empty() ? domain : at == std::string::npos ? "localhost" : sender.substr(at + 1);
     std::string extensions;
     if (!Hello(channel, name, &extensions)) return false;
-    if (security == kStartTls) {
+    if (security == kMailStartTls) {
       if (!OffersExtension(extensions, "STARTTLS")) {
         Quit(channel);
         return Fail("the server does not offer STARTTLS, and the mail is never sent in plain text instead");
@@ -307,7 +322,7 @@ bool CMailSender::SendMail(std::string_view recipient, std::string_view body, st
       received_.clear();
       if (!StartTls(channel, server, verify) || !Hello(channel, name, &extensions)) return false;
     }
-    if (!user.empty() && !LogIn(channel, extensions, user, settings.GetString("Settings", "mailpassword"))) return false;
+    if (!user.empty() && !LogIn(channel, extensions, user, settings.password)) return false;
   }
   if (!Step(channel, "MAIL FROM:<" + sender + ">\r\n", "MAIL FROM", {"250", "251"}) ||
       !Step(channel, "RCPT TO:<" + rcpt + ">\r\n", "RCPT TO", {"250", "251"}) ||

@@ -45,6 +45,26 @@
 
 namespace qv {
 
+inline constexpr int32_t kDefaultMailPort = 25;
+// "mailsecurity"
+enum MailSecurity : int32_t { kMailPlain = 0, kMailStartTls = 1, kMailTls = 2 };
+
+// The settings of one mail, section "Settings".
+struct MailSettings {
+  std::string server;                // "mailserver": name or dotted address
+  std::string from;                  // "mailfrom"
+  std::string domain;                // "maildomain"
+  int32_t port = kDefaultMailPort;   // "mailport"
+  int32_t security = kMailPlain;     // "mailsecurity"
+  std::string user;                  // "mailuser": empty, no login
+  std::string password;              // "mailpassword"
+  bool verify = true;                // "mailverify"
+  bool debug = false;                // "maildebug"
+
+  // Reads them from the settings store, absent ones as their defaults.
+  static MailSettings Load();
+};
+
 class CMailSender {
  public:
   struct Options {
@@ -62,12 +82,15 @@ class CMailSender {
 
   // Sends one mail: the header lines "From:", "To:" and "Subject:", an empty line and `text`;
   // with `includeBody`, a line end and `body` (the message's comma-separated line) follow.
-  // Reads the mail settings first. True when the server accepted the data; false when the
+  // Reads the mail settings from the store first. True when the server accepted the data; false when the
   // settings cannot work, the server cannot be found or reached, TLS cannot be made or its
   // certificate is not trusted, a reply does not come in time or is not the expected one, or the
   // dialogue's deadline passes; then failure() says why in one line. Never throws.
   bool SendMail(std::string_view recipient, std::string_view body, std::string_view subject, std::string_view text,
                 bool includeBody);
+  // The same with the settings given (the Email Settings dialog's test mail).
+  bool SendMail(const MailSettings& settings, std::string_view recipient, std::string_view body,
+                std::string_view subject, std::string_view text, bool includeBody);
 
   // Waits for one reply: true with `reply` holding its lines, each with its line end; a reply of
   // several lines ("250-...") ends with the line whose code is followed by a blank. What the

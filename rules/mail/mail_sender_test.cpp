@@ -16,6 +16,7 @@
 
 #include "core/settings/settings_store.h"
 #include "rules/mail/smtp_test_server.h"
+#include "testing/test_certificates.h"
 #include "testing/temp_home.h"
 
 namespace qv {
@@ -292,51 +293,50 @@ TEST_F(MailSenderTest, ATricklingServerCannotHoldTheDialoguePastItsDeadline) {
 }
 
 TEST_F(MailSenderTest, SecurityAndLoginAgainstARealServer) {
-  const qv::testing::TestCertificates certificates(home_.path());
-  ASSERT_TRUE(certificates.made) << "the openssl tool could not make the test's certificates";
-  const std::vector<std::string> tls = {"--cert", certificates.cert, "--key", certificates.key};
-  std::vector<std::string> login = tls;
-  login.insert(login.end(), {"--user", "mailer", "--password", "s3cret!"});
-  std::vector<std::string> loginOnly = login;
-  loginOnly.insert(loginOnly.end(), {"--only", "LOGIN"});
-  enum Trust { kTestCa, kOtherCa };
+  const qv::testing::TestCertificates certificates(home_.path() / "certificates");
+  ASSERT_TRUE(certificates.Make()) << "the openssl tool could not make the test's certificates";
+  trustStore_ = certificates.ca();
+  enum Login { kNone, kAny, kOnlyLogin };  // what the server asks for
   struct Case {
     const char* name;
-    const char* mode;  // of the server
-    std::vector<std::string> serverOptions;
+    const char* mode;         // of the server
+    const char* certificate;  // the server's: "server" (for localhost and 127.0.0.1), "other" (another
+                              // name), "rogue" (no CA vouches for it); null: none, no STARTTLS
+    Login login;
     int security;
     const char* server;  // "mailserver"
     const char* user;
     const char* password;
     int verify;
-    Trust trust;
     const char* failure;  // the start of failure(); null: the mail is delivered
-    std::vector<std::string> lines;  // the server's lines up to MAIL FROM; empty: not checked
+    std::vector<std::string> lines;  // the server's first lines; empty: not checked
   } cases[] = {
-      {"plain", "smtpd", {}, 0, "127.0.0.1", "", "", 1, kTestCa, nullptr, {"HELO example.org\r\n"}},
-      {"STARTTLS, AUTH PLAIN", "smtpd", login, 1, "127.0.0.1", "mailer", "s3cret!", 1, kTestCa, nullptr,
+      {"plain", "smtpd", nullptr, kNone, 0, "127.0.0.1", "", "", 1, nullptr, {"HELO example.org\r\n"}},
+      {"STARTTLS, AUTH PLAIN", "smtpd", "server", kAny, 1, "127.0.0.1", "mailer", "s3cret!", 1, nullptr,
        {"EHLO example.org\r\n", "STARTTLS\r\n", "EHLO example.org\r\n", "AUTH PLAIN ********\r\n"}},
-      {"STARTTLS, only AUTH LOGIN offered", "smtpd", loginOnly, 1, "127.0.0.1", "mailer", "s3cret!", 1, kTestCa,
+      {"STARTTLS, only AUTH LOGIN offered", "smtpd", "server", kOnlyLogin, 1, "localhost", "mailer", "s3cret!", 1,
        nullptr, {"EHLO example.org\r\n", "STARTTLS\r\n", "EHLO example.org\r\n", "AUTH LOGIN\r\n"}},
-      {"STARTTLS without login", "smtpd", tls, 1, "127.0.0.1", "", "", 1, kTestCa, nullptr,
+      {"STARTTLS without login", "smtpd", "server", kNone, 1, "127.0.0.1", "", "", 1, nullptr,
        {"EHLO example.org\r\n", "STARTTLS\r\n", "EHLO example.org\r\n"}},
-      {"TLS from the first byte", "tls", login, 2, "127.0.0.1", "mailer", "s3cret!", 1, kTestCa, nullptr,
+      {"TLS from the first byte", "tls", "server", kAny, 2, "127.0.0.1", "mailer", "s3cret!", 1, nullptr,
        {"EHLO example.org\r\n", "AUTH PLAIN ********\r\n"}},
-      {"a wrong password", "smtpd", login, 1, "127.0.0.1", "mailer", "guessed", 1, kTestCa,
+      {"a wrong password", "smtpd", "server", kAny, 1, "127.0.0.1", "mailer", "guessed", 1,
        "the server answered AUTH with \"535", {}},
-      {"a wrong password by AUTH LOGIN", "tls", loginOnly, 2, "127.0.0.1", "mailer", "guessed", 1, kTestCa,
+      {"a wrong password by AUTH LOGIN", "tls", "server", kOnlyLogin, 2, "127.0.0.1", "mailer", "guessed", 1,
        "the server answered the password with \"535", {}},
-      {"an untrusted certificate", "smtpd", login, 1, "127.0.0.1", "mailer", "s3cret!", 1, kOtherCa,
+      {"an untrusted certificate", "smtpd", "rogue", kAny, 1, "127.0.0.1", "mailer", "s3cret!", 1,
        "the server's certificate is not trusted: ", {"EHLO example.org\r\n", "STARTTLS\r\n"}},
-      {"a certificate made out to another name", "tls", login, 2, "localhost", "mailer", "s3cret!", 1, kTestCa,
+      {"a certificate made out to another name", "tls", "other", kAny, 2, "localhost", "mailer", "s3cret!", 1,
        "the server's certificate is not trusted: hostname mismatch", {}},
-      {"an untrusted certificate without the check", "smtpd", login, 1, "localhost", "mailer", "s3cret!", 0,
-       kOtherCa, nullptr, {}},
-      {"a server without STARTTLS", "smtpd", {}, 1, "127.0.0.1", "", "", 1, kTestCa,
+      {"a certificate made out to another address", "tls", "other", kAny, 2, "127.0.0.1", "mailer", "s3cret!", 1,
+       "the server's certificate is not trusted: IP address mismatch", {}},
+      {"an untrusted certificate without the check", "smtpd", "rogue", kAny, 1, "127.0.0.1", "mailer", "s3cret!", 0,
+       nullptr, {}},
+      {"a server without STARTTLS", "smtpd", nullptr, kNone, 1, "127.0.0.1", "", "", 1,
        "the server does not offer STARTTLS", {"EHLO example.org\r\n", "QUIT\r\n"}},
-      {"credentials in plain text", "smtpd", {}, 0, "127.0.0.1", "mailer", "s3cret!", 1, kTestCa,
+      {"credentials in plain text", "smtpd", nullptr, kNone, 0, "127.0.0.1", "mailer", "s3cret!", 1,
        "the user name and password are sent only over TLS", {}},
-      {"TLS to a server that speaks plain text", "smtpd", {}, 2, "127.0.0.1", "", "", 1, kTestCa,
+      {"TLS to a server that speaks plain text", "smtpd", nullptr, kNone, 2, "127.0.0.1", "", "", 1,
        "the TLS handshake failed", {}},
   };
   AppSettings().SetInt("Settings", "maildebug", 1);
@@ -345,14 +345,19 @@ TEST_F(MailSenderTest, SecurityAndLoginAgainstARealServer) {
     SCOPED_TRACE(c.name);
     const std::filesystem::path folder = home_.path() / ("server" + std::to_string(++n));
     std::filesystem::create_directory(folder);
-    qv::testing::SmtpTestServer server(c.mode, folder, 0, c.serverOptions);
+    std::vector<std::string> options;
+    if (c.certificate != nullptr) {
+      options = {"--cert", certificates.certificate(c.certificate), "--key", certificates.key(c.certificate)};
+    }
+    if (c.login != kNone) options.insert(options.end(), {"--user", "mailer", "--password", "s3cret!"});
+    if (c.login == kOnlyLogin) options.insert(options.end(), {"--only", "LOGIN"});
+    qv::testing::SmtpTestServer server(c.mode, folder, 0, options);
     ASSERT_NE(server.port(), 0);
     AppSettings().SetString("Settings", "mailserver", c.server);
     AppSettings().SetInt("Settings", "mailsecurity", c.security);
     AppSettings().SetString("Settings", "mailuser", c.user);
     AppSettings().SetString("Settings", "mailpassword", c.password);
     AppSettings().SetInt("Settings", "mailverify", c.verify);
-    trustStore_ = c.trust == kTestCa ? certificates.ca : certificates.otherCa;
     sink_.reports.clear();
     CMailSender sender = Sender(server.port());
 

@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -85,35 +84,6 @@ class SmtpTestServer {
   std::filesystem::path folder_;
   pid_t pid_ = -1;
   uint16_t port_ = 0;
-};
-
-// Certificates made with the openssl tool in `folder`: a CA, a server certificate and key it
-// signed for the address 127.0.0.1 only, and a second CA that signed nothing (a trust store that
-// must refuse the server). `made` is false when the tool failed.
-struct TestCertificates {
-  explicit TestCertificates(const std::filesystem::path& folder)
-      : ca((folder / "ca.pem").string()),
-        otherCa((folder / "other-ca.pem").string()),
-        cert((folder / "server.pem").string()),
-        key((folder / "server.key").string()) {
-    const std::string dir = folder.string();
-    const std::string ecKey = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes ";
-    const std::string commands[] = {
-        "openssl req -x509" + ecKey + "-days 2 -subj /CN=Test-CA -keyout " + dir + "/ca.key -out " + ca,
-        "openssl req -x509" + ecKey + "-days 2 -subj /CN=Other-CA -keyout " + dir + "/other-ca.key -out " + otherCa,
-        "openssl req" + ecKey + "-subj /CN=127.0.0.1 -keyout " + key + " -out " + dir + "/server.csr",
-        "openssl x509 -req -days 2 -in " + dir + "/server.csr -CA " + ca + " -CAkey " + dir +
-            "/ca.key -CAcreateserial -extfile " + dir + "/server.ext -out " + cert,
-    };
-    std::ofstream(folder / "server.ext") << "subjectAltName=IP:127.0.0.1\n";
-    made = true;
-    for (const std::string& command : commands) {
-      if (made && std::system((command + " >/dev/null 2>&1").c_str()) != 0) made = false;
-    }
-  }
-
-  bool made = false;
-  std::string ca, otherCa, cert, key;
 };
 
 }  // namespace qv::testing

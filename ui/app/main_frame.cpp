@@ -41,6 +41,7 @@
 #include "ui/frame/pane_layout.h"
 #include "ui/model/message_list_model.h"
 #include "ui/settings_file/settings_file.h"
+#include "ui/store/export_formats.h"
 #include "ui/store/quorvel_doc.h"
 
 namespace qv {
@@ -298,13 +299,13 @@ void CMainFrame::CreatePanes() {
   }
   right_->setCollapsible(1, false);
   setCentralWidget(outer_);
-  connect(list_, &CQuorvelView::findRequested, this, &CMainFrame::OnFind);
+  connect(list_, &CQuorvelView::findRequested, this, &CMainFrame::OnFindMessages);
   connect(list_, &CQuorvelView::followChanged, this, &CMainFrame::ShowFollowState);
   connect(follow_, &QPushButton::clicked, list_, [this] {
     list_->ResumeFollowing();
     list_->setFocus();
   });
-  connect(graph_, &StatusPanel::findRequested, this, &CMainFrame::OnFind);
+  connect(graph_, &StatusPanel::findRequested, this, &CMainFrame::OnFindMessages);
   panesCreated_ = true;
   ApplyPaneSizes();
 }
@@ -549,10 +550,17 @@ void CMainFrame::OnImport() {
   if (!paths.isEmpty()) UpdateAllViews();
 }
 
+// The file type chosen in the dialog decides the format; RFC 3164 lines are the default.
 void CMainFrame::OnExport() {
-  const QString path = QFileDialog::getSaveFileName(this, "Export", {}, NameFilterText(FileKind::kTextLog));
-  if (!path.isEmpty() && !doc_.ExportFile(path.toStdString())) {
-    QMessageBox::warning(this, "Quorvel", QString("Cannot write the file %1.").arg(path));
+  QStringList filters;
+  for (const ExportFileType& type : kExportFileTypes) filters << QString::fromLatin1(type.filter);
+  QString chosenFilter = filters.front();
+  const QString chosen = QFileDialog::getSaveFileName(this, "Export", {}, filters.join(";;"), &chosenFilter);
+  if (chosen.isEmpty()) return;
+  const ExportFileType& type = ExportFileTypeOf(chosenFilter.toStdString());
+  const std::string path = WithExportSuffix(chosen.toStdString(), type);
+  if (!doc_.ExportFile(path, type.format)) {
+    QMessageBox::warning(this, "Quorvel", QString("Cannot write the file %1.").arg(QString::fromStdString(path)));
   }
 }
 
@@ -578,8 +586,16 @@ void CMainFrame::OnToggleStatusBar() { statusBar()->setVisible(statusBar()->isHi
 
 void CMainFrame::OnViewOptions() { list_->EditViewOptions(); }
 
+void CMainFrame::OnFindMessages() {
+  OnFind();
+  find_->StartFromSelected();
+}
+
 void CMainFrame::OnFind() {
-  if (find_ == nullptr) find_ = new CFindDialog(*list_, this);
+  if (find_ == nullptr) {
+    find_ = new CFindDialog(*list_, this);
+    find_->SetRowLocator([this] { return list_->SelectedRowRect(); });
+  }
   find_->ShowCurrent();
   find_->show();
   find_->raise();
@@ -622,7 +638,7 @@ void CMainFrame::OnEditRules() {
 }
 
 void CMainFrame::OnEmailSettings() {
-  CEmailSettingsDialog dialog(this);
+  CEmailSettingsDialog dialog(DefaultPrompts(), this);
   if (dialog.exec() == QDialog::Accepted) Waiting([this] { commands_.RestartService(); });
 }
 

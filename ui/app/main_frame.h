@@ -159,6 +159,8 @@ class CMainFrame : public CPersistentFrame, public CDocFrame, public CListViewHo
   void OnToggleStatusBar();
   void OnViewOptions();
   void OnFind();
+  // "Find Messages" on a row (the list's context menu or double-click, the graph's double-click).
+  void OnFindMessages();
   void OnCustomFilters();
   void OnHighlighting();
   void OnPreferences();

@@ -32,6 +32,7 @@
 #include "ui/findview/left_view.h"
 #include "ui/findview/status_panel.h"
 #include "ui/findview/log_text_view.h"
+#include "ui/findview/match_fields_group.h"
 #include "ui/findview/quick_filter_field.h"
 #include "ui/frame/frame_commands.h"
 #include "ui/model/message_list_model.h"
@@ -217,6 +218,26 @@ class MainFrameTest : public QObject {
     frame_->MessageList()->ShowAll();
     QCOMPARE(shown().size(), 4);
     QCOMPARE(frame_->CountText(), QString("4 Entries"));
+  }
+
+  // "Find Messages" on a row (the list's context menu or double-click, the graph's double-click)
+  // opens Find with the row's host name and severity; Edit Find keeps what was there.
+  void findMessagesStartsFromTheSelectedRow() {
+    SyslogMessage record = Record("disk", 4);
+    record.hostName = "nas";
+    doc_->AddMessage(Record("first"), false);
+    doc_->AddMessage(record, false);
+    frame_->UpdateAllViews();
+    frame_->MessageList()->SelectMessage(ShownPosition(1));
+    emit frame_->MessageList()->findRequested();
+    QVERIFY(frame_->FindDialog() != nullptr && frame_->FindDialog()->isVisible());
+    QCOMPARE(frame_->FindDialog()->Match()->Fields().hostName, std::string("nas"));
+    QCOMPARE(frame_->FindDialog()->Match()->Fields().severityIndex, 5);
+    frame_->MessageList()->SelectMessage(ShownPosition(0));
+    frame_->Action(kCmdFind)->trigger();
+    QCOMPARE(frame_->FindDialog()->Match()->Fields().hostName, std::string("nas"));
+    emit frame_->ActivityGraph()->findRequested();
+    QCOMPARE(frame_->FindDialog()->Match()->Fields().hostName, std::string("host"));
   }
 
   // The title names the live list "Quorvel" and a document its file; only the user's own changes

@@ -222,6 +222,18 @@ std::vector<ShownPosition> CQuorvelView::SelectedPositions() const {
   return positions;
 }
 
+QRect CQuorvelView::SelectedRowRect() const {
+  const QModelIndexList rows = selectionModel()->selectedRows();
+  if (rows.isEmpty()) return {};
+  const auto first = std::min_element(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) {
+    return a.row() < b.row();
+  });
+  const QRect cell = visualRect(*first);
+  const QRect row(0, cell.top(), viewport()->width(), cell.height());
+  if (!row.intersects(viewport()->rect())) return {};
+  return QRect(viewport()->mapToGlobal(row.topLeft()), row.size());
+}
+
 std::optional<std::pair<QColor, QColor>> CQuorvelView::MessageCellColours(ListRow row) {
   const std::optional<ShownPosition> position = model_->PositionOfRow(row);
   if (!position) return std::nullopt;

@@ -90,6 +90,9 @@ class CQuorvelView : public QTableView, public CMessageListAccess {
 
   void ClearSelection();
   void EnsureSelected(ShownPosition position);
+  // Where the first selected row stands on the screen, across the pane; empty when no selected
+  // row is in view.
+  QRect SelectedRowRect() const;
   // Shown positions of the selected rows, ascending; rows whose message has left are skipped.
   std::vector<ShownPosition> SelectedPositions() const;
   // The colours of the "Message" cell of a row, when the highlight list matches its message.

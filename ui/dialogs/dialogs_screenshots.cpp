@@ -13,6 +13,7 @@
 #include <QTreeWidget>
 #include <cstdio>
 
+#include "core/message/record_formats.h"
 #include "core/settings/settings_store.h"
 #include "rules/rule.h"
 #include "testing/temp_home.h"
@@ -42,7 +43,14 @@ void StoreSamples() {
     rule.IP = n == 2 ? 0xC0A8010Au : 0;
     rule.Save(RuleSectionName(n));
   }
-  store.SetInt("Settings", "rulescount", 3);
+  CRule file;
+  file.Name = "Auth log as JSON";
+  file.Facility = 4;
+  file.Action = kActionSaveToFile;
+  file.ActionValue = "/var/log/quorvel/auth-%Y%m%d.jsonl";
+  file.ActionInt = static_cast<uint32_t>(RecordFormat::kJsonLines);
+  file.Save(RuleSectionName(3));
+  store.SetInt("Settings", "rulescount", 4);
   store.SetString("Files", "file0", "/var/log/syslog");
   store.SetInt("Files", "filelog0", 1);
   store.SetString("Files", "file1", "/etc/ssh/sshd_config");
@@ -89,6 +97,8 @@ int main(int argc, char** argv) {
   auto* list = rules.findChild<QListWidget*>("rules");
   emit list->itemDoubleClicked(list->item(0));
   ok &= Shoot(rules, folder, "rule_editor");
+  emit list->itemDoubleClicked(list->item(3));
+  ok &= Shoot(rules, folder, "rule_editor_save_to_file");
   CRule trapRule;
   trapRule.Load("Rules\\rule2");
   CTrapParametersDialog trap(TrapParameters::FromRule(trapRule), DefaultPrompts());
@@ -105,7 +115,7 @@ int main(int argc, char** argv) {
   CPreferencesDialog reception(DefaultPrompts());
   reception.findChild<QTabWidget*>("pages")->setCurrentIndex(1);
   ok &= Shoot(reception, folder, "preferences_reception");
-  CEmailSettingsDialog email;
+  CEmailSettingsDialog email(DefaultPrompts());
   ok &= Shoot(email, folder, "email_settings");
   CDatabaseSettingsDialog database(DefaultPrompts());
   const auto sqlite = database.findChild<QTreeWidget*>("sources")->findItems("SQLite3", Qt::MatchExactly | Qt::MatchRecursive);

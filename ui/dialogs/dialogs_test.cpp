@@ -21,6 +21,8 @@
 #include "core/message/syslog_header.h"
 #include "core/settings/settings_store.h"
 #include "reception/syslog_receivers.h"
+#include "rules/mail/smtp_test_server.h"
+#include "testing/test_certificates.h"
 #include "rules/rule.h"
 #include "testing/postgres_server.h"
 #include "testing/temp_home.h"
@@ -352,7 +354,7 @@ class DialogsTest : public QObject {
     StoreRules({"one"});
     FakePrompts prompts;
     CPreferencesDialog preferences(prompts);
-    CEmailSettingsDialog email;
+    CEmailSettingsDialog email(prompts);
     CRuleEditorDialog rules(prompts);
     CEmailParametersDialog mail(EmailParameters::Defaults());
     CTrapParametersDialog trap(TrapParameters{}, prompts);
@@ -524,7 +526,8 @@ class DialogsTest : public QObject {
   void emailSettingsWriteTheSixKeys() {
     qv::testing::TempHome home;
     Store().SetString("Settings", "mailtext", "old");
-    CEmailSettingsDialog dialog;
+    FakePrompts prompts;
+    CEmailSettingsDialog dialog(prompts);
     QCOMPARE(Child<QLineEdit>(&dialog, "text")->text(), QString("old"));
     QVERIFY(Child<QCheckBox>(&dialog, "include")->isChecked());
     Type(&dialog, "server", "smtp.example.org");
@@ -540,6 +543,73 @@ class DialogsTest : public QObject {
     QCOMPARE(Store().GetString("Settings", "mailsubject"), std::string("Syslog alert"));
     QCOMPARE(Store().GetString("Settings", "mailtext", "absent"), std::string(""));
     QCOMPARE(Store().GetInt("Settings", "includemsg", 1), 0);
+  }
+
+  // Send Test Mail uses the values in the dialog, unstored, off the window's thread, and shows
+  // the outcome with the server's last reply; OK stores the new fields.
+  void emailSettingsSendTestMailWithTheDialogsValues() {
+    qv::testing::TempHome home;
+    const qv::testing::TestCertificates certificates(home.path() / "certificates");
+    QVERIFY(certificates.Make());
+    std::filesystem::create_directory(home.path() / "smtp");
+    qv::testing::SmtpTestServer server("smtpd", home.path() / "smtp", 0,
+                                       {"--cert", certificates.certificate("server"), "--key", certificates.key("server"), "--user", "mailer",
+                                        "--password", "s3cret!"});
+    QVERIFY(server.port() != 0);
+    FakePrompts prompts;
+    CEmailSettingsDialog dialog(prompts);
+    QCOMPARE(Child<QLineEdit>(&dialog, "port")->text(), QString("25"));
+    QCOMPARE(Child<QComboBox>(&dialog, "security")->currentIndex(), 0);
+    QVERIFY(Child<QCheckBox>(&dialog, "verify")->isChecked());
+    QCOMPARE(Child<QLineEdit>(&dialog, "password")->echoMode(), QLineEdit::Password);
+    Choose(&dialog, "security", 1);
+    QCOMPARE(Child<QLineEdit>(&dialog, "port")->text(), QString("587"));  // the usual port follows
+    Type(&dialog, "server", "127.0.0.1");
+    Type(&dialog, "port", QString::number(server.port()));
+    Type(&dialog, "from", "syslog");
+    Type(&dialog, "domain", "example.org");
+    Type(&dialog, "user", "mailer");
+    Type(&dialog, "testRecipient", "ops@example.net");
+    auto* result = Child<QLabel>(&dialog, "testResult");
+    struct Attempt {
+      const char* password;
+      bool verify;
+      const char* shown;  // the start of the result
+    } attempts[] = {
+        // The test's CA is not in this computer's store.
+        {"s3cret!", true, "Test mail to ops@example.net not sent: the server's certificate is not trusted"},
+        {"guessed", false, "Test mail to ops@example.net not sent: the server answered AUTH with \"535 "},
+        {"s3cret!", false, "Test mail sent to ops@example.net. The server said: 250 OK"},
+    };
+    for (const Attempt& attempt : attempts) {
+      Type(&dialog, "password", attempt.password);
+      if (Child<QCheckBox>(&dialog, "verify")->isChecked() != attempt.verify) Child<QCheckBox>(&dialog, "verify")->click();
+      Click(&dialog, "sendTest");
+      // The click returns before the server has answered: the window stays live meanwhile.
+      QCOMPARE(result->text(), QString("Sending the test mail..."));
+      QVERIFY(!Child<QPushButton>(&dialog, "sendTest")->isEnabled());
+      QTRY_VERIFY_WITH_TIMEOUT(result->text().startsWith(attempt.shown), 20000);
+      QVERIFY(Child<QPushButton>(&dialog, "sendTest")->isEnabled());
+    }
+    QVERIFY(server.Mail(1).rfind("syslog@example.org\nops@example.net\nFrom: ", 0) == 0);
+    QCOMPARE(Store().GetString("Settings", "mailpassword", "absent"), std::string("absent"));  // not stored by a test
+
+    Type(&dialog, "port", "0");
+    Click(&dialog, "sendTest");
+    dialog.accept();
+    QCOMPARE(prompts.refusals, QStringList({"Please enter an integer between 1 and 65535.",
+                                            "Please enter an integer between 1 and 65535."}));
+    QVERIFY(dialog.result() != QDialog::Accepted);
+    QCOMPARE(Store().GetString("Settings", "mailserver", "absent"), std::string("absent"));
+    Type(&dialog, "port", "465");
+    Choose(&dialog, "security", 2);
+    dialog.accept();
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QCOMPARE(Store().GetInt("Settings", "mailport", 0), 465);
+    QCOMPARE(Store().GetInt("Settings", "mailsecurity", 0), 2);
+    QCOMPARE(Store().GetString("Settings", "mailuser"), std::string("mailer"));
+    QCOMPARE(Store().GetString("Settings", "mailpassword"), std::string("s3cret!"));
+    QCOMPARE(Store().GetInt("Settings", "mailverify", 1), 0);
   }
 
   void databaseSettingsStoreOnlyAConnectionThatOpens() {

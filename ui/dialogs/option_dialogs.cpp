@@ -8,14 +8,17 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "core/message/names.h"
 #include "ui/dialogs/tool_tips.h"
 #include "ui/dialogs/user_prompts.h"
+#include "ui/editors/test_mail.h"
 
 namespace qv {
 namespace {
@@ -345,7 +348,8 @@ void CPreferencesDialog::accept() {
   QDialog::accept();
 }
 
-CEmailSettingsDialog::CEmailSettingsDialog(QWidget* parent) : QDialog(parent) {
+CEmailSettingsDialog::CEmailSettingsDialog(CUserPrompts& prompts, QWidget* parent)
+    : QDialog(parent), prompts_(prompts), testMail_(std::make_unique<CTestMail>()) {
   setWindowTitle(QStringLiteral("Email Settings"));
   auto* form = new QFormLayout;
   const auto field = [form](const char* label, const char* objectName) {
@@ -356,6 +360,18 @@ CEmailSettingsDialog::CEmailSettingsDialog(QWidget* parent) : QDialog(parent) {
     return edit;
   };
   server_ = field("SMTP Server", "server");
+  port_ = field("Port", "port");
+  port_->setMinimumWidth(0);
+  port_->setMaximumWidth(110);
+  security_ = new QComboBox;
+  security_->setObjectName(QStringLiteral("security"));
+  security_->addItems({QStringLiteral("None"), QStringLiteral("STARTTLS"), QStringLiteral("TLS (port 465)")});
+  form->addRow(QStringLiteral("Security"), security_);
+  user_ = field("User Name", "user");
+  password_ = field("Password", "password");
+  password_->setEchoMode(QLineEdit::Password);
+  verify_ = Check("Check the server's certificate", "verify");
+  form->addRow(verify_);
   from_ = field("From Address", "from");
   domain_ = field("Mail Domain", "domain");
   subject_ = field("Subject", "subject");
@@ -363,11 +379,43 @@ CEmailSettingsDialog::CEmailSettingsDialog(QWidget* parent) : QDialog(parent) {
   text_->setMinimumWidth(420);
   include_ = Check("Include Syslog Message", "include");
   form->addRow(include_);
+
+  testRecipient_ = new QLineEdit;
+  testRecipient_->setObjectName(QStringLiteral("testRecipient"));
+  testRecipient_->setPlaceholderText(QStringLiteral("the From Address"));
+  sendTest_ = Button("Send Test Mail", "sendTest");
+  auto* testRow = new QHBoxLayout;
+  testRow->addWidget(testRecipient_, 1);
+  testRow->addWidget(sendTest_);
+  form->addRow(QStringLiteral("Test Recipient"), testRow);
+  testResult_ = new QLabel;
+  testResult_->setObjectName(QStringLiteral("testResult"));
+  testResult_->setWordWrap(true);
+  testResult_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  testResult_->setMinimumHeight(testResult_->fontMetrics().lineSpacing() * 3);  // the dialog keeps its size
+  testResult_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  form->addRow(testResult_);
+  testTimer_ = new QTimer(this);
+  testTimer_->setInterval(100);
+
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(form);
   layout->addWidget(OkCancel(this));
 
   SetToolTips({{server_, "The SMTP server through which rules send mail: a host name or address."},
+               {port_, "The mail server's port: 25 for mail between servers, 587 for submission with STARTTLS, "
+                       "465 for TLS from the first byte."},
+               {security_, "How the mail is protected on its way to the server. A server that does not offer "
+                           "STARTTLS when it is chosen fails the mail; it is never sent in plain text instead."},
+               {user_, "The login at the mail server (AUTH PLAIN or LOGIN); empty for a server that needs none. "
+                       "It is sent only with STARTTLS or TLS."},
+               {password_, "The password of the login. It is kept in the settings store only, never in a log, "
+                           "a mail debug line or the settings export."},
+               {verify_, "The server's certificate must be trusted by this computer's CA store and made out to "
+                         "the SMTP Server's name or address. Switch it off only for a server you know."},
+               {testRecipient_, "Where the test mail goes; empty: to the From Address."},
+               {sendTest_, "Sends one mail with the values above, stored or not, and shows the server's last "
+                           "reply below."},
                {from_, "The sender address of the rules' mails."},
                {domain_, "The domain this computer announces in its greeting to the mail server."},
                {subject_, "The subject a new e-mail rule starts with."},
@@ -377,15 +425,72 @@ CEmailSettingsDialog::CEmailSettingsDialog(QWidget* parent) : QDialog(parent) {
 
   const EmailSettings settings = EmailSettings::Load();
   server_->setText(Q(settings.server));
+  port_->setText(Q(settings.port));
+  security_->setCurrentIndex(settings.security >= kMailPlain && settings.security <= kMailTls ? settings.security : 0);
+  user_->setText(Q(settings.user));
+  password_->setText(Q(settings.password));
+  verify_->setChecked(settings.verify);
   from_->setText(Q(settings.from));
   domain_->setText(Q(settings.domain));
   subject_->setText(Q(settings.subject));
   text_->setText(Q(settings.text));
   include_->setChecked(settings.include);
+
+  connect(security_, &QComboBox::activated, this, &CEmailSettingsDialog::OnSecurityChosen);
+  connect(sendTest_, &QPushButton::clicked, this, &CEmailSettingsDialog::OnSendTestMail);
+  connect(testTimer_, &QTimer::timeout, this, &CEmailSettingsDialog::OnTestMailTick);
+}
+
+CEmailSettingsDialog::~CEmailSettingsDialog() = default;
+
+std::optional<EmailSettings> CEmailSettingsDialog::Typed() {
+  EmailSettings typed;
+  typed.server = S(server_);
+  typed.from = S(from_);
+  typed.domain = S(domain_);
+  typed.subject = S(subject_);
+  typed.text = S(text_);
+  typed.include = include_->isChecked();
+  typed.port = S(port_);
+  typed.security = security_->currentIndex();
+  typed.user = S(user_);
+  typed.password = S(password_);
+  typed.verify = verify_->isChecked();
+  MailSettings mail;
+  if (const auto error = typed.Read(mail)) {
+    prompts_.Refuse(this, Q(error->message));
+    port_->setFocus();
+    port_->selectAll();
+    return std::nullopt;
+  }
+  return typed;
+}
+
+void CEmailSettingsDialog::OnSecurityChosen(int security) {
+  port_->setText(Q(SuggestedMailPort(S(port_), security)));
+}
+
+void CEmailSettingsDialog::OnSendTestMail() {
+  const std::optional<EmailSettings> typed = Typed();
+  MailSettings mail;
+  if (!typed || typed->Read(mail)) return;
+  if (!testMail_->Start(mail, S(testRecipient_))) return;
+  sendTest_->setEnabled(false);
+  testResult_->setText(QStringLiteral("Sending the test mail..."));
+  testTimer_->start();
+}
+
+void CEmailSettingsDialog::OnTestMailTick() {
+  const std::optional<CTestMail::Outcome> outcome = testMail_->Take();
+  if (!outcome) return;
+  testTimer_->stop();
+  sendTest_->setEnabled(true);
+  testResult_->setText(Q(outcome->text));
 }
 
 void CEmailSettingsDialog::accept() {
-  EmailSettings{S(server_), S(from_), S(domain_), S(subject_), S(text_), include_->isChecked()}.Save();
+  const std::optional<EmailSettings> typed = Typed();
+  if (!typed || typed->Save()) return;
   QDialog::accept();
 }
 

@@ -5,16 +5,25 @@
 // Preferences (on OK) the frame's hide flag, the document's resolve flag, the history size and
 // apply settings, and (after OK or Cancel) a repaint when coloursChanged(); for Email Settings
 // a restart of a running service.
+//
+// Email Settings' "Send Test Mail" sends one mail with the values in the dialog, stored or not,
+// on a thread of its own (the window stays live), and shows the outcome with the server's last
+// reply below the button.
 
 #include <QDialog>
+
+#include <memory>
 
 #include "ui/editors/preferences.h"
 
 class QCheckBox;
 class QComboBox;
 class QFrame;
+class QLabel;
 class QLineEdit;
+class QPushButton;
 class QTabWidget;
+class QTimer;
 
 namespace qv {
 
@@ -73,14 +82,34 @@ class CPreferencesDialog : public QDialog {
   QLineEdit* tlsca_;
 };
 
+class CTestMail;
+
 class CEmailSettingsDialog : public QDialog {
   Q_OBJECT
  public:
-  explicit CEmailSettingsDialog(QWidget* parent = nullptr);
+  explicit CEmailSettingsDialog(CUserPrompts& prompts, QWidget* parent = nullptr);
+  ~CEmailSettingsDialog() override;
   void accept() override;
 
  private:
+  // The dialog's values; nullopt (the port field refused and focused) when the port is wrong.
+  std::optional<EmailSettings> Typed();
+  void OnSecurityChosen(int security);
+  void OnSendTestMail();
+  void OnTestMailTick();
+
+  CUserPrompts& prompts_;
+  std::unique_ptr<CTestMail> testMail_;
   QLineEdit* server_;
+  QLineEdit* port_;
+  QComboBox* security_;
+  QLineEdit* user_;
+  QLineEdit* password_;
+  QCheckBox* verify_;
+  QLineEdit* testRecipient_;
+  QPushButton* sendTest_;
+  QLabel* testResult_;
+  QTimer* testTimer_;
   QLineEdit* from_;
   QLineEdit* domain_;
   QLineEdit* subject_;

@@ -136,7 +136,9 @@ void CRuleEditorDialog::BuildControls() {
   chooseFile_->setMaximumWidth(40);
   advanced_ = MakeButton("Advanced", "advanced");
   auto* valueLayout = new QHBoxLayout(valueGroup_);
-  valueLayout->addWidget(value_, 1);
+  // A file name keeps room to be read beside the list of its formats.
+  value_->setMinimumWidth(260);
+  valueLayout->addWidget(value_, 3);
   valueLayout->addWidget(valueList_, 1);
   valueLayout->addWidget(chooseFile_);
   valueLayout->addWidget(advanced_);

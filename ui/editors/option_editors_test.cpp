@@ -229,12 +229,38 @@ TEST(EmailAndTrapParametersTest, TheSixSettingsAndTheSixTrapFields) {
   EmailSettings mail = EmailSettings::Load();
   EXPECT_TRUE(mail.include);
   EXPECT_EQ(mail.text, "old text");
-  mail = {"smtp.example.org", "q@example.org", "example.org", "Alarm", "", false};
-  mail.Save();
+  EXPECT_EQ(mail.port, "25");
+  EXPECT_EQ(mail.security, kMailPlain);
+  EXPECT_TRUE(mail.verify);
+  mail.server = "smtp.example.org";
+  mail.from = "q@example.org";
+  mail.domain = "example.org";
+  mail.subject = "Alarm";
+  mail.text = "";
+  mail.include = false;
+  mail.port = "65536";
+  const auto refused = mail.Save();  // nothing is written while the port is wrong
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(refused->field, EmailSettings::Field::kPort);
+  EXPECT_EQ(refused->message, "Please enter an integer between 1 and 65535.");
+  EXPECT_EQ(Store().GetString("Settings", "mailserver", "absent"), "absent");
+  mail.port = " 587";
+  mail.security = kMailStartTls;
+  mail.user = "q";
+  mail.password = "pw";
+  mail.verify = false;
+  ASSERT_FALSE(mail.Save());
   EXPECT_EQ(Store().GetString("Settings", "mailserver"), "smtp.example.org");
   EXPECT_EQ(Store().GetString("Settings", "mailtext", "absent"), "");  // empty texts are written too
   EXPECT_EQ(Store().GetInt("Settings", "includemsg", 1), 0);
-  EXPECT_EQ(EmailSettings::Load().from, "q@example.org");
+  const MailSettings stored = MailSettings::Load();
+  EXPECT_EQ(stored.from, "q@example.org");
+  EXPECT_EQ(stored.port, 587);
+  EXPECT_EQ(stored.security, kMailStartTls);
+  EXPECT_EQ(stored.user, "q");
+  EXPECT_EQ(stored.password, "pw");
+  EXPECT_FALSE(stored.verify);
+  EXPECT_EQ(EmailSettings::Load().port, "587");
 
   TrapParameterFields fields = TrapParameterFields::From(TrapParameters{});
   EXPECT_EQ(fields.genericType, "6");
@@ -250,6 +276,21 @@ TEST(EmailAndTrapParametersTest, TheSixSettingsAndTheSixTrapFields) {
   ASSERT_TRUE(error);
   EXPECT_EQ(error->field, TrapParameterFields::Field::kGenericType);
   EXPECT_EQ(read.community, "private");
+}
+
+TEST(EmailSettingsTest, AChangeOfSecuritySuggestsItsUsualPortOnlyOverAnotherUsualOne) {
+  struct Case {
+    const char* port;
+    int32_t security;
+    const char* suggested;
+  } cases[] = {
+      {"25", kMailStartTls, "587"}, {"25", kMailTls, "465"},   {"465", kMailPlain, "25"},
+      {" 587 ", kMailTls, "465"},   {"", kMailStartTls, "587"}, {"2525", kMailTls, "2525"},
+      {"5870", kMailPlain, "5870"}, {"465", 7, "465"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(SuggestedMailPort(c.port, c.security), c.suggested) << c.port << " " << c.security;
+  }
 }
 
 }  // namespace

@@ -1,5 +1,9 @@
 #include "ui/editors/preferences.h"
 
+#include <algorithm>
+#include <iterator>
+#include <string_view>
+
 #include "core/settings/settings_store.h"
 #include "reception/history_files.h"
 #include "ui/find/highlight_list.h"
@@ -101,12 +105,40 @@ uint32_t CSeverityColours::Reset(int severity) {
 
 EmailSettings EmailSettings::Load() {
   const CSettingsStore& store = AppSettings();
-  return {store.GetString("Settings", "mailserver"), store.GetString("Settings", "mailfrom"),
-          store.GetString("Settings", "maildomain"), store.GetString("Settings", "mailsubject"),
-          store.GetString("Settings", "mailtext"),   store.GetInt("Settings", "includemsg", 1) != 0};
+  const MailSettings mail = MailSettings::Load();
+  EmailSettings settings;
+  settings.server = mail.server;
+  settings.from = mail.from;
+  settings.domain = mail.domain;
+  settings.subject = store.GetString("Settings", "mailsubject");
+  settings.text = store.GetString("Settings", "mailtext");
+  settings.include = store.GetInt("Settings", "includemsg", 1) != 0;
+  settings.port = std::to_string(mail.port);
+  settings.security = mail.security;
+  settings.user = mail.user;
+  settings.password = mail.password;
+  settings.verify = mail.verify;
+  return settings;
 }
 
-void EmailSettings::Save() const {
+std::optional<EmailSettings::Error> EmailSettings::Read(MailSettings& mail) const {
+  const UnsignedField typedPort = ReadUnsignedField(port, 1, 65535);
+  if (!typedPort.ok()) return Error{Field::kPort, typedPort.error};
+  mail.server = server;
+  mail.from = from;
+  mail.domain = domain;
+  mail.port = static_cast<int32_t>(typedPort.value);
+  mail.security = security;
+  mail.user = user;
+  mail.password = password;
+  mail.verify = verify;
+  mail.debug = false;
+  return std::nullopt;
+}
+
+std::optional<EmailSettings::Error> EmailSettings::Save() const {
+  MailSettings mail;
+  if (auto error = Read(mail)) return error;
   const CSettingsStore& store = AppSettings();
   store.SetInt("Settings", "includemsg", include ? 1 : 0);
   store.SetString("Settings", "mailfrom", from.c_str());
@@ -114,6 +146,22 @@ void EmailSettings::Save() const {
   store.SetString("Settings", "mailsubject", subject.c_str());
   store.SetString("Settings", "mailtext", text.c_str());
   store.SetString("Settings", "mailserver", server.c_str());
+  store.SetInt("Settings", "mailport", mail.port);
+  store.SetInt("Settings", "mailsecurity", security);
+  store.SetString("Settings", "mailuser", user.c_str());
+  store.SetString("Settings", "mailpassword", password.c_str());
+  store.SetInt("Settings", "mailverify", verify ? 1 : 0);
+  return std::nullopt;
+}
+
+std::string SuggestedMailPort(const std::string& port, int32_t security) {
+  static constexpr std::string_view kUsualPorts[] = {"25", "587", "465"};  // by security
+  if (security < kMailPlain || security > kMailTls) return port;
+  const std::size_t start = port.find_first_not_of(' ');
+  const std::string_view typed =
+      start == std::string::npos ? std::string_view() : std::string_view(port).substr(start, port.find_last_not_of(' ') + 1 - start);
+  const bool usual = typed.empty() || std::find(std::begin(kUsualPorts), std::end(kUsualPorts), typed) != std::end(kUsualPorts);
+  return usual ? std::string(kUsualPorts[security]) : port;
 }
 
 }  // namespace qv

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "rules/mail/mail_sender.h"
 #include "ui/editors/field_validation.h"
 #include "ui/editors/reception_preferences.h"
 
@@ -78,11 +79,26 @@ struct EmailSettings {
   std::string subject; // "mailsubject"
   std::string text;    // "mailtext"
   bool include = true; // "includemsg"
+  std::string port = std::to_string(kDefaultMailPort);  // "mailport" as typed, 1..65535
+  int32_t security = kMailPlain;  // "mailsecurity"
+  std::string user;               // "mailuser"
+  std::string password;           // "mailpassword", kept in the settings store only
+  bool verify = true;             // "mailverify"
+
+  enum class Field { kPort };
+  using Error = FieldError<Field>;
 
   static EmailSettings Load();
-  // Writes includemsg, mailfrom, maildomain, mailsubject, mailtext, mailserver; texts as typed,
-  // empty ones too.
-  void Save() const;
+  // The settings of a mail sent with these values ("maildebug" off); the port must be valid.
+  std::optional<Error> Read(MailSettings& mail) const;
+  // Validates the port (nothing written when it fails), then writes includemsg, mailfrom,
+  // maildomain, mailsubject, mailtext, mailserver, mailport, mailsecurity, mailuser,
+  // mailpassword, mailverify; texts as typed, empty ones too.
+  std::optional<Error> Save() const;
 };
+
+// The port a change of security suggests: a port field that holds the usual port of some
+// security (25, 587, 465) gets the usual one of `security`; any other port stays as typed.
+std::string SuggestedMailPort(const std::string& port, int32_t security);
 
 }  // namespace qv

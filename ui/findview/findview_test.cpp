@@ -248,6 +248,60 @@ class FindViewTest : public QObject {
     QCOMPARE(list.selected, 0);
   }
 
+  // Find says when it found nothing, remembers the last search for a dialog made later in the
+  // run, and "Find Messages" on a row starts from that row's host name and severity.
+  void findSaysNoMatchRemembersAndStartsFromTheRow() {
+    FakeList list;
+    list.all = {Message("kernel up", 100), Message("disk error", 200), Message("fan", 300)};
+    list.all[2].hostName = "beta";
+    list.all[2].severity = 2;
+    list.Rebuild();
+    list.selected = 0;
+    {
+      CFindDialog find(list);
+      find.Match()->SetFields(FilterFields());
+      Child<QLineEdit>(&find, "message")->setText("nowhere");
+      QTest::mouseClick(Button(&find, "Find Next"), Qt::LeftButton);
+      QCOMPARE(find.Outcome(), QString("No match"));
+      QCOMPARE(list.selected, 0);
+      Child<QLineEdit>(&find, "message")->setText("ERROR");
+      QVERIFY(find.Find(true));
+      QCOMPARE(find.Outcome(), QString());
+      QCOMPARE(list.selected, 1);
+    }
+    CFindDialog later(list);
+    QCOMPARE(later.Match()->Fields().message, std::string("ERROR"));
+    list.selected = 2;
+    later.StartFromSelected();
+    FilterFields expected;
+    expected.hostName = "beta";
+    expected.severityIndex = 3;  // "Critical", after the empty entry
+    QCOMPARE(later.Match()->Fields(), expected);
+    list.selected = 0;
+    QVERIFY(later.Find(false) == false);  // nothing of beta before the first row
+    QVERIFY(later.Find(true));
+    QCOMPARE(list.selected, 2);
+  }
+
+  // The Find dialog steps off the row it found: below it when there is room, else above, else to
+  // the roomier side; a dialog that does not cover the row stays.
+  void findDialogStepsOffTheFoundRow() {
+    const QRect screen(0, 0, 1200, 900);
+    struct Case {
+      QRect window;
+      QRect row;
+      QPoint expected;
+    };
+    const Case cases[] = {
+        {{100, 100, 300, 200}, {0, 400, 1000, 20}, {100, 100}},  // apart: stays
+        {{100, 100, 300, 200}, {0, 150, 1000, 20}, {100, 178}},  // below the row
+        {{100, 600, 300, 200}, {0, 750, 1000, 20}, {100, 542}},  // no room below: above
+        {{100, 100, 300, 800}, {0, 300, 1000, 20}, {100, 100}},  // neither: the roomier side (below), on screen
+        {{100, 100, 300, 800}, {0, 700, 1000, 20}, {100, 0}},    // neither: above, on screen
+    };
+    for (const Case& c : cases) QCOMPARE(PositionOffRow(c.window, c.row, screen), c.expected);
+  }
+
   // The Filter, Find and custom filter dialogs share one address field: typed key by key, a key
   // that would make a part above 255 or a fifth part is refused, as the rule editor refuses it.
   void addressFieldRefusesPartsAbove255() {

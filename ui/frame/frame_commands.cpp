@@ -14,7 +14,7 @@ constexpr std::array kCommands = {
     FrameCommand{kCmdSave, M::kFile, "&Save", "Save the active document", "Ctrl+S", false},
     FrameCommand{kCmdSaveAs, M::kFile, "Save &As...", "Save the active document with a new name", "", false},
     FrameCommand{kCmdImport, M::kFile, "&Import...", "Import records in RFC 3164 format", "", true},
-    FrameCommand{kCmdExport, M::kFile, "&Export...", "Export records in RFC 3164 format", "", false},
+    FrameCommand{kCmdExport, M::kFile, "&Export...", "Export records in RFC 3164 format, or as RFC 5424, JSON or CSV", "", false},
     FrameCommand{kCmdLoadHistory, M::kFile, "&Load History", "Load the most recent messages", "", true},
     FrameCommand{kCmdClearHistory, M::kFile, "Clear &History", "Clear the History", "", false},
     FrameCommand{kCmdImportSettings, M::kFile, "Import Se&ttings...", "Load rules, filters, and highlighting", "", true},

@@ -19,7 +19,7 @@
 #include "reception/relay.h"
 #include "reception/syslog_receivers.h"
 #include "reception/syslog_socket.h"
-#include "reception/tcp_forwarder.h"
+#include "reception/stream_forwarder.h"
 #include "ui/store/listen_problem.h"
 #include "ui/store/relay_reception.h"
 
@@ -85,7 +85,8 @@ CQuorvelDoc::CQuorvelDoc(const ExecutorFactory& makeExecutor, std::unique_ptr<CS
       rulesEnabled_(Setting("RulesEnabled", 1) != 0),
       history_(std::make_unique<CHistoryFiles>()),
       reader_(ReadParseOptions(), Setting("resolve", 0) != 0),
-      tcpForwarder_(std::make_unique<CTcpForwarder>([this](const std::string& text) { OnLocalMessage(text); })),
+      streamForwarder_(std::make_unique<CStreamForwarder>([this](const std::string& text) { OnLocalMessage(text); },
+                                                          CStreamForwarder::Options::Read())),
       channel_(std::make_unique<CLocalChannel>()),
       monitors_(std::make_unique<CMonitorSet>(channel_->Poster())) {
   history_->SetLimitKB(Setting("historysize", CHistoryFiles::kDefaultLimitKB));
@@ -96,7 +97,7 @@ CQuorvelDoc::CQuorvelDoc(const ExecutorFactory& makeExecutor, std::unique_ptr<CS
   heldBackReports->setInterval(std::chrono::seconds(10));
   connect(heldBackReports, &QTimer::timeout, this, [this] {
     rules_.ReportHeldBack();
-    tcpForwarder_->ReportHeldBack();
+    streamForwarder_->ReportHeldBack();
     if (const auto report = channel_->TakeDropReport()) OnLocalMessage(*report);
   });
   heldBackReports->start();
@@ -378,8 +379,8 @@ bool CQuorvelDoc::IsListeningOnRelay() const { return relay_ != nullptr; }
 void CQuorvelDoc::ReloadRules() { rules_.LoadRules(socket_ ? this : nullptr); }
 
 void CQuorvelDoc::Forward(std::string_view dottedAddress, const SyslogMessage& message) {
-  if (CTcpForwarder::Handles(dottedAddress)) {
-    tcpForwarder_->Forward(dottedAddress, message);
+  if (CStreamForwarder::Handles(dottedAddress)) {
+    streamForwarder_->Forward(dottedAddress, message);
   } else if (socket_) {
     socket_->Forward(dottedAddress, message);
   }
@@ -389,10 +390,11 @@ void CQuorvelDoc::SetHistoryLimitKB(int32_t kilobytes) { history_->SetLimitKB(ki
 
 // --- Files ---
 
-bool CQuorvelDoc::ExportFile(const std::string& path) {
+bool CQuorvelDoc::ExportFile(const std::string& path, RecordFormat format) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << FileHeader(format);
   const int count = GetShownCount();
-  for (int i = 0; i < count && out; ++i) out << GetMessage(ShownPosition(i)).FormatSyslogLine() << '\n';
+  for (int i = 0; i < count && out; ++i) out << FormatFileLine(GetMessage(ShownPosition(i)), format);
   return static_cast<bool>(out);
 }
 

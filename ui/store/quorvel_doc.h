@@ -42,6 +42,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/message/record_formats.h"
 #include "core/message/syslog_message.h"
 #include "reception/datagram_reader.h"
 #include "reception/syslog_sink.h"
@@ -64,7 +65,7 @@ class CMonitorSet;
 class CRelayReception;
 class CSyslogReceivers;
 class CSyslogSocket;
-class CTcpForwarder;
+class CStreamForwarder;
 
 class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   Q_OBJECT
@@ -164,9 +165,10 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   void SetHistoryLimitKB(int32_t kilobytes);
 
   // --- Files ---
-  // Writes every shown message as its syslog line and a line feed. False when the file could
-  // not be written completely.
-  bool ExportFile(const std::string& path);
+  // Writes every shown message, in shown order, in `format` (record_formats.h): by default its
+  // syslog line and a line feed; a CSV file begins with its header row. False when the file
+  // could not be written completely.
+  bool ExportFile(const std::string& path, RecordFormat format = RecordFormat::kSyslogLine);
   // Adds every line of the file (syslog lines with time received = time sent, record lines)
   // without refresh each, then asks for one refresh. False when it could not be opened.
   bool ImportFile(const std::string& path);
@@ -242,7 +244,7 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   std::unique_ptr<CSyslogReceivers> receivers_;
   std::vector<std::unique_ptr<QSocketNotifier>> receiverNotifiers_;
   int receiverCalls_ = 0;  // receiver calls under way (nested when a message opens a dialog)
-  std::unique_ptr<CTcpForwarder> tcpForwarder_;  // rule values "tcp://host:port"
+  std::unique_ptr<CStreamForwarder> streamForwarder_;  // rule values "tcp://host:port", "tls://host:port"
   std::unique_ptr<CRelayReception> relay_;
   std::unique_ptr<CLocalChannel> channel_;  // the monitors' findings; outlives them
   std::unique_ptr<QSocketNotifier> channelNotifier_;  // made when the monitors first start

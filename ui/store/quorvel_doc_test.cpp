@@ -23,6 +23,7 @@
 #include "testing/free_udp_port.h"
 #include "testing/network_namespace.h"
 #include "testing/temp_home.h"
+#include "ui/store/export_formats.h"
 #include "ui/store/store_test_support.h"
 
 namespace qv {
@@ -464,6 +465,41 @@ TEST_F(QuorvelDocTest, ExportImportHistoryAndThePromptToSave) {
   AppSettings().SetInt("Settings", "promptforsave", 1);
   doc->ToggleHighlight(ShownPosition(0));
   EXPECT_TRUE(doc->SaveModifiedQuestion());
+}
+
+// Each file type of File > Export writes the shown messages in its format; what the record
+// lines hold comes back whole through Import.
+TEST_F(QuorvelDocTest, ExportWritesTheChosenFileTypeAndImportReadsRecordLinesBack) {
+  FakeService* service = nullptr;
+  RecordingFrame frame;
+  auto doc = MakeDoc(&service, &frame);
+  doc->OnDatagram("10.0.0.5", 1025, "<34>Oct 11 22:14:15 mymachine su: 'su root' failed, \"x\"");
+  doc->OnDatagram("10.0.0.6", 1026, "<13>second");
+  const SyslogMessage first = doc->GetMessage(ShownPosition(0));
+  const SyslogMessage second = doc->GetMessage(ShownPosition(1));
+  for (const ExportFileType& type : kExportFileTypes) {
+    SCOPED_TRACE(type.filter);
+    const std::string path = WithExportSuffix(home_.file("export"), type);
+    EXPECT_EQ(path, home_.file(std::string("export.") + type.suffix));
+    ASSERT_TRUE(doc->ExportFile(path, type.format));
+    EXPECT_EQ(ReadAll(path), FileHeader(type.format) + FormatFileLine(first, type.format) + FormatFileLine(second, type.format));
+  }
+  EXPECT_EQ(ReadAll(home_.file("export.csv")).substr(0, kCsvHeader.size() + 2), std::string(kCsvHeader) + "\r\n");
+
+  ASSERT_TRUE(doc->ExportFile(home_.file("records.txt"), ExportFileTypeOf("Record lines (*.txt)").format));
+  ASSERT_TRUE(doc->ImportFile(home_.file("records.txt")));
+  ASSERT_EQ(doc->GetShownCount(), 4);
+  for (const auto& [position, original] : {std::pair{2, first}, std::pair{3, second}}) {
+    SyslogMessage back = doc->GetMessage(ShownPosition(position));
+    back.seq = original.seq;
+    EXPECT_EQ(back, original);
+  }
+
+  // The dialog's file type decides; an unknown text, and a name with a suffix of its own, stay as they are.
+  EXPECT_EQ(ExportFileTypeOf("All Files (*)").format, RecordFormat::kSyslogLine);
+  EXPECT_EQ(ExportFileTypeOf("JSON lines (*.jsonl *.json)").format, RecordFormat::kJsonLines);
+  EXPECT_EQ(WithExportSuffix("/tmp/a.b/out.json", kExportFileTypes[4]), "/tmp/a.b/out.json");
+  EXPECT_EQ(WithExportSuffix("/tmp/a.b/.hidden", kExportFileTypes[5]), "/tmp/a.b/.hidden.csv");
 }
 
 TEST_F(QuorvelDocTest, FilterSortAndHighlightReachTheViews) {
