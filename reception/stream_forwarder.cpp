@@ -8,9 +8,12 @@
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <utility>
 
+#include "core/message/record_formats.h"
 #include "core/message/syslog_message.h"
 #include "core/settings/settings_store.h"
+#include "reception/syslog_socket.h"
 
 namespace qv {
 namespace {
@@ -28,10 +31,11 @@ constexpr std::size_t kBatchBytes = 64 * 1024;
 
 struct Target {
   bool tls = false;
+  bool rfc5424 = false;
   std::string host, port;
 };
 
-// "tcp://host:port" or "tls://[v6]:port"; false when the scheme,
+// "tcp://host:port" or "tls://[v6]:port", either possibly ending in "#5424"; false when the scheme,
 // the host or a port 1..65535 is missing.
 bool ParseTarget(std::string_view value, Target* target) {
   if (value.starts_with(kTlsScheme)) {
@@ -40,6 +44,8 @@ bool ParseTarget(std::string_view value, Target* target) {
     return false;
   }
   value.remove_prefix(kTcpScheme.size());
+  target->rfc5424 = value.ends_with(kRfc5424Suffix);
+  if (target->rfc5424) value.remove_suffix(kRfc5424Suffix.size());
   const std::size_t colon = value.rfind(':');
   if (colon == std::string_view::npos) return false;
   std::string_view name = value.substr(0, colon);
@@ -79,10 +85,10 @@ class CStreamForwarder::Destination {
   Destination(const Destination&) = delete;
   Destination& operator=(const Destination&) = delete;
 
-  // Queues the frame, dropping the oldest ones as needed; returns how many frames were dropped
-  // since the last call (also by the sending thread).
-  uint64_t Queue(std::string frame) {
-    uint64_t dropped = 0;
+  bool rfc5424() const { return target_.rfc5424; }
+
+  // Queues the frame, dropping the oldest ones as needed.
+  void Queue(std::string frame) {
     {
       const std::lock_guard lock(mutex_);
       while (!queue_.empty() && bytes_ + frame.size() > maxBytes_) {
@@ -96,25 +102,34 @@ class CStreamForwarder::Destination {
       } else {
         ++dropped_;
       }
-      dropped = dropped_;
-      dropped_ = 0;
     }
     wake_.notify_one();
-    return dropped;
   }
 
-  // The failed connection attempts since the last call, and the reason of the newest.
-  uint64_t TakeFailures(std::string* reason) {
+  // The frames dropped since the last call, by Queue or by the sending thread.
+  uint64_t TakeDropped() {
     const std::lock_guard lock(mutex_);
-    const uint64_t count = failures_;
-    failures_ = 0;
+    return std::exchange(dropped_, 0);
+  }
+
+  // The failed connection attempts since the last call, and the reason of the newest;
+  // `recovered` tells whether a connection was made after a failure since the last call.
+  uint64_t TakeFailures(std::string* reason, bool* recovered) {
+    const std::lock_guard lock(mutex_);
     *reason = lastFailure_;
-    return count;
+    *recovered = std::exchange(recovered_, false);
+    return std::exchange(failures_, 0);
   }
 
   std::size_t queuedBytes() {
     const std::lock_guard lock(mutex_);
     return bytes_;
+  }
+
+  // Frames queued or being sent.
+  std::size_t unsent() {
+    const std::lock_guard lock(mutex_);
+    return queue_.size() + sending_;
   }
 
  private:
@@ -143,6 +158,7 @@ class CStreamForwarder::Destination {
         batch.push_back(std::move(queue_.front()));
         queue_.pop_front();
       }
+      sending_ = batch.size();
       lock.unlock();
       std::string failure;
       if (connection && connection->PeerClosed()) connection.reset();
@@ -150,13 +166,16 @@ class CStreamForwarder::Destination {
       const bool sent = connection && connection->Send(bytes);
       if (!sent) connection.reset();
       lock.lock();
+      sending_ = 0;
       if (sent) {
         retry = kFirstRetry;
+        recovered_ = recovered_ || std::exchange(down_, false);
         continue;
       }
       if (!failure.empty()) {
         ++failures_;
         lastFailure_ = failure;
+        down_ = true;
       }
       // First again on the next connection, as far as their room allows; the oldest go first.
       while (!batch.empty() && bytes_ + batch.back().size() <= maxBytes_) {
@@ -185,10 +204,13 @@ class CStreamForwarder::Destination {
   std::mutex mutex_;
   std::condition_variable wake_;
   std::deque<std::string> queue_;
-  std::size_t bytes_ = 0;  // of the frames in queue_
-  uint64_t dropped_ = 0;   // since Queue last returned the count
+  std::size_t bytes_ = 0;    // of the frames in queue_
+  std::size_t sending_ = 0;  // frames taken out to be sent
+  uint64_t dropped_ = 0;     // since TakeDropped
   uint64_t failures_ = 0;  // failed connection attempts since TakeFailures
   std::string lastFailure_;
+  bool down_ = false;       // the last connection attempt failed
+  bool recovered_ = false;  // lines went out after a failure, since TakeFailures
   std::atomic<bool> stopping_{false};  // also read by waits inside a connection, without the lock
   std::thread thread_;                 // last: starts once everything above exists
 };
@@ -234,27 +256,38 @@ void CStreamForwarder::SayDropped(const std::string& name, uint64_t dropped, boo
 }
 
 void CStreamForwarder::SayFailure(const std::string& name, const std::string& reason, uint64_t count) {
+  saidDown_.insert(name);
   if (!report_) return;
   report_("Send to another Syslog server: cannot connect to " + name + ": " + reason +
           (count > 1 ? " (" + std::to_string(count) + " attempts since the last report)" : "") +
           "; its lines wait and are sent once it answers");
 }
 
-void CStreamForwarder::TakeFailures(const std::string& name, Destination& destination) {
+void CStreamForwarder::TakeReports(const std::string& name, Destination& destination) {
+  const uint64_t dropped = destination.TakeDropped();
+  for (uint64_t i = 0; i < dropped; ++i) {
+    if (const auto count = throttle_.Count(name)) SayDropped(name, *count, false);
+  }
   std::string reason;
-  const uint64_t failures = destination.TakeFailures(&reason);
-  if (failures == 0) return;
-  lastFailure_[name] = reason;
+  bool recovered = false;
+  const uint64_t failures = destination.TakeFailures(&reason, &recovered);
+  if (failures > 0) lastFailure_[name] = reason;
   const std::string kind = "connect " + name;
   for (uint64_t i = 0; i < failures; ++i) {
     if (const auto count = throttle_.Count(kind)) SayFailure(name, reason, *count);
   }
+  // The end of an outage is said when its start was.
+  if (recovered && saidDown_.erase(name) > 0 && report_) {
+    report_("Send to another Syslog server: connected to " + name + " again; the lines that waited are sent");
+  }
 }
 
-void CStreamForwarder::ReportHeldBack() {
-  for (const auto& [name, destination] : destinations_) TakeFailures(name, *destination);
+void CStreamForwarder::ReportHeldBack() { SayHeldBack(CReportThrottle::Clock::now()); }
+
+void CStreamForwarder::SayHeldBack(CReportThrottle::Clock::time_point now) {
+  for (const auto& [name, destination] : destinations_) TakeReports(name, *destination);
   constexpr std::string_view kConnect = "connect ";
-  for (const auto& [kind, count] : throttle_.TakeDue()) {
+  for (const auto& [kind, count] : throttle_.TakeDue(now)) {
     if (kind.starts_with(kConnect)) {
       const std::string name = kind.substr(kConnect.size());
       SayFailure(name, lastFailure_[name], count);
@@ -262,6 +295,27 @@ void CStreamForwarder::ReportHeldBack() {
       SayDropped(kind, count, true);
     }
   }
+}
+
+uint64_t CStreamForwarder::Finish(std::chrono::milliseconds bound) {
+  const auto deadline = std::chrono::steady_clock::now() + bound;
+  const auto unsent = [this] {
+    uint64_t count = 0;
+    for (const auto& [name, destination] : destinations_) count += destination->unsent();
+    return count;
+  };
+  while (unsent() > 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(20ms);
+  SayHeldBack(CReportThrottle::Clock::now() + options_.reportInterval);  // all of it: there is no later
+  uint64_t lost = 0;
+  for (const auto& [name, destination] : destinations_) {
+    const uint64_t left = destination->unsent();
+    lost += left;
+    if (left > 0 && report_) {
+      report_("Send to another Syslog server: " + std::to_string(left) + " lines for " + name +
+              " were not sent before the program stopped and are lost");
+    }
+  }
+  return lost;
 }
 
 void CStreamForwarder::Forward(std::string_view target, const SyslogMessage& record) {
@@ -274,12 +328,9 @@ void CStreamForwarder::Forward(std::string_view target, const SyslogMessage& rec
     found = destinations_.emplace(std::string(target), std::move(destination)).first;
   }
   Destination& destination = *found->second;
-  const std::string line = record.FormatSyslogLine();
-  const uint64_t dropped = destination.Queue(std::to_string(line.size()) + " " + line);
-  for (uint64_t i = 0; i < dropped; ++i) {
-    if (const auto count = throttle_.Count(found->first)) SayDropped(found->first, *count, false);
-  }
-  TakeFailures(found->first, destination);
+  const std::string line = destination.rfc5424() ? FormatRfc5424Line(record) : record.FormatSyslogLine();
+  destination.Queue(std::to_string(line.size()) + " " + line);
+  TakeReports(found->first, destination);
 }
 
 }  // namespace qv

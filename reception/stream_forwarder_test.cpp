@@ -1,7 +1,10 @@
 #include "reception/stream_forwarder.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <functional>
@@ -10,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/message/record_formats.h"
 #include "core/message/syslog_message.h"
 #include "core/settings/settings_store.h"
 #include "reception/tcp_syslog_server.h"
@@ -92,25 +96,42 @@ class StreamForwarderTest : public ::testing::Test {
   static inline bool made_ = false;
 };
 
+// Each scheme, with today's line or, after "#5424", the RFC 5424 line that keeps the sender's
+// stamp and host.
 TEST_F(StreamForwarderTest, LinesGoOctetCountedInOrderOverOneConnection) {
   EXPECT_TRUE(CStreamForwarder::Handles("tcp://10.0.0.1:601"));
-  EXPECT_TRUE(CStreamForwarder::Handles("tls://10.0.0.1:6514"));
+  EXPECT_TRUE(CStreamForwarder::Handles("tls://10.0.0.1:6514#5424"));
   EXPECT_FALSE(CStreamForwarder::Handles("10.0.0.1"));
-  for (const char* scheme : {"tcp", "tls"}) {
-    testing::RecordingSink sink;
-    const auto server = Server(sink, 0, scheme == std::string("tls") ? "server" : "");
-    ASSERT_TRUE(server->created());
-    const std::string target = std::string(scheme) + "://127.0.0.1:" + std::to_string(server->boundPort());
-    CStreamForwarder forwarder(nullptr, Trusting());
-    // Values without a usable port are ignored and do not disturb the others.
-    for (const char* bad : {"://127.0.0.1", ":/127.0.0.1:0", "://127.0.0.1:70000", "://:601", "://h:6x"}) {
-      forwarder.Forward(scheme + std::string(bad), Record("ignored"));
+  for (const std::string scheme : {"tcp", "tls"}) {
+    for (const std::string suffix : {"", "#5424"}) {
+      const std::string what = scheme + suffix;
+      testing::RecordingSink sink;
+      const auto server = Server(sink, 0, scheme == "tls" ? "server" : "");
+      ASSERT_TRUE(server->created());
+      const std::string target = scheme + "://127.0.0.1:" + std::to_string(server->boundPort()) + suffix;
+      CStreamForwarder forwarder(nullptr, Trusting());
+      // Values without a usable port are ignored and do not disturb the others.
+      for (const char* bad : {"://127.0.0.1", ":/127.0.0.1:0", "://127.0.0.1:70000", "://:601", "://h:6x"}) {
+        forwarder.Forward(scheme + bad + suffix, Record("ignored"));
+      }
+      const SyslogMessage records[] = {Record("first, with a comma"), Record("second"),
+                                       Record("third\nwith a line feed")};
+      for (const SyslogMessage& record : records) forwarder.Forward(target, record);
+      ASSERT_TRUE(PumpUntil(*server, [&] { return sink.datagrams.size() == 3; })) << what;
+      for (int i = 0; i < 3; ++i) {
+        const SyslogMessage& record = records[i];
+        EXPECT_EQ(sink.datagrams[i].text, suffix.empty() ? record.FormatSyslogLine() : FormatRfc5424Line(record))
+            << what;
+        SyslogMessage arrived;
+        arrived.ParseDatagram(sink.datagrams[i].address, sink.datagrams[i].port, sink.datagrams[i].text);
+        EXPECT_EQ(arrived.hostName, "core-sw1") << what;
+        EXPECT_EQ(arrived.message, record.message) << what;
+        if (!suffix.empty()) {
+          EXPECT_EQ(arrived.timeSent, record.timeSent) << what;
+        }
+      }
+      EXPECT_EQ(server->connectionCount(), 1u) << what;
     }
-    const SyslogMessage records[] = {Record("first, with a comma"), Record("second"), Record("third\nwith a line feed")};
-    for (const SyslogMessage& record : records) forwarder.Forward(target, record);
-    ASSERT_TRUE(PumpUntil(*server, [&] { return sink.datagrams.size() == 3; })) << scheme;
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(sink.datagrams[i].text, records[i].FormatSyslogLine()) << scheme;
-    EXPECT_EQ(server->connectionCount(), 1u) << scheme;
   }
 }
 
@@ -176,6 +197,40 @@ TEST_F(StreamForwarderTest, ADestinationThatIsDownKeepsTheNewestLinesWithinItsBo
     }));
     EXPECT_EQ(static_cast<int>(sink.datagrams.size()) + 1 + heldBack, kLines) << scheme;
     EXPECT_TRUE(Contains(sink.datagrams.front().text, "line " + std::to_string(1 + heldBack) + " ")) << scheme;
+    forwarder.ReportHeldBack();
+    EXPECT_EQ(failures.back(), "Send to another Syslog server: connected to " + target +
+                                   " again; the lines that waited are sent");
+  }
+}
+
+// When the owner stops, what waits gets a bounded time to go; what is left is said.
+TEST_F(StreamForwarderTest, FinishSendsWhatWaitsOrSaysWhatIsLost) {
+  for (const bool up : {true, false}) {
+    testing::RecordingSink sink;
+    std::unique_ptr<CTcpSyslogServer> server;
+    int32_t port = UnusedPort();
+    if (up) {
+      server = Server(sink, port, "");
+      ASSERT_TRUE(server->created());
+    }
+    const std::string target = "tcp://127.0.0.1:" + std::to_string(port);
+    std::vector<std::string> lost, failures;
+    CStreamForwarder forwarder(
+        [&](const std::string& text) { (Contains(text, "were not sent") ? lost : failures).push_back(text); },
+        Trusting());
+    for (const char* text : {"one", "two", "three"}) forwarder.Forward(target, Record(text));
+    EXPECT_EQ(forwarder.Finish(up ? 3s : 300ms), up ? 0u : 3u) << up;
+    if (up) {
+      EXPECT_TRUE(lost.empty()) << lost[0];
+      EXPECT_TRUE(PumpUntil(*server, [&] { return sink.datagrams.size() == 3; }));
+    } else {
+      ASSERT_EQ(lost.size(), 1u);
+      EXPECT_EQ(lost[0], "Send to another Syslog server: 3 lines for " + target +
+                             " were not sent before the program stopped and are lost");
+      // The failure met meanwhile is said too, though nothing asked for reports after it.
+      ASSERT_EQ(failures.size(), 1u);
+      EXPECT_TRUE(failures[0].starts_with("Send to another Syslog server: cannot connect to " + target)) << failures[0];
+    }
   }
 }
 
@@ -235,9 +290,19 @@ TEST_F(StreamForwarderTest, TheServersCertificateIsCheckedAndAClientCertificateI
 }
 
 // A server that stops in order tells its clients the end and reads until they end too: every
-// line reaches it or its successor on the same port, once and in order.
+// line reaches it or its successor on the same port, once and in order. Another server that
+// stops with it, whose client never ends, holds nobody up.
 TEST_F(StreamForwarderTest, AServerThatStopsInOrderLosesNothingAndTheNextOneGetsTheRest) {
   for (const std::string scheme : {"tcp", "tls"}) {
+    testing::RecordingSink ignored;
+    const auto other = Server(ignored, 0, "");
+    ASSERT_TRUE(other->created());
+    const int silent = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(other->boundPort()));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(connect(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     const std::string certificate = scheme == "tls" ? "server" : "";
     testing::RecordingSink first;
     auto server = Server(first, 0, certificate);
@@ -253,7 +318,10 @@ TEST_F(StreamForwarderTest, AServerThatStopsInOrderLosesNothingAndTheNextOneGets
         ASSERT_TRUE(PumpUntil(*server, [&] { return !first.datagrams.empty(); })) << scheme;
       }
     }
-    server->Drain(std::chrono::steady_clock::now() + 3s);
+    const auto started = std::chrono::steady_clock::now();
+    CTcpSyslogServer::Drain({other.get(), server.get()}, started + 1500ms);
+    EXPECT_GE(std::chrono::steady_clock::now() - started, 1500ms) << "the silent client ended?";
+    close(silent);
     EXPECT_EQ(server->connectionCount(), 0u) << scheme << ": the client did not end its side";
     server.reset();
     for (; next < kLines; ++next) forwarder.Forward(target, Record("line " + std::to_string(next)));

@@ -85,9 +85,7 @@ CSyslogReceivers::CSyslogReceivers(CSyslogSink& owner, const ReceiverSettings& s
 CSyslogReceivers::~CSyslogReceivers() = default;
 
 void CSyslogReceivers::Drain(std::chrono::milliseconds bound) {
-  const auto deadline = std::chrono::steady_clock::now() + bound;
-  if (tcp_) tcp_->Drain(deadline);
-  if (tls_) tls_->Drain(deadline);
+  CTcpSyslogServer::Drain({tcp_.get(), tls_.get()}, std::chrono::steady_clock::now() + bound);
 }
 
 std::vector<CSyslogReceivers::Watch> CSyslogReceivers::watches() {

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "core/message/record_formats.h"
 #include "core/message/syslog_message.h"
 #include "reception/dotted_address.h"
 
@@ -149,8 +150,10 @@ void CSyslogSocket::Forward(std::string_view dottedAddress, const SyslogMessage&
   sockaddr_in server{};
   server.sin_family = AF_INET;
   server.sin_port = htons(kForwardPort);
+  const bool rfc5424 = dottedAddress.ends_with(kRfc5424Suffix);
+  if (rfc5424) dottedAddress.remove_suffix(kRfc5424Suffix.size());
   server.sin_addr.s_addr = inet_addr(std::string(dottedAddress).c_str());
-  const std::string line = record.FormatSyslogLine();
+  const std::string line = rfc5424 ? FormatRfc5424Line(record) : record.FormatSyslogLine();
   sendto(fd_, line.data(), line.size(), MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&server), sizeof server);
 }
 

@@ -33,6 +33,10 @@ namespace qv {
 
 struct SyslogMessage;
 
+// The ending of a forwarding value that asks for RFC 5424 lines, over UDP, TCP and TLS alike:
+// the sender's time stamp (with its year) and host reach the next server unchanged.
+inline constexpr std::string_view kRfc5424Suffix = "#5424";
+
 class CSyslogSocket {
  public:
   // Where forwarded records go, whatever port this system listens on.
@@ -78,8 +82,10 @@ class CSyslogSocket {
   void OnReceive();
 
   // Sends the record's syslog line (no line end) as one datagram from this socket to port 514
-  // of `dottedAddress`. The address is converted as inet_addr converts it: a name is not looked
-  // up, and the send fails without report. Nothing is checked or reported.
+  // of `dottedAddress`; when the value ends in kRfc5424Suffix ("10.0.0.5#5424"), its RFC 5424
+  // line (record_formats.h) to the address before it. The address is converted as inet_addr
+  // converts it: a name is not looked up, and the send fails without report. Nothing is checked
+  // or reported.
   void Forward(std::string_view dottedAddress, const SyslogMessage& record);
 
  private:

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/message/record_formats.h"
 #include "core/message/syslog_message.h"
 #include "reception/syslog_socket.h"
 #include "reception/udp_test_peer.h"
@@ -40,6 +41,18 @@ TEST(SyslogSocketForwardTest, ForwardReachesPort514FromTheListeningSocket) {
   EXPECT_EQ(line->substr(0, 4), "<34>");
   EXPECT_EQ(line->substr(line->size() - 20), "su: 'su root' failed");  // no line end
   EXPECT_EQ(senderPort, socket.boundPort());
+
+  // "#5424" asks for the RFC 5424 line, which keeps the sender's stamp.
+  SyslogMessage stamped = Record();
+  stamped.timeSent = 1690000000;
+  socket.Forward("127.0.0.2#5424", stamped);
+  const auto modern = server.Receive(2000ms);
+  ASSERT_TRUE(modern.has_value());
+  EXPECT_EQ(*modern, FormatRfc5424Line(stamped));
+  SyslogMessage arrived;
+  arrived.ParseDatagram("127.0.0.1", 514, *modern);
+  EXPECT_EQ(arrived.timeSent, 1690000000);
+  EXPECT_EQ(arrived.hostName, "mymachine");
 }
 
 TEST(SyslogSocketForwardTest, ANameIsNotLookedUpAndNothingIsSent) {

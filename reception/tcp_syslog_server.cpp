@@ -227,34 +227,52 @@ void CTcpSyslogServer::OnReceive() {
   receiving_ = false;
 }
 
-void CTcpSyslogServer::Drain(Clock::time_point deadline) {
-  if (epoll_ < 0 || receiving_) return;
+void CTcpSyslogServer::Drain(const std::vector<CTcpSyslogServer*>& servers, Clock::time_point deadline) {
+  std::vector<CTcpSyslogServer*> draining;
+  for (CTcpSyslogServer* server : servers) {
+    if (server == nullptr || server->epoll_ < 0 || server->receiving_) continue;
+    server->StopListening();
+    draining.push_back(server);
+  }
+  for (;;) {
+    std::vector<pollfd> watched;
+    for (CTcpSyslogServer* server : draining) {
+      server->TellTheEnd();
+      if (!server->connections_.empty()) watched.push_back({server->epoll_, POLLIN, 0});
+    }
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    if (watched.empty() || left.count() <= 0) break;
+    poll(watched.data(), watched.size(),
+         static_cast<int>(std::min<std::chrono::milliseconds>(left, std::chrono::milliseconds(100)).count()));
+    for (CTcpSyslogServer* server : draining) server->OnReceive();
+  }
+  for (CTcpSyslogServer* server : draining) {
+    std::vector<int> rest;
+    for (const auto& entry : server->connections_) rest.push_back(entry.first);
+    for (int fd : rest) server->Close(fd, true);
+  }
+}
+
+void CTcpSyslogServer::StopListening() {
   // Connections waiting to be accepted may hold lines already: they are ended in order too.
   for (int fd : listeners_) {
     Accept(fd);
     close(fd);  // closing also ends its watch
   }
   listeners_.clear();
-  for (;;) {
-    // A TLS connection is told once its handshake is done: its client may have sent already.
-    for (const auto& [fd, connection] : connections_) {
-      if (!connection->established || connection->told) continue;
-      connection->told = true;
-      if (connection->tls) {
-        connection->tls->Shutdown();
-      } else {
-        shutdown(fd, SHUT_WR);
-      }
+}
+
+void CTcpSyslogServer::TellTheEnd() {
+  // A TLS connection is told once its handshake is done: its client may have sent already.
+  for (const auto& [fd, connection] : connections_) {
+    if (!connection->established || connection->told) continue;
+    connection->told = true;
+    if (connection->tls) {
+      connection->tls->Shutdown();
+    } else {
+      shutdown(fd, SHUT_WR);
     }
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-    if (connections_.empty() || left.count() <= 0) break;
-    pollfd ready{epoll_, POLLIN, 0};
-    poll(&ready, 1, static_cast<int>(std::min<std::chrono::milliseconds>(left, std::chrono::milliseconds(100)).count()));
-    OnReceive();
   }
-  std::vector<int> rest;
-  for (const auto& entry : connections_) rest.push_back(entry.first);
-  for (int fd : rest) Close(fd, true);
 }
 
 void CTcpSyslogServer::Accept(int listener) {

@@ -99,16 +99,21 @@ class CTcpSyslogServer {
   // nothing is waiting. A nested call returns without doing anything.
   void OnReceive();
 
-  // The end of an orderly stop: the listeners close, every connection is told the end (a FIN,
-  // or TLS close_notify) and read until its client ends it too or `deadline` passes, every
-  // frame handed on; then the rest are closed. A client that stops sending when told, as
-  // CStreamForwarder does, so loses nothing it sent. The server takes no connection after it.
-  void Drain(std::chrono::steady_clock::time_point deadline);
+  // The end of an orderly stop, for several servers at once: their listeners close (the
+  // connections waiting are taken first), every connection is told the end (a FIN, or TLS
+  // close_notify once its handshake is done) and read until its client ends it too or
+  // `deadline` passes, every frame handed on; then the rest are closed. A client that stops
+  // sending when told, as CStreamForwarder does, so loses nothing it sent. The servers take no
+  // connection after it. Null entries are skipped.
+  static void Drain(const std::vector<CTcpSyslogServer*>& servers, std::chrono::steady_clock::time_point deadline);
 
  private:
   struct Connection;
 
   void Accept(int listener);
+  void StopListening();
+  // Sends the end to the established connections not yet told.
+  void TellTheEnd();
   // Out of descriptors: takes waiting connections through the spare descriptor and closes them.
   void Shed(int listener, int error);
   bool Admit(const std::string& address, int32_t port);

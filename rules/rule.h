@@ -113,6 +113,9 @@ class CRule {
   // the lower and upper bound of timeReceived, set by the filter code; 0 = no condition.
   int32_t TimeRange = 0;
   int32_t timeRangeEnd = 0;
+  // An upper bound that no time passes: a window open towards the future, which the viewer
+  // moves with the clock.
+  static constexpr int32_t kTimeRangeEndOpen = 0x7FFFFFFF;
   std::string SNMPCommunity = "public";
   std::string SNMPSenderOid = "1.3.6.1.4.1.0";
   uint32_t SNMPSpecificType = 0;

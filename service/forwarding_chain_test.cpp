@@ -1,7 +1,8 @@
 // Forwarding end to end: two real dunmir services, each with a data root of its own. The edge
 // receives over TCP and forwards every message over TLS to the central one; each checks the
-// other's certificate against the test's CA. The central stops for 5 s while the messages keep
-// coming; all of them reach its history, once and in order.
+// other's certificate against the test's CA, and sends RFC 5424. The central stops for 5 s while
+// the messages keep coming; all of them reach its history, once, in order, with their sender's
+// host and stamp.
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -13,11 +14,13 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "core/message/syslog_message.h"
 #include "core/settings/settings_store.h"
 #include "service/dunmir_test_process.h"
 #include "testing/free_udp_port.h"
@@ -57,11 +60,21 @@ std::string Numbered(int number) {
   return text;
 }
 
-// The messages of `home`'s history that the test sent, in the order stored.
-std::vector<std::string> Chained(const testing::TempHome& home) {
-  std::vector<std::string> chained;
-  for (const std::string& message : testing::HistoryMessages(home)) {
-    if (message.starts_with("qvchain: chain message ")) chained.push_back(message.substr(9));
+// The line the test sends for message `number`: a stamp from another year, which the line of
+// RFC 3164 could not carry.
+std::string Line(int number) { return "<134>1 2024-02-29T10:00:00+02:00 edgehost qvchain - - - " + Numbered(number); }
+
+// The records of `home`'s history that the test sent, in the order stored.
+std::vector<SyslogMessage> Chained(const testing::TempHome& home) {
+  std::vector<SyslogMessage> chained;
+  for (const char* name : {"qvhistb.txt", "qvhista.txt"}) {
+    std::ifstream file(home.file(name));
+    for (std::string line; std::getline(file, line);) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      SyslogMessage record;
+      record.ReadRecordLine(line);
+      if (record.message.starts_with("qvchain: chain message ")) chained.push_back(record);
+    }
   }
   return chained;
 }
@@ -89,7 +102,7 @@ class ForwardingChainTest : public ::testing::Test {
     store_.SetInt("Settings", "rulescount", 1);
     store_.SetString("Rules\\rule0", "Message", "chain message");
     store_.SetInt("Rules\\rule0", "Action", 2);
-    store_.SetString("Rules\\rule0", "ActionValue", ("tls://localhost:" + std::to_string(tlsPort_)).c_str());
+    store_.SetString("Rules\\rule0", "ActionValue", ("tls://localhost:" + std::to_string(tlsPort_) + "#5424").c_str());
   }
   void TearDown() override {
     for (pid_t pid : {edgePid_, centralPid_}) {
@@ -142,7 +155,7 @@ TEST_F(ForwardingChainTest, TheCentralStopsForFiveSecondsAndStillGetsEveryMessag
   std::thread sender([&] {
     const int fd = ConnectTo(edgePort_);
     for (int i = 0; i < kMessages && fd >= 0; ++i) {
-      const std::string line = "<134>Dec  8 10:00:00 edgehost qvchain: " + Numbered(i);
+      const std::string line = Line(i);
       const std::string frame = std::to_string(line.size()) + " " + line;
       if (send(fd, frame.data(), frame.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(frame.size())) break;
       sent = i + 1;
@@ -164,7 +177,7 @@ TEST_F(ForwardingChainTest, TheCentralStopsForFiveSecondsAndStillGetsEveryMessag
   ASSERT_EQ(sent, kMessages);
   EXPECT_GT(sentWhileStopped, 2000);
 
-  std::vector<std::string> stored;
+  std::vector<SyslogMessage> stored;
   WaitFor(
       [&] {
         stored = Chained(central_);
@@ -172,7 +185,17 @@ TEST_F(ForwardingChainTest, TheCentralStopsForFiveSecondsAndStillGetsEveryMessag
       },
       60s);
   ASSERT_EQ(stored.size(), static_cast<std::size_t>(kMessages));
-  for (int i = 0; i < kMessages; ++i) ASSERT_EQ(stored[static_cast<std::size_t>(i)], Numbered(i));
+  // In RFC 5424 the edge's host and the sender's stamp (with its year) reach the central.
+  SyslogMessage original;
+  original.ParseDatagram("127.0.0.1", 514, Line(0));
+  ASSERT_EQ(original.timeSent, 1709193600);  // 2024-02-29 08:00 UTC
+  for (int i = 0; i < kMessages; ++i) {
+    const SyslogMessage& record = stored[static_cast<std::size_t>(i)];
+    ASSERT_EQ(record.message, "qvchain: " + Numbered(i));
+    ASSERT_EQ(record.hostName, "edgehost") << i;
+    ASSERT_EQ(record.timeSent, original.timeSent) << i;
+    ASSERT_EQ(record.facility * 8 + record.severity, 134) << i;
+  }
 }
 
 }  // namespace

@@ -42,7 +42,7 @@ CServiceEngine::CServiceEngine(const ExecutorFactory& makeExecutor)
 
   std::vector<CSyslogReceivers::Watch> watches = receivers_->watches();
   watches.push_back({channel_.wakeDescriptor(), [this] { DeliverLocalRecords(); }});
-  StartViewerLink(watches);
+  StartViewerLink();
   receiveThread_.emplace(socket_.descriptor(), queue_);
   if (receiveThread_->running() && queue_.wakeDescriptor() >= 0) {
     watches.push_back({queue_.wakeDescriptor(), [this] { queue_.Deliver(*this, kMaxDatagramsPerTurn); }});
@@ -81,7 +81,7 @@ CServiceEngine::CServiceEngine(const ExecutorFactory& makeExecutor)
 
 CServiceEngine::~CServiceEngine() { Stop(); }
 
-void CServiceEngine::StartViewerLink(std::vector<CSyslogReceivers::Watch>& watches) {
+void CServiceEngine::StartViewerLink() {
   const ViewerLinkSettings settings = ViewerLinkSettings::Read();
   if (settings.port == 0) return;
   viewers_.emplace(*this, settings, [this](std::size_t lines) {
@@ -97,7 +97,11 @@ void CServiceEngine::StartViewerLink(std::vector<CSyslogReceivers::Watch>& watch
     OnLocalMessage(failure);
     return;
   }
-  watches.push_back({viewers_->descriptor(), [this] { viewers_->OnReceive(); }});
+  // Viewers becoming writable wake this often: that is no turn of received messages, so the
+  // history's name is not looked up for it. Reports made here write and relay themselves.
+  auto notifier = std::make_unique<QSocketNotifier>(viewers_->descriptor(), QSocketNotifier::Read);
+  QObject::connect(notifier.get(), &QSocketNotifier::activated, notifier.get(), [this] { viewers_->OnReceive(); });
+  notifiers_.push_back(std::move(notifier));
 }
 
 std::unique_ptr<CActionExecutor> CServiceEngine::MakeActions(const ExecutorFactory& makeExecutor) {
@@ -142,6 +146,7 @@ void CServiceEngine::Stop() {
     WriteBatch();
     relay_.Flush();
   }
+  streamForwarder_.Finish(kForwardBound);  // the rules forward on this thread: all are queued
   const std::size_t skipped = actions_->Stop(kStopBound);
   if (skipped > 0) {
     OnLocalMessage("Rules: " + std::to_string(skipped) + " actions (mail, database, SNMP trap, program) were still " +

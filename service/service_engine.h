@@ -88,13 +88,15 @@ class CServiceEngine final : public CSyslogSink, private CForwarder {
   // the socket's buffer (read for at most kSocketDrainBound), and every finding the monitors have
   // handed over, is parsed, put through the rules, written to the history and relayed; the TCP
   // and TLS connections are ended in order, what their clients send until they end their side
-  // too (for at most kConnectionDrainBound) taking the same road; the actions still waiting get
-  // kStopBound to run, and those skipped after it are counted in one local message. Called once
-  // the event loop has ended (and by the destructor).
+  // too (for at most kConnectionDrainBound) taking the same road; lines waiting to be forwarded
+  // over TCP or TLS get kForwardBound to go, and those left are counted in a local message; the
+  // actions still waiting get kStopBound to run, and those skipped after it are counted in one
+  // local message. Called once the event loop has ended (and by the destructor).
   void Stop();
   static constexpr std::chrono::milliseconds kStopBound{5000};
   static constexpr std::chrono::milliseconds kSocketDrainBound{1000};
   static constexpr std::chrono::milliseconds kConnectionDrainBound{2000};
+  static constexpr std::chrono::milliseconds kForwardBound{2000};
 
   bool listening() const { return socket_.created() && receivers_ && receivers_->failure().empty(); }
   // One line saying why the engine is not listening, for example
@@ -133,7 +135,7 @@ class CServiceEngine final : public CSyslogSink, private CForwarder {
   // viewers are written too.
   void FlushRelay();
   // Opens the viewer link when "viewerport" asks for it; its trouble is a local message.
-  void StartViewerLink(std::vector<CSyslogReceivers::Watch>& watches);
+  void StartViewerLink();
 
   CRelaySender relay_;
   const bool rulesEnabled_;

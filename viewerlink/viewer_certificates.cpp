@@ -203,16 +203,19 @@ bool EnsureViewerCa(ViewerCertificateFiles* ca, std::string* error) {
 bool EnsureViewerServerCertificate(ViewerCertificateFiles* server, std::string* error) {
   server->certificate = DataPath("viewer-server.pem");
   server->key = DataPath("viewer-server.key");
-  LoadedCa ca;
-  if (!LoadCa(&ca, error)) return false;
+  ViewerCertificateFiles caFiles;
+  if (!EnsureViewerCa(&caFiles, error)) return false;
+  // A certificate made before needs only the CA's certificate to be checked, not its key.
+  Certificate caCertificate = ReadCertificate(caFiles.certificate);
   Certificate existing = ReadCertificate(server->certificate);
   Key existingKey = ReadKey(server->key);
-  EVP_PKEY* caPublic = X509_get0_pubkey(ca.certificate.get());
-  if (existing && existingKey && X509_check_private_key(existing.get(), existingKey.get()) == 1 &&
-      X509_verify(existing.get(), caPublic) == 1) {
+  if (caCertificate && existing && existingKey && X509_check_private_key(existing.get(), existingKey.get()) == 1 &&
+      X509_verify(existing.get(), X509_get0_pubkey(caCertificate.get())) == 1) {
     return true;
   }
   ERR_clear_error();
+  LoadedCa ca;
+  if (!LoadCa(&ca, error)) return false;
   const std::string host = HostName();
   Key key = NewKey();
   Certificate certificate = key ? Sign(key.get(), host, Role::kServer, ca.certificate.get(), ca.key.get(),

@@ -19,14 +19,18 @@ void CViewerQueue::DropOldest() {
 }
 
 void CViewerQueue::Push(std::string_view recordLine) {
-  const std::size_t before = buffer_.size();
-  AppendViewerFrame(buffer_, recordLine);
-  const std::size_t size = buffer_.size() - before;
+  std::string frame;
+  AppendViewerFrame(frame, recordLine);
+  PushFrame(frame);
+}
+
+void CViewerQueue::PushFrame(std::string_view frame) {
+  const std::size_t size = frame.size();
   if (size > limit_) {
-    buffer_.resize(before);
     ++dropped_;
     return;
   }
+  buffer_.append(frame);
   sizes_.push_back(static_cast<uint32_t>(size));
   while (bytes() > limit_) DropOldest();
   if (head_ > limit_ && head_ * 2 > buffer_.size()) {

@@ -23,6 +23,9 @@ class CViewerQueue {
 
   // Queues the frame of `recordLine` (its CR LF left out).
   void Push(std::string_view recordLine);
+  // Queues `frame`, already framed (AppendViewerFrame), for callers that queue one line for
+  // many viewers.
+  void PushFrame(std::string_view frame);
   // Appends whole frames to `out`, at least `upTo` bytes of them unless the queue runs empty
   // first; the marker of lines dropped since the last Take comes before them.
   void Take(std::string& out, std::size_t upTo);

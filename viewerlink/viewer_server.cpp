@@ -317,8 +317,10 @@ bool CViewerServer::Send(Connection& connection) {
 
 void CViewerServer::Publish(std::string_view recordLine) {
   if (streaming_ == 0) return;
+  frame_.clear();
+  AppendViewerFrame(frame_, recordLine);  // once for all viewers
   for (auto& entry : connections_) {
-    if (entry.second->state == Connection::State::kStreaming) entry.second->queue.Push(recordLine);
+    if (entry.second->state == Connection::State::kStreaming) entry.second->queue.PushFrame(frame_);
   }
 }
 

@@ -98,6 +98,7 @@ class CViewerServer {
   std::size_t streaming_ = 0;
   CReportThrottle reports_;
   std::unordered_map<std::string, std::string> heldBack_;  // by kind: the last text held back
+  std::string frame_;  // the frame being published, its memory kept
 };
 
 }  // namespace qv

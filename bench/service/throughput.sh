@@ -13,7 +13,9 @@
 # and system time of the receiving process, all its threads together (/proc/PID/stat), from
 # the start of the step until it has drained, divided by the messages stored. Last, each receiver
 # is offered one unpaced burst of $BURST messages (default 1,000,000) and the share lost is
-# printed. rsyslog is unpacked from Debian's packages into the benchmark's own folder, never
+# printed. Then dunmir is measured again with three remote viewers attached over TLS (the viewer
+# link, certificates from `qvreg viewer-cert`), each a client that reads everything as it comes;
+# the aim is a highest rate within 10% of the one without them. rsyslog is unpacked from Debian's packages into the benchmark's own folder, never
 # installed. Needs a build (scripts/build.sh). The machine's load is printed at start and end:
 # figures from a busy machine are only comparable within one run.
 set -euo pipefail
@@ -44,7 +46,7 @@ except OSError: sys.exit(0)
 sys.exit(1)" && return 0
     sleep 0.1
   done
-  echo "nothing listens on port $1" >&2
+  echo "nothing listens on port $1" >&2; cat "$work/dunmir.err" >&2 2>/dev/null
   return 1
 }
 
@@ -118,6 +120,8 @@ settings='Software\Fendrake\Quorvel\Settings'
 dport=$(free_port)
 qvreg set "$settings" udpport dword "$dport"
 qvreg set "$settings" historysize dword 2000000
+vport=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+qvreg set "$settings" viewerport dword "$vport"
 qvreg set "$settings" rulescount dword 10
 rule=0
 add_rule() {  # NAME ACTION [VALUE-NAME TYPE VALUE]...
@@ -139,23 +143,52 @@ add_rule "Urgent" 1 Severity dword 11 ThreshSecs dword 60 ActionValue sz "$work/
 add_rule "Firewall" 1 IP dword 3232235786 ActionValue sz "$work/firewall.log"
 add_rule "Bench traffic" 7 Facility dword 16 Message sz "qvbench"
 
-"$build/service/dunmir" debug 2>/dev/null &
-pids+=($!)
+"$build/service/dunmir" debug 2>"$work/dunmir.err" &
+dunmir_pid=$!
+pids+=($dunmir_pid)
 wait_for_port "$dport"
 history_count() { cat "$QUORVEL_HOME"/qvhist?.txt 2>/dev/null | grep -c 'qvbench seq=' || true; }
 history_reset() { for f in "$QUORVEL_HOME"/qvhist?.txt; do [ -f "$f" ] && : > "$f"; done; return 0; }
-measure dunmir "${pids[0]}" "$dport" history_count history_reset
+measure dunmir "$dunmir_pid" "$dport" history_count history_reset
 dunmir_best=$best
 dunmir_cpu=$cpu
-flood dunmir "${pids[0]}" "$dport" history_count history_reset
+flood dunmir "$dunmir_pid" "$dport" history_count history_reset
 dunmir_lost=$lost
-kill "${pids[0]}"
+
+# The same with three remote viewers reading the live stream.
+viewer() {  # CERTIFICATE-FILE: reads the stream until it ends
+  python3 -c '
+import socket, ssl, sys
+context = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
+context.load_verify_locations(sys.argv[1])
+context.load_cert_chain(sys.argv[1])
+context.check_hostname = False
+link = context.wrap_socket(socket.create_connection(("127.0.0.1", int(sys.argv[2]))))
+link.sendall(b"backfill 0\n")
+while link.recv(1 << 20):
+    pass
+' "$1" "$vport"
+}
+for n in 1 2 3; do
+  viewer "$(qvreg viewer-cert "bench$n")" &
+  pids+=($!)
+done
+sleep 1
+measure dunmir+3v "$dunmir_pid" "$dport" history_count history_reset
+viewers_best=$best
+viewers_cpu=$cpu
+viewers_summary() {
+  echo "with 3 remote viewers: dunmir kept up with $viewers_best/s (without: $dunmir_best/s), $viewers_cpu us CPU per message at ${rates[0]}/s (without: $dunmir_cpu us)"
+  awk -v v="$viewers_best" -v d="$dunmir_best" 'BEGIN { if (d > 0) printf "ratio with/without viewers: %.2f\n", v / d }'
+}
+kill "$dunmir_pid"
 
 # rsyslog from its Debian packages, unpacked here.
 root=$work/rsyslog
 mkdir -p "$root" "$work/debs"
 (cd "$work/debs" && apt-get download -q rsyslog libestr0 libfastjson4 liblognorm5 >/dev/null 2>&1) || {
   echo "rsyslog: cannot download its packages; dunmir kept up with $dunmir_best/s, $dunmir_cpu us CPU per message at ${rates[0]}/s, lost $dunmir_lost% of the burst"
+  viewers_summary
   exit 0
 }
 for deb in "$work"/debs/*.deb; do dpkg-deb -x "$deb" "$root"; done
@@ -168,14 +201,15 @@ template(name="raw" type="string" string="%rawmsg%\n")
 action(type="omfile" file="$work/rsyslog.out" template="raw")
 CONF
 LD_LIBRARY_PATH=$libdir "$root/usr/sbin/rsyslogd" -n -iNONE -f "$work/rsyslog.conf" -M "$libdir/rsyslog" 2>/dev/null &
-pids+=($!)
+rsyslog_pid=$!
+pids+=($rsyslog_pid)
 wait_for_port "$rport"
 rsyslog_count() { grep -c 'qvbench seq=' "$work/rsyslog.out" 2>/dev/null || true; }
 rsyslog_reset() { [ -f "$work/rsyslog.out" ] && : > "$work/rsyslog.out"; return 0; }
-measure rsyslog "${pids[1]}" "$rport" rsyslog_count rsyslog_reset
+measure rsyslog "$rsyslog_pid" "$rport" rsyslog_count rsyslog_reset
 rsyslog_best=$best
 rsyslog_cpu=$cpu
-flood rsyslog "${pids[1]}" "$rport" rsyslog_count rsyslog_reset
+flood rsyslog "$rsyslog_pid" "$rport" rsyslog_count rsyslog_reset
 rsyslog_lost=$lost
 
 echo
@@ -185,3 +219,4 @@ awk -v d="$dunmir_best" -v r="$rsyslog_best" 'BEGIN { if (r > 0) printf "ratio d
 echo "CPU per stored message at ${rates[0]}/s: dunmir $dunmir_cpu us, rsyslog $rsyslog_cpu us"
 awk -v d="$dunmir_cpu" -v r="$rsyslog_cpu" 'BEGIN { if (r > 0) printf "ratio dunmir/rsyslog: %.2f\n", d / r }'
 echo "lost of an unpaced burst of $burst: dunmir $dunmir_lost%, rsyslog $rsyslog_lost%"
+viewers_summary

@@ -95,7 +95,11 @@ void CActionRunner::ReportHeldBack(const ActionContext& context) {
     context.reporter.OnLocalMessage("Send E-Mail: \"" + ruleName + "\": " + std::to_string(count) +
                                     " more mails failed since the last report");
   }
-  for (const auto& [ruleName, count] : fileFailures_.TakeDue()) {
+  const auto dueFiles = [this] {
+    const std::lock_guard lock(fileFailuresMutex_);
+    return fileFailures_.TakeDue();
+  }();
+  for (const auto& [ruleName, count] : dueFiles) {
     context.reporter.OnLocalMessage("Save to file: \"" + ruleName + "\": " + std::to_string(count) +
                                     " more lines could not be written since the last report");
   }
@@ -114,7 +118,10 @@ void CActionRunner::SaveFile(const CRule& rule, const SyslogMessage& message, co
   std::string failure;
   if (files_.Save(rule.ActionValue, SaveToFileFormat(rule.ActionInt), message, std::time(nullptr), &failure)) return;
   // Once a minute per rule, with how often it failed since: a refused file fails for every message.
-  const auto count = fileFailures_.Count(rule.Name);
+  const auto count = [&] {
+    const std::lock_guard lock(fileFailuresMutex_);
+    return fileFailures_.Count(rule.Name);
+  }();
   if (!count) return;
   context.reporter.OnLocalMessage(failure + " (rule \"" + rule.Name + "\"" +
                                   (*count > 1 ? ", " + std::to_string(*count) + " times since the last report)" : ")"));

@@ -41,6 +41,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -95,7 +96,10 @@ class CActionRunner : public CActionExecutor {
   std::optional<std::chrono::steady_clock::time_point> lastProgramLimitReport_;
   std::set<std::string> rulesWithBadOids_;  // reported since the last load
   CReportThrottle mailFailures_;  // kinds: rule names
-  CReportThrottle fileFailures_;  // "Save to file", kinds: rule names
+  // "Save to file", kinds: rule names. Counted on the owner's thread, where the files are
+  // written, and taken by ReportHeldBack, which a worker calls on its own thread.
+  std::mutex fileFailuresMutex_;
+  CReportThrottle fileFailures_;
 };
 
 }  // namespace qv

@@ -149,11 +149,15 @@ class SaveToDatabaseTest : public ::testing::Test {
       int count;
       std::function<bool(int)> refusedByCheck;
       std::function<bool(int)> brokenRule;
+      std::size_t length = 0;  // of each message, filled up with 'x'
     } cases[] = {
         {'a', 1000, [](int) { return false; }, [](int) { return false; }},
         {'b', 1000, [](int i) { return i == 0 || i == 500 || i == 999; }, [](int) { return false; }},
         {'c', 300, [](int i) { return i % 7 == 3; }, [](int i) { return i % 10 == 5; }},
         {'d', 2, [](int i) { return i == 1; }, [](int) { return false; }},
+        // More values than one transaction takes: parts of the batch.
+        {'f', 2 * static_cast<int>(CSaveToDatabase::kBatchBytes / 60000), [](int i) { return i == 400; },
+         [](int) { return false; }, 60000},
     };
     std::vector<std::string> expected;
     for (const Case& c : cases) {
@@ -165,6 +169,7 @@ class SaveToDatabaseTest : public ::testing::Test {
       for (int i = 0; i < c.count; ++i) {
         const bool bad = c.refusedByCheck(i);
         messages[i].message = std::string(1, c.letter) + (bad ? "-bad-" : "-") + std::to_string(i);
+        messages[i].message.resize(std::max(c.length, messages[i].message.size()), 'x');
         actions.push_back({c.brokenRule(i) ? &broken : &good, &messages[i]});
         if (bad || c.brokenRule(i)) ++refused;
         else expected.push_back(Hex(messages[i].message));
@@ -297,6 +302,36 @@ TEST_F(SaveToDatabaseTest, AStatementPastDbtimeoutIsStoppedAndReportedOncePerInt
   runner_->ReportHeldBack(context);
   ASSERT_EQ(sink_.reports.size(), 2u);
   EXPECT_THAT(sink_.reports[1], HasSubstr("\"to db\" was stopped after 1 s"));
+}
+
+TEST_F(SaveToDatabaseTest, AStatementPastDbtimeoutInABatchIsStoppedWhileTheOthersAreKept) {
+  AppSettings().SetInt("Settings", "dbtimeout", 1);
+  const std::string file = home_.file("m.db");
+  ASSERT_TRUE(CreateTable("Driver=SQLite3;Database=" + file, "INTEGER PRIMARY KEY"));
+  Load("Driver=SQLite3;Database=" + file, kInsert);
+  CRule good;
+  good.Name = "to db";
+  good.Action = kActionDatabase;
+  good.ActionValue = kInsert;
+  CRule slow = good;
+  slow.Name = "slow";
+  slow.ActionValue = "INSERT INTO log(msg) SELECT count(*) FROM (WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL "
+                     "SELECT x + 1 FROM c WHERE x < 200000000) SELECT x FROM c WHERE '$msg' <> '')";
+  std::vector<SyslogMessage> messages(9);
+  std::vector<QueuedAction> actions;
+  std::vector<std::string> expected;
+  for (std::size_t i = 0; i < messages.size(); ++i) {
+    messages[i].message = std::to_string(i);
+    actions.push_back({i == 4 ? &slow : &good, &messages[i]});
+    if (i != 4) expected.push_back(Hex(messages[i].message));
+  }
+  const auto start = std::chrono::steady_clock::now();
+  runner_->ExecuteBatch(actions, ActionContext{sink_, nullptr});
+  // Stopped once, not run again: its time is spent.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+  EXPECT_EQ(SqliteRows(file, "SELECT lower(hex(msg)) FROM log ORDER BY n"), expected);
+  ASSERT_EQ(sink_.reports.size(), 1u) << sink_.reports[0];
+  EXPECT_THAT(sink_.reports[0], HasSubstr("\"slow\" was stopped after 1 s;"));
 }
 
 }  // namespace

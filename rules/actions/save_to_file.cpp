@@ -27,6 +27,7 @@ std::string SaveFileName(std::string_view format, std::time_t now) {
 CSaveToFile::~CSaveToFile() { CloseAll(); }
 
 void CSaveToFile::CloseAll() {
+  const std::lock_guard lock(mutex_);
   for (const OpenFile& file : files_) close(file.fd);
   files_.clear();
 }
@@ -78,6 +79,7 @@ bool CSaveToFile::Save(std::string_view nameFormat, RecordFormat format, const S
   };
   if (name.empty()) return fail("the name is empty or longer than " + std::to_string(kSaveFileNameBuffer - 1) + " bytes");
   std::string refusal;
+  const std::lock_guard lock(mutex_);
   const int fd = Writer(name, &refusal);
   if (fd < 0) return fail(refusal);
   const int error = AppendWholeLines(fd, FormatFileLine(message, format));

@@ -11,12 +11,14 @@
 // line: every line lands either in the renamed file or in the new one.
 //
 // Only a regular file of the running user with one link is written (OpenOwnedFile): the folder
-// may be one that others can write. Not thread-safe: the engine's action thread owns it.
+// may be one that others can write. Thread-safe: lines are written on the thread that runs the
+// rules, while CloseAll may come from the thread of the actions that wait (action_worker.h).
 
 #include <sys/types.h>
 
 #include <cstddef>
 #include <ctime>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -66,6 +68,7 @@ class CSaveToFile {
   int Writer(const std::string& name, std::string* refusal);
   void Close(std::size_t index);
 
+  std::mutex mutex_;  // over files_ and uses_
   std::vector<OpenFile> files_;
   uint64_t uses_ = 0;
 };

@@ -163,6 +163,29 @@ TEST(SaveToFileTest, KeepsAtMostTheLimitOfFilesOpen) {
   EXPECT_EQ(openDescriptors(), before);
 }
 
+// The rules are reloaded (CloseAll) on the actions' worker while lines are written on the
+// receiving thread: no line fails, is lost or goes to a descriptor closed under it.
+TEST(SaveToFileTest, ClosingFromAnotherThreadLosesNoLine) {
+  qv::testing::TempHome home;
+  CSaveToFile files;
+  std::atomic<bool> done{false};
+  std::thread reloads([&] {
+    while (!done) files.CloseAll();
+  });
+  SyslogMessage message;
+  std::string expected;
+  int failed = 0;
+  for (int n = 0; n < 3000; ++n) {
+    message.message = std::to_string(n);
+    if (!files.Save(home.file("rules.log"), RecordFormat::kRecordLine, message, 0)) ++failed;
+    expected += message.FormatRecordLine();
+  }
+  done = true;
+  reloads.join();
+  EXPECT_EQ(failed, 0);
+  EXPECT_EQ(ReadFile(home.file("rules.log")), expected);
+}
+
 // logrotate renames the file while lines are being written, as it does in the night: every line
 // lands whole, in order, in the renamed file or in the new one, none twice and none lost.
 TEST(SaveToFileTest, LogrotateRenamesTheFileMidStreamAndNoLineIsLost) {

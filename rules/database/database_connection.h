@@ -33,9 +33,11 @@
 // watchdog only cancels). Opening waits at most 30 seconds for the server where the driver
 // honours a login timeout.
 
+#include <cstddef>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qv {
 
@@ -69,13 +71,34 @@ class CDatabaseConnection {
   // including when the connection is not open; lastError() then tells why.
   bool Execute(std::string_view statement, std::span<const std::string> parameters = {});
 
+  // What ExecuteRows did.
+  struct RowsResult {
+    std::size_t done = 0;     // rows that ran before the failure; all of them on success
+    std::size_t suspect = 0;  // the failure lies in rows [done, done + suspect); 1: that row
+  };
+  // Executes `statement` once for each of `rows` (each holds the parameters of one execution,
+  // bound as Execute binds them; every row has the same count), in order, and stops at the
+  // first failure; lastError() then tells why. Where the driver takes arrays of parameter sets,
+  // many rows go in one execution (at most kArrayBytes of values at once), which a server
+  // driver sends without waiting for each row's answer. A failed array names the rows that
+  // succeeded before it fails where the driver says so, and the rows among which the failure
+  // lies (PostgreSQL's driver: the hundred rows it sent together); a row run by itself is named
+  // exactly. The time limit applies to each execution, array or row. Meant for a transaction:
+  // a failure does not undo the rows before it, and the driver may have undone them; the caller
+  // rolls back. A driver that takes an array but does not run every row of it is not given
+  // arrays again on this connection.
+  RowsResult ExecuteRows(std::string_view statement, std::span<const std::vector<std::string>> rows);
+  static constexpr std::size_t kArrayBytes = 4 * 1024 * 1024;
+
   // Starts a transaction (autocommit off). False when the connection is not open or the driver
   // refuses; lastError() then tells why, and statements keep committing one by one.
   bool BeginTransaction();
   // Ends the transaction that BeginTransaction started: commits it when `commit`, otherwise
-  // rolls it back, and goes back to autocommit (a driver that refuses that has the connection
-  // closed). False when the commit (or the rollback) failed; lastError() then tells why, and
-  // nothing of the transaction is kept.
+  // rolls it back, and goes back to autocommit. False when the commit (or the rollback) failed;
+  // lastError() then tells why, and nothing of the transaction is kept. Where the driver's idea
+  // of the transaction may then be wrong (its rollback fails, or it will not go back to
+  // autocommit), the connection is opened afresh with the last Open's setting; if that fails,
+  // it is closed.
   bool EndTransaction(bool commit);
 
   const DatabaseError& lastError() const { return error_; }
@@ -85,7 +108,11 @@ class CDatabaseConnection {
  private:
   struct Handles;
   Handles* handles_;
+  // One array execution of rows[0, count) of ExecuteRows' rows, on the prepared `text`.
+  RowsResult ExecuteArray(const std::string& text, std::span<const std::vector<std::string>> rows);
+
   DatabaseError error_;
+  std::string setting_;  // of the last Open, to open afresh after a transaction in doubt
   int queryTimeoutSeconds_ = 0;
 };
 

@@ -1,5 +1,6 @@
 #include "rules/database/database_connection.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "testing/postgres_server.h"
 #include "testing/temp_home.h"
@@ -38,6 +40,57 @@ std::vector<std::string> SqliteColumn(const std::string& file, const char* sql) 
 bool StartsAndEndsWith(const std::string& text, const std::string& start, const std::string& end) {
   return text.rfind(start, 0) == 0 && text.size() >= start.size() + end.size() &&
          text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// ExecuteRows on `db` (open, with a table t(n <row number>, v TEXT CHECK (v <> 'bad'))):
+// arrays of every shape store their rows in order, and a failure is placed among the rows.
+// `values` reads v back in row order.
+void RowsRunInOrder(CDatabaseConnection& db, const std::function<std::vector<std::string>()>& values) {
+  const std::string insert = "INSERT INTO t(v) VALUES (?)";
+  const auto rowsOf = [](int count, std::size_t size, int bad = -1) {
+    std::vector<std::vector<std::string>> rows;
+    for (int i = 0; i < count; ++i) {
+      std::string value = std::to_string(i) + "-";
+      value.resize(std::max(size, value.size()), 'v');
+      rows.push_back({i == bad ? "bad" : value});
+    }
+    return rows;
+  };
+  struct Case {
+    const char* name;
+    std::string statement;
+    std::vector<std::vector<std::string>> rows;
+    int failing;  // the row that fails, -1 for none
+  } cases[] = {
+      {"many short rows", insert, rowsOf(2500, 10), -1},
+      {"long values, past a VARCHAR and past one array's bytes", insert, rowsOf(300, 20000), -1},
+      {"one row", insert, rowsOf(1, 10), -1},
+      {"no parameters: every row runs", "INSERT INTO t(v) VALUES ('fixed')", std::vector<std::vector<std::string>>(50),
+       -1},
+      {"a bad row among many", insert, rowsOf(1000, 10, 637), 637},
+      {"a bad first row", insert, rowsOf(300, 10, 0), 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(db.Execute("DELETE FROM t")) << db.ErrorReport();
+    ASSERT_TRUE(db.BeginTransaction()) << db.ErrorReport();
+    const CDatabaseConnection::RowsResult result = db.ExecuteRows(c.statement, c.rows);
+    if (c.failing < 0) {
+      EXPECT_EQ(result.done, c.rows.size());
+      EXPECT_EQ(result.suspect, 0u) << db.ErrorReport();
+      ASSERT_TRUE(db.EndTransaction(true)) << db.ErrorReport();
+      std::vector<std::string> expected;
+      for (const auto& row : c.rows) expected.push_back(row.empty() ? "fixed" : row[0]);
+      EXPECT_EQ(values(), expected);
+    } else {
+      const auto failing = static_cast<std::size_t>(c.failing);
+      EXPECT_LE(result.done, failing);
+      EXPECT_GT(result.done + result.suspect, failing);
+      EXPECT_THAT(db.lastError().text, ::testing::ContainsRegex("CHECK|check")) << db.ErrorReport();
+      EXPECT_TRUE(db.EndTransaction(false));
+      EXPECT_THAT(values(), ::testing::IsEmpty());
+    }
+  }
 }
 
 TEST(ConnectStringTest, EveryOdbcPrefixIsRemovedAndNothingElse) {
@@ -134,6 +187,15 @@ TEST(DatabaseConnectionTest, ATransactionKeepsItsStatementsOnlyWhenCommitted) {
   }
 }
 
+TEST(DatabaseConnectionTest, SqliteRowsRunInOrderAndAFailureIsPlacedAmongThem) {
+  qv::testing::TempHome home;
+  const std::string file = home.file("m.db");
+  CDatabaseConnection db;
+  ASSERT_TRUE(db.Open("Driver=SQLite3;Database=" + file)) << db.ErrorReport();
+  ASSERT_TRUE(db.Execute("CREATE TABLE t(n INTEGER PRIMARY KEY, v TEXT CHECK (v <> 'bad'))")) << db.ErrorReport();
+  RowsRunInOrder(db, [&] { return SqliteColumn(file, "SELECT v FROM t ORDER BY n"); });
+}
+
 TEST(DatabaseConnectionTest, StatementsStopAtTheQueryTimeout) {
   qv::testing::TempHome home;
   CDatabaseConnection db;
@@ -175,6 +237,16 @@ TEST(DatabaseConnectionTest, PostgresqlDriverWorksTheSameWay) {
   EXPECT_TRUE(db.Execute("INSERT INTO typed VALUES (?, ?)", std::array<std::string, 2>{"2026-10-05 07:03:07", "42"}))
       << db.ErrorReport();
   EXPECT_EQ(server.Query("SELECT at, n + 1 FROM typed"), "2026-10-05 07:03:07|43\n");
+
+  ASSERT_TRUE(db.Execute("CREATE TABLE t(n SERIAL, v TEXT CHECK (v <> 'bad'))")) << db.ErrorReport();
+  RowsRunInOrder(db, [&] {
+    std::vector<std::string> values;
+    const std::string text = server.Query("SELECT v FROM t ORDER BY n");
+    for (std::size_t from = 0, end; (end = text.find('\n', from)) != std::string::npos; from = end + 1) {
+      values.push_back(text.substr(from, end - from));
+    }
+    return values;
+  });
 
   db.SetQueryTimeout(1);
   const auto start = std::chrono::steady_clock::now();

@@ -61,9 +61,11 @@ QImage Photograph(QWidget& widget, const QString& name) {
   return image;
 }
 
+// The entry of that name, with or without its count ("beta (59)").
 QTreeWidgetItem* ChildNamed(QTreeWidgetItem* parent, const QString& text) {
   for (int i = 0; i < parent->childCount(); ++i) {
-    if (parent->child(i)->text(0) == text) return parent->child(i);
+    const QString shown = parent->child(i)->text(0);
+    if (shown == text || shown.startsWith(text + " (")) return parent->child(i);
   }
   return nullptr;
 }
@@ -156,6 +158,8 @@ class FindXvfbTest : public QObject {
     // "Severity", "Warning or Higher": only severities 0 to 4, and the count says so.
     QTreeWidgetItem* warning = ChildNamed(tree.BranchItem(FilterBranch::kSeverity), "Warning or Higher");
     QVERIFY(warning != nullptr);
+    tree.RefreshCounts();
+    QCOMPARE(warning->text(0), QString("Warning or Higher (%1)").arg(warningOrHigher));
     tree.setCurrentItem(warning);
     frame.UpdateAllViews();
     QCOMPARE(doc.GetShownCount(), warningOrHigher);

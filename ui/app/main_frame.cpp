@@ -66,7 +66,8 @@ void Waiting(Operation operation) {
 }  // namespace
 
 CMainFrame::CMainFrame(CQuorvelDoc& doc, QWidget* parent)
-    : CPersistentFrame(parent), doc_(doc), commands_(doc), watch_(new CServiceWatch(commands_, doc, this)) {
+    : CPersistentFrame(parent), doc_(doc), commands_(doc), watch_(new CServiceWatch(commands_, doc, this)),
+      remote_(new CRemoteCommands(doc, this)) {
   setWindowIcon(ProgramIcon());
   setAcceptDrops(true);
   CreateActions();
@@ -154,6 +155,8 @@ void CMainFrame::CreateActions() {
   Connect(kCmdStopListening, &CMainFrame::OnStopListening);
   Connect(kCmdStartService, &CMainFrame::OnStartService);
   Connect(kCmdStopService, &CMainFrame::OnStopService);
+  connect(Action(kCmdConnectServer), &QAction::triggered, remote_, &CRemoteCommands::OnConnect);
+  connect(Action(kCmdDisconnectServer), &QAction::triggered, remote_, &CRemoteCommands::OnDisconnect);
 
   // F6 and Shift+F6 move to the next and previous pane.
   auto* next = new QShortcut(QKeySequence(Qt::Key_F6), this);
@@ -272,6 +275,7 @@ void CMainFrame::CreatePanes() {
   text_->setMinimumHeight(ComputePaneSizes(0, 0).textHeight);
   graph_ = new StatusPanel;
   tree_->SetList(list_);
+  tree_->SetCounts(&doc_.Store());
   graph_->SetList(list_);
   graph_->SetTextView(text_);
   // The quick filter sits right above the list it narrows.
@@ -397,7 +401,7 @@ bool CMainFrame::HidesWhenMinimised() const { return hideWhenMinimised_ && tray_
 void CMainFrame::UpdateCommandStates() {
   const CSettingsStore& settings = AppSettings();
   Action(kCmdExport)->setEnabled(doc_.GetShownCount() > 0);
-  Action(kCmdLoadHistory)->setEnabled(historyLoadable_);
+  Action(kCmdLoadHistory)->setEnabled(historyLoadable_ && !doc_.IsRemote());  // the history here is not the service's
   Action(kCmdToolbar)->setChecked(!toolBar_->isHidden());
   Action(kCmdStatusBar)->setChecked(!statusBar()->isHidden());
   Action(kCmdRulesEnabled)->setChecked(doc_.RulesEnabled());
@@ -410,8 +414,9 @@ void CMainFrame::UpdateCommandStates() {
   Action(kCmdPhoneCalls)->setChecked(settings.GetInt(kSettings, "TapiMonitor", 0) != 0);
   Action(kCmdSnmpTraps)->setChecked(settings.GetInt(kSettings, "SNMPTrapMonitor", CMonitorSet::kTrapMonitorDefault) != 0);
   Action(kCmdLock)->setChecked(locked_);
+  Action(kCmdDisconnectServer)->setEnabled(doc_.IsRemote());
   const bool listening = IsListening();
-  Action(kCmdStartListening)->setEnabled(!listening);
+  Action(kCmdStartListening)->setEnabled(!listening && !doc_.IsRemote());
   Action(kCmdStopListening)->setEnabled(listening);
   // Also before the service is installed: the command then says how to install it.
   Action(kCmdStartService)->setEnabled(!watch_->serviceRunning());
@@ -618,7 +623,10 @@ void CMainFrame::OnPreferences() {
   CPreferencesDialog dialog(DefaultPrompts(), this);
   const bool accepted = dialog.exec() == QDialog::Accepted;
   // Colours are stored the moment they are chosen, so a cancelled dialog may have changed them too.
-  if (dialog.coloursChanged()) list_->Model().ReloadColours();
+  if (dialog.coloursChanged()) {
+    list_->Model().ReloadColours();
+    tree_->ReloadColours();
+  }
   if (accepted) {
     const PreferencesFields& fields = dialog.fields();
     hideWhenMinimised_ = fields.startHidden;

@@ -23,6 +23,7 @@
 #include "core/timer/long_timer.h"
 #include "ui/app/persistent_frame.h"
 #include "ui/app/quorvel_view.h"
+#include "ui/app/remote_commands.h"
 #include "ui/store/doc_frame.h"
 #include "ui/store/refresh_coalescer.h"
 #include "ui/store/service_commands.h"
@@ -70,6 +71,9 @@ class CMainFrame : public CPersistentFrame, public CDocFrame, public CListViewHo
   bool IsLocked() const override { return locked_; }
   void SetCountText(const QString& text) override;
   void SelectionMoved() override;
+
+  // File > Connect to Server and Disconnect; also for the command line's --connect.
+  CRemoteCommands& RemoteCommands() { return *remote_; }
 
   // Opens a document file as File Open does (asking to save first when that is due). False when
   // it could not be opened; the user has been told.
@@ -191,6 +195,7 @@ class CMainFrame : public CPersistentFrame, public CDocFrame, public CListViewHo
   CQuorvelDoc& doc_;
   CServiceCommands commands_;
   CServiceWatch* watch_;
+  CRemoteCommands* remote_;  // a child: Connect to Server, Disconnect
   CRefreshCoalescer refresh_;
   QTimer hideTimer_;
   CLongTimer timeMark_;

@@ -69,13 +69,27 @@ bool CQuorvelApp::InitInstance(const QStringList& arguments) {
   doc_ = std::make_unique<CQuorvelDoc>(makeExecutor, std::move(options_.service));
   frame_ = std::make_unique<CMainFrame>(*doc_);
 
-  // The one argument the program takes: a document file to open.
-  QString file;
-  for (const QString& argument : arguments) {
-    if (!argument.startsWith('-')) {
+  // A document file to open, or --connect host:port --cert FILE to follow a remote service.
+  QString file, connectTo, certificate;
+  for (qsizetype i = 0; i < arguments.size(); ++i) {
+    const QString& argument = arguments[i];
+    if ((argument == "--connect" || argument == "--cert") && i + 1 < arguments.size()) {
+      (argument == "--connect" ? connectTo : certificate) = arguments[++i];
+    } else if (!argument.startsWith('-') && file.isEmpty()) {
       file = argument;
-      break;
     }
+  }
+  if (!connectTo.isEmpty()) {
+    // Before the view's first update, which then neither listens nor loads the local history.
+    std::string error;
+    if (certificate.isEmpty() ||
+        !frame_->RemoteCommands().ConnectTo(connectTo.toStdString(), certificate.toStdString(), &error)) {
+      options_.reportFailure(certificate.isEmpty() ? "--connect needs --cert FILE, the viewer's certificate file"
+                                                   : QString::fromStdString("--connect " + error));
+      return false;
+    }
+  } else {
+    frame_->RemoteCommands().OfferLastConnection();
   }
   if (file.isEmpty()) {
     doc_->NewDocument();

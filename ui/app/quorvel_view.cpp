@@ -351,6 +351,12 @@ void CQuorvelView::ShowAll() {
   model_->Sync();
 }
 
+bool CQuorvelView::SelectionAtNewest() const {
+  return follow_.IsFollowing() || CMessageListAccess::SelectionAtNewest();
+}
+
+bool CQuorvelView::MoveTimeWindow(int32_t low) { return doc_.MoveTimeWindow(low); }
+
 void CQuorvelView::SetQuickFilter(const std::string& text) {
   doc_.SetQuickFilter(text);
   model_->Sync();

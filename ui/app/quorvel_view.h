@@ -87,6 +87,9 @@ class CQuorvelView : public QTableView, public CMessageListAccess {
   void ShowAll() override;
   // The quick filter's text (bytes; "" for none), narrowing what the tree's filter shows.
   void SetQuickFilter(const std::string& text);
+  // A time window moves while the list follows the newest message, or shows it selected.
+  bool SelectionAtNewest() const override;
+  bool MoveTimeWindow(int32_t low) override;
 
   void ClearSelection();
   void EnsureSelected(ShownPosition position);

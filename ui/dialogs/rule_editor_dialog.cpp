@@ -211,7 +211,9 @@ void CRuleEditorDialog::BuildControls() {
                {action_, "What the rule does with a matching message."},
                {value_, "The action's parameter: the program, file, server, address or statement it uses. In a "
                         "command line, a message box's text and a statement, $hostname, $ipaddr, $facility, "
-                        "$severity, $recvtime, $msg and $all are replaced by the message's fields."},
+                        "$severity, $recvtime, $msg and $all are replaced by the message's fields. A syslog "
+                        "server is a dotted address (UDP port 514), tcp://host:port or tls://host:port; ending "
+                        "it in #5424 sends RFC 5424, which keeps the sender's time stamp and host."},
                {valueList_, "The facility or severity the message is given."},
                {chooseFile_, "Choose the file with the file chooser."},
                {advanced_, "The action's further parameters: the mail's subject and text, or the trap's details."},

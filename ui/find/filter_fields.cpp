@@ -101,4 +101,15 @@ void ApplyTimeWindow(CRule& rule, int64_t moment, uint32_t seconds) {
   rule.timeRangeEnd = static_cast<int32_t>(std::clamp<int64_t>(moment + seconds, kLow, kHigh));
 }
 
+int32_t RecentWindowLow(int64_t now, uint32_t seconds) {
+  const int64_t low = std::clamp<int64_t>(now - seconds, std::numeric_limits<int32_t>::min(),
+                                          std::numeric_limits<int32_t>::max());
+  return low == 0 ? -1 : static_cast<int32_t>(low);
+}
+
+void ApplyRecentWindow(CRule& rule, int64_t now, uint32_t seconds) {
+  rule.TimeRange = RecentWindowLow(now, seconds);
+  rule.timeRangeEnd = CRule::kTimeRangeEndOpen;
+}
+
 }  // namespace qv

@@ -61,4 +61,11 @@ uint32_t AddressFieldValue(const std::string& text);
 // ("no condition") becomes -1, so a huge window still matches rather than overflowing.
 void ApplyTimeWindow(CRule& rule, int64_t moment, uint32_t seconds);
 
+// The lower bound of the window of the last `seconds` at `now`, kept within the 32-bit time
+// range and never 0 ("no condition"), as ApplyTimeWindow's.
+int32_t RecentWindowLow(int64_t now, uint32_t seconds);
+// Sets the rule's time condition to the last `seconds` at `now`, open towards the future
+// (CRule::kTimeRangeEndOpen), so that new arrivals pass and the window can move with the clock.
+void ApplyRecentWindow(CRule& rule, int64_t now, uint32_t seconds);
+
 }  // namespace qv

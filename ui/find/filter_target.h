@@ -22,6 +22,18 @@ class CFilterTarget {
   // Clears the list's selection, selects its last row (the newest message it shows) and
   // repaints it.
   virtual void SelectLastRow() = 0;
+
+  // Whether a time window chosen now means "the last N seconds" and moves with the clock: the
+  // newest message is selected, or none is.
+  virtual bool SelectionAtNewest() const { return !SelectedTimeReceived().has_value(); }
+  // Moves the lower bound of the shown filter's time window to `low` when that window is open
+  // towards the future (CRule::kTimeRangeEndOpen): older messages leave the list, new ones keep
+  // joining it. False, and nothing changes, when the filter shown now is no such window (another
+  // filter has been chosen since).
+  virtual bool MoveTimeWindow(int32_t low) {
+    (void)low;
+    return false;
+  }
 };
 
 }  // namespace qv

@@ -2,11 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+
+#include <map>
 #include <string>
 #include <vector>
 
 #include "core/settings/settings_store.h"
 #include "testing/temp_home.h"
+#include "ui/find/moving_time_window.h"
 
 namespace qv {
 namespace {
@@ -25,6 +29,12 @@ class FakeList : public CFilterTarget {
   }
   std::optional<int32_t> SelectedTimeReceived() const override { return selectedTime; }
   void SelectLastRow() override { ++lastRowSelections; }
+  bool SelectionAtNewest() const override { return !selectedTime || newestSelected; }
+  bool MoveTimeWindow(int32_t low) override {
+    if (!filter || filter->timeRangeEnd != CRule::kTimeRangeEndOpen) return false;
+    filter->TimeRange = low;
+    return true;
+  }
 
   std::vector<std::string> Shown() {
     std::vector<std::string> texts;
@@ -37,6 +47,7 @@ class FakeList : public CFilterTarget {
   std::vector<SyslogMessage> all;
   std::optional<CRule> filter;
   std::optional<int32_t> selectedTime;
+  bool newestSelected = false;
   int applied = 0;
   int showAlls = 0;
   int lastRowSelections = 0;
@@ -53,6 +64,34 @@ SyslogMessage Message(std::string text, int32_t severity = 6, int32_t timeReceiv
   return message;
 }
 
+// The store's running counts reduced to maps, with a version the test moves by hand.
+class FakeCounts : public CEntryCounts {
+ public:
+  uint64_t CountsVersion() const override { return version; }
+  uint64_t HostNameCount(std::string_view hostName) const override { return Get(hosts, std::string(hostName)); }
+  uint64_t AddressCount(std::string_view address) const override { return Get(addresses, std::string(address)); }
+  uint64_t FacilityCount(int32_t facility) const override { return Get(facilities, facility); }
+  uint64_t SeverityCount(int32_t severity) const override { return Get(severities, severity); }
+
+  template <typename Key>
+  static uint64_t Get(const std::map<Key, uint64_t>& counts, const Key& key) {
+    const auto found = counts.find(key);
+    return found == counts.end() ? 0 : found->second;
+  }
+
+  uint64_t version = 1;
+  std::map<std::string, uint64_t> hosts;
+  std::map<std::string, uint64_t> addresses;
+  std::map<int32_t, uint64_t> facilities;
+  std::map<int32_t, uint64_t> severities;
+};
+
+std::vector<std::string> Texts(const CFilterTree& tree, FilterBranch branch) {
+  std::vector<std::string> texts;
+  for (std::size_t i = 0; i < tree.Entries(branch).size(); ++i) texts.push_back(tree.DisplayText(branch, i));
+  return texts;
+}
+
 int EntryIndex(const CFilterTree& tree, FilterBranch branch, const std::string& text) {
   const std::vector<FilterEntry>& entries = tree.Entries(branch);
   for (size_t i = 0; i < entries.size(); ++i) {
@@ -67,6 +106,7 @@ class FilterTreeTest : public ::testing::Test {
   void Choose(FilterBranch branch, const std::string& entry = {}, CFilterTree::Dialogs dialogs = {},
               std::time_t now = 0) {
     const int index = entry.empty() ? -1 : EntryIndex(tree_, branch, entry);
+    ASSERT_TRUE(entry.empty() || index >= 0);
     tree_.Choose({branch, index}, list_, dialogs, now);
   }
 
@@ -104,8 +144,71 @@ TEST_F(FilterTreeTest, TimeWindowCentresOnTheSelectedMessageOrOnNow) {
 
   // Four weeks around a moment near the start of time neither wraps nor reads as "no window".
   list_.all = {Message("early", 6, 10), Message("late", 6, 2'419'301)};
+  list_.selectedTime = 100;
   Choose(FilterBranch::kTimeReceived, "Within 4 weeks", {}, 100);
   EXPECT_EQ(list_.Shown(), (std::vector<std::string>{"early"}));
+}
+
+// With the newest message selected, or none, a time window is the last N seconds and moves with
+// the clock: new arrivals pass, old messages leave as the clock goes on; with an older message
+// selected it stays centred on it. The same holds for the seconds of a custom filter.
+TEST_F(FilterTreeTest, TimeWindowAtTheNewestMovesWithTheClock) {
+  int argc = 1;
+  char name[] = "qv_ui_find_test";
+  char* argv[] = {name, nullptr};
+  QCoreApplication app(argc, argv);  // the window's timer needs one; the test ticks it by hand
+  const int32_t noon = 1'700'049'600;
+  AppSettings().SetInt("Settings", "customcount", 1);
+  CRule custom;
+  custom.Name = "recent";
+  custom.TimeRange = 30;
+  custom.Save("Custom\\custom0");
+  tree_.RebuildCustomFilters();
+  struct Case {
+    std::optional<int32_t> selected;
+    bool newest;
+    FilterBranch branch;
+    const char* entry;
+    std::optional<uint32_t> moving;
+  };
+  const Case cases[] = {
+      {std::nullopt, false, FilterBranch::kTimeReceived, "Within 30 seconds", 30},
+      {noon - 100, true, FilterBranch::kTimeReceived, "Within 30 seconds", 30},
+      {noon - 100, false, FilterBranch::kTimeReceived, "Within 30 seconds", std::nullopt},
+      {std::nullopt, false, FilterBranch::kCustom, "recent", 30},
+      {noon - 100, false, FilterBranch::kCustom, "recent", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.entry) + (c.selected ? (c.newest ? ", newest selected" : ", older selected") : ""));
+    list_.all = {Message("old", 6, noon - 84), Message("recent", 6, noon - 20), Message("now", 6, noon)};
+    list_.selectedTime = c.selected;
+    list_.newestSelected = c.newest;
+    const int index = EntryIndex(tree_, c.branch, c.entry);
+    ASSERT_GE(index, 0);
+    int64_t clock = noon;
+    CMovingTimeWindow window([&clock] { return static_cast<std::time_t>(clock); });
+    const std::optional<uint32_t> moving = tree_.Choose({c.branch, index}, list_, {}, noon);
+    EXPECT_EQ(moving, c.moving);
+    if (!moving) {
+      EXPECT_EQ(list_.Shown(), (std::vector<std::string>{"old"}));  // noon - 100 +- 30
+      continue;
+    }
+    EXPECT_EQ(list_.Shown(), (std::vector<std::string>{"recent", "now"}));
+    window.Start(list_, *moving);
+    list_.all.push_back(Message("later", 6, noon + 15));
+    clock = noon + 15;
+    window.Tick();
+    EXPECT_EQ(list_.Shown(), (std::vector<std::string>{"now", "later"}));
+    clock = noon + 40;
+    window.Tick();
+    EXPECT_EQ(list_.Shown(), (std::vector<std::string>{"later"}));
+    EXPECT_TRUE(window.IsMoving());
+    // Another filter chosen: the list refuses the move, and the window stops.
+    Choose(FilterBranch::kSeverity, "Error");
+    window.Tick();
+    EXPECT_FALSE(window.IsMoving());
+    EXPECT_EQ(list_.filter->TimeRange, 0);
+  }
 }
 
 TEST_F(FilterTreeTest, ShowAllActsOnlyWhileAFilterIsShown) {
@@ -124,7 +227,7 @@ TEST_F(FilterTreeTest, ShowAllActsOnlyWhileAFilterIsShown) {
 // Each learned branch lists at most 10,000 values, then "(more...)" once, which filters nothing;
 // emptying the store empties them and the next values are listed again.
 TEST_F(FilterTreeTest, HostAndAddressBranchesStopAtTheirCapWithOneMoreEntry) {
-  using Add = bool (CFilterTree::*)(const std::string&);
+  using Add = std::optional<std::size_t> (CFilterTree::*)(const std::string&);
   struct Case {
     FilterBranch branch;
     Add add;
@@ -268,6 +371,94 @@ TEST_F(FilterTreeTest, SearchForTextFiltersAfterEveryLetter) {
   EXPECT_EQ(list_.applied, 3);
   ApplySearchText("^Err", true, list_);
   EXPECT_EQ(list_.Shown(), (std::vector<std::string>{"Error: fan"}));
+}
+
+}  // namespace
+}  // namespace qv
+
+namespace qv {
+namespace {
+
+// Host names in name order without regard to case and with numbers by value, addresses in numeric order (IPv4, IPv6, then
+// other texts), whatever order they arrive in; each insertion reports where it went.
+TEST_F(FilterTreeTest, LearnedBranchesListInOrderAndReportWhereEachEntryWent) {
+  using Add = std::optional<std::size_t> (CFilterTree::*)(const std::string&);
+  struct Case {
+    FilterBranch branch;
+    Add add;
+    std::vector<std::string> arrivals;
+    std::vector<std::size_t> places;  // where each arrival was inserted
+    std::vector<std::string> listed;
+  };
+  const Case cases[] = {
+      {FilterBranch::kHostname, &CFilterTree::AddHostName, {"gamma", "beta", "Alpha", "alpha", "beta10", "beta9"},
+       {0, 0, 0, 1, 3, 3}, {"Alpha", "alpha", "beta", "beta9", "beta10", "gamma"}},
+      {FilterBranch::kAddress, &CFilterTree::AddAddress,
+       {"192.168.1.10", "10.0.0.10", "Unknown", "fe80::1", "10.0.0.9", "::1", "9.255.255.255"},
+       {0, 0, 2, 2, 0, 3, 0}, {"9.255.255.255", "10.0.0.9", "10.0.0.10", "192.168.1.10", "::1", "fe80::1", "Unknown"}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::size_t> places;
+    for (const std::string& value : c.arrivals) {
+      const std::optional<std::size_t> place = (tree_.*c.add)(value);
+      ASSERT_TRUE(place) << value;
+      places.push_back(*place);
+    }
+    EXPECT_EQ(places, c.places);
+    EXPECT_EQ(Texts(tree_, c.branch), c.listed);
+  }
+  // Choosing still picks the entry by its place in the sorted list.
+  list_.all = {Message("a"), Message("b")};
+  list_.all[1].ipAddress = "10.0.0.9";
+  Choose(FilterBranch::kAddress, "10.0.0.9");
+  EXPECT_EQ(list_.Shown(), (std::vector<std::string>{"b"}));
+}
+
+TEST_F(FilterTreeTest, CountedEntriesShowTheStoresCountsAndOnlyChangesAreReported) {
+  FakeCounts counts;
+  counts.hosts = {{"beta", 59}, {"alpha", 3}};
+  counts.addresses = {{"10.0.0.1", 62}};
+  counts.facilities = {{1, 40}, {10, 22}};
+  counts.severities = {{-1, 1}, {0, 2}, {3, 10}, {4, 5}, {6, 44}};
+  tree_.ForgetEntries();
+  EXPECT_TRUE(tree_.AddHostName("beta"));  // before any source: no count
+  EXPECT_EQ(tree_.DisplayText(FilterBranch::kHostname, 0), "beta");
+  tree_.SetCounts(&counts);
+  EXPECT_TRUE(tree_.AddHostName("alpha"));  // counted as it is added
+  EXPECT_EQ(Texts(tree_, FilterBranch::kHostname), (std::vector<std::string>{"alpha (3)", "beta"}));
+
+  EXPECT_TRUE(tree_.AddAddress("10.0.0.1"));
+  EXPECT_TRUE(tree_.AddFacility(10));
+  EXPECT_TRUE(tree_.AddFacility(1));
+  const std::vector<FilterItem> first = tree_.UpdateCounts();
+  EXPECT_EQ(Texts(tree_, FilterBranch::kHostname), (std::vector<std::string>{"alpha (3)", "beta (59)"}));
+  EXPECT_EQ(Texts(tree_, FilterBranch::kAddress), (std::vector<std::string>{"10.0.0.1 (62)"}));
+  EXPECT_EQ(Texts(tree_, FilterBranch::kFacility), (std::vector<std::string>{"authpriv (22)", "user (40)"}));
+  // Exact severities their own count; thresholds everything up to them, below 0 included.
+  const struct {
+    const char* entry;
+    const char* shown;
+  } severities[] = {{"Emergency", "Emergency (2)"},
+                    {"Error", "Error (10)"},
+                    {"Alert", "Alert (0)"},
+                    {"Emergency or Higher", "Emergency or Higher (3)"},
+                    {"Warning or Higher", "Warning or Higher (18)"},
+                    {"Debug or Higher", "Debug or Higher (62)"}};
+  for (const auto& severity : severities) {
+    const int index = EntryIndex(tree_, FilterBranch::kSeverity, severity.entry);
+    EXPECT_EQ(tree_.DisplayText(FilterBranch::kSeverity, static_cast<std::size_t>(index)), severity.shown);
+  }
+  EXPECT_EQ(first.size(), 1u + 16u);  // beta and every severity; the rest were counted when added
+
+  // Same version: nothing is read. A new version reports only the entries that changed.
+  counts.hosts["beta"] = 60;
+  EXPECT_TRUE(tree_.UpdateCounts().empty());
+  EXPECT_EQ(tree_.DisplayText(FilterBranch::kHostname, 1), "beta (59)");
+  counts.version = 2;
+  EXPECT_EQ(tree_.UpdateCounts(), (std::vector<FilterItem>{{FilterBranch::kHostname, 1}}));
+  EXPECT_EQ(tree_.DisplayText(FilterBranch::kHostname, 1), "beta (60)");
+  // Entries that are no filter show no count.
+  EXPECT_EQ(tree_.DisplayText(FilterBranch::kTimeReceived, 0), "Within 1 second");
 }
 
 }  // namespace

@@ -43,6 +43,11 @@ class CMessageListAccess : public CFilterTarget {
   // repaints the activity graph.
   virtual void SelectMessage(ShownPosition position) = 0;
 
+  bool SelectionAtNewest() const override {
+    const std::optional<ShownPosition> selected = SelectedPosition();
+    return !selected || selected->value >= ShownCount() - 1;
+  }
+
   std::optional<int32_t> SelectedTimeReceived() const override {
     const std::optional<ShownPosition> selected = SelectedPosition();
     if (!selected || selected->value >= ShownCount()) return std::nullopt;

@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <filesystem>
 
 #include "core/settings/settings_store.h"
@@ -43,6 +44,32 @@ class ScreenList : public CMessageListAccess {
 
   std::vector<SyslogMessage> messages;
   int selected = -1;
+};
+
+// The store's counts, recounted from the list at each question (a few hundred messages).
+class ScreenCounts : public CEntryCounts {
+ public:
+  explicit ScreenCounts(const ScreenList& list) : list_(list) {}
+  uint64_t CountsVersion() const override { return list_.messages.size(); }
+  uint64_t HostNameCount(std::string_view hostName) const override {
+    return Count([&](const SyslogMessage& m) { return m.hostName == hostName; });
+  }
+  uint64_t AddressCount(std::string_view address) const override {
+    return Count([&](const SyslogMessage& m) { return m.ipAddress == address; });
+  }
+  uint64_t FacilityCount(int32_t facility) const override {
+    return Count([&](const SyslogMessage& m) { return m.facility == facility; });
+  }
+  uint64_t SeverityCount(int32_t severity) const override {
+    return Count([&](const SyslogMessage& m) { return m.severity == severity; });
+  }
+
+ private:
+  template <typename Test>
+  uint64_t Count(Test test) const {
+    return static_cast<uint64_t>(std::count_if(list_.messages.begin(), list_.messages.end(), test));
+  }
+  const ScreenList& list_;
 };
 
 // Shows the widget, lets the X server draw it, and saves what the screen shows of it.
@@ -97,12 +124,14 @@ int main(int argc, char** argv) {
   store.SetInt("Settings", "customcount", 2);
 
   ScreenList list;
+  const char* const addresses[] = {"192.168.1.100", "192.168.1.9", "192.168.1.25", "192.168.1.10", "10.0.0.1"};
+  const char* const hosts[] = {"host10", "host2", "beta", "Alpha", "gateway"};
   for (int i = 0; i < 600; ++i) {
     SyslogMessage message;
     message.timeReceived = 1'700'000'000 + i * i / 40 + (i % 7) * 3;
-    message.ipAddress = "192.168.1." + std::to_string(10 + i % 4);
-    message.hostName = "host" + std::to_string(i % 4);
-    message.facility = i % 3 == 0 ? 4 : 1;
+    message.ipAddress = addresses[i % 5 == 4 && i % 3 != 0 ? 3 : i % 5];
+    message.hostName = hosts[i % 5 == 4 && i % 3 != 0 ? 3 : i % 5];
+    message.facility = i % 3 == 0 ? 4 : (i % 5 == 0 ? 10 : 1);
     message.severity = i % 8;
     message.message = "login from 192.168.1.10 failed #" + std::to_string(i);
     list.messages.push_back(message);
@@ -110,17 +139,18 @@ int main(int argc, char** argv) {
   list.selected = 400;
 
   bool ok = true;
+  ScreenCounts counts(list);
   CLeftView tree;
   tree.SetList(&list);
+  tree.SetCounts(&counts);
   tree.ForgetEntries();
-  for (int i = 0; i < 4; ++i) {
-    tree.AddAddress("192.168.1." + std::to_string(10 + i));
-    tree.AddHostName("host" + std::to_string(i));
+  for (const SyslogMessage& message : list.messages) {  // as the document tells of new values
+    tree.AddAddress(message.ipAddress);
+    tree.AddHostName(message.hostName);
+    tree.AddFacility(message.facility);
   }
-  tree.AddFacility(1);
-  tree.AddFacility(4);
   tree.expandAll();
-  tree.resize(240, 620);
+  tree.resize(260, 820);
   ok &= Shoot(tree, folder + "/find_tree.png");
 
   CHighlightDialog highlight;

@@ -10,6 +10,8 @@
 
 #include <arpa/inet.h>
 
+#include <map>
+
 #include "core/settings/settings_store.h"
 #include "testing/temp_home.h"
 #include "ui/findview/status_panel.h"
@@ -94,6 +96,29 @@ QPushButton* Button(QWidget* parent, const QString& caption) {
     if (button->text() == caption) return button;
   }
   qFatal("no button %s", qPrintable(caption));
+}
+
+// The store's running counts over maps, with a version moved by hand.
+class FakeCounts : public CEntryCounts {
+ public:
+  uint64_t CountsVersion() const override { return version; }
+  uint64_t HostNameCount(std::string_view hostName) const override { return Get(hosts, std::string(hostName)); }
+  uint64_t AddressCount(std::string_view address) const override { return Get(addresses, std::string(address)); }
+  uint64_t FacilityCount(int32_t) const override { return 0; }
+  uint64_t SeverityCount(int32_t severity) const override { return severity == 4 ? 7 : 0; }
+  static uint64_t Get(const std::map<std::string, uint64_t>& counts, const std::string& key) {
+    const auto found = counts.find(key);
+    return found == counts.end() ? 0 : found->second;
+  }
+  uint64_t version = 1;
+  std::map<std::string, uint64_t> hosts;
+  std::map<std::string, uint64_t> addresses;
+};
+
+QStringList ChildTexts(const QTreeWidgetItem* parent) {
+  QStringList texts;
+  for (int i = 0; i < parent->childCount(); ++i) texts << parent->child(i)->text(0);
+  return texts;
 }
 
 }  // namespace
@@ -363,6 +388,45 @@ class FindViewTest : public QObject {
     AppSettings().SetString("Custom\\custom0", "Name", "mine");
     tree.RebuildCustomFilters();
     QCOMPARE(tree.BranchItem(FilterBranch::kCustom)->child(0)->text(0), QString("mine"));
+  }
+
+  // Entries show their counts in name order; a refresh redraws changed counts; choosing an entry
+  // inserted before others still filters by that entry; severity images take the list colours.
+  void filterTreeShowsCountsInOrderAndSeverityColours() {
+    FakeList list;
+    list.all = {Message("a", 100), Message("b", 200)};
+    list.all[1].hostName = "beta";
+    list.Rebuild();
+    FakeCounts counts;
+    counts.hosts = {{"beta", 59}, {"alpha", 1}};
+    AppSettings().SetInt("Settings", "color4", 0x00FF00);  // Warning: green
+    CLeftView tree;
+    tree.SetList(&list);
+    tree.SetCounts(&counts);
+    tree.ForgetEntries();
+    tree.AddHostName("beta");
+    tree.AddHostName("alpha");
+    QTreeWidgetItem* hosts = tree.BranchItem(FilterBranch::kHostname);
+    QCOMPARE(ChildTexts(hosts), (QStringList{"alpha (1)", "beta (59)"}));
+    counts.hosts["beta"] = 60;
+    tree.RefreshCounts();
+    QCOMPARE(hosts->child(1)->text(0), QString("beta (59)"));  // nothing counted in or out
+    counts.version = 2;
+    tree.RefreshCounts();
+    QCOMPARE(hosts->child(1)->text(0), QString("beta (60)"));
+    tree.setCurrentItem(hosts->child(1));
+    QCOMPARE(list.ShownCount(), 1);
+    QCOMPARE(list.shown[0].message, std::string("b"));
+
+    QTreeWidgetItem* severity = tree.BranchItem(FilterBranch::kSeverity);
+    QCOMPARE(severity->child(4)->text(0), QString("Warning (7)"));
+    const QPoint inside(5, 12);  // within the triangle, off its outline and mark
+    QCOMPARE(severity->child(4)->icon(0).pixmap(16, 16).toImage().pixelColor(inside), QColor(0, 255, 0));
+    QCOMPARE(severity->child(12)->icon(0).pixmap(16, 16).toImage().pixelColor(inside), QColor(0, 255, 0));
+    QCOMPARE(severity->child(0)->icon(0).pixmap(16, 16).toImage().pixelColor(inside), QColor(255, 0, 0));
+    AppSettings().SetInt("Settings", "color4", 0xFF0000);  // blue
+    tree.ReloadColours();
+    QCOMPARE(severity->child(4)->icon(0).pixmap(16, 16).toImage().pixelColor(inside), QColor(0, 0, 255));
   }
 
   void graphPaintsBarsAndSelectionAndClicksSelect() {

@@ -17,7 +17,7 @@ namespace qv {
 namespace {
 
 constexpr int kBranchRole = Qt::UserRole;
-constexpr int kEntryRole = Qt::UserRole + 1;
+constexpr int kCountIntervalMs = 1000;
 
 // Restores a flag on every way out of a scope.
 class FlagGuard {
@@ -32,6 +32,32 @@ class FlagGuard {
 };
 
 }  // namespace
+
+namespace {
+
+void DrawWarningTriangle(QPainter& p, const QColor& fill) {
+  QPainterPath triangle;
+  triangle.moveTo(8, 1);
+  triangle.lineTo(15, 14);
+  triangle.lineTo(1, 14);
+  triangle.closeSubpath();
+  p.setBrush(fill);
+  p.drawPath(triangle);
+  p.drawLine(8, 5, 8, 10);
+  p.drawPoint(8, 12);
+}
+
+}  // namespace
+
+QIcon SeverityImage(Colour fill) {
+  QPixmap pixmap(16, 16);
+  pixmap.fill(Qt::transparent);
+  QPainter p(&pixmap);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setPen(QPen(QColor(40, 40, 40), 1));
+  DrawWarningTriangle(p, QColor(RedOf(fill), GreenOf(fill), BlueOf(fill)));
+  return QIcon(pixmap);
+}
 
 // Drawn rather than bundled: each image is a few strokes, and drawing keeps them sharp.
 QIcon FilterTreeImage(int index) {
@@ -60,18 +86,9 @@ QIcon FilterTreeImage(int index) {
       p.drawLine(8, 8, 8, 3);
       p.drawLine(8, 8, 12, 8);
       break;
-    case 3: {  // severity: a warning triangle
-      QPainterPath triangle;
-      triangle.moveTo(8, 1);
-      triangle.lineTo(15, 14);
-      triangle.lineTo(1, 14);
-      triangle.closeSubpath();
-      p.setBrush(QColor(255, 200, 0));
-      p.drawPath(triangle);
-      p.drawLine(8, 5, 8, 10);
-      p.drawPoint(8, 12);
+    case 3:  // severity: a warning triangle
+      DrawWarningTriangle(p, QColor(255, 200, 0));
       break;
-    }
     case 4:  // message contents: a speech balloon with text
       p.setBrush(QColor(220, 235, 255));
       p.drawRoundedRect(1, 2, 14, 10, 3, 3);
@@ -122,6 +139,7 @@ int CLeftView::WidthForFixedEntries() const {
   for (const TimeWindowEntry& entry : kTimeWindowEntries) {
     text = std::max(text, fontMetrics().horizontalAdvance(entry.name));
   }
+  text += fontMetrics().horizontalAdvance(" (000000)");  // a count of a full store of the default size
   constexpr int kItemMargins = 12;  // between image and text, and after the text
   return 2 * indentation() + iconSize().width() + text + kItemMargins + verticalScrollBar()->sizeHint().width() +
          2 * frameWidth();
@@ -138,13 +156,14 @@ CLeftView::CLeftView(QWidget* parent) : QTreeWidget(parent) {
   header()->setStretchLastSection(false);
   header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
   setTextElideMode(Qt::ElideNone);
+  severityColours_ = LoadSeverityColours();
   for (const FilterBranchInfo& info : kFilterBranches) {
     auto* item = new QTreeWidgetItem(this, {info.caption});
     item->setIcon(0, FilterTreeImage(info.image));
     item->setData(0, kBranchRole, static_cast<int>(info.branch));
-    item->setData(0, kEntryRole, -1);
     ReplaceEntryItems(info.branch);
   }
+  connect(&countTimer_, &QTimer::timeout, this, &CLeftView::RefreshCounts);
   connect(this, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
     if (!rebuilding_) ChooseItem(item);
   });
@@ -155,13 +174,19 @@ QTreeWidgetItem* CLeftView::BranchItem(FilterBranch branch) const {
   return topLevelItem(static_cast<int>(branch));
 }
 
-void CLeftView::AddEntryItem(FilterBranch branch, int entry) {
+QIcon CLeftView::EntryImage(FilterBranch branch, const FilterEntry& entry) const {
+  if (branch == FilterBranch::kSeverity) return SeverityImage(severityColours_[static_cast<std::size_t>(entry.data % 8)]);
+  return BranchItem(branch)->icon(0);
+}
+
+void CLeftView::AddEntryItem(FilterBranch branch, std::optional<std::size_t> entry) {
+  if (!entry) return;
   QTreeWidgetItem* parentItem = BranchItem(branch);
-  const FilterEntry& source = tree_.Entries(branch)[static_cast<size_t>(entry)];
-  auto* item = new QTreeWidgetItem(parentItem, {FromBytes(source.text)});
-  item->setIcon(0, parentItem->icon(0));
+  const FilterEntry& source = tree_.Entries(branch)[*entry];
+  auto* item = new QTreeWidgetItem({FromBytes(tree_.DisplayText(branch, *entry))});
+  item->setIcon(0, EntryImage(branch, source));
   item->setData(0, kBranchRole, static_cast<int>(branch));
-  item->setData(0, kEntryRole, entry);
+  parentItem->insertChild(static_cast<int>(*entry), item);
   const bool learned = branch == FilterBranch::kHostname || branch == FilterBranch::kAddress;
   if (learned && source.data == CFilterTree::kMoreEntriesData) {
     item->setToolTip(0, QString("Only the first %1 are listed. Filter the others with \"Multiple Fields\", or use Find.")
@@ -173,24 +198,18 @@ void CLeftView::ReplaceEntryItems(FilterBranch branch) {
   FlagGuard guard(rebuilding_);
   QTreeWidgetItem* parentItem = BranchItem(branch);
   qDeleteAll(parentItem->takeChildren());
-  for (size_t i = 0; i < tree_.Entries(branch).size(); ++i) AddEntryItem(branch, static_cast<int>(i));
+  for (size_t i = 0; i < tree_.Entries(branch).size(); ++i) AddEntryItem(branch, i);
 }
 
 void CLeftView::AddAddress(const std::string& address) {
-  if (tree_.AddAddress(address)) AddEntryItem(FilterBranch::kAddress, static_cast<int>(tree_.Entries(FilterBranch::kAddress).size()) - 1);
+  AddEntryItem(FilterBranch::kAddress, tree_.AddAddress(address));
 }
 
 void CLeftView::AddHostName(const std::string& hostName) {
-  if (tree_.AddHostName(hostName)) {
-    AddEntryItem(FilterBranch::kHostname, static_cast<int>(tree_.Entries(FilterBranch::kHostname).size()) - 1);
-  }
+  AddEntryItem(FilterBranch::kHostname, tree_.AddHostName(hostName));
 }
 
-void CLeftView::AddFacility(int32_t facility) {
-  if (tree_.AddFacility(facility)) {
-    AddEntryItem(FilterBranch::kFacility, static_cast<int>(tree_.Entries(FilterBranch::kFacility).size()) - 1);
-  }
-}
+void CLeftView::AddFacility(int32_t facility) { AddEntryItem(FilterBranch::kFacility, tree_.AddFacility(facility)); }
 
 void CLeftView::ForgetEntries() {
   tree_.ForgetEntries();
@@ -204,13 +223,40 @@ void CLeftView::RebuildCustomFilters() {
   ReplaceEntryItems(FilterBranch::kCustom);
 }
 
+void CLeftView::SetCounts(const CEntryCounts* counts) {
+  tree_.SetCounts(counts);
+  RefreshCounts();
+  if (counts != nullptr) {
+    countTimer_.start(kCountIntervalMs);
+  } else {
+    countTimer_.stop();
+  }
+}
+
+void CLeftView::RefreshCounts() {
+  for (const FilterItem& changed : tree_.UpdateCounts()) {
+    QTreeWidgetItem* item = BranchItem(changed.branch)->child(changed.entry);
+    if (item != nullptr) item->setText(0, FromBytes(tree_.DisplayText(changed.branch, static_cast<std::size_t>(changed.entry))));
+  }
+}
+
+void CLeftView::ReloadColours() {
+  severityColours_ = LoadSeverityColours();
+  QTreeWidgetItem* severity = BranchItem(FilterBranch::kSeverity);
+  for (int i = 0; i < severity->childCount(); ++i) {
+    severity->child(i)->setIcon(0, EntryImage(FilterBranch::kSeverity, tree_.Entries(FilterBranch::kSeverity)[static_cast<std::size_t>(i)]));
+  }
+}
+
 void CLeftView::ChooseItem(QTreeWidgetItem* item) {
   if (item == nullptr || list_ == nullptr) return;
-  const FilterItem chosen{static_cast<FilterBranch>(item->data(0, kBranchRole).toInt()), item->data(0, kEntryRole).toInt()};
+  // An entry is known by its place among its siblings, which is its place in the tree's logic.
+  const int entry = item->parent() != nullptr ? item->parent()->indexOfChild(item) : -1;
+  const FilterItem chosen{static_cast<FilterBranch>(item->data(0, kBranchRole).toInt()), entry};
   CMessageListAccess& list = *list_;
   CFilterTree::Dialogs dialogs{[this, &list] { return CSearchTextDialog::Run(list, this); },
                                [this] { return CFilterDialog::Run(this); }};
-  tree_.Choose(chosen, list, dialogs);
+  if (const std::optional<uint32_t> seconds = tree_.Choose(chosen, list, dialogs)) window_.Start(list, *seconds);
 }
 
 void CLeftView::keyPressEvent(QKeyEvent* event) {

@@ -23,6 +23,8 @@ enum CommandId : int32_t {
   kCmdClearHistory = 32812,
   kCmdImportSettings = 32824,
   kCmdExportSettings = 32823,
+  kCmdConnectServer = 32830,
+  kCmdDisconnectServer = 32831,
   kCmdRecentFile = 57616,
   kCmdExit = 57665,
   kCmdCopy = 57634,

@@ -132,12 +132,19 @@ uint32_t CMessageStore::Interned::Intern(std::string_view value, bool* isNew) {
   const auto id = static_cast<uint32_t>(values.size());
   const auto inserted = ids.emplace(std::string(value), id).first;
   values.push_back(&inserted->first);
+  counts.push_back(0);
   *isNew = true;
   return id;
 }
 
+uint64_t CMessageStore::Interned::CountOf(std::string_view value) const {
+  const auto found = ids.find(value);
+  return found == ids.end() ? 0 : counts[found->second];
+}
+
 void CMessageStore::Interned::Clear() {
   values.clear();
+  counts.clear();
   ids.clear();
 }
 
@@ -163,6 +170,9 @@ void CMessageStore::Clear(int32_t maxEntries) {
   addresses_.Clear();
   hostNames_.Clear();
   std::fill(std::begin(facilitySeen_), std::end(facilitySeen_), false);
+  std::fill(std::begin(facilityCounts_), std::end(facilityCounts_), 0);
+  std::fill(std::begin(severityCounts_), std::end(severityCounts_), 0);
+  ++countsVersion_;
   filterShown_ = !quick_.needle().empty();  // the quick filter outlasts the messages it narrowed
   ++generation_;
 }
@@ -187,7 +197,25 @@ CMessageStore::Block* CMessageStore::MakeBlock(const SyslogMessage& record, Nove
   const int32_t flag = std::clamp(record.facility, 0, kFacilityFlags - 1);
   novelty->facility = !facilitySeen_[flag];
   facilitySeen_[flag] = true;
+  Tally(*block, true);
   return block;
+}
+
+void CMessageStore::Tally(const Block& block, bool arriving) {
+  auto tally = [arriving](auto& count) { arriving ? ++count : --count; };
+  tally(hostNames_.counts[block.hostName]);
+  tally(addresses_.counts[block.address]);
+  if (block.facility >= 0) tally(facilityCounts_[std::min(block.facility, kFacilityFlags - 1)]);
+  if (block.severity <= 7) tally(severityCounts_[std::max(block.severity, -1) + 1]);
+  ++countsVersion_;
+}
+
+uint64_t CMessageStore::FacilityCount(int32_t facility) const {
+  return facility >= 0 && facility < kFacilityFlags ? facilityCounts_[facility] : 0;
+}
+
+uint64_t CMessageStore::SeverityCount(int32_t severity) const {
+  return severity >= -1 && severity <= 7 ? severityCounts_[severity + 1] : 0;
 }
 
 CMessageStore::Novelty CMessageStore::Add(SyslogMessage& record, bool* shownGrew) {
@@ -195,6 +223,7 @@ CMessageStore::Novelty CMessageStore::Add(SyslogMessage& record, bool* shownGrew
   ReplaceLineBreaks(record.message);
   Novelty novelty;
   Block* block = MakeBlock(record, &novelty);
+  if (all_.entries.size() >= static_cast<std::size_t>(all_.capacity)) Tally(*all_.In(all_.SlotOf(all_.added)), false);
   all_.Push(block);
   bool grew = true;
   if (filterShown_) {
@@ -322,6 +351,37 @@ std::optional<ShownPosition> CMessageStore::ApplyFilter(const CRule& filter, std
   filter_ = filter;
   treeFilter_ = true;
   return Rebuild(false, keep);
+}
+
+CMessageStore::WindowMove CMessageStore::MoveTimeWindow(int32_t low, std::optional<ShownPosition>* keep) {
+  if (!treeFilter_ || filter_.TimeRange == 0 || filter_.timeRangeEnd != CRule::kTimeRangeEndOpen) {
+    return WindowMove::kNotMoving;
+  }
+  if (low == 0) low = -1;  // 0 would read as "no time condition"
+  if (low == filter_.TimeRange) return WindowMove::kUnchanged;
+  const bool narrower = low > filter_.TimeRange;
+  filter_.TimeRange = low;
+  if (narrower) {
+    // Usually the list is in order of arrival and the leaving messages are its oldest: they
+    // leave from the top and the rest stays as it is, so the view keeps its rows.
+    const int32_t count = filtered_.Count();
+    int32_t leaving = 0;
+    while (leaving < count && filtered_.At(leaving)->timeReceived < low) ++leaving;
+    bool ordered = true;
+    for (int32_t i = leaving; i < count && ordered; ++i) ordered = filtered_.At(i)->timeReceived >= low;
+    if (ordered) {
+      if (leaving == 0) return WindowMove::kUnchanged;
+      filtered_.DropOldest(leaving);
+      if (keep != nullptr && keep->has_value()) {
+        *keep = (*keep)->value >= leaving ? std::optional<ShownPosition>(ShownPosition((*keep)->value - leaving))
+                                          : std::nullopt;
+      }
+      return WindowMove::kDropped;
+    }
+  }
+  const std::optional<ShownPosition> kept = Rebuild(false, keep != nullptr ? *keep : std::nullopt);
+  if (keep != nullptr) *keep = kept;
+  return WindowMove::kRebuilt;
 }
 
 void CMessageStore::ShowAll() {

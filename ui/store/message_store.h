@@ -20,6 +20,10 @@
 // value seen until the store is emptied. Counters are 64-bit, so the ring never miscounts however
 // long the program runs.
 //
+// The store counts the messages of its list of all per host name, address, facility and
+// severity (CEntryCounts), by one increment as a message arrives and one decrement as the ring
+// overwrites it: the filter tree reads its counts without walking the messages.
+//
 // Not locked: the user-interface thread owns the store.
 
 #include <algorithm>
@@ -35,6 +39,7 @@
 #include "core/message/syslog_message.h"
 #include "rules/caseless_search.h"
 #include "rules/rule.h"
+#include "ui/store/entry_counts.h"
 #include "ui/store/list_numbers.h"
 
 namespace qv {
@@ -56,7 +61,7 @@ struct StoredMessageView {
   SyslogMessage ToMessage() const;
 };
 
-class CMessageStore {
+class CMessageStore : public CEntryCounts {
  public:
   static constexpr int32_t kDefaultMaxEntries = 100000;
   // Facilities 0..24 have a flag each; every facility above 24 shares the last one.
@@ -74,7 +79,7 @@ class CMessageStore {
 
   // `maxEntries` below 1 means kDefaultMaxEntries.
   explicit CMessageStore(int32_t maxEntries = kDefaultMaxEntries);
-  ~CMessageStore();
+  ~CMessageStore() override;
   CMessageStore(const CMessageStore&) = delete;
   CMessageStore& operator=(const CMessageStore&) = delete;
 
@@ -126,6 +131,19 @@ class CMessageStore {
   // instead of walking all again, which is what keeps typing fast in a full store.
   std::optional<ShownPosition> SetQuickText(std::string_view text, std::optional<ShownPosition> keep);
 
+  // What MoveTimeWindow did.
+  enum class WindowMove {
+    kNotMoving,  // the tree's filter is no window open towards the future: nothing changed
+    kUnchanged,  // no message left
+    kDropped,    // the oldest messages left the list; the others keep their message numbers
+    kRebuilt,    // the list was rebuilt (the messages leaving were not the oldest, or the bound went back)
+  };
+  // Moves the lower bound of the tree filter's time window to `low` when that window is open
+  // towards the future (CRule::kTimeRangeEndOpen): the messages received before `low` leave the
+  // shown list. `keep`, when given, is a shown position turned into the same message's new one
+  // (nothing when it left).
+  WindowMove MoveTimeWindow(int32_t low, std::optional<ShownPosition>* keep = nullptr);
+
   // Sorts the shown list by `key` (0..6; others do nothing) in the key's current direction, then
   // reverses that direction; the sorted order becomes the ring's order from oldest to newest.
   void SortBy(int key);
@@ -141,6 +159,13 @@ class CMessageStore {
   bool FacilitySeen(int32_t facility) const;
   // Bytes of message, host name and address text of the messages in the list of all (walks it).
   uint64_t TextBytes() const;
+
+  // CEntryCounts: counts of the list of all.
+  uint64_t CountsVersion() const override { return countsVersion_; }
+  uint64_t HostNameCount(std::string_view hostName) const override { return hostNames_.CountOf(hostName); }
+  uint64_t AddressCount(std::string_view address) const override { return addresses_.CountOf(address); }
+  uint64_t FacilityCount(int32_t facility) const override;
+  uint64_t SeverityCount(int32_t severity) const override;
 
   // One stored message (opaque outside the store).
   struct Block;
@@ -173,7 +198,9 @@ class CMessageStore {
     };
     std::unordered_map<std::string, uint32_t, Hash, std::equal_to<>> ids;
     std::vector<const std::string*> values;
+    std::vector<uint32_t> counts;  // messages in the list of all, by id
     uint32_t Intern(std::string_view value, bool* isNew);
+    uint64_t CountOf(std::string_view value) const;
     void Clear();
   };
 
@@ -183,6 +210,8 @@ class CMessageStore {
   void View(const Block& block, StoredMessageView* out) const;
   bool QuickMatches(std::string_view message, std::string_view hostName, std::string_view address) const;
   bool Matches(const Block& block);
+  // Counts a message into or out of the counts of the list of all.
+  void Tally(const Block& block, bool arriving);
   // Fills the filtered list from `source` (all, or the filtered list itself when narrowing) with
   // the messages that pass both filters, and shows it; see ApplyFilter.
   std::optional<ShownPosition> Rebuild(bool narrow, std::optional<ShownPosition> keep);
@@ -198,6 +227,11 @@ class CMessageStore {
   Interned addresses_;
   Interned hostNames_;
   bool facilitySeen_[kFacilityFlags] = {};
+  // Index 0 for severities below 0, then 1..8 for severities 0..7.
+  static constexpr int kSeverityCounts = 9;
+  uint64_t facilityCounts_[kFacilityFlags] = {};
+  uint64_t severityCounts_[kSeverityCounts] = {};
+  uint64_t countsVersion_ = 0;
   bool descending_[kSortKeys] = {};
   std::string scratch_;
 };

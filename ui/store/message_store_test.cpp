@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 
 namespace qv {
 namespace {
@@ -209,6 +210,65 @@ TEST(MessageStoreTest, FileRecordsGrowTheCapacityInsteadOfWrapping) {
   EXPECT_EQ(store.TextBytes(), text);
 }
 
+// The running counts must equal a recount of the list of all after every way messages arrive
+// and leave: live messages turning the ring (with a filter shown, a sort, file records growing
+// it), and emptying. Values run past the ends: facilities above 24 and below 0, severities
+// below 0 and above 7.
+TEST(MessageStoreTest, EntryCountsEqualARecountOfTheStoredMessagesAsTheRingTurns) {
+  CMessageStore store(7);
+  auto expectRecount = [&store](const std::string& when) {
+    std::map<std::string, uint64_t> hosts;
+    std::map<std::string, uint64_t> addresses;
+    uint64_t facilities[CMessageStore::kFacilityFlags] = {};
+    std::map<int32_t, uint64_t> severities;
+    StoredMessageView view;
+    for (int32_t i = 0; store.StoredAt(i, &view); ++i) {
+      ++hosts[std::string(view.hostName)];
+      ++addresses[std::string(view.ipAddress)];
+      if (view.facility >= 0) ++facilities[std::min(view.facility, CMessageStore::kFacilityFlags - 1)];
+      if (view.severity <= 7) ++severities[std::max(view.severity, -1)];
+    }
+    for (const char* host : {"h0", "h1", "h2", ""}) EXPECT_EQ(store.HostNameCount(host), hosts[host]) << when << host;
+    for (const char* address : {"10.0.0.0", "10.0.0.1", "10.0.0.4"}) {
+      EXPECT_EQ(store.AddressCount(address), addresses[address]) << when << address;
+    }
+    for (int32_t f = 0; f < CMessageStore::kFacilityFlags; ++f) EXPECT_EQ(store.FacilityCount(f), facilities[f]) << when << f;
+    for (int32_t severity = -1; severity <= 7; ++severity) {
+      EXPECT_EQ(store.SeverityCount(severity), severities[severity]) << when << severity;
+    }
+  };
+  auto record = [](int i) {
+    SyslogMessage message = Message("m" + std::to_string(i), "h" + std::to_string(i % 3), i % 30 - 2);
+    message.ipAddress = "10.0.0." + std::to_string(i % 5);
+    message.severity = i % 11 - 1;
+    return message;
+  };
+  uint64_t version = store.CountsVersion();
+  for (int i = 0; i < 40; ++i) {
+    SyslogMessage message = record(i);
+    store.Add(message);
+    if (i == 10) store.ApplyFilter(CRule(), std::nullopt);
+    if (i == 20) store.SortBy(2);
+    EXPECT_NE(store.CountsVersion(), version);
+    version = store.CountsVersion();
+    expectRecount("live " + std::to_string(i) + " ");
+  }
+  for (int i = 0; i < 9; ++i) {
+    SyslogMessage message = record(i);
+    store.AppendFromFile(message);
+  }
+  expectRecount("file ");
+  SyslogMessage live = record(3);
+  store.Add(live);
+  expectRecount("after file ");
+  store.Clear(5);
+  EXPECT_NE(store.CountsVersion(), version);
+  expectRecount("emptied ");
+  EXPECT_EQ(store.HostNameCount("h0"), 0u);
+  EXPECT_EQ(store.FacilityCount(-1), 0u);
+  EXPECT_EQ(store.SeverityCount(8), 0u);
+}
+
 // The quick filter looks in the text, the host name and the address, without regard to case, and
 // narrows whatever the tree's filter shows: both must pass.
 TEST(MessageStoreTest, QuickFilterLooksInTextHostAndAddressAndCombinesWithTheTreeFilter) {
@@ -294,6 +354,80 @@ TEST(MessageStoreTest, QuickFilterNarrowsOutlastsEmptyingAndKeepsTheSelection) {
   }
   EXPECT_EQ(Shown(store), (std::vector<std::string>{"served", "error"}));
   EXPECT_EQ(store.storedCount(), 3);
+}
+
+// A window open towards the future moves: its oldest messages leave from the top and the others
+// keep their message numbers (the view keeps its rows); messages out of order, or a bound that
+// goes back, rebuild the list; any other filter refuses to move.
+TEST(MessageStoreTest, MovingTimeWindowDropsItsOldestOrRebuilds) {
+  using Move = CMessageStore::WindowMove;
+  struct Case {
+    std::vector<int32_t> times;  // time received of each message, in order of arrival
+    int32_t low;
+    Move expected;
+    std::vector<std::string> shown;
+    std::optional<ShownPosition> keep;  // the last shown message selected before the move
+  };
+  const Case cases[] = {
+      {{10, 20, 30, 40}, 25, Move::kDropped, {"30", "40"}, ShownPosition(1)},
+      {{10, 20, 30, 40}, 10, Move::kUnchanged, {"10", "20", "30", "40"}, ShownPosition(3)},
+      {{10, 20, 30, 40}, 50, Move::kDropped, {}, std::nullopt},
+      {{30, 10, 40, 20}, 25, Move::kRebuilt, {"30", "40"}, std::nullopt},  // "20" was the last shown
+      {{10, 20, 30, 40}, 5, Move::kRebuilt, {"10", "20", "30", "40"}, ShownPosition(3)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.low);
+    CMessageStore store(10);
+    for (const int32_t time : c.times) {
+      SyslogMessage record = Message(std::to_string(time));
+      record.timeReceived = time;
+      store.Add(record);
+    }
+    CRule window;
+    window.TimeRange = c.low == 5 ? 8 : 10;
+    window.timeRangeEnd = CRule::kTimeRangeEndOpen;
+    store.ApplyFilter(window, std::nullopt);
+    const uint64_t generation = store.shownGeneration();
+    const uint64_t added = store.shownAdded();
+    std::optional<ShownPosition> keep = ShownPosition(store.shownCount() - 1);
+    EXPECT_EQ(store.MoveTimeWindow(c.low, &keep), c.expected);
+    EXPECT_EQ(Shown(store), c.shown);
+    EXPECT_EQ(keep, c.keep);
+    if (c.expected != Move::kRebuilt) {
+      EXPECT_EQ(store.shownGeneration(), generation);
+      EXPECT_EQ(store.shownAdded(), added);  // the messages that stay keep their numbers
+    }
+    // New arrivals keep joining the window, and the list still turns as a ring.
+    SyslogMessage late = Message("late");
+    late.timeReceived = 1000;
+    store.Add(late);
+    EXPECT_EQ(Shown(store).back(), "late");
+  }
+
+  CMessageStore store(2);
+  CRule closed;
+  closed.TimeRange = 10;
+  closed.timeRangeEnd = 20;
+  EXPECT_EQ(store.MoveTimeWindow(15), CMessageStore::WindowMove::kNotMoving);  // all shown
+  store.ApplyFilter(closed, std::nullopt);
+  EXPECT_EQ(store.MoveTimeWindow(15), CMessageStore::WindowMove::kNotMoving);
+  // A dropped ring keeps turning: three arrivals into two slots after one left.
+  CRule open;
+  open.TimeRange = 1;
+  open.timeRangeEnd = CRule::kTimeRangeEndOpen;
+  store.ApplyFilter(open, std::nullopt);
+  for (int32_t time : {5, 6}) {
+    SyslogMessage record = Message(std::to_string(time));
+    record.timeReceived = time;
+    store.Add(record);
+  }
+  EXPECT_EQ(store.MoveTimeWindow(6), CMessageStore::WindowMove::kDropped);
+  for (int32_t time : {7, 8, 9}) {
+    SyslogMessage record = Message(std::to_string(time));
+    record.timeReceived = time;
+    store.Add(record);
+  }
+  EXPECT_EQ(Shown(store), (std::vector<std::string>{"8", "9"}));
 }
 
 }  // namespace

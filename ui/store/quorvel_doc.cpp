@@ -105,6 +105,7 @@ CQuorvelDoc::CQuorvelDoc(const ExecutorFactory& makeExecutor, std::unique_ptr<CS
 
 CQuorvelDoc::~CQuorvelDoc() {
   frame_ = nullptr;
+  remote_.reset();
   StopServer(false);
   FinishActions();
 }
@@ -120,6 +121,7 @@ std::unique_ptr<CActionExecutor> CQuorvelDoc::MakeActions(const ExecutorFactory&
 }
 
 void CQuorvelDoc::FinishActions() {
+  streamForwarder_->Finish(kForwardBound);
   if (actions_ == nullptr) return;
   const std::size_t skipped = actions_->Stop(kStopBound);
   if (skipped > 0) {
@@ -179,9 +181,47 @@ void CQuorvelDoc::AddRelayedBatch() {
 }
 
 void CQuorvelDoc::StartReception() {
-  if (Setting("startserver", 1) != 0) StartServer(Setting("udpport", kDefaultUdpPort));
+  // A remote service brings its own backfill; this machine's history and ports stay out.
+  if (!remote_ && Setting("startserver", 1) != 0) StartServer(Setting("udpport", kDefaultUdpPort));
   ReloadRules();
-  if (Setting("loadhistory", 1) != 0) LoadHistory();
+  if (!remote_ && Setting("loadhistory", 1) != 0) LoadHistory();
+}
+
+void CQuorvelDoc::ConnectRemote(const RemoteTarget& target) {
+  remote_.reset();  // joins the thread of a link before
+  StopServer(false);
+  remoteUntrustedTold_ = false;
+  remote_ = std::make_unique<CRemoteReception>(
+      target, [this] { QMetaObject::invokeMethod(this, &CQuorvelDoc::OnRemoteWake, Qt::QueuedConnection); });
+  remote_->Start();
+  UpdateStatus();
+}
+
+void CQuorvelDoc::DisconnectRemote() {
+  if (!remote_) return;
+  remote_.reset();
+  if (Setting("startserver", 1) != 0) {
+    StartServer(Setting("udpport", kDefaultUdpPort));
+  } else {
+    UpdateStatus();
+  }
+}
+
+void CQuorvelDoc::OnRemoteWake() {
+  if (!remote_) return;  // a wake posted before the link ended
+  relayed_.clear();
+  const bool more = remote_->Take(relayed_, kRelayedPerTurn);
+  bool shownGrew = false;
+  for (const std::string& line : relayed_) shownGrew = OnRelayedLine(line, false) || shownGrew;
+  if (shownGrew && frame_ != nullptr) frame_->RequestRefresh();
+  if (more) QMetaObject::invokeMethod(this, &CQuorvelDoc::OnRemoteWake, Qt::QueuedConnection);
+  UpdateStatus();
+  if (remote_->state() == CRemoteReception::State::kUntrusted && !remoteUntrustedTold_) {
+    remoteUntrustedTold_ = true;
+    const RemoteTarget& target = remote_->target();
+    emit remoteUntrusted(QString::fromStdString(target.host + ":" + std::to_string(target.port)),
+                         QString::fromStdString(remote_->untrustedFingerprint()));
+  }
 }
 
 // --- Store ---
@@ -233,6 +273,19 @@ void CQuorvelDoc::SetQuickFilter(const std::string& text) {
   if (kept) frame_->EnsureSelected(*kept);
 }
 
+bool CQuorvelDoc::MoveTimeWindow(int32_t low) {
+  std::optional<ShownPosition> kept = frame_ != nullptr ? frame_->SelectedPosition() : std::nullopt;
+  const CMessageStore::WindowMove moved = store_.MoveTimeWindow(low, &kept);
+  if (moved == CMessageStore::WindowMove::kNotMoving) return false;
+  if (moved == CMessageStore::WindowMove::kUnchanged || frame_ == nullptr) return true;
+  frame_->UpdateAllViews();
+  if (moved == CMessageStore::WindowMove::kRebuilt) {
+    frame_->ClearSelection();
+    if (kept) frame_->EnsureSelected(*kept);
+  }
+  return true;
+}
+
 void CQuorvelDoc::ShowAll() {
   store_.ShowAll();
   if (frame_ != nullptr) frame_->UpdateAllViews();
@@ -252,6 +305,10 @@ void CQuorvelDoc::ToggleHighlight(ShownPosition position) {
 // --- Listening ---
 
 bool CQuorvelDoc::StartServer(int32_t port) {
+  if (remote_) {
+    UpdateStatus();
+    return false;
+  }
   serviceRunning_ = service_->IsRunning();
   std::string problem;
   if (serviceRunning_) {
@@ -353,6 +410,10 @@ void CQuorvelDoc::StopServer(bool updateStatus) {
 }
 
 bool CQuorvelDoc::UpdateStatus() {
+  if (remote_) {
+    if (frame_ != nullptr) frame_->SetListenText(remote_->StatusText());
+    return false;
+  }
   serviceRunning_ = service_->IsRunning();
   const bool listening = socket_ || relay_;
   const int32_t udpPort = Setting("udpport", kDefaultUdpPort);

@@ -51,6 +51,7 @@
 #include "rules/forwarder.h"
 #include "rules/rule.h"
 #include "rules/rules_engine.h"
+#include "ui/remote/remote_reception.h"
 #include "ui/store/doc_frame.h"
 #include "ui/store/message_store.h"
 #include "ui/store/service_access.h"
@@ -77,6 +78,7 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
 
   static constexpr const char* kTimeMark = "-----Time Mark-----";
   static constexpr std::chrono::milliseconds kStopBound{5000};
+  static constexpr std::chrono::milliseconds kForwardBound{2000};
   // Sort keys of SortBy.
   enum SortKey { kSortAddress = 0, kSortFacility, kSortHostName, kSortMessage, kSortTimeReceived, kSortTimeSent,
                  kSortSeverity };
@@ -131,14 +133,32 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   // The quick filter's text ("" for none), which narrows whatever the tree's filter shows (see
   // CMessageStore::SetQuickText); the selected message stays selected when it passes.
   void SetQuickFilter(const std::string& text);
+  // Moves the shown time window's lower bound to `low` (see CMessageStore::MoveTimeWindow) and
+  // updates the views when messages left; the selected message stays selected while it is
+  // shown. False when the filter shown is no window that moves.
+  bool MoveTimeWindow(int32_t low);
   // Sorts the shown list by a key (0..6), ascending the first time, reversed each time after.
   void SortBy(int key);
   // Flips the highlight of the shown message at `position` (and of the same message in all).
   void ToggleHighlight(ShownPosition position);
 
+  // --- Remote service ---
+  // Follows a remote service through the viewer link instead of listening here: listening
+  // stops (no monitors, rules or history of its own) and the records the service sends, its
+  // backfill and then the live ones, are stored like relayed records. The status text follows
+  // the link ("Connected to host:port", or why not and when it is tried again). A service whose
+  // certificate the file's CA did not sign is told once by remoteUntrusted, with its
+  // fingerprint; connecting again with it pinned trusts it.
+  void ConnectRemote(const RemoteTarget& target);
+  // Ends the link and listens again as at start-up ("startserver").
+  void DisconnectRemote();
+  bool IsRemote() const { return remote_ != nullptr; }
+  const CRemoteReception* Remote() const { return remote_.get(); }
+
   // --- Listening ---
   // Starts listening: on the relay when the service runs (no monitors), else on `port` with
-  // the monitors switched on and the time mark. Returns whether it listens.
+  // the monitors switched on and the time mark. Returns whether it listens; never while
+  // following a remote service.
   bool StartServer(int32_t port);
   // Stops listening, the monitors and the time mark; then UpdateStatus when asked.
   void StopServer(bool updateStatus);
@@ -208,6 +228,8 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   void modifiedChanged(bool modified);
   // The message at a shown position changed in place (its highlight).
   void shownMessageChanged(qv::ShownPosition position);
+  // The remote service at "host:port" is not trusted; `fingerprint` is its certificate's SHA-256.
+  void remoteUntrusted(const QString& address, const QString& fingerprint);
 
  private:
   void Forward(std::string_view dottedAddress, const SyslogMessage& message) override;
@@ -218,6 +240,8 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   // Hands the waiting findings of the monitors to OnLocalRecord, and says when some were dropped.
   void DeliverLocalRecords();
   void AddRelayedBatch();
+  // Takes what the remote link brought and follows its state.
+  void OnRemoteWake();
   bool ReadFile(const std::string& path, bool intoRing);
   void ReadLines(std::istream& in, bool intoRing);
   void SetTitle(std::string title);
@@ -225,7 +249,8 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   // Listens on `port`; returns "" or why (not) all of it can be received (ReportListenProblem).
   std::string StartUdp(int32_t port);
   std::unique_ptr<CActionExecutor> MakeActions(const ExecutorFactory& makeExecutor);
-  // Gives the waiting actions kStopBound to run and says how many were skipped.
+  // Gives the lines waiting to be forwarded over TCP or TLS kForwardBound to go and the waiting
+  // actions kStopBound to run, and says how many of each were left.
   void FinishActions();
 
   CDocFrame* frame_ = nullptr;
@@ -246,6 +271,8 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   int receiverCalls_ = 0;  // receiver calls under way (nested when a message opens a dialog)
   std::unique_ptr<CStreamForwarder> streamForwarder_;  // rule values "tcp://host:port", "tls://host:port"
   std::unique_ptr<CRelayReception> relay_;
+  std::unique_ptr<CRemoteReception> remote_;
+  bool remoteUntrustedTold_ = false;
   std::unique_ptr<CLocalChannel> channel_;  // the monitors' findings; outlives them
   std::unique_ptr<QSocketNotifier> channelNotifier_;  // made when the monitors first start
   std::unique_ptr<CMonitorSet> monitors_;

@@ -25,6 +25,7 @@
 #include "testing/temp_home.h"
 #include "ui/store/export_formats.h"
 #include "ui/store/store_test_support.h"
+#include "viewerlink/viewer_certificates.h"
 
 namespace qv {
 namespace {
@@ -221,6 +222,34 @@ bool SendOverTcp(int32_t port, const std::string& bytes) {
                     send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
   close(fd);
   return sent;
+}
+
+TEST_F(QuorvelDocTest, FollowingARemoteServiceNeitherListensNorLoadsTheHistoryUntilDisconnected) {
+  FakeService* service = nullptr;
+  RecordingFrame frame;
+  auto doc = MakeDoc(&service, &frame);
+  ASSERT_TRUE(doc->StartServer(port_));
+  std::string certificate, error;
+  ASSERT_TRUE(IssueViewerCertificate("desk", &certificate, &error)) << error;
+  WriteFile(home_.file("qvhista.txt"), "0,5,localhost,127.0.0.1,514,7,1700000000,1700000000,\"local history\"\r\n");
+
+  // Nothing serves the port: the link says so and tries again; nothing listens here meanwhile.
+  const int32_t remotePort = testing::FreeTcpPort();
+  doc->ConnectRemote({"127.0.0.1", remotePort, certificate, "", 100});
+  EXPECT_TRUE(doc->IsRemote());
+  EXPECT_EQ(doc->GetListenPort(), 0);
+  EXPECT_FALSE(doc->StartServer(port_));
+  doc->StartReception();
+  const std::string address = "127.0.0.1:" + std::to_string(remotePort);
+  ASSERT_TRUE(ProcessEventsUntil([&] { return frame.listenText.find("trying again in") != std::string::npos; }))
+      << frame.listenText;
+  EXPECT_EQ(frame.listenText.find("Not connected to " + address + ": cannot connect: "), 0u) << frame.listenText;
+  EXPECT_EQ(doc->GetShownCount(), 0);
+
+  doc->DisconnectRemote();
+  EXPECT_FALSE(doc->IsRemote());
+  EXPECT_EQ(doc->GetListenPort(), port_);
+  EXPECT_EQ(frame.listenText, "UI Listening on port " + std::to_string(port_));
 }
 
 TEST_F(QuorvelDocTest, TcpFramesTakeTheRoadOfADatagramAlsoAfterARestart) {
