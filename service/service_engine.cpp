@@ -155,7 +155,7 @@ void CServiceEngine::Stop() {
   rules_.ReportHeldBack();
   WriteBatch();
   relay_.Flush();
-  if (viewers_) viewers_->Flush();  // what the remote viewers' sockets take without waiting
+  if (viewers_) viewers_->Flush(true);  // what the remote viewers' sockets take without waiting
 }
 
 std::string CServiceEngine::failure() const {

@@ -99,15 +99,16 @@ CViewerServer::CViewerServer(CSyslogSink& reporter, const ViewerLinkSettings& se
   listener_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   epoll_ = epoll_create1(EPOLL_CLOEXEC);
   timer_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+  flushTimer_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
   const itimerspec everySecond{{1, 0}, {1, 0}};
-  if (settings.port < 0 || settings.port > 65535 || listener_ < 0 || epoll_ < 0 || timer_ < 0 ||
+  if (settings.port < 0 || settings.port > 65535 || listener_ < 0 || epoll_ < 0 || timer_ < 0 || flushTimer_ < 0 ||
       setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
       bind(listener_, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 || listen(listener_, 64) != 0 ||
       timerfd_settime(timer_, 0, &everySecond, nullptr) != 0) {
     failure_ = cannot + std::strerror(settings.port < 0 || settings.port > 65535 ? EINVAL : errno);
     return;
   }
-  for (int fd : {listener_, timer_}) {
+  for (int fd : {listener_, timer_, flushTimer_}) {
     epoll_event event{};
     event.events = EPOLLIN;
     event.data.fd = fd;
@@ -120,7 +121,7 @@ CViewerServer::~CViewerServer() {
     entry.second->tls.reset();
     close(entry.first);
   }
-  for (int fd : {listener_, timer_, epoll_}) {
+  for (int fd : {listener_, timer_, flushTimer_, epoll_}) {
     if (fd >= 0) close(fd);
   }
 }
@@ -158,6 +159,10 @@ void CViewerServer::OnReceive() {
       Accept();
     } else if (event.data.fd == timer_) {
       OnTimer();
+    } else if (event.data.fd == flushTimer_) {
+      uint64_t expirations = 0;
+      if (read(flushTimer_, &expirations, sizeof expirations) >= 0) flushArmed_ = false;
+      SendAll();
     } else if (const auto found = connections_.find(event.data.fd); found != connections_.end()) {
       Serve(*found->second, event.events);
     }
@@ -324,7 +329,19 @@ void CViewerServer::Publish(std::string_view recordLine) {
   }
 }
 
-void CViewerServer::Flush() {
+void CViewerServer::Flush(bool now) {
+  if (now) {
+    SendAll();
+    return;
+  }
+  if (flushArmed_ || streaming_ == 0) return;
+  const auto delay = std::chrono::duration_cast<std::chrono::nanoseconds>(kFlushDelay).count();
+  const itimerspec once{{0, 0}, {static_cast<time_t>(delay / 1000000000), static_cast<long>(delay % 1000000000)}};
+  flushArmed_ = timerfd_settime(flushTimer_, 0, &once, nullptr) == 0;
+  if (!flushArmed_) SendAll();
+}
+
+void CViewerServer::SendAll() {
   std::vector<int> fds;
   for (const auto& entry : connections_) {
     if (entry.second->state == Connection::State::kStreaming && !entry.second->watchingWrite) fds.push_back(entry.first);

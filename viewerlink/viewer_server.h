@@ -70,8 +70,11 @@ class CViewerServer {
   void OnReceive();
   // Queues `recordLine` (CR LF or not) for every viewer that streams.
   void Publish(std::string_view recordLine);
-  // Sends what the viewers' queues hold, as far as their sockets take it.
-  void Flush();
+  // Sends what the viewers' queues hold, as far as their sockets take it: within kFlushDelay
+  // (lines published meanwhile go out together, in fewer and larger writes and TLS records), or
+  // with `now` at once.
+  void Flush(bool now = false);
+  static constexpr std::chrono::milliseconds kFlushDelay{10};
 
  private:
   struct Connection;
@@ -84,6 +87,7 @@ class CViewerServer {
   void Close(int fd);
   void Watch(const Connection& connection, bool writable);
   void OnTimer();
+  void SendAll();
   void Report(const std::string& kind, const std::string& text);
 
   CSyslogSink& reporter_;
@@ -93,6 +97,8 @@ class CViewerServer {
   int epoll_ = -1;
   int listener_ = -1;
   int timer_ = -1;
+  int flushTimer_ = -1;  // one-shot, armed by Flush
+  bool flushArmed_ = false;
   std::string failure_;
   std::map<int, std::unique_ptr<Connection>> connections_;
   std::size_t streaming_ = 0;

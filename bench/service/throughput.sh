@@ -15,7 +15,9 @@
 # is offered one unpaced burst of $BURST messages (default 1,000,000) and the share lost is
 # printed. Then dunmir is measured again with three remote viewers attached over TLS (the viewer
 # link, certificates from `qvreg viewer-cert`), each a client that reads everything as it comes;
-# the aim is a highest rate within 10% of the one without them. rsyslog is unpacked from Debian's packages into the benchmark's own folder, never
+# the aim is a highest rate within 10% of the one without them. On one machine the viewers' own
+# reading, and the loopback TCP receive path charged to the sender, count against dunmir too.
+# rsyslog is unpacked from Debian's packages into the benchmark's own folder, never
 # installed. Needs a build (scripts/build.sh). The machine's load is printed at start and end:
 # figures from a busy machine are only comparable within one run.
 set -euo pipefail

@@ -16,6 +16,7 @@
 #include <QWheelEvent>
 #include <QtTest>
 
+#include <ctime>
 #include <string>
 
 #include "core/settings/settings_store.h"
@@ -24,6 +25,10 @@
 #include "ui/app/main_frame.h"
 #include "ui/app/quorvel_view.h"
 #include "ui/findview/highlight_dialog.h"
+#include "ui/model/message_list_model.h"
+#include "ui/findview/quick_filter_field.h"
+#include "ui/findview/match_fields_group.h"
+#include "ui/findview/find_dialog.h"
 #include "ui/findview/left_view.h"
 #include "ui/findview/log_text_view.h"
 #include "ui/findview/status_panel.h"
@@ -89,6 +94,19 @@ const char* const kTexts[] = {
     "CRON[991]: (root) CMD (run-parts /etc/cron.hourly)",
     "sudo: pam_unix(sudo:session): session opened for user root by admin(uid=1000)",
 };
+
+// Message i of a steady mix: five hosts in turn, the texts of kTexts in turn.
+SyslogMessage Sample(int i, int32_t timeReceived) {
+  SyslogMessage record;
+  record.hostName = kHosts[i % 5];
+  record.ipAddress = "192.168.1." + std::to_string(10 + i % 5);
+  record.facility = 3;
+  record.severity = 6;
+  record.timeReceived = timeReceived;
+  record.timeSent = timeReceived;
+  record.message = "message " + std::to_string(i) + ": " + kTexts[i % 7];
+  return record;
+}
 
 }  // namespace
 
@@ -194,7 +212,7 @@ class FindXvfbTest : public QObject {
     QVERIFY(counted.HasMessages());
     QVERIFY(counted.SecondsPerColumn() >= 1);
     QVERIFY(CountColour(graph, QColor(255, 255, 0)) > 20 * graph.height() / 10);  // bars, not a sliver
-    QVERIFY(CountColour(graph, QColor(255, 0, 0)) >= graph.height() - 1);
+    QVERIFY(CountColour(graph, QColor(255, 0, 0)) >= frame.ActivityGraph()->PlotRect().height() - 1);
     QVERIFY(CountColour(graph, QColor(0, 128, 0)) > 100);
 
     CHighlightDialog editor(&frame);
@@ -271,6 +289,117 @@ class FindXvfbTest : public QObject {
     QCOMPARE(frame.FollowText(), QString());
     QVERIFY(list.SelectedPosition() == ShownPosition(339));  // End went to the newest message
     Photograph(frame, "follow-resumed.png");
+  }
+
+  // Typing in the quick filter above the list narrows the list at once to the
+  // messages whose text, host name or address holds the text; Escape brings all back.
+  void theQuickFilterNarrowsTheList() {
+    qv::testing::TempHome home;
+    AppSettings().SetInt("Settings", "startserver", 0);
+    AppSettings().SetInt("Settings", "loadhistory", 0);
+    CQuorvelDoc doc(CQuorvelDoc::ExecutorFactory{}, qv::testing::NoService());
+    CMainFrame frame(doc);
+    doc.NewDocument();
+    frame.MessageList()->OnInitialUpdate();
+    for (int i = 0; i < 70; ++i) doc.AddMessage(Sample(i, 1'765'184'400 + i), false);
+    frame.UpdateAllViews();
+    frame.setGeometry(0, 0, 1200, 800);
+    frame.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frame));
+    CQuorvelView& list = *frame.MessageList();
+    // Ctrl+L needs an active window, which no window manager gives here (the offscreen frame test
+    // presses it): the field is focused as Ctrl+L focuses it, and typed into key by key.
+    frame.QuickFilter()->FocusForTyping();
+    QTest::keyClicks(frame.QuickFilter(), "unread");
+    QTRY_COMPARE(list.Model().rowCount(), 10);  // every seventh message says "unreadable"
+    for (int row = 0; row < list.Model().rowCount(); ++row) {
+      QVERIFY(list.Model().index(row, 4).data().toString().contains("unreadable"));
+    }
+    QCOMPARE(frame.CountText(), QString("10 Entries (Filter active)"));
+    Photograph(frame, "quick-filter.png");
+    QTest::keyClicks(frame.QuickFilter(), "x");
+    QTRY_COMPARE(list.Model().rowCount(), 0);
+    QTest::keyClick(frame.QuickFilter(), Qt::Key_Escape);
+    QTRY_COMPARE(list.Model().rowCount(), 70);
+    QCOMPARE(frame.CountText(), QString("70 Entries"));
+  }
+
+  // "Within 5 seconds" chosen while the list follows the newest message is the last five seconds
+  // and moves with the clock: a message that arrives ten seconds later is taken in, and the one
+  // shown when the window was chosen has left by then.
+  void aMovingTimeWindowTakesInALaterMessage() {
+    qv::testing::TempHome home;
+    AppSettings().SetInt("Settings", "startserver", 0);
+    AppSettings().SetInt("Settings", "loadhistory", 0);
+    CQuorvelDoc doc(CQuorvelDoc::ExecutorFactory{}, qv::testing::NoService());
+    CMainFrame frame(doc);
+    doc.NewDocument();
+    frame.MessageList()->OnInitialUpdate();
+    const auto now = static_cast<int32_t>(std::time(nullptr));
+    doc.AddMessage(Sample(0, now - 60), false);
+    doc.AddMessage(Sample(1, now), false);
+    frame.UpdateAllViews();
+    frame.setGeometry(0, 0, 1200, 800);
+    frame.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frame));
+    CLeftView& tree = *frame.FilterTree();
+    QTreeWidgetItem* within5 = nullptr;
+    QTreeWidgetItem* times = tree.BranchItem(FilterBranch::kTimeReceived);
+    for (int i = 0; i < times->childCount(); ++i) {
+      if (times->child(i)->text(0).startsWith("Within 5 seconds")) within5 = times->child(i);
+    }
+    QVERIFY(within5 != nullptr);
+    tree.ChooseItem(within5);
+    CMessageListModel& model = frame.MessageList()->Model();
+    QCOMPARE(model.rowCount(), 1);
+    QVERIFY(model.index(0, 4).data().toString().startsWith("message 1:"));
+    Photograph(frame, "moving-window-chosen.png");
+
+    QTest::qWait(10'000);  // the clock moves on for real; the window follows it once a second
+    doc.OnDatagram("192.168.1.77", 514, "<11>Dec  8 12:00:00 late-host app: ten seconds later");
+    frame.UpdateAllViews();
+    QTRY_COMPARE_WITH_TIMEOUT(model.rowCount(), 1, 3000);
+    QVERIFY(model.index(0, 4).data().toString().contains("ten seconds later"));
+    QVERIFY(frame.CountText().endsWith("(Filter active)"));
+    Photograph(frame, "moving-window-later.png");
+  }
+
+  // Find on a row starts from its host name and severity, says "No match" when nothing more
+  // matches, and steps off the row it found.
+  void findStartsFromTheRowAndStepsOffWhatItFound() {
+    qv::testing::TempHome home;
+    AppSettings().SetInt("Settings", "startserver", 0);
+    AppSettings().SetInt("Settings", "loadhistory", 0);
+    CQuorvelDoc doc(CQuorvelDoc::ExecutorFactory{}, qv::testing::NoService());
+    CMainFrame frame(doc);
+    doc.NewDocument();
+    frame.MessageList()->OnInitialUpdate();
+    for (int i = 0; i < 40; ++i) doc.AddMessage(Sample(i, 1'765'184'400 + i), false);
+    frame.UpdateAllViews();
+    frame.setGeometry(0, 0, 1200, 800);
+    frame.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frame));
+    CQuorvelView& list = *frame.MessageList();
+    list.SelectMessage(ShownPosition(2));
+    emit list.findRequested();  // "Find Messages" of the row's context menu
+    CFindDialog& find = *frame.FindDialog();
+    QVERIFY(QTest::qWaitForWindowExposed(&find));
+    QCOMPARE(find.Match()->Fields().hostName, std::string(kHosts[2]));
+    // Put the dialog right over the row the search will find, as a user might have left it.
+    list.SelectMessage(ShownPosition(3));
+    const QRect next = list.visualRect(list.Model().index(7, 0));
+    find.move(find.x(), list.viewport()->mapToGlobal(next.topLeft()).y() - 40);
+    QTRY_VERIFY(find.frameGeometry().intersects(QRect(list.viewport()->mapToGlobal(next.topLeft()), next.size())));
+    QVERIFY(find.Find(true));
+    QCOMPARE(list.SelectedPosition(), ShownPosition(7));
+    QTRY_VERIFY(!find.frameGeometry().intersects(list.SelectedRowRect()));
+    QCOMPARE(find.Outcome(), QString());
+    Photograph(frame, "find-off-the-row.png");
+    list.SelectMessage(ShownPosition(37));
+    QVERIFY(!find.Find(true));
+    QCOMPARE(find.Outcome(), QString("No match"));
+    QCOMPARE(list.SelectedPosition(), ShownPosition(37));
+    find.close();
   }
 
   // The lock panes follow the keyboard, whichever window has the focus, and come after the count

@@ -20,7 +20,7 @@ QString Description(const FrameCommand& command) {
     case kCmdCustomFilters: return "Add, change, delete and order the entries of the Custom filters branch";
     case kCmdTelnet: return "Open a telnet connection to the sender of the selected message";
     case kCmdBrowser: return "Open the sender of the selected message in the web browser";
-    case kCmdFindMessages: return "Find messages like the selected one";
+    case kCmdFindMessages: return "Find messages of the selected one's host name and severity";
     case kCmdToggleHighlight: return "Mark the selected messages as highlighted, or unmark them";
     case kCmdSendToRules: return "Run the rules on the selected messages";
     default: return {};
@@ -33,7 +33,10 @@ struct PaneTopic {
 };
 
 constexpr PaneTopic kPanes[] = {
-    {"Filter tree", "Choose an entry to show only the messages it matches"},
+    {"Filter tree", "Choose an entry to show only the messages it matches; a time entry chosen at the newest message "
+                    "shows the last seconds and moves with the clock"},
+    {"Quick filter", "The field above the list (Ctrl+L): shows only the messages whose text, host name or address "
+                     "holds what is typed, within the tree's filter; Escape clears it"},
     {"Message list", "The messages shown, newest at the bottom; right-click one for its commands"},
     {"Full text", "The whole text of the selected message"},
     {"Activity graph", "Messages over time; click to select a moment, double-click to find"},

@@ -353,9 +353,10 @@ class MainFrameTest : public QObject {
       frame_->ActivityGraph()->resize(500, 60);
       const QImage graph = frame_->ActivityGraph()->grab().toImage();  // paints, and fills the full text
       QCOMPARE(frame_->FullText()->toPlainText(), expected);
+      const QRect plot = frame_->ActivityGraph()->PlotRect();
       std::optional<int> red;
       for (int x = 0; x < graph.width() && !red; ++x) {
-        if (graph.pixelColor(x, 0) == QColor(255, 0, 0)) red = x;
+        if (graph.pixelColor(x, plot.center().y()) == QColor(255, 0, 0)) red = x - plot.left();
       }
       const std::optional<int32_t> time = list.SelectedTimeReceived();  // a time filter's centre
       QCOMPARE(time.has_value(), held);
@@ -364,7 +365,7 @@ class MainFrameTest : public QObject {
       QCOMPARE(find.CurrentTexts()[2], held ? QString("host-%1").arg(row) : QString());
       if (!held) continue;
       QCOMPARE(*time, 1700000000 + 100 * row);
-      QCOMPARE(red, frame_->ActivityGraph()->Graph().ColumnOf(*time));
+      QCOMPARE(red, frame_->ActivityGraph()->Graph().XOf(*time));
     }
     // Find Next from the row of message 3 goes to the row of message 4, not past the rows.
     list.selectRow(3);
@@ -485,7 +486,9 @@ class MainFrameTest : public QObject {
     CHelpTopicsDlg help;
     const QTreeWidget& topics = *help.Topics();
     QCOMPARE(topics.topLevelItem(0)->text(0), QString("The main window"));
-    QCOMPARE(topics.topLevelItem(0)->childCount(), 4);
+    QCOMPARE(topics.topLevelItem(0)->childCount(), 5);
+    const QList<QTreeWidgetItem*> quick = topics.findItems("Quick filter", Qt::MatchExactly | Qt::MatchRecursive);
+    QVERIFY(!quick.isEmpty() && quick.front()->text(2).contains("Ctrl+L"));
     int commands = 0;
     for (int t = 1; t < topics.topLevelItemCount(); ++t) {
       const QTreeWidgetItem* topic = topics.topLevelItem(t);

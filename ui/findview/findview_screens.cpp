@@ -175,6 +175,20 @@ int main(int argc, char** argv) {
   panes.resize(800, 225);
   ok &= Shoot(panes, folder + "/find_graph.png");
 
+  // A burst within three seconds: bars over the last minute, not a sliver at the edge.
+  ScreenList burst;
+  for (int i = 0; i < 50; ++i) {
+    SyslogMessage message;
+    message.timeReceived = 1'700'000'000 + i % 3;
+    message.message = "link flap " + std::to_string(i);
+    burst.messages.push_back(message);
+  }
+  burst.selected = 49;
+  StatusPanel burstGraph;
+  burstGraph.SetList(&burst);
+  burstGraph.resize(800, 175);
+  ok &= Shoot(burstGraph, folder + "/find_graph_burst.png");
+
   std::filesystem::remove_all(home);
   return ok ? 0 : 1;
 }

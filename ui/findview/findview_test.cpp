@@ -429,34 +429,57 @@ class FindViewTest : public QObject {
     QCOMPARE(severity->child(4)->icon(0).pixmap(16, 16).toImage().pixelColor(inside), QColor(0, 0, 255));
   }
 
-  void graphPaintsBarsAndSelectionAndClicksSelect() {
+  // Bars on a scale with labels, the red line at the selection, a tooltip per column, clicks
+  // that select the nearest column's first message.
+  void graphPaintsBarsAxesAndSelectionAndClicksSelect() {
     FakeList list;
     for (int i = 0; i < 10; ++i) list.all.push_back(Message("m" + std::to_string(i), 1000 + (i < 5 ? 0 : 99)));
     list.all.push_back(Message("login from 192.168.1.10 failed", 1099, "192.168.1.10"));
     list.Rebuild();
     list.selected = 10;
     AppSettings().SetInt("Settings", "resolvetextip", 1);
+    AppSettings().SetInt("Settings", "timeutc", 1);
     CLogTextView text(nullptr, [](uint32_t address) {
       return address == inet_addr("192.168.1.10") ? std::string("gateway") : std::string();
     });
     StatusPanel panel;
     panel.SetList(&list);
     panel.SetTextView(&text);
-    panel.resize(100, 50);
+    panel.resize(400, 150);
     const QImage image = panel.grab().toImage();
-    QCOMPARE(panel.Graph().SecondsPerColumn(), 1u);
-    QCOMPARE(image.pixelColor(5, 5), QColor(Qt::black));
-    QCOMPARE(image.pixelColor(10, 5), QColor(0, 128, 0));
-    QCOMPARE(image.pixelColor(0, 49), QColor(255, 255, 0));    // five messages: the left bar
-    QCOMPARE(image.pixelColor(55, 49), QColor(255, 255, 0));   // the base line of an empty column
-    QCOMPARE(image.pixelColor(55, 45), QColor(Qt::black));
-    QCOMPARE(image.pixelColor(99, 20), QColor(255, 0, 0));     // the selected message
+    const QRect plot = panel.PlotRect();
+    QVERIFY(plot.left() > 0 && plot.bottom() < 149);
+    const CActivityGraph& graph = panel.Graph();
+    QCOMPARE(graph.Width(), plot.width());
+    QCOMPARE(graph.SecondsPerColumn(), uint64_t{1});  // 100 s over about 360 pixels
+    QCOMPARE(graph.Columns(), 100);
+    const int x0 = plot.left() + graph.ColumnLeft(0) + 1;
+    const int x40 = plot.left() + graph.ColumnLeft(40) + 1;
+    const int x99 = plot.left() + graph.ColumnLeft(99) + 2;
+    QCOMPARE(image.pixelColor(x0, plot.bottom()), QColor(255, 255, 0));    // five messages
+    QCOMPARE(image.pixelColor(x0, plot.top() + plot.height() / 10), QColor(Qt::black));  // five of six
+    QCOMPARE(image.pixelColor(x99, plot.top() + 1), QColor(255, 255, 0));  // six: the top of the scale
+    QCOMPARE(image.pixelColor(x40, plot.bottom()), QColor(255, 255, 0));   // an empty column's base line
+    QVERIFY(image.pixelColor(x40, plot.bottom() - 3) != QColor(255, 255, 0));
+    QCOMPARE(image.pixelColor(plot.left() + *graph.XOf(1099), plot.center().y()), QColor(255, 0, 0));
+    // The scale's and the time axis's labels are drawn in their margins.
+    auto labelPixels = [&image](const QRect& area) {
+      int found = 0;
+      for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) found += image.pixelColor(x, y).lightness() > 150 ? 1 : 0;
+      }
+      return found;
+    };
+    QVERIFY(labelPixels(QRect(0, plot.top(), plot.left() - 4, plot.height())) > 0);
+    QVERIFY(labelPixels(QRect(plot.left(), plot.bottom() + 5, plot.width(), 149 - plot.bottom() - 5)) > 0);
+    QCOMPARE(panel.ToolTipAt(QPoint(x0, plot.bottom() - 2)), QString("Jan 01 00:16:40 - 00:16:41 UTC: 5 messages"));
+    QCOMPARE(panel.ToolTipAt(QPoint(2, 2)), QString());
     QCOMPARE(text.toPlainText(), QString("login from 192.168.1.10 failed"));
     QTRY_COMPARE(text.toPlainText(), QString("login from gateway failed"));
 
-    QTest::mouseClick(&panel, Qt::LeftButton, {}, QPoint(60, 10));  // nearest: the right edge
+    QTest::mouseClick(&panel, Qt::LeftButton, {}, QPoint(plot.left() + graph.ColumnLeft(60), 10));  // nearer the right
     QCOMPARE(list.selected, 5);
-    QTest::mouseClick(&panel, Qt::LeftButton, {}, QPoint(30, 10));
+    QTest::mouseClick(&panel, Qt::LeftButton, {}, QPoint(plot.left() + graph.ColumnLeft(30), 10));
     QCOMPARE(list.selected, 0);
     QSignalSpy finds(&panel, &StatusPanel::findRequested);
     QTest::mouseDClick(&panel, Qt::LeftButton, {}, QPoint(30, 10));
@@ -472,7 +495,7 @@ class FindViewTest : public QObject {
     list.stamp = CMessageListAccess::Stamp{1, 4};
     StatusPanel panel;
     panel.SetList(&list);
-    panel.resize(100, 50);
+    panel.resize(300, 100);
     panel.grab();
     panel.grab();
     QCOMPARE(list.timesRead, 1);
@@ -481,11 +504,11 @@ class FindViewTest : public QObject {
     list.stamp = CMessageListAccess::Stamp{1, 5};
     panel.grab();
     QCOMPARE(list.timesRead, 2);
-    QCOMPARE(panel.Graph().Count(90), 1);
-    panel.resize(50, 50);
+    QCOMPARE(panel.Graph().Count(*panel.Graph().ColumnOf(1090)), 1);
+    panel.resize(200, 100);
     panel.grab();
     QCOMPARE(list.timesRead, 3);
-    QCOMPARE(panel.Graph().SecondsPerColumn(), 2u);
+    QCOMPARE(panel.Graph().Width(), panel.PlotRect().width());
     list.stamp.reset();
     panel.grab();
     panel.grab();

@@ -1,13 +1,14 @@
 #pragma once
-// The activity graph pane: messages shown per pixel column over time, on a black background
-// with a dark-green 10-pixel grid, yellow bars and a red line at the selected message. Each
-// painting also gives the full-text view the selected message's text, so the two panes always
-// describe the same selection. A click selects the first message of the nearest column that
-// holds one; a double-click asks for the Find dialog.
+// The activity graph pane: messages shown per time column, on a black background, with a count
+// scale at the left and a time axis with labels below, both ruled in dark green; yellow bars, a
+// red line at the selected message. Hovering a column tells its time range and count. Each
+// painting also gives the full-text view the selected message, so the two panes always describe
+// the same selection. A click selects the first message of the nearest column that holds one; a
+// double-click asks for the Find dialog. All arithmetic is CActivityGraph's; this only paints.
 //
-// The columns are recounted only when the shown list or the width changed since the last
-// painting (as far as the list can tell, see CMessageListAccess::ShownStamp), so that moving the
-// selection or uncovering the window does not walk every message again.
+// The columns are recounted only when the shown list or the plot's width changed since the
+// last painting (as far as the list can tell, see CMessageListAccess::ShownStamp), so that
+// moving the selection or uncovering the window does not walk every message again.
 
 #include <QWidget>
 
@@ -34,18 +35,30 @@ class StatusPanel : public QWidget {
   }
   void SetTextView(CLogTextView* textView) { textView_ = textView; }
   const CActivityGraph& Graph() const { return graph_; }
+  // Where the bars are drawn: the panel less the scale's labels at the left and the time
+  // labels below. Empty when the panel is too small for any.
+  QRect PlotRect() const;
+  // The tooltip at a point of the panel: the time range and count of the column under it, as
+  // last painted; empty outside the bars or without messages.
+  QString ToolTipAt(const QPoint& point) const;
 
  signals:
   void findRequested();
 
  protected:
+  bool event(QEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
 
  private:
-  // Brings the columns up to the shown list for a panel `width` pixels wide.
+  // Brings the columns up to the shown list for a plot `width` pixels wide.
   void Recount(int width);
+  void PaintScale(QPainter& painter, const QRect& plot) const;
+  void PaintTimeAxis(QPainter& painter, const QRect& plot, bool utc) const;
+  // The least distance between two scale lines, and between two time labels.
+  int ScaleGap() const;
+  int TimeGap() const;
 
   CMessageListAccess* list_ = nullptr;
   CLogTextView* textView_ = nullptr;
