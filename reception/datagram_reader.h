@@ -33,11 +33,13 @@ class CDatagramReader {
   void FillHostName(SyslogMessage& record);
 
   void SetResolveNames(bool resolve) { resolveNames_ = resolve; }
+  // The header forms read from the next datagram on.
+  void SetOptions(const ParseOptions& options) { options_ = options; }
   // Forgets the names looked up so far (the windowed program does so when its store is emptied).
   void ForgetNames() { names_.Clear(); }
 
  private:
-  const ParseOptions options_;
+  ParseOptions options_;
   bool resolveNames_;
   CHostNameCache names_;
   std::string text_;  // the datagram with its line feeds flattened, reused between datagrams

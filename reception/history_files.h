@@ -50,6 +50,8 @@ class CHistoryFiles {
   // together hold about the configured kilobytes. 0, or a negative value, switches the history
   // off; very large values are capped at the largest limit.
   void SetLimitKB(int32_t kilobytes);
+  // The default of the setting "historysize".
+  static constexpr int32_t kDefaultLimitKB = 1000;
 
   // Appends `line` (which carries its own CR LF; or several whole lines, each with its CR LF)
   // to the current file. A current file that is missing (deleted by Clear, say) means choosing

@@ -24,17 +24,18 @@ std::string CannotReceive(const char* transport, int32_t port, int error) {
 
 ReceiverSettings ReceiverSettings::Read() {
   const CSettingsStore& store = AppSettings();
+  const ReceiverSettings defaults;
   ReceiverSettings settings;
-  settings.udpPort = store.GetInt("Settings", "udpport", 514);
-  settings.ipv6 = store.GetInt("Settings", "ipv6", 0) != 0;
-  settings.tcpPort = store.GetInt("Settings", "tcpport", 0);
-  settings.tcpMaxConnections = store.GetInt("Settings", "tcpmaxconn", 1000);
-  settings.tcpPerAddress = store.GetInt("Settings", "tcpperaddr", 50);
-  settings.tcpIdleSeconds = store.GetInt("Settings", "tcpidle", 300);
-  settings.tlsPort = store.GetInt("Settings", "tlsport", 0);
-  settings.tlsCertificate = store.GetString("Settings", "tlscert", "");
-  settings.tlsKey = store.GetString("Settings", "tlskey", "");
-  settings.tlsCa = store.GetString("Settings", "tlsca", "");
+  settings.udpPort = store.GetInt("Settings", "udpport", defaults.udpPort);
+  settings.ipv6 = store.GetInt("Settings", "ipv6", defaults.ipv6 ? 1 : 0) != 0;
+  settings.tcpPort = store.GetInt("Settings", "tcpport", defaults.tcpPort);
+  settings.tcpMaxConnections = store.GetInt("Settings", "tcpmaxconn", defaults.tcpMaxConnections);
+  settings.tcpPerAddress = store.GetInt("Settings", "tcpperaddr", defaults.tcpPerAddress);
+  settings.tcpIdleSeconds = store.GetInt("Settings", "tcpidle", defaults.tcpIdleSeconds);
+  settings.tlsPort = store.GetInt("Settings", "tlsport", defaults.tlsPort);
+  settings.tlsCertificate = store.GetString("Settings", "tlscert", defaults.tlsCertificate.c_str());
+  settings.tlsKey = store.GetString("Settings", "tlskey", defaults.tlsKey.c_str());
+  settings.tlsCa = store.GetString("Settings", "tlsca", defaults.tlsCa.c_str());
   return settings;
 }
 

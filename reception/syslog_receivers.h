@@ -28,7 +28,12 @@
 
 namespace qv {
 
+// The members' initial values are the settings' defaults, for every program that reads them.
 struct ReceiverSettings {
+  // The values the TCP and TLS settings may take (a port of 0 switches its server off).
+  static constexpr int32_t kHighestPort = 65535;
+  static constexpr int32_t kMostConnections = 1000000;
+
   int32_t udpPort = 514;
   bool ipv6 = false;
   int32_t tcpPort = 0;

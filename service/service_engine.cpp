@@ -34,7 +34,7 @@ CServiceEngine::CServiceEngine(const ExecutorFactory& makeExecutor)
   receivers_.emplace(*this, ReceiverSettings::Read());
   if (!receivers_->failure().empty()) return;
   history_.emplace();
-  history_->SetLimitKB(AppSettings().GetInt("Settings", "historysize", 1000));
+  history_->SetLimitKB(AppSettings().GetInt("Settings", "historysize", CHistoryFiles::kDefaultLimitKB));
   if (!receivers_->warning().empty()) OnLocalMessage(receivers_->warning());
   rules_.SetFirstRuleOnly(Setting("FirstRuleOnly", 0));
   rules_.LoadRules(this);

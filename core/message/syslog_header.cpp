@@ -363,11 +363,11 @@ HostWord ReadHostWord(Cursor& at, bool stampEndsInColon, std::string& hostName) 
 
 ParseOptions ReadParseOptions() {
   const CSettingsStore& settings = AppSettings();
-  ParseOptions options;
-  options.rfc5424 = settings.GetInt("Settings", "rfc5424", 1) != 0;
-  options.lenient = settings.GetInt("Settings", "lenient", 1) != 0;
-  options.yearFix = settings.GetInt("Settings", "yearfix", 0) != 0;
-  options.fullStructuredData = settings.GetInt("Settings", "rfc5424sd", 0) != 0;
+  ParseOptions options;  // holds the defaults
+  options.rfc5424 = settings.GetInt("Settings", "rfc5424", options.rfc5424 ? 1 : 0) != 0;
+  options.lenient = settings.GetInt("Settings", "lenient", options.lenient ? 1 : 0) != 0;
+  options.yearFix = settings.GetInt("Settings", "yearfix", options.yearFix ? 1 : 0) != 0;
+  options.fullStructuredData = settings.GetInt("Settings", "rfc5424sd", options.fullStructuredData ? 1 : 0) != 0;
   return options;
 }
 

@@ -15,7 +15,8 @@
 
 namespace qv {
 
-// Which forms a receiver reads; the owner reads them once from section "Settings".
+// Which forms a receiver reads; the owner reads them from section "Settings" when it starts to
+// receive. The members' initial values are the settings' defaults.
 struct ParseOptions {
   bool rfc5424 = true;   // "rfc5424"
   bool lenient = true;   // "lenient"

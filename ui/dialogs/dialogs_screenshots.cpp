@@ -8,6 +8,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QScreen>
+#include <QTabWidget>
 #include <QTest>
 #include <QTreeWidget>
 #include <cstdio>
@@ -61,6 +62,10 @@ void StoreSamples() {
   store.SetString("Settings", "mailfrom", "quorvel@example.org");
   store.SetString("Settings", "mailsubject", "Syslog alert from $host");
   store.SetString("Settings", "mailtext", "A message matched the rule $rule:");
+  store.SetInt("Settings", "tcpport", 601);
+  store.SetInt("Settings", "tlsport", 6514);
+  store.SetString("Settings", "tlscert", "/etc/quorvel/tls/syslog.example.org.crt.pem");
+  store.SetString("Settings", "tlskey", "/etc/quorvel/tls/syslog.example.org.key.pem");
 }
 
 bool Shoot(QWidget& dialog, const QString& folder, const char* name) {
@@ -107,6 +112,9 @@ int main(int argc, char** argv) {
   CPreferencesDialog preferences(DefaultPrompts());
   preferences.findChild<QComboBox*>("severity")->setCurrentIndex(4);
   ok &= Shoot(preferences, folder, "preferences");
+  CPreferencesDialog reception(DefaultPrompts());
+  reception.findChild<QTabWidget*>("pages")->setCurrentIndex(1);
+  ok &= Shoot(reception, folder, "preferences_reception");
   CEmailSettingsDialog email(DefaultPrompts());
   ok &= Shoot(email, folder, "email_settings");
   CDatabaseSettingsDialog database(DefaultPrompts());

@@ -11,12 +11,16 @@
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTreeWidget>
 #include <QtTest>
 #include <filesystem>
 #include <functional>
 
+#include "core/message/syslog_header.h"
 #include "core/settings/settings_store.h"
+#include "reception/syslog_receivers.h"
 #include "rules/mail/smtp_test_server.h"
 #include "testing/test_certificates.h"
 #include "rules/rule.h"
@@ -362,11 +366,11 @@ class DialogsTest : public QObject {
         const bool field = qobject_cast<QLineEdit*>(widget) || qobject_cast<QAbstractButton*>(widget) ||
                            qobject_cast<QComboBox*>(widget) || qobject_cast<QAbstractItemView*>(widget) ||
                            widget->objectName() == "swatch";
-        // The parts of a combo box and the dialog's own button box belong to their owners.
+        // The parts of a combo box or tab bar and the dialog's own button box belong to their owners.
         bool part = false;
         for (QWidget* owner = widget->parentWidget(); owner != dialog && owner != nullptr; owner = owner->parentWidget()) {
           part = part || qobject_cast<QComboBox*>(owner) || qobject_cast<QDialogButtonBox*>(owner) ||
-                 qobject_cast<QAbstractItemView*>(owner);
+                 qobject_cast<QAbstractItemView*>(owner) || qobject_cast<QTabBar*>(owner);
         }
         if (!field || part) continue;
         ++fields;
@@ -476,6 +480,47 @@ class DialogsTest : public QObject {
     dialog.reject();
     QVERIFY(dialog.coloursChanged());
     QCOMPARE(Store().GetInt("Settings", "color3", 0), 0x030201);
+  }
+
+  // The "Reception" page: a refusal shows its page, the PEM fields have their choosers, and OK
+  // stores what the receivers read when listening starts.
+  void preferencesReceptionPageRefusesOnItsPageAndStoresWhatTheReceiversRead() {
+    qv::testing::TempHome home;
+    FakePrompts prompts;
+    CPreferencesDialog dialog(prompts);
+    auto* pages = Child<QTabWidget>(&dialog, "pages");
+    QCOMPARE(pages->tabText(1), QString("Reception"));
+    QCOMPARE(Child<QLineEdit>(&dialog, "tcpmaxconn")->text(), QString("1000"));
+    QVERIFY(Child<QCheckBox>(&dialog, "lenient")->isChecked());
+    pages->setCurrentIndex(1);
+    Type(&dialog, "tlsport", "6514");
+    pages->setCurrentIndex(0);
+    dialog.accept();
+    QCOMPARE(prompts.refusals.last(), QString("Syslog over TLS needs a certificate file (PEM), or a TLS port of 0."));
+    QCOMPARE(pages->currentIndex(), 1);
+    prompts.file = "/etc/quorvel/cert.pem";
+    Click(&dialog, "tlscertChoose");
+    prompts.file = "/etc/quorvel/key.pem";
+    Click(&dialog, "tlskeyChoose");
+    QVERIFY(prompts.kinds == (std::vector<FileKind>{FileKind::kPem, FileKind::kPem}));
+    Type(&dialog, "tcpport", "6514");
+    pages->setCurrentIndex(0);
+    dialog.accept();
+    QCOMPARE(prompts.refusals.last(), QString("The TCP and TLS ports must differ."));
+    QCOMPARE(pages->currentIndex(), 1);
+    Type(&dialog, "tcpport", "1601");
+    Child<QCheckBox>(&dialog, "yearfix")->click();
+    Child<QCheckBox>(&dialog, "ipv6")->click();
+    dialog.accept();
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    const ReceiverSettings receivers = ReceiverSettings::Read();
+    QCOMPARE(receivers.tcpPort, 1601);
+    QCOMPARE(receivers.tlsPort, 6514);
+    QVERIFY(receivers.ipv6);
+    QCOMPARE(receivers.tlsCertificate, std::string("/etc/quorvel/cert.pem"));
+    QCOMPARE(receivers.tlsKey, std::string("/etc/quorvel/key.pem"));
+    QVERIFY(ReadParseOptions().yearFix);
+    QCOMPARE(Store().GetInt("Settings", "udpport", 0), 514);  // the other page is written too
   }
 
   void emailSettingsWriteTheSixKeys() {

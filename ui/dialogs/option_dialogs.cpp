@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -120,14 +121,18 @@ CPreferencesDialog::CPreferencesDialog(CUserPrompts& prompts, QWidget* parent)
   coloursLayout->addWidget(setColour);
   coloursLayout->addWidget(resetColour);
 
-  auto* grid = new QGridLayout;
-  grid->addWidget(viewing, 0, 0, 2, 1);
-  grid->addWidget(server, 0, 1);
-  grid->addWidget(history, 1, 1);
-  grid->addWidget(misc, 2, 0);
-  grid->addWidget(colours, 2, 1, Qt::AlignTop);
+  auto* general = new QWidget;
+  auto* grid = new QGridLayout(general);
+  grid->addWidget(viewing, 0, 0);
+  grid->addWidget(server, 0, 1, Qt::AlignTop);
+  grid->addWidget(misc, 1, 0);
+  grid->addWidget(colours, 1, 1, Qt::AlignTop);
+  tabs_ = new QTabWidget;
+  tabs_->setObjectName(QStringLiteral("pages"));
+  tabs_->addTab(general, QStringLiteral("General"));
+  tabs_->addTab(BuildReceptionPage(history), QStringLiteral("Reception"));
   auto* layout = new QVBoxLayout(this);
-  layout->addLayout(grid);
+  layout->addWidget(tabs_);
   layout->addWidget(OkCancel(this));
 
   maxsize_->setText(Q(fields_.maxsize));
@@ -144,6 +149,7 @@ CPreferencesDialog::CPreferencesDialog(CUserPrompts& prompts, QWidget* parent)
   startserver_->setChecked(fields_.startserver);
   promptforsave_->setChecked(fields_.promptforsave);
   maildebug_->setChecked(fields_.maildebug);
+  ShowReception(fields_.reception);
   ShowSwatch(CSeverityColours::Get(0));
 
   connect(defaultPort, &QPushButton::clicked, this, [this] { udpport_->setText(QString::fromLatin1(kDefaultPortText)); });
@@ -178,6 +184,107 @@ CPreferencesDialog::CPreferencesDialog(CUserPrompts& prompts, QWidget* parent)
                   "is cancelled."},
       {resetColour, "Give the selected severity its default colour again, stored at once."},
   });
+}
+
+QWidget* CPreferencesDialog::BuildReceptionPage(QWidget* history) {
+  rfc5424_ = Check("Read RFC 5424 headers", "rfc5424");
+  rfc5424sd_ = Check("Show all of RFC 5424's structured data, before the text", "rfc5424sd");
+  lenient_ = Check("Read the header forms real devices send (lenient)", "lenient");
+  yearfix_ = Check("Place a time stamp without a year within half a year of its arrival", "yearfix");
+  auto* forms = new QGroupBox(QStringLiteral("Message Headers"));
+  auto* formsLayout = new QVBoxLayout(forms);
+  for (QCheckBox* box : {rfc5424_, rfc5424sd_, lenient_, yearfix_}) formsLayout->addWidget(box);
+
+  ipv6_ = Check("Receive over IPv6 too (UDP, TCP and TLS)", "ipv6");
+  tcpport_ = NumberEdit("tcpport");
+  tcpmaxconn_ = NumberEdit("tcpmaxconn");
+  tlsport_ = NumberEdit("tlsport");
+  auto* servers = new QGroupBox(QStringLiteral("TCP and TLS"));
+  auto* serversForm = new QFormLayout(servers);
+  serversForm->addRow(ipv6_);
+  serversForm->addRow(QStringLiteral("TCP port (0: off)"), tcpport_);
+  serversForm->addRow(QStringLiteral("Most connections open at once"), tcpmaxconn_);
+  serversForm->addRow(QStringLiteral("TLS port (0: off)"), tlsport_);
+  const auto pemRow = [this, serversForm](const char* label, const char* objectName, const char* title) {
+    auto* edit = new QLineEdit;
+    edit->setObjectName(QString::fromLatin1(objectName));
+    edit->setMinimumWidth(300);
+    auto* choose = Button("...", (std::string(objectName) + "Choose").c_str());
+    choose->setMaximumWidth(40);
+    connect(choose, &QPushButton::clicked, this, [this, edit, title] {
+      const QString file = prompts_.ChooseExistingFile(this, QString::fromLatin1(title), edit->text(), FileKind::kPem);
+      if (!file.isEmpty()) edit->setText(file);
+    });
+    auto* row = new QHBoxLayout;
+    row->addWidget(edit, 1);
+    row->addWidget(choose);
+    serversForm->addRow(QString::fromLatin1(label), row);
+    choose->setToolTip(QStringLiteral("Choose the file with the file chooser."));
+    return edit;
+  };
+  tlscert_ = pemRow("Certificate", "tlscert", "TLS Certificate");
+  tlskey_ = pemRow("Private key", "tlskey", "TLS Private Key");
+  tlsca_ = pemRow("Client authorities", "tlsca", "TLS Client Certificate Authorities");
+
+  SetToolTips({
+      {rfc5424_, "Read the RFC 5424 header (\"<PRI>1 TIMESTAMP HOSTNAME APP-NAME PROCID MSGID ...\"). Off: such "
+                 "a header stays in the message text."},
+      {rfc5424sd_, "Show an RFC 5424 message's structured data in full, before the text. Off: only elements other "
+                   "than timeQuality, origin and meta are shown, after the text."},
+      {lenient_, "Read the looser headers real devices send: sequence numbers, Cisco's stamp marks, milliseconds, "
+                 "a year in the stamp, RFC 3339 stamps. Off: only the strict forms are read."},
+      {yearfix_, "Give a time stamp without a year the year that puts it nearest to its arrival, so that "
+                 "messages sent around New Year get the right year."},
+      {ipv6_, "Receive syslog over IPv6 as well as IPv4, on the UDP port and on the TCP and TLS ports."},
+      {tcpport_, "Receive syslog over TCP (RFC 6587 framing) on this port (1 to 65535; 601 is usual); 0 "
+                 "switches TCP off."},
+      {tcpmaxconn_, "The most connections open at once on each of TCP and TLS (1 to 1000000). When all are in "
+                    "use, the one silent for longest makes room."},
+      {tlsport_, "Receive syslog over TLS (RFC 5425) on this port (1 to 65535; 6514 is usual); 0 switches TLS "
+                 "off. It needs a certificate and a private key."},
+      {tlscert_, "The server's certificate in a PEM file, with any intermediate certificates after it."},
+      {tlskey_, "The private key of the certificate, in a PEM file that the service can read."},
+      {tlsca_, "Optional: the certificates of the authorities, in a PEM file, whose clients may send. When set, "
+               "every client must show a certificate one of them signed."},
+  });
+
+  auto* page = new QWidget;
+  auto* layout = new QGridLayout(page);
+  layout->addWidget(forms, 0, 0);
+  layout->addWidget(history, 0, 1, Qt::AlignTop);
+  layout->addWidget(servers, 1, 0, 1, 2);
+  layout->setRowStretch(2, 1);
+  return page;
+}
+
+void CPreferencesDialog::ShowReception(const ReceptionFields& f) {
+  rfc5424_->setChecked(f.rfc5424);
+  rfc5424sd_->setChecked(f.rfc5424sd);
+  lenient_->setChecked(f.lenient);
+  yearfix_->setChecked(f.yearfix);
+  ipv6_->setChecked(f.ipv6);
+  tcpport_->setText(Q(f.tcpport));
+  tcpmaxconn_->setText(Q(f.tcpmaxconn));
+  tlsport_->setText(Q(f.tlsport));
+  tlscert_->setText(Q(f.tlscert));
+  tlskey_->setText(Q(f.tlskey));
+  tlsca_->setText(Q(f.tlsca));
+}
+
+ReceptionFields CPreferencesDialog::TypedReception() const {
+  ReceptionFields f;
+  f.rfc5424 = rfc5424_->isChecked();
+  f.rfc5424sd = rfc5424sd_->isChecked();
+  f.lenient = lenient_->isChecked();
+  f.yearfix = yearfix_->isChecked();
+  f.ipv6 = ipv6_->isChecked();
+  f.tcpport = S(tcpport_);
+  f.tcpmaxconn = S(tcpmaxconn_);
+  f.tlsport = S(tlsport_);
+  f.tlscert = S(tlscert_);
+  f.tlskey = S(tlskey_);
+  f.tlsca = S(tlsca_);
+  return f;
 }
 
 void CPreferencesDialog::ShowSwatch(uint32_t colour) {
@@ -224,10 +331,15 @@ void CPreferencesDialog::accept() {
   typed.startserver = startserver_->isChecked();
   typed.promptforsave = promptforsave_->isChecked();
   typed.maildebug = maildebug_->isChecked();
+  typed.reception = TypedReception();
   if (const auto error = CPreferences::Save(typed)) {
     prompts_.Refuse(this, Q(error->message));
-    QLineEdit* const edits[] = {maxsize_, udpport_, timemark_, historysize_, msgboxtime_};
+    QLineEdit* const edits[] = {maxsize_, udpport_,    timemark_, historysize_, msgboxtime_,
+                                tcpport_, tcpmaxconn_, tlsport_,  tlscert_,     tlskey_};
     QLineEdit* edit = edits[static_cast<int>(error->field)];
+    for (int page = 0; page < tabs_->count(); ++page) {
+      if (tabs_->widget(page)->isAncestorOf(edit)) tabs_->setCurrentIndex(page);
+    }
     edit->setFocus();
     edit->selectAll();
     return;

@@ -1,6 +1,6 @@
 #pragma once
-// "Preferences" and "Email Settings". Both read their settings when opened and write them on
-// OK; Cancel discards the edits, except Preferences' severity colours, which are stored the
+// "Preferences" (pages "General" and "Reception") and "Email Settings". Both read their
+// settings when opened and write them on OK; Cancel discards the edits, except Preferences' severity colours, which are stored the
 // moment they are chosen. After either closes the caller does its follow-up steps: for
 // Preferences (on OK) the frame's hide flag, the document's resolve flag, the history size and
 // apply settings, and (after OK or Cancel) a repaint when coloursChanged(); for Email Settings
@@ -22,6 +22,7 @@ class QFrame;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QTabWidget;
 class QTimer;
 
 namespace qv {
@@ -40,6 +41,9 @@ class CPreferencesDialog : public QDialog {
   bool coloursChanged() const { return coloursChanged_; }
 
  private:
+  QWidget* BuildReceptionPage(QWidget* history);
+  void ShowReception(const ReceptionFields& fields);
+  ReceptionFields TypedReception() const;
   void ShowSwatch(uint32_t colour);
   void OnSeverityChosen(int severity);
   void OnSetColour();
@@ -64,6 +68,18 @@ class CPreferencesDialog : public QDialog {
   QCheckBox* maildebug_;
   QComboBox* severity_;
   QFrame* swatch_;
+  QTabWidget* tabs_;
+  QCheckBox* rfc5424_;
+  QCheckBox* rfc5424sd_;
+  QCheckBox* lenient_;
+  QCheckBox* yearfix_;
+  QCheckBox* ipv6_;
+  QLineEdit* tcpport_;
+  QLineEdit* tcpmaxconn_;
+  QLineEdit* tlsport_;
+  QLineEdit* tlscert_;
+  QLineEdit* tlskey_;
+  QLineEdit* tlsca_;
 };
 
 class CTestMail;

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "core/message/syslog_header.h"
 #include "core/settings/settings_store.h"
+#include "reception/syslog_receivers.h"
 #include "testing/temp_home.h"
 #include "ui/editors/monitor_lists.h"
 #include "ui/editors/preferences.h"
@@ -140,6 +142,74 @@ TEST(PreferencesTest, DefaultsRangesAndStartHiddenWritingBothKeys) {
   EXPECT_EQ(Store().GetInt("Settings", "timemark", 9), 0);
   EXPECT_EQ(CPreferences::Load().historysize, "4294967295");
   EXPECT_TRUE(CPreferences::Load().startHidden);
+}
+
+// The "Reception" page shows what the receivers would read, refuses what could not listen, and
+// writes the keys the receivers read.
+TEST(PreferencesTest, TheReceptionPageReadsAndWritesWhatTheReceiversRead) {
+  qv::testing::TempHome home;
+  ReceptionFields r = CPreferences::Load().reception;
+  EXPECT_TRUE(r.rfc5424 && r.lenient);
+  EXPECT_FALSE(r.rfc5424sd || r.yearfix || r.ipv6);
+  EXPECT_EQ(r.tcpport + " " + r.tcpmaxconn + " " + r.tlsport, "0 1000 0");
+  EXPECT_EQ(r.tlscert + r.tlskey + r.tlsca, "");
+  Store().SetInt("Settings", "lenient", 0);
+  Store().SetInt("Settings", "tcpport", 601);
+  Store().SetString("Settings", "tlsca", "/etc/quorvel/ca.pem");
+  r = CPreferences::Load().reception;
+  EXPECT_FALSE(r.lenient);
+  EXPECT_EQ(r.tcpport, "601");
+  EXPECT_EQ(r.tlsca, "/etc/quorvel/ca.pem");
+
+  using Field = CPreferences::Field;
+  const char* port = "Please enter an integer between 0 and 65535.";
+  const struct {
+    const char *tcpport, *tcpmaxconn, *tlsport, *tlscert, *tlskey;
+    Field field;
+    const char* message;
+  } refused[] = {
+      {"65536", "1000", "0", "", "", Field::kTcpPort, port},
+      {"601x", "1000", "0", "", "", Field::kTcpPort, "Please enter a positive integer."},
+      {"601", "0", "0", "", "", Field::kTcpMaxConnections, "Please enter an integer between 1 and 1000000."},
+      {"601", "1000001", "0", "", "", Field::kTcpMaxConnections, "Please enter an integer between 1 and 1000000."},
+      {"0", "1000", "70000", "c.pem", "k.pem", Field::kTlsPort, port},
+      {"6514", "1000", "6514", "c.pem", "k.pem", Field::kTlsPort, "The TCP and TLS ports must differ."},
+      {"0", "1000", "6514", " ", "k.pem", Field::kTlsCertificate,
+       "Syslog over TLS needs a certificate file (PEM), or a TLS port of 0."},
+      {"0", "1000", "6514", "c.pem", "", Field::kTlsKey,
+       "Syslog over TLS needs a private key file (PEM), or a TLS port of 0."},
+  };
+  PreferencesFields f = CPreferences::Load();
+  for (const auto& c : refused) {
+    PreferencesFields bad = f;
+    bad.reception.tcpport = c.tcpport;
+    bad.reception.tcpmaxconn = c.tcpmaxconn;
+    bad.reception.tlsport = c.tlsport;
+    bad.reception.tlscert = c.tlscert;
+    bad.reception.tlskey = c.tlskey;
+    const auto error = CPreferences::Save(bad);
+    ASSERT_TRUE(error) << c.tcpport << " " << c.tcpmaxconn << " " << c.tlsport;
+    EXPECT_EQ(error->field, c.field) << c.message;
+    EXPECT_EQ(error->message, c.message);
+  }
+  EXPECT_EQ(Store().GetInt("Settings", "udpport", -7), -7);  // a refused dialog writes nothing
+
+  // Both off with the files left in, or on with different ports and the files given.
+  f.reception = {false, true, true, true, true, "0", "1", "0", "", "", ""};
+  ASSERT_FALSE(CPreferences::Save(f));
+  f.reception = {false, true, true, true, true, "1601", "20", "6514", "/etc/q/cert.pem", "/etc/q/key.pem", ""};
+  ASSERT_FALSE(CPreferences::Save(f));
+  const ParseOptions forms = ReadParseOptions();
+  EXPECT_FALSE(forms.rfc5424);
+  EXPECT_TRUE(forms.fullStructuredData && forms.lenient && forms.yearFix);
+  const ReceiverSettings receivers = ReceiverSettings::Read();
+  EXPECT_TRUE(receivers.ipv6);
+  EXPECT_EQ(receivers.tcpPort, 1601);
+  EXPECT_EQ(receivers.tcpMaxConnections, 20);
+  EXPECT_EQ(receivers.tlsPort, 6514);
+  EXPECT_EQ(receivers.tlsCertificate, "/etc/q/cert.pem");
+  EXPECT_EQ(receivers.tlsKey, "/etc/q/key.pem");
+  EXPECT_EQ(receivers.tlsCa, "");  // emptied: the page showed it and the user cleared it
 }
 
 TEST(SeverityColoursTest, DefaultsTheTableAndChoicesAreStoredAtOnce) {

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "core/settings/settings_store.h"
+#include "reception/history_files.h"
 #include "ui/find/highlight_list.h"
 
 namespace qv {
@@ -32,13 +33,14 @@ PreferencesFields CPreferences::Load() {
   f.timeutc = store.GetInt("Settings", "timeutc", 0) != 0;
   f.udpport = Number(store, "udpport", 514);
   f.timemark = Number(store, "timemark", 0);
-  f.historysize = Number(store, "historysize", 1000);
+  f.historysize = Number(store, "historysize", CHistoryFiles::kDefaultLimitKB);
   f.loadhistory = store.GetInt("Settings", "loadhistory", 1) != 0;
   f.msgboxtime = Number(store, "msgboxtime", 30);
   f.startHidden = store.GetInt("Settings", "hideifmini", 0) != 0;
   f.startserver = store.GetInt("Settings", "startserver", 1) != 0;
   f.promptforsave = store.GetInt("Settings", "promptforsave", 0) != 0;
   f.maildebug = store.GetInt("Settings", "maildebug", 0) != 0;
+  f.reception = ReceptionFields::Load();
   return f;
 }
 
@@ -59,6 +61,10 @@ std::optional<CPreferences::Error> CPreferences::Save(const PreferencesFields& f
     if (!field.ok()) return Error{checks[i].field, field.error};
     values[i] = field.value;
   }
+  ReceptionValues reception;
+  if (const auto error = CheckReception(f.reception, reception)) {
+    return Error{static_cast<Field>(static_cast<int>(Field::kTcpPort) + static_cast<int>(error->field)), error->message};
+  }
   const auto [maxsize, udpport, timemark, historysize, msgboxtime] = values;
   const CSettingsStore& store = AppSettings();
   const auto set = [&](const char* name, int64_t value) { store.SetInt("Settings", name, static_cast<int32_t>(value)); };
@@ -77,6 +83,7 @@ std::optional<CPreferences::Error> CPreferences::Save(const PreferencesFields& f
   set("timeutc", f.timeutc);
   set("dblclick", f.dblclick);
   set("timemark", timemark);
+  SaveReception(f.reception, reception);
   return std::nullopt;
 }
 

@@ -10,6 +10,7 @@
 
 #include "rules/mail/mail_sender.h"
 #include "ui/editors/field_validation.h"
+#include "ui/editors/reception_preferences.h"
 
 namespace qv {
 
@@ -29,19 +30,33 @@ struct PreferencesFields {
   bool startserver = true;
   bool promptforsave = false;
   bool maildebug = false;
+  ReceptionFields reception;  // the "Reception" page
 };
 
 inline constexpr const char* kDefaultPortText = "514";
 
 class CPreferences {
  public:
-  enum class Field { kMaxSize, kUdpPort, kTimeMark, kHistorySize, kMessageBoxTime };
+  // The numeric and file fields, the "Reception" page's last (in ReceptionField's order).
+  enum class Field {
+    kMaxSize,
+    kUdpPort,
+    kTimeMark,
+    kHistorySize,
+    kMessageBoxTime,
+    kTcpPort,
+    kTcpMaxConnections,
+    kTlsPort,
+    kTlsCertificate,
+    kTlsKey
+  };
   using Error = FieldError<Field>;
 
   static PreferencesFields Load();
-  // Validates every numeric field (first failing one reported, nothing written), then writes
-  // udpport, startserver, loadhistory, historysize, maxsize, resolve, resolvetextip, hideifmini,
-  // startminimized, promptforsave, msgboxtime, maildebug, timeutc, dblclick, timemark.
+  // Validates every numeric field and the "Reception" page (first failing one reported, nothing
+  // written), then writes udpport, startserver, loadhistory, historysize, maxsize, resolve,
+  // resolvetextip, hideifmini, startminimized, promptforsave, msgboxtime, maildebug, timeutc,
+  // dblclick, timemark, and the "Reception" page's settings (SaveReception).
   static std::optional<Error> Save(const PreferencesFields& fields);
 };
 

@@ -379,7 +379,9 @@ CMessageStore::WindowMove CMessageStore::MoveTimeWindow(int32_t low, std::option
       return WindowMove::kDropped;
     }
   }
-  const std::optional<ShownPosition> kept = Rebuild(false, keep != nullptr ? *keep : std::nullopt);
+  // Messages leave from inside the list (sorted, or out of order): the list shown is narrowed,
+  // keeping its order; a bound that went back walks all again, as messages come back.
+  const std::optional<ShownPosition> kept = Rebuild(narrower, keep != nullptr ? *keep : std::nullopt);
   if (keep != nullptr) *keep = kept;
   return WindowMove::kRebuilt;
 }

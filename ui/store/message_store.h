@@ -136,7 +136,8 @@ class CMessageStore : public CEntryCounts {
     kNotMoving,  // the tree's filter is no window open towards the future: nothing changed
     kUnchanged,  // no message left
     kDropped,    // the oldest messages left the list; the others keep their message numbers
-    kRebuilt,    // the list was rebuilt (the messages leaving were not the oldest, or the bound went back)
+    kRebuilt,    // the list was rebuilt: narrowed in its order when the messages leaving were not
+                 // its oldest (a sorted list stays sorted), walked from all when the bound went back
   };
   // Moves the lower bound of the tree filter's time window to `low` when that window is open
   // towards the future (CRule::kTimeRangeEndOpen): the messages received before `low` leave the

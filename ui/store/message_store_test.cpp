@@ -404,6 +404,25 @@ TEST(MessageStoreTest, MovingTimeWindowDropsItsOldestOrRebuilds) {
     EXPECT_EQ(Shown(store).back(), "late");
   }
 
+  // A sorted window stays sorted as messages leave it.
+  {
+    CMessageStore sorted(10);
+    for (const int32_t time : {10, 20, 30, 40}) {
+      SyslogMessage record = Message(std::to_string(time));
+      record.timeReceived = time;
+      sorted.Add(record);
+    }
+    CRule window;
+    window.TimeRange = 10;
+    window.timeRangeEnd = CRule::kTimeRangeEndOpen;
+    sorted.ApplyFilter(window, std::nullopt);
+    constexpr int kTimeReceivedKey = 4;
+    sorted.SortBy(kTimeReceivedKey);  // ascending
+    sorted.SortBy(kTimeReceivedKey);  // then descending
+    EXPECT_EQ(sorted.MoveTimeWindow(25), Move::kRebuilt);
+    EXPECT_EQ(Shown(sorted), (std::vector<std::string>{"40", "30"}));
+  }
+
   CMessageStore store(2);
   CRule closed;
   closed.TimeRange = 10;

@@ -89,7 +89,7 @@ CQuorvelDoc::CQuorvelDoc(const ExecutorFactory& makeExecutor, std::unique_ptr<CS
                                                           CStreamForwarder::Options::Read())),
       channel_(std::make_unique<CLocalChannel>()),
       monitors_(std::make_unique<CMonitorSet>(channel_->Poster())) {
-  history_->SetLimitKB(Setting("historysize", 1000));
+  history_->SetLimitKB(Setting("historysize", CHistoryFiles::kDefaultLimitKB));
   rules_.SetFirstRuleOnly(Setting("FirstRuleOnly", 0) != 0);
   serviceRunning_ = service_->IsRunning();
   SetTitle(UtcTitle());
@@ -344,6 +344,8 @@ void CQuorvelDoc::ReportListenProblem(const std::string& problem) {
 }
 
 std::string CQuorvelDoc::StartUdp(int32_t port) {
+  // Read anew like the port and the receivers, so that apply settings takes up a changed form.
+  reader_.SetOptions(ReadParseOptions());
   socket_ = std::make_unique<CSyslogSocket>(*this, port);
   if (!socket_->created()) {
     const int error = socket_->error();

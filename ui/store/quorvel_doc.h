@@ -14,7 +14,9 @@
 //
 // Settings read when the document is created: "maxsize" (again whenever the store is emptied;
 // 0 or negative means the default 100000), "historysize", "RulesEnabled", "FirstRuleOnly" and
-// "resolve". "udpport" is read by each status update, "promptforsave" when closing.
+// "resolve". "udpport" is read by each status update, "promptforsave" when closing; the header
+// forms ("rfc5424", "lenient", "yearfix", "rfc5424sd") and the TCP, TLS and IPv6 receivers'
+// settings each time it starts listening alone, so that apply settings takes them up.
 //
 // The frame (CDocFrame) is not owned and may be absent: then nothing is told and the document
 // still stores and listens (tests, benchmarks). Everything but the relay's draining thread runs
@@ -259,7 +261,7 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   bool rulesEnabled_;
   std::unique_ptr<CHistoryFiles> history_;
   bool serviceRunning_ = false;
-  CDatagramReader reader_;  // the header forms (ReadParseOptions) and "resolve", read at creation
+  CDatagramReader reader_;  // the header forms (ReadParseOptions, read when listening starts) and "resolve"
   std::unique_ptr<CSyslogSocket> socket_;
   std::unique_ptr<QSocketNotifier> notifier_;
   // Beside the UDP socket: IPv6, TCP and TLS as the settings ask; quietly absent when they

@@ -281,6 +281,29 @@ TEST_F(QuorvelDocTest, TcpFramesTakeTheRoadOfADatagramAlsoAfterARestart) {
   EXPECT_FALSE(SendOverTcp(tcpPort, "<13>nobody listens\n"));
 }
 
+// The header forms are read when listening starts, as the port is, so that applying settings
+// (stop, then listen again) takes up a form switched in Preferences.
+TEST_F(QuorvelDocTest, HeaderFormsAreReadAnewWhenListeningStarts) {
+  FakeService* service = nullptr;
+  RecordingFrame frame;
+  auto doc = MakeDoc(&service, &frame);
+  const char* datagram = "<14>1 2026-12-08T10:00:00Z edge7 app - - - hello";
+  const struct {
+    int32_t rfc5424;
+    bool readAsRfc5424;
+  } steps[] = {{1, true}, {0, false}, {1, true}};
+  for (const auto& step : steps) {
+    AppSettings().SetInt("Settings", "rfc5424", step.rfc5424);
+    doc->StopServer(true);
+    ASSERT_TRUE(doc->StartServer(port_));
+    doc->OnDatagram("10.0.0.5", 1025, datagram);
+    const SyslogMessage stored = doc->GetMessage(ShownPosition(doc->GetShownCount() - 1));
+    EXPECT_EQ(stored.hostName == "edge7" && stored.message == "app: hello", step.readAsRfc5424)
+        << step.rfc5424 << ": " << stored.hostName << " | " << stored.message;
+  }
+  doc->StopServer(true);
+}
+
 // Alone, the viewer runs the monitors, also when it cannot open the syslog port (port 514 for a
 // desktop user; here a port another socket holds). A device that is down when they start (one
 // without a route in a network namespace of the test's own) is reported once, with the
