@@ -23,6 +23,7 @@
 #include "ui/app/command_icons.h"
 #include "ui/app/help_topics_dlg.h"
 #include "ui/app/lock_key_indicators.h"
+#include "ui/app/pane_fonts.h"
 #include "ui/dialogs/database_settings_dialog.h"
 #include "ui/dialogs/monitor_list_dialogs.h"
 #include "ui/dialogs/option_dialogs.h"
@@ -87,6 +88,7 @@ CMainFrame::CMainFrame(CQuorvelDoc& doc, QWidget* parent)
   connect(watch_, &CServiceWatch::stateChanged, this, &CMainFrame::UpdateCommandStates);
 
   CreatePanes();
+  ApplyFontSize();
   connect(&doc_, &CQuorvelDoc::titleChanged, this, &CMainFrame::ShowTitle);
   connect(&doc_, &CQuorvelDoc::modifiedChanged, this, &QWidget::setWindowModified);
   ShowTitle();
@@ -601,7 +603,14 @@ void CMainFrame::OnSelectAll() { list_->SelectAll(); }
 void CMainFrame::OnToggleToolbar() { toolBar_->setVisible(toolBar_->isHidden()); }
 void CMainFrame::OnToggleStatusBar() { statusBar()->setVisible(statusBar()->isHidden()); }
 
-void CMainFrame::OnViewOptions() { list_->EditViewOptions(); }
+void CMainFrame::OnViewOptions() {
+  if (list_->EditViewOptions()) ApplyFontSize();
+}
+
+void CMainFrame::ApplyFontSize() {
+  const int points = FontSizeSetting();
+  for (QWidget* pane : std::initializer_list<QWidget*>{tree_, list_, text_}) qv::ApplyFontSize(*pane, points);
+}
 
 void CMainFrame::OnFindMessages() {
   OnFind();

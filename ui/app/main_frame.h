@@ -138,6 +138,8 @@ class CMainFrame : public CPersistentFrame, public CDocFrame, public CListViewHo
   void CreateToolBar();
   void CreateStatusBar();
   void CreatePanes();
+  // Gives the list, tree and full-text panes the font size of "fontsize".
+  void ApplyFontSize();
   void CreateTrayIcon();
   void Connect(int32_t id, void (CMainFrame::*handler)());
   void ApplyPaneSizes();

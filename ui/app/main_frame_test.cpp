@@ -10,6 +10,8 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QHeaderView>
+#include <QSpinBox>
 #include <QSplitter>
 #include <QStandardPaths>
 #include <QTest>
@@ -27,6 +29,8 @@
 #include "ui/app/about_dlg.h"
 #include "ui/app/help_topics_dlg.h"
 #include "ui/app/main_frame.h"
+#include "ui/app/pane_fonts.h"
+#include "ui/app/view_options_dlg.h"
 #include "ui/app/quorvel_app.h"
 #include "ui/findview/find_dialog.h"
 #include "ui/findview/left_view.h"
@@ -414,6 +418,39 @@ class MainFrameTest : public QObject {
     frame_->resize(1000, 790);
     QTRY_COMPARE(frame_->ActivityGraph()->height(), 175);
     frame_->hide();
+  }
+
+  // "Font size" in View Options sizes the list, the tree and the full-text pane and is stored;
+  // a new frame takes it up; "Default" gives each pane its own size back.
+  void fontSizeSetsTheListTreeAndFullTextPanes() {
+    QWidget* const panes[] = {frame_->MessageList(), frame_->FilterTree(), frame_->FullText()};
+    std::vector<double> own;
+    for (QWidget* pane : panes) own.push_back(pane->font().pointSizeF());
+    const int rowHeight = frame_->MessageList()->verticalHeader()->defaultSectionSize();
+    const auto chooseFontSize = [](int value) {
+      QTimer::singleShot(0, [value] {
+        auto* dialog = qobject_cast<CViewOptionsDlg*>(QApplication::activeModalWidget());
+        QVERIFY(dialog != nullptr);
+        dialog->findChild<QSpinBox*>("fontSize")->setValue(value);
+        dialog->accept();
+      });
+    };
+    chooseFontSize(20);
+    frame_->Action(kCmdViewOptions)->trigger();
+    QCOMPARE(AppSettings().GetInt("Settings", "fontsize", 0), 20);
+    for (QWidget* pane : panes) QCOMPARE(pane->font().pointSizeF(), 20.0);
+    QVERIFY(frame_->MessageList()->verticalHeader()->defaultSectionSize() > rowHeight);  // the rows grow with it
+
+    frame_.reset();  // the next start
+    frame_ = std::make_unique<CMainFrame>(*doc_);
+    QWidget* const again[] = {frame_->MessageList(), frame_->FilterTree(), frame_->FullText()};
+    for (QWidget* pane : again) QCOMPARE(pane->font().pointSizeF(), 20.0);
+
+    chooseFontSize(kSmallestFontSize - 1);  // "Default"
+    frame_->Action(kCmdViewOptions)->trigger();
+    QCOMPARE(AppSettings().GetInt("Settings", "fontsize", -1), 0);
+    for (std::size_t i = 0; i < std::size(again); ++i) QCOMPARE(again[i]->font().pointSizeF(), own[i]);
+    QCOMPARE(frame_->MessageList()->verticalHeader()->defaultSectionSize(), rowHeight);
   }
 
   void rulesAndMonitorSwitchesWriteTheirSettings() {

@@ -18,6 +18,7 @@
 #include "core/message/syslog_message.h"
 #include "rules/rule.h"
 #include "ui/store/message_store.h"
+#include "ui/app/pane_fonts.h"
 #include "ui/app/view_options_dlg.h"
 #include "ui/frame/frame_commands.h"
 #include "ui/model/message_list_model.h"
@@ -362,22 +363,30 @@ void CQuorvelView::SetQuickFilter(const std::string& text) {
   model_->Sync();
 }
 
+void CQuorvelView::changeEvent(QEvent* event) {
+  QTableView::changeEvent(event);
+  if (event->type() == QEvent::FontChange) verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+  if (event->type() == QEvent::PaletteChange) ReloadHighlights();
+}
+
 void CQuorvelView::ReloadHighlights() {
   highlights_.ReloadHighlights();
   viewport()->update();
 }
 
-void CQuorvelView::EditViewOptions() {
+bool CQuorvelView::EditViewOptions() {
   std::array<bool, kListColumns> shown{};
   for (int column = 0; column < kListColumns; ++column) shown[static_cast<std::size_t>(column)] = IsColumnShown(column);
-  CViewOptionsDlg dialog(shown, this);
-  if (dialog.exec() != QDialog::Accepted) return;
+  CViewOptionsDlg dialog(shown, FontSizeSetting(), this);
+  if (dialog.exec() != QDialog::Accepted) return false;
   shown = dialog.Shown();
   SaveColumnsShown(shown);
+  SaveFontSize(dialog.FontSize());
   for (int column = 0; column < kListColumns; ++column) {
     SetColumnWidth(column, shown[static_cast<std::size_t>(column)] ? ColumnWidthSetting(column) : 0);
   }
   StretchLastShown();
+  return true;
 }
 
 void CQuorvelView::SortByColumn(int column) {

@@ -109,8 +109,9 @@ class CQuorvelView : public QTableView, public CMessageListAccess {
   void OpenConnection(bool telnet);
   // Rereads the highlight list and repaints.
   void ReloadHighlights();
-  // View Options: the check boxes, then the widths of the chosen columns.
-  void EditViewOptions();
+  // View Options: the check boxes, then the widths of the chosen columns, and "fontsize";
+  // true when accepted (the caller then gives the panes the font size).
+  bool EditViewOptions();
   // Header click on the column with sub-item `column`.
   void SortByColumn(int column);
 
@@ -132,6 +133,9 @@ class CQuorvelView : public QTableView, public CMessageListAccess {
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
+  // A new font sizes the rows anew; a new palette (the desktop turned light or dark) gives the
+  // highlight entries without colours of their own the new system colours.
+  void changeEvent(QEvent* event) override;
 
  private:
   void Activate();

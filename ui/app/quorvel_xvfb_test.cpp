@@ -221,7 +221,7 @@ int main(int argc, char* argv[]) {
     const QString folder = QString::fromLocal8Bit(argv[2]);
     qv::testing::TempHome home;  // "msgboxtime" and the column settings at their defaults
     qv::CAboutDlg about;
-    qv::CViewOptionsDlg options({true, true, true, true, true, false, true});
+    qv::CViewOptionsDlg options({true, true, true, true, true, false, true}, 0);
     qv::CMessageBoxDlg box("Door sensor", "The server room door was opened at 09:14 by badge 4411.");
     qv::CHelpTopicsDlg help;
     bool saved = true;

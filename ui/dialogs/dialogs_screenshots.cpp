@@ -17,12 +17,16 @@
 #include "core/settings/settings_store.h"
 #include "rules/rule.h"
 #include "testing/temp_home.h"
+#include "ui/app/main_frame.h"
+#include "ui/app/quorvel_view.h"
 #include "ui/dialogs/database_settings_dialog.h"
 #include "ui/dialogs/monitor_list_dialogs.h"
 #include "ui/dialogs/option_dialogs.h"
 #include "ui/dialogs/parameter_dialogs.h"
 #include "ui/dialogs/rule_editor_dialog.h"
 #include "ui/dialogs/user_prompts.h"
+#include "ui/store/quorvel_doc.h"
+#include "ui/store/store_test_support.h"
 
 namespace {
 
@@ -66,6 +70,24 @@ void StoreSamples() {
   store.SetInt("Settings", "tlsport", 6514);
   store.SetString("Settings", "tlscert", "/etc/quorvel/tls/syslog.example.org.crt.pem");
   store.SetString("Settings", "tlskey", "/etc/quorvel/tls/syslog.example.org.key.pem");
+}
+
+// What a desktop's dark scheme hands the program.
+QPalette DarkPalette() {
+  QPalette dark;
+  const QColor window(0x35, 0x35, 0x35), base(0x24, 0x24, 0x24), text(0xE6, 0xE6, 0xE6);
+  for (const auto& [role, colour] : {std::pair{QPalette::Window, window}, {QPalette::WindowText, text},
+                                     {QPalette::Base, base}, {QPalette::AlternateBase, window}, {QPalette::Text, text},
+                                     {QPalette::Button, window}, {QPalette::ButtonText, text},
+                                     {QPalette::ToolTipBase, window}, {QPalette::ToolTipText, text},
+                                     {QPalette::Highlight, QColor(0x2A, 0x82, 0xDA)},
+                                     {QPalette::HighlightedText, QColor(Qt::white)},
+                                     {QPalette::PlaceholderText, QColor(0x90, 0x90, 0x90)}}) {
+    dark.setColor(role, colour);
+  }
+  dark.setColor(QPalette::Disabled, QPalette::Text, QColor(0x80, 0x80, 0x80));
+  dark.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x80, 0x80, 0x80));
+  return dark;
 }
 
 bool Shoot(QWidget& dialog, const QString& folder, const char* name) {
@@ -133,6 +155,38 @@ int main(int argc, char** argv) {
   if (database.width() != width) {
     std::printf("FAILED the database settings grew from %d to %d pixels after Test\n", width, database.width());
     ok = false;
+  }
+
+  // The main window with a message of each severity and a highlighted one, turned dark while it
+  // runs: the panes take the palette, the severity cells keep their colours with readable text.
+  {
+    AppSettings().SetInt("Settings", "startserver", 0);
+    AppSettings().SetInt("Settings", "loadhistory", 0);
+    AppSettings().SetInt("Settings", "color1", 0x800000);  // a dark blue of the user's, for white text
+    CQuorvelDoc doc(CQuorvelDoc::ExecutorFactory{}, qv::testing::NoService());
+    CMainFrame frame(doc);
+    doc.NewDocument();
+    frame.MessageList()->OnInitialUpdate();
+    const char* texts[] = {"kernel panic on core-switch", "RAID array degraded", "fan 2 stopped",
+                           "link down on eth3",          "disk 91% full",       "user admin logged in",
+                           "DHCP lease renewed",         "polling interface counters"};
+    for (int severity = 0; severity < 8; ++severity) {
+      SyslogMessage record;
+      record.severity = severity;
+      record.facility = severity == 5 ? 10 : 3;
+      record.hostName = severity % 2 != 0 ? "core-switch" : "fileserver";
+      record.ipAddress = severity % 2 != 0 ? "192.168.1.1" : "192.168.1.20";
+      record.timeReceived = record.timeSent = 1796750000 + severity * 7;
+      record.message = texts[severity];
+      doc.AddMessage(record, true);
+    }
+    doc.ToggleHighlight(ShownPosition(3));
+    frame.UpdateAllViews();
+    frame.resize(1200, 700);
+    const QPalette light = QApplication::palette();
+    QApplication::setPalette(DarkPalette());
+    ok &= Shoot(frame, folder, "main_window_dark");
+    QApplication::setPalette(light);
   }
   return ok ? 0 : 1;
 }

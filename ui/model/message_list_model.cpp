@@ -7,6 +7,7 @@
 #include "core/message/text_bytes.h"
 #include "core/settings/settings_store.h"
 #include "ui/find/highlight_list.h"
+#include "ui/find/readable_colour.h"
 #include "ui/store/list_columns.h"
 #include "ui/store/quorvel_doc.h"
 
@@ -88,7 +89,8 @@ QVariant CMessageListModel::data(const QModelIndex& index, int role) const {
     case Qt::ForegroundRole: {
       const bool background = role == Qt::BackgroundRole;
       if (column == kSeverity) {
-        return background ? severityColours_[static_cast<std::size_t>(std::max(message.severity, 0) % 8)] : QColor(Qt::black);
+        const auto severity = static_cast<std::size_t>(std::max(message.severity, 0) % 8);
+        return background ? severityColours_[severity] : severityText_[severity];
       }
       if (!message.highlighted) return {};
       return CurrentPalette().color(background ? QPalette::Text : QPalette::Base);
@@ -134,8 +136,11 @@ void CMessageListModel::Sync() {
 
 void CMessageListModel::ReloadColours() {
   const std::array<Colour, 8> colours = LoadSeverityColours();
-  for (std::size_t i = 0; i < colours.size(); ++i) severityColours_[i] = ToQColor(colours[i]);
-  if (rows_ > 0) emit dataChanged(index(0, kSeverity), index(rows_ - 1, kSeverity), {Qt::BackgroundRole});
+  for (std::size_t i = 0; i < colours.size(); ++i) {
+    severityColours_[i] = ToQColor(colours[i]);
+    severityText_[i] = ToQColor(ReadableTextColour(colours[i]));
+  }
+  if (rows_ > 0) emit dataChanged(index(0, kSeverity), index(rows_ - 1, kSeverity), {Qt::BackgroundRole, Qt::ForegroundRole});
 }
 
 std::optional<ShownPosition> CMessageListModel::PositionOfRow(ListRow row) const {

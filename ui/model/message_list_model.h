@@ -66,6 +66,7 @@ class CMessageListModel : public QAbstractTableModel {
 
   CQuorvelDoc& doc_;
   std::array<QColor, 8> severityColours_;
+  std::array<QColor, 8> severityText_;  // black or white, whichever reads on the colour
   // What the views were last told: row r is the message number firstNumber_ + r.
   int32_t rows_ = 0;
   uint64_t firstNumber_ = 0;

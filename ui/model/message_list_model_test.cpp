@@ -126,6 +126,7 @@ TEST_F(MessageListModelTest, CellsAndColours) {
   AppSettings().SetInt("Settings", "color0", 0x00FF0000);  // blue, stored red-lowest
   model_->ReloadColours();
   EXPECT_EQ(colour(1, 3, Qt::BackgroundRole), QColor(0, 0, 255));
+  EXPECT_EQ(colour(1, 3, Qt::ForegroundRole), QColor(Qt::white));  // black would not read on dark blue
 
   int changedRow = -1;
   QObject::connect(model_.get(), &QAbstractItemModel::dataChanged, [&](const QModelIndex& from, const QModelIndex&) { changedRow = from.row(); });
