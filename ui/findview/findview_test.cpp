@@ -513,6 +513,13 @@ class FindViewTest : public QObject {
     QVERIFY(text.HeaderText().contains("Sent - | Host - |"));
     QVERIFY(label->text().endsWith(QChar(0x2026)));
     QCOMPARE(label->toolTip(), text.HeaderText());
+    // A larger font (View Options' font size) makes the header taller; the text moves down with it.
+    const int before = label->height();
+    QFont larger = text.font();
+    larger.setPointSize(larger.pointSize() * 2);
+    text.setFont(larger);
+    QVERIFY(label->height() > before);
+    QVERIFY(text.viewport()->geometry().top() >= label->geometry().bottom());
     text.ShowMessage(std::nullopt);
     QCOMPARE(text.HeaderText(), QString());
     QCOMPARE(text.toPlainText(), QString());

@@ -54,6 +54,11 @@ void CLogTextView::resizeEvent(QResizeEvent* event) {
   PlaceHeader();
 }
 
+void CLogTextView::changeEvent(QEvent* event) {
+  QPlainTextEdit::changeEvent(event);
+  if (event->type() == QEvent::FontChange && headerLabel_ != nullptr) PlaceHeader();  // not during construction
+}
+
 // The header takes the top of the frame; the text's viewport starts below it.
 void CLogTextView::PlaceHeader() {
   const int height = headerLabel_->sizeHint().height();

@@ -35,6 +35,8 @@ class CLogTextView : public QPlainTextEdit {
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
+  // A new font (the "fontsize" setting) changes the header's height.
+  void changeEvent(QEvent* event) override;
 
  private:
   void Render();
