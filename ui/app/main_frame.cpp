@@ -304,6 +304,8 @@ void CMainFrame::CreatePanes() {
     splitter->setOpaqueResize(true);
   }
   right_->setCollapsible(1, false);
+  // The full-text pane keeps the height the user drags it to, across resizes and runs.
+  connect(right_, &QSplitter::splitterMoved, this, [this] { textHeight_ = right_->sizes().value(1); });
   setCentralWidget(outer_);
   connect(list_, &CQuorvelView::findRequested, this, &CMainFrame::OnFindMessages);
   connect(list_, &CQuorvelView::followChanged, this, &CMainFrame::ShowFollowState);
@@ -319,7 +321,8 @@ void CMainFrame::CreatePanes() {
 void CMainFrame::ApplyPaneSizes() {
   if (!panesCreated_ || isMinimized()) return;
   // The panes' own area: the menus, toolbar and status bar are not the panes' to share.
-  const PaneSizes sizes = ComputePaneSizes(outer_->width(), outer_->height(), tree_->WidthForFixedEntries());
+  const PaneSizes sizes =
+      ComputePaneSizes(outer_->width(), outer_->height(), tree_->WidthForFixedEntries(), textHeight_);
   // The splitter bars take their room from the growing panes, so the fixed ones keep their size.
   outer_->setSizes({sizes.upperHeight - outer_->handleWidth(), sizes.graphHeight});
   upper_->setSizes({sizes.treeWidth, sizes.rightWidth - upper_->handleWidth()});
@@ -328,6 +331,15 @@ void CMainFrame::ApplyPaneSizes() {
 
 QWidget* CMainFrame::ToolBarWidget() const { return toolBar_; }
 QWidget* CMainFrame::StatusBarWidget() const { return statusBar(); }
+
+std::optional<int> CMainFrame::TextPaneHeight() const {
+  return textHeight_ > 0 ? std::optional<int>(textHeight_) : std::nullopt;
+}
+
+void CMainFrame::RestoreTextPaneHeight(int height) {
+  textHeight_ = height;
+  ApplyPaneSizes();
+}
 
 // --- What the document and the list ask ---
 

@@ -124,6 +124,8 @@ class CMainFrame : public CPersistentFrame, public CDocFrame, public CListViewHo
  protected:
   QWidget* ToolBarWidget() const override;
   QWidget* StatusBarWidget() const override;
+  std::optional<int> TextPaneHeight() const override;
+  void RestoreTextPaneHeight(int height) override;
   void resizeEvent(QResizeEvent* event) override;
   void changeEvent(QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
@@ -204,6 +206,7 @@ class CMainFrame : public CPersistentFrame, public CDocFrame, public CListViewHo
   CRecentFiles recent_;
 
   bool panesCreated_ = false;
+  int textHeight_ = 0;  // the full-text pane's height as the user dragged it; 0 for the default
   bool locked_ = false;
   bool historyLoadable_ = true;
   bool hideWhenMinimised_ = false;

@@ -103,6 +103,28 @@ class MainFrameTest : public QObject {
     doc_.reset();
   }
 
+  // The full-text pane keeps the height it was dragged to through resizes, and the next frame
+  // starts with it.
+  void fullTextPaneHeightIsKeptAndRemembered() {
+    frame_->ActivateFrame();
+    frame_->resize(1000, 700);
+    QVERIFY(qAbs(frame_->FullText()->height() - 50) <= 8);  // the default, give or take the splitters' rounding
+    auto* right = qobject_cast<QSplitter*>(frame_->FullText()->parentWidget());
+    QVERIFY(right != nullptr);
+    const int total = right->sizes().value(0) + right->sizes().value(1);
+    right->setSizes({total - 140, 140});  // as a drag of the handle leaves it
+    emit right->splitterMoved(total - 140, 1);
+    frame_->resize(1000, 800);
+    QVERIFY2(qAbs(frame_->FullText()->height() - 140) <= 8, qPrintable(QString::number(frame_->FullText()->height())));
+    frame_->SavePlacement();
+    QCOMPARE(AppSettings().GetInt("Window size", "textheight", 0), 140);
+
+    CMainFrame next(*doc_);
+    next.ActivateFrame();
+    next.resize(1000, 700);
+    QVERIFY2(qAbs(next.FullText()->height() - 140) <= 8, qPrintable(QString::number(next.FullText()->height())));
+  }
+
   void commandsFollowTheTable() {
     for (const FrameCommand& command : FrameCommands()) {
       QAction* action = frame_->Action(command.id);

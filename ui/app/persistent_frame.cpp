@@ -29,6 +29,7 @@ void CPersistentFrame::ActivateFrame() {
   const RestoredPlacement placement = LoadPlacement(screenSize.width(), screenSize.height());
   if (QWidget* bar = ToolBarWidget(); bar != nullptr) bar->setVisible(placement.toolbar);
   if (QWidget* bar = StatusBarWidget(); bar != nullptr) bar->setVisible(placement.statusBar);
+  if (placement.textHeight) RestoreTextPaneHeight(*placement.textHeight);
   setGeometry(ToQRect(placement.normal));
   switch (placement.show) {
     case WindowShow::kNormal:
@@ -60,7 +61,7 @@ void CPersistentFrame::SavePlacement() {
     return !bar->isHidden();
   };
   qv::SavePlacement(FromQRect(normal.isValid() ? normal : geometry()), show, (state & Qt::WindowMaximized) != 0,
-                    visibility(ToolBarWidget()), visibility(StatusBarWidget()));
+                    visibility(ToolBarWidget()), visibility(StatusBarWidget()), TextPaneHeight());
 }
 
 }  // namespace qv

@@ -27,6 +27,17 @@ class Frame : public CPersistentFrame {
   QToolBar* toolBar_;
 };
 
+// A frame with a full-text pane whose height it remembers.
+class PaneFrame : public Frame {
+ public:
+  std::optional<int> height;
+  std::optional<int> restored;
+
+ protected:
+  std::optional<int> TextPaneHeight() const override { return height; }
+  void RestoreTextPaneHeight(int value) override { restored = value; }
+};
+
 }  // namespace
 
 class PlacementTest : public QObject {
@@ -55,6 +66,33 @@ class PlacementTest : public QObject {
     Frame next;
     next.ActivateFrame();
     QCOMPARE(next.geometry(), QRect(100, 120, 640, 400));
+  }
+
+  // Only a frame with a chosen height writes one; the next frame gets it back, and a missing or
+  // broken value gives it nothing, so that it keeps its default.
+  void theFullTextPaneHeightComesBack() {
+    {
+      Frame plain;
+      plain.ActivateFrame();
+      plain.SavePlacement();
+      QCOMPARE(AppSettings().GetInt("Window size", "textheight", -1), -1);
+      PaneFrame unchosen;
+      unchosen.ActivateFrame();
+      QVERIFY(!unchosen.restored);
+      unchosen.SavePlacement();
+      QCOMPARE(AppSettings().GetInt("Window size", "textheight", -1), -1);
+    }
+    PaneFrame frame;
+    frame.ActivateFrame();
+    frame.height = 137;
+    frame.SavePlacement();
+    PaneFrame next;
+    next.ActivateFrame();
+    QCOMPARE(next.restored, std::optional<int>(137));
+    AppSettings().SetInt("Window size", "textheight", -20);
+    PaneFrame broken;
+    broken.ActivateFrame();
+    QVERIFY(!broken.restored);
   }
 
   void maximisedAndMinimisedWindowsComeBackSo() {

@@ -1,6 +1,7 @@
 // The finding widgets without a display: dialogs filled and pressed, with the settings they
 // store read back; the panes painted into images and clicked.
 #include <QCheckBox>
+#include <QLabel>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
@@ -484,6 +485,37 @@ class FindViewTest : public QObject {
     QSignalSpy finds(&panel, &StatusPanel::findRequested);
     QTest::mouseDClick(&panel, Qt::LeftButton, {}, QPoint(30, 10));
     QCOMPARE(finds.count(), 1);
+  }
+
+  // One line above the text tells where and when the message came from; the text stays the
+  // message's own, below it.
+  void fullTextShowsAHeaderLineAboveTheText() {
+    AppSettings().SetInt("Settings", "timeutc", 1);
+    SyslogMessage message = Message("disk full on /var", 1000, "192.168.1.11");
+    message.timeSent = 1030;
+    message.facility = 10;
+    CLogTextView text(nullptr, [](uint32_t) { return std::string(); });
+    text.resize(900, 80);
+    text.ShowMessage(message);
+    const QString header = "Received Jan 01 00:16:40 UTC | Sent Jan 01 00:17:10 | Host alpha | Address 192.168.1.11 | "
+                           "Facility authpriv | Severity ERROR";
+    QCOMPARE(text.HeaderText(), header);
+    QCOMPARE(text.toPlainText(), QString("disk full on /var"));
+    auto* label = text.findChild<QLabel*>();
+    QVERIFY(label != nullptr);
+    QCOMPARE(label->text(), header);
+    QVERIFY(text.viewport()->geometry().top() >= label->geometry().bottom());  // the text starts below it
+
+    message.hostName.clear();
+    message.timeSent = 0;
+    text.resize(200, 80);  // too narrow: cut, with the whole line as its tooltip
+    text.ShowMessage(message);
+    QVERIFY(text.HeaderText().contains("Sent - | Host - |"));
+    QVERIFY(label->text().endsWith(QChar(0x2026)));
+    QCOMPARE(label->toolTip(), text.HeaderText());
+    text.ShowMessage(std::nullopt);
+    QCOMPARE(text.HeaderText(), QString());
+    QCOMPARE(text.toPlainText(), QString());
   }
 
   // Repaints of an unchanged list reuse the columns; a changed list, a new width or a list that

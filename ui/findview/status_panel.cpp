@@ -65,7 +65,7 @@ void StatusPanel::paintEvent(QPaintEvent*) {
       painter.setPen(QPen(kSelection, 1));
       painter.drawLine(plot.left() + *x, plot.top(), plot.left() + *x, plot.bottom());
     }
-    if (textView_ != nullptr) textView_->ShowMessage(list_->ShownMessage(*selected).message);
+    if (textView_ != nullptr) textView_->ShowMessage(list_->ShownMessage(*selected));
   } else if (textView_ != nullptr) {
     textView_->ShowMessage(std::nullopt);
   }

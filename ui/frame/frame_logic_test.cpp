@@ -34,6 +34,12 @@ TEST(PaneLayout, SmallWindowsFallBackAndTheGraphKeeps175) {
   const PaneSizes wide = ComputePaneSizes(1000, 600, 230);
   EXPECT_EQ(230, wide.treeWidth);
   EXPECT_EQ(770, wide.rightWidth);
+
+  // A full-text height the user chose takes its room from the list.
+  const PaneSizes taller = ComputePaneSizes(1000, 600, 0, 120);
+  EXPECT_EQ(120, taller.textHeight);
+  EXPECT_EQ(280, taller.listHeight);
+  EXPECT_EQ(50, ComputePaneSizes(1000, 600, 0, -3).textHeight);
 }
 
 TEST(FrameCommands, IdsAreUniqueAndEveryCommandIsFoundWithItsTexts) {

@@ -15,14 +15,14 @@ int OrFallback(int value, int fallback) { return value > 0 ? value : fallback; }
 
 }  // namespace
 
-PaneSizes ComputePaneSizes(int width, int height, int treeNeeds) {
+PaneSizes ComputePaneSizes(int width, int height, int treeNeeds, int textHeight) {
   PaneSizes sizes{};
   sizes.upperHeight = OrFallback(height - kGraphHeight, 200);
   sizes.graphHeight = kGraphHeight;
   sizes.treeWidth = std::max(kTreeWidth, treeNeeds);
   sizes.rightWidth = OrFallback(width - sizes.treeWidth, 200);
-  sizes.listHeight = OrFallback(height - kBelowList, 75);
-  sizes.textHeight = kTextHeight;
+  sizes.textHeight = textHeight > 0 ? textHeight : kTextHeight;
+  sizes.listHeight = OrFallback(height - kBelowList - (sizes.textHeight - kTextHeight), 75);
   return sizes;
 }
 

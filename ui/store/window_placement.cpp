@@ -46,11 +46,13 @@ RestoredPlacement LoadPlacement(int screenWidth, int screenHeight) {
   placement.restoreToMaximized = max;
   placement.toolbar = settings.GetInt(kSection, "tool", 1) != 0;
   placement.statusBar = settings.GetInt(kSection, "status", 1) != 0;
+  const int32_t textHeight = settings.GetInt(kSection, "textheight", 0);
+  if (textHeight > 0) placement.textHeight = std::min(textHeight, kHighest);
   return placement;
 }
 
 void SavePlacement(const WindowRect& normal, WindowShow show, bool restoresToMaximized, std::optional<bool> toolbarVisible,
-                   std::optional<bool> statusBarVisible) {
+                   std::optional<bool> statusBarVisible, std::optional<int> textHeight) {
   const CSettingsStore& settings = AppSettings();
   const bool icon = show == WindowShow::kMinimizedNoActivate;
   const bool max = show == WindowShow::kMaximized || (icon && restoresToMaximized);
@@ -59,6 +61,7 @@ void SavePlacement(const WindowRect& normal, WindowShow show, bool restoresToMax
   settings.SetInt(kSection, "max", max ? 1 : 0);
   if (toolbarVisible) settings.SetInt(kSection, "tool", *toolbarVisible ? 1 : 0);
   if (statusBarVisible) settings.SetInt(kSection, "status", *statusBarVisible ? 1 : 0);
+  if (textHeight && *textHeight > 0) settings.SetInt(kSection, "textheight", *textHeight);
 }
 
 }  // namespace qv

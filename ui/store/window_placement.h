@@ -1,7 +1,9 @@
 #pragma once
 // Where the main window was, stored in section "Window size": "Rect" (the normal rectangle,
-// "%04d %04d %04d %04d" left, top, right, bottom), "icon", "max", "tool" and "status". The frame
-// (CPersistentFrame) reads it at its first activation and writes it when it is destroyed.
+// "%04d %04d %04d %04d" left, top, right, bottom), "icon", "max", "tool" and "status", and the
+// height of the full-text pane, "textheight" (pixels; absent, or below 1, means the default).
+// The frame (CPersistentFrame) reads it at its first activation and writes it when it is
+// destroyed.
 //
 // "Rect" is read at fixed offsets, so a coordinate must print in four characters: coordinates
 // are kept within -999..9999 when stored (a window beyond that is stored at the nearest edge).
@@ -34,6 +36,7 @@ struct RestoredPlacement {
   bool restoreToMaximized = false;  // exactly when "max" is set
   bool toolbar = true;
   bool statusBar = true;
+  std::optional<int> textHeight;  // nothing: the frame's default
 };
 
 // Reads the stored placement; minimised when "startminimized" (section "Settings") or "icon" is
@@ -41,8 +44,9 @@ struct RestoredPlacement {
 RestoredPlacement LoadPlacement(int screenWidth, int screenHeight);
 
 // Writes the placement: "icon" and "max" from the show state ("max" for a minimised window when
-// it restores to maximised), and "tool" and "status" only for bars that exist.
+// it restores to maximised), "tool" and "status" only for bars that exist, and "textheight" only
+// for a frame with a full-text pane.
 void SavePlacement(const WindowRect& normal, WindowShow show, bool restoresToMaximized, std::optional<bool> toolbarVisible,
-                   std::optional<bool> statusBarVisible);
+                   std::optional<bool> statusBarVisible, std::optional<int> textHeight = std::nullopt);
 
 }  // namespace qv
