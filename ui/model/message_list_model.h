@@ -10,9 +10,10 @@
 // the list was replaced (filter, sort, emptying, a file opened). The frame calls Sync at each
 // view update except while the display is locked, which is how the lock keeps rows in place.
 //
-// Columns are the sub-items 0..6 of kListColumnTable. Colours: the "Severity" cell black on the
-// severity's colour ("color0".."color7", read by ReloadColours); every other cell of a
-// highlighted message in inverted window colours; other cells the view's own colours. (The text
+// Columns are the sub-items 0..6 of kListColumnTable. Colours: the "Severity" cell on the
+// severity's colour ("color0".."color7", read by ReloadColours) in black or white, whichever
+// reads on it; every other cell of a highlighted message in inverted window colours (the
+// palette's at each paint, so a desktop turning dark is followed); other cells the view's own. (The text
 // highlighting of the "Message" cell is the view's delegate's.) Received times follow
 // "timeutc" as read at the last Sync.
 //
