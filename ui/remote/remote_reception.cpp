@@ -121,7 +121,7 @@ bool ParseRemoteAddress(const std::string& text, std::string* host, int32_t* por
 }
 
 CRemoteReception::CRemoteReception(RemoteTarget target, std::function<void()> wake)
-    : target_(std::move(target)), wake_(std::move(wake)) {
+    : target_(std::move(target)), wake_(wake), handOver_(kMaxWaiting, std::move(wake)) {
   status_ = "Connecting to " + target_.host + ":" + std::to_string(target_.port) + "...";
 }
 
@@ -192,24 +192,6 @@ void CRemoteReception::Run() {
   }
 }
 
-void CRemoteReception::Hand(std::vector<std::string>& lines) {
-  if (lines.empty()) return;
-  bool wake = false;
-  {
-    const std::lock_guard lock(mutex_);
-    for (std::string& line : lines) {
-      if (waiting_.size() >= kMaxWaiting) {
-        dropped_.fetch_add(1, std::memory_order_relaxed);
-        continue;
-      }
-      waiting_.push_back(std::move(line));
-    }
-    wake = wakeDue_ && !waiting_.empty();
-    if (wake) wakeDue_ = false;
-  }
-  lines.clear();
-  if (wake) wake_();
-}
 
 std::string CRemoteReception::Serve(bool* trustProblem) {
   std::string error;
@@ -297,7 +279,7 @@ std::string CRemoteReception::Serve(bool* trustProblem) {
   std::array<char, 64 * 1024> buffer{};
   const auto deliver = [&] {
     if (!lines.empty()) lastLine_ = lines.back();
-    Hand(lines);
+    handOver_.Hand(lines);
   };
   const auto take = [&](std::string_view line) {
     if (skipping) {
@@ -341,20 +323,6 @@ std::string CRemoteReception::Serve(bool* trustProblem) {
     }
     deliver();
   }
-}
-
-bool CRemoteReception::Take(std::vector<std::string>& out, std::size_t max) {
-  const std::lock_guard lock(mutex_);
-  const std::size_t count = std::min(max, waiting_.size());
-  for (std::size_t i = 0; i < count; ++i) {
-    out.push_back(std::move(waiting_.front()));
-    waiting_.pop_front();
-  }
-  if (waiting_.empty()) {
-    wakeDue_ = true;
-    return false;
-  }
-  return true;
 }
 
 }  // namespace qv

@@ -20,18 +20,18 @@
 // changed; the owner answers by posting a Take to its own thread. Lines beyond kMaxWaiting (an
 // owner that stopped taking) are dropped and counted.
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "reception/line_hand_over.h"
 
 namespace qv {
 
@@ -65,7 +65,7 @@ class CRemoteReception {
 
   // Moves at most `max` waiting record lines (without CR LF), oldest first, to the end of `out`;
   // true when more wait (no wake comes for them).
-  bool Take(std::vector<std::string>& out, std::size_t max);
+  bool Take(std::vector<std::string>& out, std::size_t max) { return handOver_.Take(out, max); }
 
   State state() const;
   // "Connected to host:port", "Connecting to host:port...", or why the link is down and when it
@@ -75,14 +75,13 @@ class CRemoteReception {
   // target instead of retrying).
   std::string untrustedFingerprint() const;
   const RemoteTarget& target() const { return target_; }
-  uint64_t dropped() const { return dropped_.load(std::memory_order_relaxed); }
+  uint64_t dropped() const { return handOver_.dropped(); }
 
  private:
   void Run();
   // One connection, until it breaks or the reception stops; the reason of the end.
   std::string Serve(bool* trustProblem);
   void SetState(State state, std::string text);
-  void Hand(std::vector<std::string>& lines);
 
   const RemoteTarget target_;
   std::function<void()> wake_;
@@ -94,10 +93,8 @@ class CRemoteReception {
   State state_ = State::kConnecting;
   std::string status_;
   std::string fingerprint_;
-  std::deque<std::string> waiting_;
-  bool wakeDue_ = true;
   std::string lastLine_;  // the last record line received, over all connections
-  std::atomic<uint64_t> dropped_{0};
+  CLineHandOver handOver_;
 };
 
 }  // namespace qv

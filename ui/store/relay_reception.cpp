@@ -8,7 +8,7 @@
 
 namespace qv {
 
-CRelayReception::CRelayReception(std::function<void()> wake) : wake_(std::move(wake)) {}
+CRelayReception::CRelayReception(std::function<void()> wake) : handOver_(kMaxWaiting, std::move(wake)) {}
 
 CRelayReception::~CRelayReception() {
   if (thread_.joinable()) {
@@ -46,35 +46,8 @@ void CRelayReception::Drain() {
       if ((waits[0].revents & (POLLERR | POLLNVAL)) != 0) poll(&waits[1], 1, 10);
       continue;
     }
-    bool wake = false;
-    {
-      const std::lock_guard lock(mutex_);
-      for (std::string& line : lines) {
-        if (waiting_.size() >= kMaxWaiting) {
-          dropped_.fetch_add(1, std::memory_order_relaxed);
-          continue;
-        }
-        waiting_.push_back(std::move(line));
-      }
-      wake = wakeDue_ && !waiting_.empty();
-      if (wake) wakeDue_ = false;
-    }
-    if (wake) wake_();
+    handOver_.Hand(lines);
   }
-}
-
-bool CRelayReception::Take(std::vector<std::string>& out, std::size_t max) {
-  const std::lock_guard lock(mutex_);
-  const std::size_t count = std::min(max, waiting_.size());
-  for (std::size_t i = 0; i < count; ++i) {
-    out.push_back(std::move(waiting_.front()));
-    waiting_.pop_front();
-  }
-  if (waiting_.empty()) {
-    wakeDue_ = true;
-    return false;
-  }
-  return true;
 }
 
 }  // namespace qv

@@ -5,20 +5,16 @@
 // thread, which takes them in arrival order and in batches. The thread does nothing else, so
 // that it is back at the socket as soon as possible.
 //
-// `wake` is called on the draining thread whenever lines wait and no take is due yet; the owner
-// answers it by posting a Take to its own thread. Lines beyond kMaxWaiting (an owner that has
-// stopped taking) are dropped and counted, so memory stays bounded.
+// `wake` and the bound on waiting lines are those of CLineHandOver.
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "reception/line_hand_over.h"
 #include "reception/relay_receiver.h"
 
 namespace qv {
@@ -41,21 +37,17 @@ class CRelayReception {
 
   // Moves at most `max` waiting record lines (without CR LF), oldest first, to the end of `out`.
   // Returns true when more wait; the caller then takes again later (no wake comes for them).
-  bool Take(std::vector<std::string>& out, std::size_t max);
+  bool Take(std::vector<std::string>& out, std::size_t max) { return handOver_.Take(out, max); }
 
-  uint64_t dropped() const { return dropped_.load(std::memory_order_relaxed); }
+  uint64_t dropped() const { return handOver_.dropped(); }
 
  private:
   void Drain();
 
-  std::function<void()> wake_;
+  CLineHandOver handOver_;
   CRelayReceiver receiver_;
   int stopFd_ = -1;  // an eventfd that ends the thread's wait
   std::thread thread_;
-  std::mutex mutex_;
-  std::deque<std::string> waiting_;
-  bool wakeDue_ = true;  // the next record that arrives calls wake
-  std::atomic<uint64_t> dropped_{0};
 };
 
 }  // namespace qv
