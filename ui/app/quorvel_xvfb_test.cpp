@@ -5,10 +5,7 @@
 //
 // The photograph is taken by this program itself, started again with --grab on the X display.
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -30,6 +27,7 @@
 
 #include "testing/free_udp_port.h"
 #include "testing/temp_home.h"
+#include "testing/xvfb_children.h"
 #include "ui/app/about_dlg.h"
 #include "ui/app/help_topics_dlg.h"
 #include "ui/app/message_box_dlg.h"
@@ -38,33 +36,12 @@
 namespace qv {
 namespace {
 
+using qv::testing::Child;
+using qv::testing::CountColour;
+using qv::testing::SendDatagram;
+
 constexpr int kScreenWidth = 1280;
 constexpr int kScreenHeight = 800;
-
-// A started process, ended by its id when the test is done.
-class Child {
- public:
-  ~Child() { Stop(); }
-  bool Start(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment) {
-    process_.setProcessEnvironment(environment);
-    process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process_.setStandardOutputFile(QProcess::nullDevice());
-    process_.start(program, arguments);
-    return process_.waitForStarted(5000);
-  }
-  bool Running() const { return process_.state() == QProcess::Running; }
-  void Stop() {
-    if (process_.state() == QProcess::NotRunning) return;
-    ::kill(static_cast<pid_t>(process_.processId()), SIGTERM);
-    if (!process_.waitForFinished(5000)) {
-      ::kill(static_cast<pid_t>(process_.processId()), SIGKILL);
-      process_.waitForFinished(2000);
-    }
-  }
-
- private:
-  QProcess process_;
-};
 
 int FreeDisplayNumber() {
   for (int display = 90; display < 400; ++display) {
@@ -75,31 +52,11 @@ int FreeDisplayNumber() {
   return -1;
 }
 
-void SendDatagram(int port, const std::string& text) {
-  const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::sendto(fd, text.data(), text.size(), 0, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-  ::close(fd);
-}
-
 int LineCount(const std::string& path) {
   std::ifstream in(path);
   int lines = 0;
   for (std::string line; std::getline(in, line);) ++lines;
   return lines;
-}
-
-// Pixels of exactly this colour.
-int CountColour(const QImage& image, QRgb colour) {
-  int count = 0;
-  for (int y = 0; y < image.height(); ++y) {
-    const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-    for (int x = 0; x < image.width(); ++x) count += (row[x] & 0xFFFFFF) == (colour & 0xFFFFFF) ? 1 : 0;
-  }
-  return count;
 }
 
 const std::vector<std::string> kMessages = {

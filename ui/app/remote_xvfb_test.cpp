@@ -5,10 +5,7 @@
 // (screenshots/quorvel-remote.png) once the service's messages, backfill and live, are shown in
 // their severity colours. Every process is started here and stopped by its id.
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -29,56 +26,18 @@
 #include "testing/free_udp_port.h"
 #include "testing/network_namespace.h"
 #include "testing/temp_home.h"
+#include "testing/xvfb_children.h"
 
 namespace qv {
 namespace {
 
+using qv::testing::Child;
+using qv::testing::CountColour;
+using qv::testing::SendDatagram;
+
 constexpr int kScreenWidth = 1280;
 constexpr int kScreenHeight = 800;
 const QString kSettings = "Software\\Fendrake\\Quorvel\\Settings";
-
-class Child {
- public:
-  ~Child() { Stop(); }
-  bool Start(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment) {
-    process_.setProcessEnvironment(environment);
-    process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process_.setStandardOutputFile(QProcess::nullDevice());
-    process_.start(program, arguments);
-    return process_.waitForStarted(5000);
-  }
-  bool Running() const { return process_.state() == QProcess::Running; }
-  void Stop() {
-    if (process_.state() == QProcess::NotRunning) return;
-    ::kill(static_cast<pid_t>(process_.processId()), SIGTERM);
-    if (!process_.waitForFinished(5000)) {
-      ::kill(static_cast<pid_t>(process_.processId()), SIGKILL);
-      process_.waitForFinished(2000);
-    }
-  }
-
- private:
-  QProcess process_;
-};
-
-void SendDatagram(int port, const std::string& text) {
-  const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::sendto(fd, text.data(), text.size(), 0, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-  ::close(fd);
-}
-
-int CountColour(const QImage& image, QRgb colour) {
-  int count = 0;
-  for (int y = 0; y < image.height(); ++y) {
-    const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-    for (int x = 0; x < image.width(); ++x) count += (row[x] & 0xFFFFFF) == (colour & 0xFFFFFF) ? 1 : 0;
-  }
-  return count;
-}
 
 // Before the viewer connects: these reach it as backfill.
 const std::vector<std::string> kEarlier = {
