@@ -15,7 +15,8 @@
 // "viewerca", and for forwarding "forwardqueue", "forwardca", "forwardcert", "forwardkey"); a
 // running service rereads them only when restarted. Messages arriving over TCP, TLS or IPv6 take
 // the road of a UDP datagram. Every line relayed to the local viewer also goes to the remote
-// viewers of the viewer link (CViewerServer), whose backfill is the history's tail.
+// viewers of the viewer link (CViewerServer), whose backfill is the history's tail; the link
+// serves them on a thread of its own, so their encryption and writes do not slow reception.
 //
 // Two threads share the work. A CReceiveThread only drains the UDP socket into a queue of
 // bounded memory (CDatagramQueue: 64 MiB; when it is full the thread stops reading and the

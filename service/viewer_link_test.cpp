@@ -175,6 +175,13 @@ class ViewerLinkTest : public ::testing::Test {
       if (fd >= 0) close(fd);
       return fd >= 0;
     }));
+    // That connection's refusal is said from the link's thread: it is in the history before any
+    // message of the test, so that it cannot count among a backfill's lines.
+    ASSERT_TRUE(WaitFor([this] {
+      const std::vector<std::string> history = History();
+      return std::any_of(history.begin(), history.end(),
+                         [](const std::string& line) { return line.rfind("Viewer link: refused", 0) == 0; });
+    }));
     sender_ = Connect(tcpPort_);
     ASSERT_GE(sender_, 0);
   }

@@ -7,7 +7,7 @@
 //
 // The frames lie one after the other in one buffer (no allocation per line: the service pushes
 // every record to every viewer); the buffer is compacted when more than half of it was taken.
-// Not locked: the service's one thread pushes and takes.
+// Not locked: the viewer link's thread pushes and takes.
 
 #include <cstddef>
 #include <cstdint>
@@ -26,6 +26,8 @@ class CViewerQueue {
   // Queues `frame`, already framed (AppendViewerFrame), for callers that queue one line for
   // many viewers.
   void PushFrame(std::string_view frame);
+  // Counts `count` lines lost before they reached the queue, told in the same marker.
+  void CountDropped(uint64_t count) { dropped_ += count; }
   // Appends whole frames to `out`, at least `upTo` bytes of them unless the queue runs empty
   // first; the marker of lines dropped since the last Take comes before them.
   void Take(std::string& out, std::size_t upTo);

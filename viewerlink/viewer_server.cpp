@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <openssl/ssl.h>
 #include <sys/epoll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
@@ -24,8 +25,9 @@
 namespace qv {
 
 struct CViewerServer::Connection {
-  enum class State { kHandshake, kRequest, kStreaming, kRefused };
+  enum class State { kHandshake, kRequest, kAwaitingBackfill, kStreaming, kRefused };
 
+  uint64_t id = 0;  // never reused, unlike the descriptor
   int fd = -1;
   std::string peer;  // "address port N", for reports
   std::unique_ptr<CTlsSession> tls;
@@ -100,30 +102,118 @@ CViewerServer::CViewerServer(CSyslogSink& reporter, const ViewerLinkSettings& se
   epoll_ = epoll_create1(EPOLL_CLOEXEC);
   timer_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
   flushTimer_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+  threadWake_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  ownerWake_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   const itimerspec everySecond{{1, 0}, {1, 0}};
   if (settings.port < 0 || settings.port > 65535 || listener_ < 0 || epoll_ < 0 || timer_ < 0 || flushTimer_ < 0 ||
+      threadWake_ < 0 || ownerWake_ < 0 ||
       setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
       bind(listener_, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 || listen(listener_, 64) != 0 ||
       timerfd_settime(timer_, 0, &everySecond, nullptr) != 0) {
     failure_ = cannot + std::strerror(settings.port < 0 || settings.port > 65535 ? EINVAL : errno);
     return;
   }
-  for (int fd : {listener_, timer_, flushTimer_}) {
+  for (int fd : {listener_, timer_, flushTimer_, threadWake_}) {
     epoll_event event{};
     event.events = EPOLLIN;
     event.data.fd = fd;
     epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event);
   }
+  thread_ = std::thread([this] { Run(); });
 }
 
 CViewerServer::~CViewerServer() {
+  if (thread_.joinable()) {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      HandOverLines(handOver_);
+      handOver_.stop = true;
+    }
+    Wake(threadWake_);
+    thread_.join();
+  }
   for (auto& entry : connections_) {
     entry.second->tls.reset();
     close(entry.first);
   }
-  for (int fd : {listener_, timer_, flushTimer_, epoll_}) {
+  for (int fd : {listener_, timer_, flushTimer_, threadWake_, ownerWake_, epoll_}) {
     if (fd >= 0) close(fd);
   }
+}
+
+void CViewerServer::HandOver::Clear() {
+  lines.clear();
+  sizes.clear();
+  starts.clear();
+  dropped.clear();
+  sendNow = stop = woken = false;
+}
+
+void CViewerServer::Wake(int descriptor) {
+  const uint64_t one = 1;
+  // A full counter (never, in practice) is still readable: the wake is not lost.
+  if (write(descriptor, &one, sizeof one) < 0) return;
+}
+
+void CViewerServer::HandOverLines(HandOver& into) {
+  if (outgoing_.sizes.empty()) return;
+  if (into.lines.size() + outgoing_.lines.size() > kMaxHandOverBytes) {
+    // The link's thread has fallen far behind: these lines are lost for every viewer, who is told.
+    if (into.dropped.empty() || into.dropped.back().position != into.sizes.size()) {
+      into.dropped.push_back({0, into.sizes.size()});
+    }
+    into.dropped.back().count += outgoing_.sizes.size();
+  } else {
+    into.lines += outgoing_.lines;
+    into.sizes.insert(into.sizes.end(), outgoing_.sizes.begin(), outgoing_.sizes.end());
+  }
+  outgoing_.lines.clear();
+  outgoing_.sizes.clear();
+}
+
+void CViewerServer::Publish(std::string_view recordLine) {
+  if (started_.load(std::memory_order_relaxed) == 0) return;
+  outgoing_.lines.append(recordLine);
+  outgoing_.sizes.push_back(static_cast<uint32_t>(recordLine.size()));
+}
+
+void CViewerServer::Flush(bool now) {
+  if (!thread_.joinable() || (outgoing_.sizes.empty() && !now)) return;
+  bool wake = false;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    HandOverLines(handOver_);
+    handOver_.sendNow = handOver_.sendNow || now;
+    wake = !handOver_.woken || now;
+    handOver_.woken = true;
+  }
+  if (wake) Wake(threadWake_);
+}
+
+void CViewerServer::OnReceive() {
+  uint64_t count = 0;
+  if (ownerWake_ < 0 || read(ownerWake_, &count, sizeof count) < 0) return;
+  std::vector<std::string> toSay;
+  std::vector<BackfillRequest> requests;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    toSay.swap(toSay_);
+    requests.swap(requests_);
+  }
+  for (const std::string& text : toSay) reporter_.OnLocalMessage(text);
+  if (requests.empty()) return;
+  for (const BackfillRequest& request : requests) {
+    // The owner writes what it accepted before it reads: the lines published so far are in the
+    // tail, and the ones handed over later follow it.
+    std::string tail = backfill_(request.lines);
+    started_.fetch_add(1, std::memory_order_relaxed);
+    const std::lock_guard<std::mutex> lock(mutex_);
+    HandOverLines(handOver_);
+    handOver_.starts.push_back({request.connection, std::move(tail), handOver_.sizes.size()});
+    handOver_.sendNow = true;
+    handOver_.woken = true;
+  }
+  Wake(threadWake_);
 }
 
 int32_t CViewerServer::boundPort() const {
@@ -136,10 +226,18 @@ int32_t CViewerServer::boundPort() const {
 void CViewerServer::Report(const std::string& kind, const std::string& text) {
   if (const auto count = reports_.Count(kind)) {
     heldBack_.erase(kind);
-    reporter_.OnLocalMessage(text + (*count > 1 ? " (" + std::to_string(*count) + " times since the last report)" : ""));
+    Say(text + (*count > 1 ? " (" + std::to_string(*count) + " times since the last report)" : ""));
   } else {
     heldBack_[kind] = text;
   }
+}
+
+void CViewerServer::Say(std::string text) {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    toSay_.push_back(std::move(text));
+  }
+  Wake(ownerWake_);
 }
 
 void CViewerServer::Watch(const Connection& connection, bool writable) {
@@ -149,24 +247,90 @@ void CViewerServer::Watch(const Connection& connection, bool writable) {
   epoll_ctl(epoll_, EPOLL_CTL_MOD, connection.fd, &event);
 }
 
-void CViewerServer::OnReceive() {
-  if (epoll_ < 0) return;
+void CViewerServer::Run() {
   std::array<epoll_event, 32> events{};
-  const int ready = epoll_wait(epoll_, events.data(), static_cast<int>(events.size()), 0);
-  for (int i = 0; i < ready; ++i) {
-    const epoll_event& event = events[static_cast<std::size_t>(i)];
-    if (event.data.fd == listener_) {
-      Accept();
-    } else if (event.data.fd == timer_) {
-      OnTimer();
-    } else if (event.data.fd == flushTimer_) {
-      uint64_t expirations = 0;
-      if (read(flushTimer_, &expirations, sizeof expirations) >= 0) flushArmed_ = false;
-      SendAll();
-    } else if (const auto found = connections_.find(event.data.fd); found != connections_.end()) {
-      Serve(*found->second, event.events);
+  for (;;) {
+    const int ready = epoll_wait(epoll_, events.data(), static_cast<int>(events.size()), -1);
+    for (int i = 0; i < ready; ++i) {
+      const epoll_event& event = events[static_cast<std::size_t>(i)];
+      if (event.data.fd == listener_) {
+        Accept();
+      } else if (event.data.fd == timer_) {
+        OnTimer();
+      } else if (event.data.fd == flushTimer_) {
+        uint64_t expirations = 0;
+        if (read(flushTimer_, &expirations, sizeof expirations) >= 0) flushArmed_ = false;
+        TakeHandOver();
+        SendAll();
+      } else if (event.data.fd == threadWake_) {
+        uint64_t count = 0;
+        if (read(threadWake_, &count, sizeof count) < 0) continue;
+        bool now = false, stop = false;
+        {
+          const std::lock_guard<std::mutex> lock(mutex_);
+          now = handOver_.sendNow;
+          stop = handOver_.stop;
+        }
+        if (!now && !stop) {
+          ArmFlush();
+          continue;
+        }
+        TakeHandOver();
+        SendAll();
+        if (stop) return;
+      } else if (const auto found = connections_.find(event.data.fd); found != connections_.end()) {
+        Serve(*found->second, event.events);
+      }
     }
   }
+}
+
+void CViewerServer::TakeHandOver() {
+  taken_.Clear();
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    std::swap(taken_, handOver_);
+    handOver_.stop = taken_.stop;  // a stop stays asked for
+  }
+  std::size_t start = 0, drop = 0, offset = 0;
+  const auto eventsAt = [&](std::size_t position) {
+    for (; start < taken_.starts.size() && taken_.starts[start].position == position; ++start) {
+      StartStreaming(taken_.starts[start]);
+    }
+    for (; drop < taken_.dropped.size() && taken_.dropped[drop].position == position; ++drop) {
+      for (auto& entry : connections_) {
+        if (entry.second->state == Connection::State::kStreaming) entry.second->queue.CountDropped(taken_.dropped[drop].count);
+      }
+    }
+  };
+  for (std::size_t line = 0; line < taken_.sizes.size(); ++line) {
+    eventsAt(line);
+    const std::string_view recordLine(taken_.lines.data() + offset, taken_.sizes[line]);
+    offset += taken_.sizes[line];
+    frame_.clear();
+    AppendViewerFrame(frame_, recordLine);  // once for all viewers
+    for (auto& entry : connections_) {
+      if (entry.second->state == Connection::State::kStreaming) entry.second->queue.PushFrame(frame_);
+    }
+  }
+  eventsAt(taken_.sizes.size());
+}
+
+void CViewerServer::StartStreaming(Start& start) {
+  for (auto& entry : connections_) {
+    Connection& connection = *entry.second;
+    if (connection.id != start.connection || connection.state != Connection::State::kAwaitingBackfill) continue;
+    connection.backfill.clear();
+    const std::string& tail = start.tail;
+    for (std::size_t begin = 0; begin < tail.size();) {
+      const std::size_t end = std::min(tail.find('\n', begin), tail.size() - 1);
+      AppendViewerFrame(connection.backfill, std::string_view(tail).substr(begin, end + 1 - begin));
+      begin = end + 1;
+    }
+    connection.state = Connection::State::kStreaming;
+    return;
+  }
+  started_.fetch_sub(1, std::memory_order_relaxed);  // it closed while its backfill was read
 }
 
 void CViewerServer::Accept() {
@@ -180,13 +344,14 @@ void CViewerServer::Accept() {
       }
       return;
     }
-    if (connections_.size() - streaming_ >= kMaxWaiting) {
+    if (connections_.size() - served_ >= kMaxWaiting) {
       close(fd);
       Report("waiting", "Viewer link: refused a connection from " + Peer(peer) + ": " + std::to_string(kMaxWaiting) +
                             " connections are still in their handshake or request");
       continue;
     }
     auto connection = std::make_unique<Connection>();
+    connection->id = nextConnection_++;
     connection->fd = fd;
     connection->peer = Peer(peer);
     connection->tls = std::make_unique<CTlsSession>(*tls_, fd);
@@ -242,7 +407,7 @@ bool CViewerServer::ReadRequest(Connection& connection) {
     if (bytes[0] == '\n') {
       const auto lines = ParseBackfillRequest(connection.request);
       if (!lines) break;
-      if (streaming_ >= kMaxViewers) {
+      if (served_ >= kMaxViewers) {
         Report("full", "Viewer link: refused a viewer from " + connection.peer + ": " + std::to_string(kMaxViewers) +
                            " viewers are served, the most there may be");
         connection.state = Connection::State::kRefused;
@@ -250,15 +415,14 @@ bool CViewerServer::ReadRequest(Connection& connection) {
                                    " viewers already, the most it serves; try again later");
         return true;
       }
-      connection.backfill.clear();
-      const std::string tail = backfill_(std::min(*lines, maxBackfill_));
-      for (std::size_t start = 0; start < tail.size();) {
-        const std::size_t end = std::min(tail.find('\n', start), tail.size() - 1);
-        AppendViewerFrame(connection.backfill, std::string_view(tail).substr(start, end + 1 - start));
-        start = end + 1;
+      // The owner reads the backfill; the stream starts when it comes back (StartStreaming).
+      connection.state = Connection::State::kAwaitingBackfill;
+      ++served_;
+      {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        requests_.push_back({connection.id, std::min(*lines, maxBackfill_)});
       }
-      connection.state = Connection::State::kStreaming;
-      ++streaming_;
+      Wake(ownerWake_);
       return true;
     }
     connection.request += bytes[0];
@@ -320,25 +484,15 @@ bool CViewerServer::Send(Connection& connection) {
   return true;
 }
 
-void CViewerServer::Publish(std::string_view recordLine) {
-  if (streaming_ == 0) return;
-  frame_.clear();
-  AppendViewerFrame(frame_, recordLine);  // once for all viewers
-  for (auto& entry : connections_) {
-    if (entry.second->state == Connection::State::kStreaming) entry.second->queue.PushFrame(frame_);
-  }
-}
-
-void CViewerServer::Flush(bool now) {
-  if (now) {
-    SendAll();
-    return;
-  }
-  if (flushArmed_ || streaming_ == 0) return;
+void CViewerServer::ArmFlush() {
+  if (flushArmed_) return;
   const auto delay = std::chrono::duration_cast<std::chrono::nanoseconds>(kFlushDelay).count();
   const itimerspec once{{0, 0}, {static_cast<time_t>(delay / 1000000000), static_cast<long>(delay % 1000000000)}};
   flushArmed_ = timerfd_settime(flushTimer_, 0, &once, nullptr) == 0;
-  if (!flushArmed_) SendAll();
+  if (!flushArmed_) {
+    TakeHandOver();
+    SendAll();
+  }
 }
 
 void CViewerServer::SendAll() {
@@ -355,7 +509,10 @@ void CViewerServer::SendAll() {
 void CViewerServer::Close(int fd) {
   const auto found = connections_.find(fd);
   if (found == connections_.end()) return;
-  if (found->second->state == Connection::State::kStreaming) --streaming_;
+  const Connection::State state = found->second->state;
+  if (state == Connection::State::kAwaitingBackfill || state == Connection::State::kStreaming) --served_;
+  // A connection awaiting its backfill is let go when its start comes (StartStreaming).
+  if (state == Connection::State::kStreaming) started_.fetch_sub(1, std::memory_order_relaxed);
   epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
   found->second->tls.reset();
   connections_.erase(found);
@@ -380,7 +537,7 @@ void CViewerServer::OnTimer() {
   for (const auto& [kind, count] : reports_.TakeDue(now)) {
     const auto held = heldBack_.find(kind);
     if (held == heldBack_.end()) continue;
-    reporter_.OnLocalMessage(held->second + (count > 1 ? " (" + std::to_string(count) + " times since the last report)" : ""));
+    Say(held->second + (count > 1 ? " (" + std::to_string(count) + " times since the last report)" : ""));
     heldBack_.erase(held);
   }
 }

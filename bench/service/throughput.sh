@@ -9,14 +9,18 @@
 # runs in the foreground with imudp (rcvbufSize 4m, the buffer dunmir asks for) and one omfile
 # action writing the raw message. What reached the output file is counted after each step; a
 # rate counts as kept up with when less than 0.1% was lost; the highest rate reported is the
-# highest below which every rate was kept up with. The CPU figure of a step is the user
-# and system time of the receiving process, all its threads together (/proc/PID/stat), from
-# the start of the step until it has drained, divided by the messages stored. Last, each receiver
+# highest below which every rate was kept up with. Where the sender itself cannot reach a rate
+# (one core of a small machine sends about 400,000/s), the ladder ends and the figure is marked
+# as a lower bound. The CPU figure of a step is the user and system time of the receiving
+# process, all its threads together (/proc/PID/stat), from the start of the step until it has
+# drained, divided by the messages stored; beside it, the same for its busiest thread, which
+# bounds the rate once the machine has a core for each busy thread. Last, each receiver
 # is offered one unpaced burst of $BURST messages (default 1,000,000) and the share lost is
 # printed. Then dunmir is measured again with three remote viewers attached over TLS (the viewer
 # link, certificates from `qvreg viewer-cert`), each a client that reads everything as it comes;
-# the aim is a highest rate within 10% of the one without them. On one machine the viewers' own
-# reading, and the loopback TCP receive path charged to the sender, count against dunmir too.
+# the aim is a highest rate within 10% of the one without them. On one small machine the
+# viewers' own reading and the link's thread take cores from the sender and the receiver, so the
+# busiest thread's CPU per message is the figure that carries over to a server.
 # rsyslog is unpacked from Debian's packages into the benchmark's own folder, never
 # installed. Needs a build (scripts/build.sh). The machine's load is printed at start and end:
 # figures from a busy machine are only comparable within one run.
@@ -28,7 +32,6 @@ rates=("$@")
 seconds=5
 burst=${BURST:-1000000}
 ticks=$(getconf CLK_TCK)
-generator_limit=
 echo "start: $(uptime)"
 
 work=$(mktemp -d /tmp/qvbench.XXXXXX)
@@ -82,11 +85,13 @@ settle() {
 # measure NAME PID PORT COUNT-COMMAND RESET-COMMAND: prints a line per rate and sets $best (the
 # highest rate sent and kept up with), $cpu (microseconds per stored message in the first step,
 # 50,000/s by default) and $next, the first sequence number not yet sent. A step whose sender fell
-# short of its rate is the last, and marks $generator_limit when nothing was lost up to it.
+# short of its rate is the last, and sets $bound to a note when nothing was lost up to it: the
+# highest rate is then the sender's limit on this machine, a lower bound of the receiver's.
 measure() {
   local name=$1 pid=$2 port=$3 count=$4 reset=$5 failures=0
   best=0
   cpu=-
+  bound=
   next=1
   for rate in "${rates[@]}"; do
     $reset
@@ -115,7 +120,7 @@ measure() {
     fi
     # A sender that cannot reach the rate tests nothing above it: the figure is a lower bound.
     if [ $((achieved * 100)) -lt $((rate * 95)) ]; then
-      [ $failures -eq 0 ] && generator_limit=" (the load generator's own limit on this machine: at least this)"
+      [ $failures -eq 0 ] && bound=" (at least: the sender's own limit)"
       break
     fi
   done
@@ -176,6 +181,7 @@ measure dunmir "$dunmir_pid" "$dport" history_count history_reset
 dunmir_best=$best
 dunmir_cpu=$cpu
 dunmir_busiest=$busiest_cpu
+dunmir_bound=$bound
 flood dunmir "$dunmir_pid" "$dport" history_count history_reset
 dunmir_lost=$lost
 
@@ -202,8 +208,9 @@ measure dunmir+3v "$dunmir_pid" "$dport" history_count history_reset
 viewers_best=$best
 viewers_cpu=$cpu
 viewers_busiest=$busiest_cpu
+viewers_bound=$bound
 viewers_summary() {
-  echo "with 3 remote viewers: dunmir kept up with $viewers_best/s (without: $dunmir_best/s)$generator_limit, $viewers_cpu us CPU per message at ${rates[0]}/s (without: $dunmir_cpu us)"
+  echo "with 3 remote viewers: dunmir kept up with $viewers_best/s$viewers_bound (without: $dunmir_best/s$dunmir_bound), $viewers_cpu us CPU per message at ${rates[0]}/s (without: $dunmir_cpu us)"
   echo "busiest thread at ${rates[0]}/s: $viewers_busiest us per message with viewers, $dunmir_busiest us without"
   awk -v v="$viewers_best" -v d="$dunmir_best" -v vc="$viewers_cpu" -v dc="$dunmir_cpu" \
     -v vb="$viewers_busiest" -v db="$dunmir_busiest" 'BEGIN {
@@ -239,12 +246,13 @@ rsyslog_reset() { [ -f "$work/rsyslog.out" ] && : > "$work/rsyslog.out"; return 
 measure rsyslog "$rsyslog_pid" "$rport" rsyslog_count rsyslog_reset
 rsyslog_best=$best
 rsyslog_cpu=$cpu
+rsyslog_bound=$bound
 flood rsyslog "$rsyslog_pid" "$rport" rsyslog_count rsyslog_reset
 rsyslog_lost=$lost
 
 echo
 echo "end: $(uptime)"
-echo "highest rate with less than 0.1% lost: dunmir $dunmir_best/s, rsyslog $rsyslog_best/s$generator_limit"
+echo "highest rate with less than 0.1% lost: dunmir $dunmir_best/s$dunmir_bound, rsyslog $rsyslog_best/s$rsyslog_bound"
 awk -v d="$dunmir_best" -v r="$rsyslog_best" 'BEGIN { if (r > 0) printf "ratio dunmir/rsyslog: %.2f\n", d / r }'
 echo "CPU per stored message at ${rates[0]}/s: dunmir $dunmir_cpu us, rsyslog $rsyslog_cpu us"
 awk -v d="$dunmir_cpu" -v r="$rsyslog_cpu" 'BEGIN { if (r > 0) printf "ratio dunmir/rsyslog: %.2f\n", d / r }'
