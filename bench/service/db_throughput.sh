@@ -103,19 +103,20 @@ measure() {
   c0=$(sql "SELECT count(*) FROM $table")
   t0=$(now)
   r0=$(cpu_ticks "$pid")
-  b0=$(cpu_ticks "$backend" 2>/dev/null || echo 0)
+  # No lock held at that moment leaves the server process unknown: its figure is then "-".
+  b0=$([ -n "$backend" ] && cpu_ticks "$backend" 2>/dev/null || echo 0)
   sleep $((seconds - 4))
   c1=$(sql "SELECT count(*) FROM $table")
   t1=$(now)
   r1=$(cpu_ticks "$pid")
-  b1=$(cpu_ticks "$backend" 2>/dev/null || echo 0)
+  b1=$([ -n "$backend" ] && cpu_ticks "$backend" 2>/dev/null || echo 0)
   wait "$loader"
   sent=$(awk '{print $2}' "$work/load.out")
   next=$((next + sent))
   rows_per_second=$(awk -v a="$c0" -v b="$c1" -v s="$t0" -v e="$t1" 'BEGIN { printf "%d", (b - a) / (e - s) }')
   printf '%-8s %7d/s offered: %7d rows/s stored while loaded, CPU per row: %6s us %s, %6s us server\n' \
     "$name" "$rate" "$rows_per_second" "$(per_row $((r1 - r0)) $((c1 - c0)))" "$name" \
-    "$(per_row $((b1 - b0)) $((c1 - c0)))"
+    "$(if [ -n "$backend" ]; then per_row $((b1 - b0)) $((c1 - c0)); else echo -; fi)"
   sleep 3  # the receiver's queue drains before the next load
 }
 next=1
