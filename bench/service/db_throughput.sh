@@ -3,7 +3,7 @@
 # PostgreSQL ODBC driver, odbc-postgresql), against rsyslog's ompgsql into the same server, in
 # the same run.
 #
-#   bench/service/db_throughput.sh [RATE] [SECONDS]      (default 50,000/s for 12 s)
+#   bench/service/db_throughput.sh [RATE] [SECONDS]      (default 100,000/s for 12 s)
 #
 # The script makes a PostgreSQL cluster of its own in its folder (run as the "postgres" account
 # when started as root), listening only on a Unix socket there, with the server's defaults
@@ -22,7 +22,7 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=${QUORVEL_BUILD_DIR:-$top/build}
-rate=${1:-50000}
+rate=${1:-100000}
 seconds=${2:-12}
 [ "$seconds" -ge 6 ] && [ "$seconds" -le 60 ] || { echo "db_throughput: SECONDS must be 6 to 60" >&2; exit 1; }
 echo "start: $(uptime)"
