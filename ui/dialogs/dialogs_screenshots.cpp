@@ -70,6 +70,8 @@ void StoreSamples() {
   store.SetInt("Settings", "tlsport", 6514);
   store.SetString("Settings", "tlscert", "/etc/quorvel/tls/syslog.example.org.crt.pem");
   store.SetString("Settings", "tlskey", "/etc/quorvel/tls/syslog.example.org.key.pem");
+  store.SetString("Settings", "forwardca", "/etc/quorvel/tls/central-ca.pem");
+  store.SetInt("Settings", "viewerport", 6600);
 }
 
 // What a desktop's dark scheme hands the program.
@@ -137,6 +139,9 @@ int main(int argc, char** argv) {
   CPreferencesDialog reception(DefaultPrompts());
   reception.findChild<QTabWidget*>("pages")->setCurrentIndex(1);
   ok &= Shoot(reception, folder, "preferences_reception");
+  CPreferencesDialog links(DefaultPrompts());
+  links.findChild<QTabWidget*>("pages")->setCurrentIndex(2);
+  ok &= Shoot(links, folder, "preferences_forwarding");
   CEmailSettingsDialog email(DefaultPrompts());
   ok &= Shoot(email, folder, "email_settings");
   CDatabaseSettingsDialog database(DefaultPrompts());

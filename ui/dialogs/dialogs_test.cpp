@@ -511,8 +511,21 @@ class DialogsTest : public QObject {
     Type(&dialog, "tcpport", "1601");
     Child<QCheckBox>(&dialog, "yearfix")->click();
     Child<QCheckBox>(&dialog, "ipv6")->click();
+    // A refusal on the third page shows it, with the field that is missing.
+    QCOMPARE(pages->tabText(2), QString("Forwarding and Viewers"));
+    prompts.file = "/etc/quorvel/edge.key";
+    Click(&dialog, "forwardkeyChoose");
+    pages->setCurrentIndex(0);
+    dialog.accept();
+    QCOMPARE(prompts.refusals.last(), QString("A private key for forwarding needs its client certificate file (PEM)."));
+    QCOMPARE(pages->currentIndex(), 2);
+    QCOMPARE(dialog.focusWidget(), static_cast<QWidget*>(Child<QLineEdit>(&dialog, "forwardcert")));
+    Type(&dialog, "forwardcert", "/etc/quorvel/edge.pem");
+    Type(&dialog, "viewerport", "6600");
     dialog.accept();
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QCOMPARE(Store().GetString("Settings", "forwardcert"), std::string("/etc/quorvel/edge.pem"));
+    QCOMPARE(Store().GetInt("Settings", "viewerport", 0), 6600);
     const ReceiverSettings receivers = ReceiverSettings::Read();
     QCOMPARE(receivers.tcpPort, 1601);
     QCOMPARE(receivers.tlsPort, 6514);

@@ -131,6 +131,7 @@ CPreferencesDialog::CPreferencesDialog(CUserPrompts& prompts, QWidget* parent)
   tabs_->setObjectName(QStringLiteral("pages"));
   tabs_->addTab(general, QStringLiteral("General"));
   tabs_->addTab(BuildReceptionPage(history), QStringLiteral("Reception"));
+  tabs_->addTab(BuildLinksPage(), QStringLiteral("Forwarding and Viewers"));
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(tabs_);
   layout->addWidget(OkCancel(this));
@@ -205,26 +206,9 @@ QWidget* CPreferencesDialog::BuildReceptionPage(QWidget* history) {
   serversForm->addRow(QStringLiteral("TCP port (0: off)"), tcpport_);
   serversForm->addRow(QStringLiteral("Most connections open at once"), tcpmaxconn_);
   serversForm->addRow(QStringLiteral("TLS port (0: off)"), tlsport_);
-  const auto pemRow = [this, serversForm](const char* label, const char* objectName, const char* title) {
-    auto* edit = new QLineEdit;
-    edit->setObjectName(QString::fromLatin1(objectName));
-    edit->setMinimumWidth(300);
-    auto* choose = Button("...", (std::string(objectName) + "Choose").c_str());
-    choose->setMaximumWidth(40);
-    connect(choose, &QPushButton::clicked, this, [this, edit, title] {
-      const QString file = prompts_.ChooseExistingFile(this, QString::fromLatin1(title), edit->text(), FileKind::kPem);
-      if (!file.isEmpty()) edit->setText(file);
-    });
-    auto* row = new QHBoxLayout;
-    row->addWidget(edit, 1);
-    row->addWidget(choose);
-    serversForm->addRow(QString::fromLatin1(label), row);
-    choose->setToolTip(QStringLiteral("Choose the file with the file chooser."));
-    return edit;
-  };
-  tlscert_ = pemRow("Certificate", "tlscert", "TLS Certificate");
-  tlskey_ = pemRow("Private key", "tlskey", "TLS Private Key");
-  tlsca_ = pemRow("Client authorities", "tlsca", "TLS Client Certificate Authorities");
+  tlscert_ = PemRow(serversForm, "Certificate", "tlscert", "TLS Certificate");
+  tlskey_ = PemRow(serversForm, "Private key", "tlskey", "TLS Private Key");
+  tlsca_ = PemRow(serversForm, "Client authorities", "tlsca", "TLS Client Certificate Authorities");
 
   SetToolTips({
       {rfc5424_, "Read the RFC 5424 header (\"<PRI>1 TIMESTAMP HOSTNAME APP-NAME PROCID MSGID ...\"). Off: such "
@@ -257,6 +241,67 @@ QWidget* CPreferencesDialog::BuildReceptionPage(QWidget* history) {
   return page;
 }
 
+QLineEdit* CPreferencesDialog::PemRow(QFormLayout* form, const char* label, const char* objectName, const char* title) {
+  auto* edit = new QLineEdit;
+  edit->setObjectName(QString::fromLatin1(objectName));
+  edit->setMinimumWidth(300);
+  auto* choose = Button("...", (std::string(objectName) + "Choose").c_str());
+  choose->setMaximumWidth(40);
+  connect(choose, &QPushButton::clicked, this, [this, edit, title] {
+    const QString file = prompts_.ChooseExistingFile(this, QString::fromLatin1(title), edit->text(), FileKind::kPem);
+    if (!file.isEmpty()) edit->setText(file);
+  });
+  auto* row = new QHBoxLayout;
+  row->addWidget(edit, 1);
+  row->addWidget(choose);
+  form->addRow(QString::fromLatin1(label), row);
+  choose->setToolTip(QStringLiteral("Choose the file with the file chooser."));
+  return edit;
+}
+
+QWidget* CPreferencesDialog::BuildLinksPage() {
+  forwardqueue_ = NumberEdit("forwardqueue");
+  auto* forwarding = new QGroupBox(QStringLiteral("Forwarding to tcp:// and tls:// Servers"));
+  auto* forwardingForm = new QFormLayout(forwarding);
+  forwardingForm->addRow(QStringLiteral("Queue per server (MiB)"), forwardqueue_);
+  forwardca_ = PemRow(forwardingForm, "Server authorities", "forwardca", "Authorities of the Servers Forwarded To");
+  forwardcert_ = PemRow(forwardingForm, "Client certificate", "forwardcert", "Client Certificate for Forwarding");
+  forwardkey_ = PemRow(forwardingForm, "Client private key", "forwardkey", "Private Key for Forwarding");
+
+  viewerport_ = NumberEdit("viewerport");
+  auto* viewers = new QGroupBox(QStringLiteral("Remote Viewers of the Service"));
+  auto* viewersForm = new QFormLayout(viewers);
+  viewersForm->addRow(QStringLiteral("Port (0: off)"), viewerport_);
+  viewercert_ = PemRow(viewersForm, "Certificate", "viewercert", "The Service's Certificate for Viewers");
+  viewerkey_ = PemRow(viewersForm, "Private key", "viewerkey", "The Service's Private Key for Viewers");
+  viewerca_ = PemRow(viewersForm, "Viewers' authority", "viewerca", "Authority of the Viewers' Certificates");
+
+  SetToolTips({
+      {forwardqueue_, "Megabytes of messages (1 to 65536) that wait, in order, for each tcp:// or tls:// server "
+                      "while it cannot be reached; beyond them the oldest are dropped, counted and reported."},
+      {forwardca_, "Optional: the certificates, in a PEM file, of the authorities that signed the tls:// servers' "
+                   "certificates. Empty: the system's authorities."},
+      {forwardcert_, "Optional: a client certificate in a PEM file, shown to tls:// servers that ask for one. "
+                     "The file may hold its private key too."},
+      {forwardkey_, "The private key of the client certificate, in a PEM file that the service can read. Empty: "
+                    "the key is in the certificate's file."},
+      {viewerport_, "The TCP port on which the service serves remote viewers over TLS (1 to 65535); 0 switches "
+                    "them off. Viewers connect with File > Connect to Server."},
+      {viewercert_, "Optional: the service's certificate for viewers, in a PEM file. Empty: the service makes its "
+                    "own, signed by the viewers' authority, which viewers then trust without a further step."},
+      {viewerkey_, "The private key of the service's certificate, in a PEM file that the service can read."},
+      {viewerca_, "Optional: the authority, in a PEM file, whose client certificates are accepted. Empty: the "
+                  "authority in the data root, which signs the files `qvreg viewer-cert NAME` makes."},
+  });
+
+  auto* page = new QWidget;
+  auto* layout = new QVBoxLayout(page);
+  layout->addWidget(forwarding);
+  layout->addWidget(viewers);
+  layout->addStretch(1);
+  return page;
+}
+
 void CPreferencesDialog::ShowReception(const ReceptionFields& f) {
   rfc5424_->setChecked(f.rfc5424);
   rfc5424sd_->setChecked(f.rfc5424sd);
@@ -269,6 +314,14 @@ void CPreferencesDialog::ShowReception(const ReceptionFields& f) {
   tlscert_->setText(Q(f.tlscert));
   tlskey_->setText(Q(f.tlskey));
   tlsca_->setText(Q(f.tlsca));
+  forwardqueue_->setText(Q(f.forwardqueue));
+  forwardca_->setText(Q(f.forwardca));
+  forwardcert_->setText(Q(f.forwardcert));
+  forwardkey_->setText(Q(f.forwardkey));
+  viewerport_->setText(Q(f.viewerport));
+  viewercert_->setText(Q(f.viewercert));
+  viewerkey_->setText(Q(f.viewerkey));
+  viewerca_->setText(Q(f.viewerca));
 }
 
 ReceptionFields CPreferencesDialog::TypedReception() const {
@@ -284,6 +337,14 @@ ReceptionFields CPreferencesDialog::TypedReception() const {
   f.tlscert = S(tlscert_);
   f.tlskey = S(tlskey_);
   f.tlsca = S(tlsca_);
+  f.forwardqueue = S(forwardqueue_);
+  f.forwardca = S(forwardca_);
+  f.forwardcert = S(forwardcert_);
+  f.forwardkey = S(forwardkey_);
+  f.viewerport = S(viewerport_);
+  f.viewercert = S(viewercert_);
+  f.viewerkey = S(viewerkey_);
+  f.viewerca = S(viewerca_);
   return f;
 }
 
@@ -334,8 +395,10 @@ void CPreferencesDialog::accept() {
   typed.reception = TypedReception();
   if (const auto error = CPreferences::Save(typed)) {
     prompts_.Refuse(this, Q(error->message));
-    QLineEdit* const edits[] = {maxsize_, udpport_,    timemark_, historysize_, msgboxtime_,
-                                tcpport_, tcpmaxconn_, tlsport_,  tlscert_,     tlskey_};
+    QLineEdit* const edits[] = {maxsize_,      udpport_,     timemark_,   historysize_, msgboxtime_,
+                                tcpport_,      tcpmaxconn_,  tlsport_,    tlscert_,     tlskey_,
+                                forwardqueue_, forwardcert_, forwardkey_, viewerport_,  viewercert_,
+                                viewerkey_};
     QLineEdit* edit = edits[static_cast<int>(error->field)];
     for (int page = 0; page < tabs_->count(); ++page) {
       if (tabs_->widget(page)->isAncestorOf(edit)) tabs_->setCurrentIndex(page);

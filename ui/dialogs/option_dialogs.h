@@ -1,5 +1,5 @@
 #pragma once
-// "Preferences" (pages "General" and "Reception") and "Email Settings". Both read their
+// "Preferences" (pages "General", "Reception" and "Forwarding and Viewers") and "Email Settings". Both read their
 // settings when opened and write them on OK; Cancel discards the edits, except Preferences' severity colours, which are stored the
 // moment they are chosen. After either closes the caller does its follow-up steps: for
 // Preferences (on OK) the frame's hide flag, the document's resolve flag, the history size and
@@ -18,6 +18,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QFormLayout;
 class QFrame;
 class QLabel;
 class QLineEdit;
@@ -42,6 +43,9 @@ class CPreferencesDialog : public QDialog {
 
  private:
   QWidget* BuildReceptionPage(QWidget* history);
+  QWidget* BuildLinksPage();
+  // A row of `form` with a PEM file's name and a button opening the file chooser on it.
+  QLineEdit* PemRow(QFormLayout* form, const char* label, const char* objectName, const char* title);
   void ShowReception(const ReceptionFields& fields);
   ReceptionFields TypedReception() const;
   void ShowSwatch(uint32_t colour);
@@ -80,6 +84,14 @@ class CPreferencesDialog : public QDialog {
   QLineEdit* tlscert_;
   QLineEdit* tlskey_;
   QLineEdit* tlsca_;
+  QLineEdit* forwardqueue_;
+  QLineEdit* forwardca_;
+  QLineEdit* forwardcert_;
+  QLineEdit* forwardkey_;
+  QLineEdit* viewerport_;
+  QLineEdit* viewercert_;
+  QLineEdit* viewerkey_;
+  QLineEdit* viewerca_;
 };
 
 class CTestMail;

@@ -2,11 +2,13 @@
 
 #include "core/message/syslog_header.h"
 #include "core/settings/settings_store.h"
+#include "reception/stream_forwarder.h"
 #include "reception/syslog_receivers.h"
 #include "testing/temp_home.h"
 #include "ui/editors/monitor_lists.h"
 #include "ui/editors/preferences.h"
 #include "ui/editors/trap_parameters.h"
+#include "viewerlink/viewer_server.h"
 
 namespace qv {
 namespace {
@@ -195,9 +197,10 @@ TEST(PreferencesTest, TheReceptionPageReadsAndWritesWhatTheReceiversRead) {
   EXPECT_EQ(Store().GetInt("Settings", "udpport", -7), -7);  // a refused dialog writes nothing
 
   // Both off with the files left in, or on with different ports and the files given.
-  f.reception = {false, true, true, true, true, "0", "1", "0", "", "", ""};
+  f.reception = {false, true, true, true, true, "0", "1", "0", "", "", "", "64", "", "", "", "0", "", "", ""};
   ASSERT_FALSE(CPreferences::Save(f));
-  f.reception = {false, true, true, true, true, "1601", "20", "6514", "/etc/q/cert.pem", "/etc/q/key.pem", ""};
+  f.reception = {false, true, true,  true, true, "1601", "20", "6514", "/etc/q/cert.pem", "/etc/q/key.pem", "",
+                 "64",  "",   "",    "",   "0",  "",     "",   ""};
   ASSERT_FALSE(CPreferences::Save(f));
   const ParseOptions forms = ReadParseOptions();
   EXPECT_FALSE(forms.rfc5424);
@@ -210,6 +213,64 @@ TEST(PreferencesTest, TheReceptionPageReadsAndWritesWhatTheReceiversRead) {
   EXPECT_EQ(receivers.tlsCertificate, "/etc/q/cert.pem");
   EXPECT_EQ(receivers.tlsKey, "/etc/q/key.pem");
   EXPECT_EQ(receivers.tlsCa, "");  // emptied: the page showed it and the user cleared it
+}
+
+TEST(PreferencesTest, TheForwardingAndViewersPageReadsChecksAndWritesWhatTheServiceReads) {
+  qv::testing::TempHome home;
+  ReceptionFields r = CPreferences::Load().reception;
+  EXPECT_EQ(r.forwardqueue + " " + r.viewerport, "64 0");
+  EXPECT_EQ(r.forwardca + r.forwardcert + r.forwardkey + r.viewercert + r.viewerkey + r.viewerca, "");
+  Store().SetInt("Settings", "forwardqueue", 0);  // the forwarder reads it as its least, 1 MiB
+  Store().SetString("Settings", "viewerca", "/etc/q/viewers.pem");
+  r = CPreferences::Load().reception;
+  EXPECT_EQ(r.forwardqueue, "1");
+  EXPECT_EQ(r.viewerca, "/etc/q/viewers.pem");
+
+  using Field = CPreferences::Field;
+  const std::string together =
+      "The service's certificate for remote viewers and its private key go together: give both PEM files, or "
+      "neither (the service then makes its own).";
+  const struct {
+    std::string ReceptionFields::*member;
+    const char* value;
+    Field field;
+    std::string message;
+  } refused[] = {
+      {&ReceptionFields::forwardqueue, "0", Field::kForwardQueue, "Please enter an integer between 1 and 65536."},
+      {&ReceptionFields::forwardqueue, "65537", Field::kForwardQueue, "Please enter an integer between 1 and 65536."},
+      {&ReceptionFields::viewerport, "65536", Field::kViewerPort, "Please enter an integer between 0 and 65535."},
+      {&ReceptionFields::viewerport, "601", Field::kViewerPort,
+       "The remote viewers' port must differ from the TCP and TLS ports."},
+      {&ReceptionFields::forwardkey, "k.pem", Field::kForwardCertificate,
+       "A private key for forwarding needs its client certificate file (PEM)."},
+      {&ReceptionFields::viewercert, "c.pem", Field::kViewerKey, together},
+      {&ReceptionFields::viewerkey, "k.pem", Field::kViewerCertificate, together},
+  };
+  PreferencesFields f = CPreferences::Load();
+  f.reception.tcpport = "601";
+  for (const auto& c : refused) {
+    PreferencesFields bad = f;
+    bad.reception.*c.member = c.value;
+    const auto error = CPreferences::Save(bad);
+    ASSERT_TRUE(error) << c.value;
+    EXPECT_EQ(error->field, c.field) << c.value;
+    EXPECT_EQ(error->message, c.message);
+  }
+  EXPECT_EQ(Store().GetInt("Settings", "tcpport", -7), -7);  // a refused dialog writes nothing
+
+  f.reception.forwardqueue = "128";
+  f.reception.forwardca = "/etc/q/central-ca.pem";
+  f.reception.forwardcert = "/etc/q/edge.pem";  // holding its key too
+  f.reception.viewerport = "6600";
+  f.reception.viewerca = "";  // cleared: the data root's authority again
+  ASSERT_FALSE(CPreferences::Save(f));
+  const CStreamForwarder::Options forwarding = CStreamForwarder::Options::Read();
+  EXPECT_EQ(forwarding.maxBytes, 128u * 1024 * 1024);
+  EXPECT_EQ(forwarding.tls.caPath, "/etc/q/central-ca.pem");
+  EXPECT_EQ(forwarding.tls.certificatePath + "|" + forwarding.tls.keyPath, "/etc/q/edge.pem|");
+  const ViewerLinkSettings viewers = ViewerLinkSettings::Read();
+  EXPECT_EQ(viewers.port, 6600);
+  EXPECT_EQ(viewers.certificate + viewers.key + viewers.ca, "");
 }
 
 TEST(SeverityColoursTest, DefaultsTheTableAndChoicesAreStoredAtOnce) {

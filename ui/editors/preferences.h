@@ -30,14 +30,15 @@ struct PreferencesFields {
   bool startserver = true;
   bool promptforsave = false;
   bool maildebug = false;
-  ReceptionFields reception;  // the "Reception" page
+  ReceptionFields reception;  // the "Reception" and "Forwarding and Viewers" pages
 };
 
 inline constexpr const char* kDefaultPortText = "514";
 
 class CPreferences {
  public:
-  // The numeric and file fields, the "Reception" page's last (in ReceptionField's order).
+  // The numeric and file fields, the "Reception" and "Forwarding and Viewers" pages' last (in
+  // ReceptionField's order).
   enum class Field {
     kMaxSize,
     kUdpPort,
@@ -48,7 +49,13 @@ class CPreferences {
     kTcpMaxConnections,
     kTlsPort,
     kTlsCertificate,
-    kTlsKey
+    kTlsKey,
+    kForwardQueue,
+    kForwardCertificate,
+    kForwardKey,
+    kViewerPort,
+    kViewerCertificate,
+    kViewerKey
   };
   using Error = FieldError<Field>;
 

@@ -2,7 +2,9 @@
 
 #include "core/message/syslog_header.h"
 #include "core/settings/settings_store.h"
+#include "reception/stream_forwarder.h"
 #include "reception/syslog_receivers.h"
+#include "viewerlink/viewer_server.h"
 
 namespace qv {
 namespace {
@@ -28,6 +30,16 @@ ReceptionFields ReceptionFields::Load() {
   f.tlscert = receivers.tlsCertificate;
   f.tlskey = receivers.tlsKey;
   f.tlsca = receivers.tlsCa;
+  const CStreamForwarder::Options forwarding = CStreamForwarder::Options::Read();
+  f.forwardqueue = std::to_string(forwarding.maxBytes / (1024 * 1024));
+  f.forwardca = forwarding.tls.caPath;
+  f.forwardcert = forwarding.tls.certificatePath;
+  f.forwardkey = forwarding.tls.keyPath;
+  const ViewerLinkSettings viewers = ViewerLinkSettings::Read();
+  f.viewerport = Number(viewers.port);
+  f.viewercert = viewers.certificate;
+  f.viewerkey = viewers.key;
+  f.viewerca = viewers.ca;
   return f;
 }
 
@@ -42,6 +54,8 @@ std::optional<FieldError<ReceptionField>> CheckReception(const ReceptionFields& 
       {ReceptionField::kTcpPort, f.tcpport, 0, kHighestPort, values.tcpPort},
       {ReceptionField::kTcpMaxConnections, f.tcpmaxconn, 1, ReceiverSettings::kMostConnections, values.tcpMaxConnections},
       {ReceptionField::kTlsPort, f.tlsport, 0, kHighestPort, values.tlsPort},
+      {ReceptionField::kForwardQueue, f.forwardqueue, 1, 65536, values.forwardQueue},
+      {ReceptionField::kViewerPort, f.viewerport, 0, kHighestPort, values.viewerPort},
   };
   for (const auto& number : numbers) {
     const UnsignedField field = ReadUnsignedField(number.text, number.min, number.max);
@@ -60,6 +74,22 @@ std::optional<FieldError<ReceptionField>> CheckReception(const ReceptionFields& 
     return FieldError<ReceptionField>{ReceptionField::kTlsKey,
                                       "Syslog over TLS needs a private key file (PEM), or a TLS port of 0."};
   }
+  // A key alone fails every forwarding connection (a certificate alone may hold its key); the
+  // service's certificate for viewers is used only with its key, and its own made otherwise.
+  if (!Blank(f.forwardkey) && Blank(f.forwardcert)) {
+    return FieldError<ReceptionField>{ReceptionField::kForwardCertificate,
+                                      "A private key for forwarding needs its client certificate file (PEM)."};
+  }
+  if (Blank(f.viewercert) != Blank(f.viewerkey)) {
+    return FieldError<ReceptionField>{
+        Blank(f.viewerkey) ? ReceptionField::kViewerKey : ReceptionField::kViewerCertificate,
+        "The service's certificate for remote viewers and its private key go together: give both PEM files, or "
+        "neither (the service then makes its own)."};
+  }
+  if (values.viewerPort != 0 && (values.viewerPort == values.tcpPort || values.viewerPort == values.tlsPort)) {
+    return FieldError<ReceptionField>{ReceptionField::kViewerPort,
+                                      "The remote viewers' port must differ from the TCP and TLS ports."};
+  }
   return std::nullopt;
 }
 
@@ -77,6 +107,13 @@ void SaveReception(const ReceptionFields& f, const ReceptionValues& values) {
   store.SetString("Settings", "tlscert", f.tlscert.c_str());
   store.SetString("Settings", "tlskey", f.tlskey.c_str());
   store.SetString("Settings", "tlsca", f.tlsca.c_str());
+  set("forwardqueue", values.forwardQueue);
+  set("viewerport", values.viewerPort);
+  const std::pair<const char*, const std::string&> files[] = {
+      {"forwardca", f.forwardca},   {"forwardcert", f.forwardcert}, {"forwardkey", f.forwardkey},
+      {"viewercert", f.viewercert}, {"viewerkey", f.viewerkey},     {"viewerca", f.viewerca},
+  };
+  for (const auto& [name, file] : files) store.SetString("Settings", name, file.c_str());
 }
 
 }  // namespace qv
