@@ -43,6 +43,7 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+. "$top/bench/service/common.sh"
 
 # PostgreSQL, its socket in a folder that the service's account (dunmir drops to it when
 # started as root) and the server's account can both reach.
@@ -63,25 +64,11 @@ for table in log_dunmir log_rsyslog; do
   sql "CREATE TABLE $table(n BIGSERIAL, host TEXT, facility TEXT, severity TEXT, received TEXT, msg TEXT)" >/dev/null
 done
 
-free_port() { python3 -c 'import socket; s=socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
-wait_for_port() {  # until something holds UDP port $1; else shows the receiver's output $2
-  for _ in $(seq 100); do
-    python3 -c "import socket,sys; s=socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-try: s.bind(('127.0.0.1', $1))
-except OSError: sys.exit(0)
-sys.exit(1)" && return 0
-    sleep 0.1
-  done
-  echo "nothing listens on port $1" >&2
-  tail -5 "$2" >&2
-  return 1
-}
 now() { date +%s.%N; }
 
 ticks=$(getconf CLK_TCK)
 # User plus system clock ticks of process $1 and all its threads (fields 14 and 15 of its stat;
 # the name in parentheses may hold blanks, so the fields are counted after it).
-cpu_ticks() { sed 's/.*) //' "/proc/$1/stat" | awk '{ print $12 + $13 }'; }
 # The server process that serves the receiver's connection: the one that inserts into TABLE.
 # The query that a prepared statement shows, or the BEGIN and COMMIT around it, say little: the
 # connection is told by the table that the receiver's rows go to, looked up in its locks.
@@ -130,7 +117,7 @@ if [ "$(id -u)" -eq 0 ] && ! id quorvel >/dev/null 2>&1; then export QUORVEL_RUL
 qvreg() { "$build/tools/qvreg/qvreg" "$@"; }
 settings='Software\Fendrake\Quorvel\Settings'
 rule='Software\Fendrake\Quorvel\Rules\rule0'
-dport=$(free_port)
+dport=$(free_udp_port)
 qvreg set "$settings" udpport dword "$dport"
 qvreg set "$settings" historysize dword 2000000
 qvreg set "$settings" db sz "Driver=PostgreSQL Unicode;Servername=$work/sock;Port=$pgport;Database=postgres;Username=postgres;"
@@ -143,16 +130,12 @@ qvreg set "$rule" ActionValue sz \
 "$build/service/dunmir" debug >"$work/dunmir.out" 2>&1 &
 dunmir_pid=$!
 pids+=($dunmir_pid)
-wait_for_port "$dport" "$work/dunmir.out"
+wait_for_udp_port "$dport" "$work/dunmir.out"
 
 # rsyslog from its Debian packages, unpacked here.
-root=$work/rsyslog
-mkdir -p "$root" "$work/debs"
 rsyslog_pid=
-if (cd "$work/debs" && apt-get download -q rsyslog rsyslog-pgsql libestr0 libfastjson4 liblognorm5 >/dev/null 2>&1); then
-  for deb in "$work"/debs/*.deb; do dpkg-deb -x "$deb" "$root"; done
-  libdir=$root/usr/lib/x86_64-linux-gnu
-  rport=$(free_port)
+if unpack_rsyslog rsyslog-pgsql; then
+  rport=$(free_udp_port)
   cat >"$work/rsyslog.conf" <<CONF
 module(load="imudp")
 input(type="imudp" address="127.0.0.1" port="$rport" rcvbufSize="4m")
@@ -164,11 +147,11 @@ if (\$rawmsg contains "qvbench") then {
          queue.type="linkedList" queue.size="10000" queue.dequeueBatchSize="1000")
 }
 CONF
-  LD_LIBRARY_PATH=$libdir "$root/usr/sbin/rsyslogd" -n -iNONE -f "$work/rsyslog.conf" -M "$libdir/rsyslog" \
+  LD_LIBRARY_PATH=$rsyslog_libdir "$rsyslog_root/usr/sbin/rsyslogd" -n -iNONE -f "$work/rsyslog.conf" -M "$rsyslog_libdir/rsyslog" \
     >"$work/rsyslog.out" 2>&1 &
   rsyslog_pid=$!
   pids+=($rsyslog_pid)
-  wait_for_port "$rport" "$work/rsyslog.out"
+  wait_for_udp_port "$rport" "$work/rsyslog.out"
 else
   echo "rsyslog: cannot download its packages; dunmir is measured alone"
 fi

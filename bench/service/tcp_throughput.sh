@@ -24,6 +24,7 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+. "$top/bench/service/common.sh"
 
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 wait_for_tcp() {  # until something accepts on TCP port $1
@@ -34,7 +35,6 @@ wait_for_tcp() {  # until something accepts on TCP port $1
   echo "nothing listens on TCP port $1" >&2
   return 1
 }
-cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
 
 # run NAME PID PORT CONNECTIONS COUNT-COMMAND RESET-COMMAND
 run() {
@@ -62,6 +62,8 @@ settings='Software\Fendrake\Quorvel\Settings'
 qvreg set "$settings" udpport dword "$(free_port)"
 dport=$(free_port)
 qvreg set "$settings" tcpport dword "$dport"
+# The 100 connections all come from 127.0.0.1; a real site's come from many addresses.
+qvreg set "$settings" tcpperaddr dword 100
 qvreg set "$settings" historysize dword 2000000
 qvreg set "$settings" SNMPTrapMonitor dword 0
 "$build/service/dunmir" debug 2>/dev/null &
@@ -75,14 +77,10 @@ run dunmir "$dpid" "$dport" 100 history_count history_reset
 kill "$dpid"
 
 # rsyslog from its Debian packages, unpacked here.
-root=$work/rsyslog
-mkdir -p "$root" "$work/debs"
-(cd "$work/debs" && apt-get download -q rsyslog libestr0 libfastjson4 liblognorm5 >/dev/null 2>&1) || {
+unpack_rsyslog || {
   echo "rsyslog: cannot download its packages"
   exit 0
 }
-for deb in "$work"/debs/*.deb; do dpkg-deb -x "$deb" "$root"; done
-libdir=$root/usr/lib/x86_64-linux-gnu
 rport=$(free_port)
 cat > "$work/rsyslog.conf" <<CONF
 module(load="imtcp" MaxSessions="1000")
@@ -90,7 +88,7 @@ input(type="imtcp" address="127.0.0.1" port="$rport")
 template(name="raw" type="string" string="%rawmsg%\n")
 action(type="omfile" file="$work/rsyslog.out" template="raw")
 CONF
-LD_LIBRARY_PATH=$libdir "$root/usr/sbin/rsyslogd" -n -iNONE -f "$work/rsyslog.conf" -M "$libdir/rsyslog" 2>/dev/null &
+LD_LIBRARY_PATH=$rsyslog_libdir "$rsyslog_root/usr/sbin/rsyslogd" -n -iNONE -f "$work/rsyslog.conf" -M "$rsyslog_libdir/rsyslog" 2>/dev/null &
 rpid=$!
 pids+=("$rpid")
 wait_for_tcp "$rport"

@@ -42,23 +42,8 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+. "$top/bench/service/common.sh"
 
-free_port() { python3 -c 'import socket; s=socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
-wait_for_port() {  # until something holds UDP port $1
-  for _ in $(seq 100); do
-    python3 -c "import socket,sys; s=socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-try: s.bind(('127.0.0.1', $1))
-except OSError: sys.exit(0)
-sys.exit(1)" && return 0
-    sleep 0.1
-  done
-  echo "nothing listens on port $1" >&2; cat "$work/dunmir.err" >&2 2>/dev/null
-  return 1
-}
-
-# User plus system clock ticks of process $1 and all its threads (fields 14 and 15 of its stat;
-# the name in parentheses may hold blanks, so the fields are counted after it).
-cpu_ticks() { sed 's/.*) //' "/proc/$1/stat" | awk '{ print $12 + $13 }'; }
 # "TID TICKS" for each thread of process $1.
 thread_ticks() {
   local task
@@ -145,7 +130,7 @@ flood() {
 export QUORVEL_HOME=$work/home
 qvreg() { "$build/tools/qvreg/qvreg" "$@"; }
 settings='Software\Fendrake\Quorvel\Settings'
-dport=$(free_port)
+dport=$(free_udp_port)
 qvreg set "$settings" udpport dword "$dport"
 qvreg set "$settings" historysize dword 2000000
 vport=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
@@ -174,7 +159,7 @@ add_rule "Bench traffic" 7 Facility dword 16 Message sz "qvbench"
 "$build/service/dunmir" debug 2>"$work/dunmir.err" &
 dunmir_pid=$!
 pids+=($dunmir_pid)
-wait_for_port "$dport"
+wait_for_udp_port "$dport" "$work/dunmir.err"
 history_count() { cat "$QUORVEL_HOME"/qvhist?.txt 2>/dev/null | grep -c 'qvbench seq=' || true; }
 history_reset() { for f in "$QUORVEL_HOME"/qvhist?.txt; do [ -f "$f" ] && : > "$f"; done; return 0; }
 measure dunmir "$dunmir_pid" "$dport" history_count history_reset
@@ -221,26 +206,22 @@ viewers_summary() {
 kill "$dunmir_pid"
 
 # rsyslog from its Debian packages, unpacked here.
-root=$work/rsyslog
-mkdir -p "$root" "$work/debs"
-(cd "$work/debs" && apt-get download -q rsyslog libestr0 libfastjson4 liblognorm5 >/dev/null 2>&1) || {
+unpack_rsyslog || {
   echo "rsyslog: cannot download its packages; dunmir kept up with $dunmir_best/s, $dunmir_cpu us CPU per message at ${rates[0]}/s, lost $dunmir_lost% of the burst"
   viewers_summary
   exit 0
 }
-for deb in "$work"/debs/*.deb; do dpkg-deb -x "$deb" "$root"; done
-libdir=$root/usr/lib/x86_64-linux-gnu
-rport=$(free_port)
+rport=$(free_udp_port)
 cat > "$work/rsyslog.conf" <<CONF
 module(load="imudp")
 input(type="imudp" address="127.0.0.1" port="$rport" rcvbufSize="4m")
 template(name="raw" type="string" string="%rawmsg%\n")
 action(type="omfile" file="$work/rsyslog.out" template="raw")
 CONF
-LD_LIBRARY_PATH=$libdir "$root/usr/sbin/rsyslogd" -n -iNONE -f "$work/rsyslog.conf" -M "$libdir/rsyslog" 2>/dev/null &
+LD_LIBRARY_PATH=$rsyslog_libdir "$rsyslog_root/usr/sbin/rsyslogd" -n -iNONE -f "$work/rsyslog.conf" -M "$rsyslog_libdir/rsyslog" 2>/dev/null &
 rsyslog_pid=$!
 pids+=($rsyslog_pid)
-wait_for_port "$rport"
+wait_for_udp_port "$rport"
 rsyslog_count() { grep -c 'qvbench seq=' "$work/rsyslog.out" 2>/dev/null || true; }
 rsyslog_reset() { [ -f "$work/rsyslog.out" ] && : > "$work/rsyslog.out"; return 0; }
 measure rsyslog "$rsyslog_pid" "$rport" rsyslog_count rsyslog_reset
