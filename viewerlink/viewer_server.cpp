@@ -144,8 +144,7 @@ CViewerServer::~CViewerServer() {
 void CViewerServer::HandOver::Clear() {
   lines.clear();
   sizes.clear();
-  starts.clear();
-  dropped.clear();
+  marks.clear();
   sendNow = stop = woken = false;
 }
 
@@ -159,10 +158,13 @@ void CViewerServer::HandOverLines(HandOver& into) {
   if (outgoing_.sizes.empty()) return;
   if (into.lines.size() + outgoing_.lines.size() > kMaxHandOverBytes) {
     // The link's thread has fallen far behind: these lines are lost for every viewer, who is told.
-    if (into.dropped.empty() || into.dropped.back().position != into.sizes.size()) {
-      into.dropped.push_back({0, into.sizes.size()});
+    if (into.marks.empty() || into.marks.back().position != into.sizes.size() || into.marks.back().connection != 0) {
+      into.marks.push_back({into.sizes.size(), 0, {}, 0});
     }
-    into.dropped.back().count += outgoing_.sizes.size();
+    into.marks.back().dropped += outgoing_.sizes.size();
+  } else if (into.sizes.empty()) {
+    std::swap(into.lines, outgoing_.lines);  // the usual case: nothing waits, no copy
+    std::swap(into.sizes, outgoing_.sizes);
   } else {
     into.lines += outgoing_.lines;
     into.sizes.insert(into.sizes.end(), outgoing_.sizes.begin(), outgoing_.sizes.end());
@@ -209,7 +211,7 @@ void CViewerServer::OnReceive() {
     started_.fetch_add(1, std::memory_order_relaxed);
     const std::lock_guard<std::mutex> lock(mutex_);
     HandOverLines(handOver_);
-    handOver_.starts.push_back({request.connection, std::move(tail), handOver_.sizes.size()});
+    handOver_.marks.push_back({handOver_.sizes.size(), request.connection, std::move(tail), 0});
     handOver_.sendNow = true;
     handOver_.woken = true;
   }
@@ -292,19 +294,21 @@ void CViewerServer::TakeHandOver() {
     std::swap(taken_, handOver_);
     handOver_.stop = taken_.stop;  // a stop stays asked for
   }
-  std::size_t start = 0, drop = 0, offset = 0;
-  const auto eventsAt = [&](std::size_t position) {
-    for (; start < taken_.starts.size() && taken_.starts[start].position == position; ++start) {
-      StartStreaming(taken_.starts[start]);
-    }
-    for (; drop < taken_.dropped.size() && taken_.dropped[drop].position == position; ++drop) {
+  std::size_t mark = 0, offset = 0;
+  const auto marksAt = [&](std::size_t position) {
+    for (; mark < taken_.marks.size() && taken_.marks[mark].position == position; ++mark) {
+      Mark& happened = taken_.marks[mark];
+      if (happened.connection != 0) {
+        StartStreaming(happened);
+        continue;
+      }
       for (auto& entry : connections_) {
-        if (entry.second->state == Connection::State::kStreaming) entry.second->queue.CountDropped(taken_.dropped[drop].count);
+        if (entry.second->state == Connection::State::kStreaming) entry.second->queue.CountDropped(happened.dropped);
       }
     }
   };
   for (std::size_t line = 0; line < taken_.sizes.size(); ++line) {
-    eventsAt(line);
+    marksAt(line);
     const std::string_view recordLine(taken_.lines.data() + offset, taken_.sizes[line]);
     offset += taken_.sizes[line];
     frame_.clear();
@@ -313,10 +317,10 @@ void CViewerServer::TakeHandOver() {
       if (entry.second->state == Connection::State::kStreaming) entry.second->queue.PushFrame(frame_);
     }
   }
-  eventsAt(taken_.sizes.size());
+  marksAt(taken_.sizes.size());
 }
 
-void CViewerServer::StartStreaming(Start& start) {
+void CViewerServer::StartStreaming(Mark& start) {
   for (auto& entry : connections_) {
     Connection& connection = *entry.second;
     if (connection.id != start.connection || connection.state != Connection::State::kAwaitingBackfill) continue;

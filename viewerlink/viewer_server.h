@@ -94,23 +94,20 @@ class CViewerServer {
 
  private:
   struct Connection;
-  // A viewer's stream begins: its backfill, then the lines handed over after the first `position`.
-  struct Start {
-    uint64_t connection;
+  // What happened after the first `position` lines handed over, in the order it happened: a
+  // viewer's stream begins (its backfill, then the lines that follow), or `dropped` lines did
+  // not fit the hand-over and are told to the viewers streaming then.
+  struct Mark {
+    std::size_t position;
+    uint64_t connection = 0;  // the viewer that starts; 0 for lines dropped
     std::string tail;
-    std::size_t position;
-  };
-  // Lines that did not fit the hand-over, told to the viewers streaming at `position`.
-  struct Dropped {
-    uint64_t count;
-    std::size_t position;
+    uint64_t dropped = 0;
   };
   // From the owner's thread to the link's: guarded by mutex_.
   struct HandOver {
     std::string lines;             // record lines one after the other
     std::vector<uint32_t> sizes;   // of each
-    std::vector<Start> starts;     // in the order of their positions
-    std::vector<Dropped> dropped;  // likewise
+    std::vector<Mark> marks;       // in the order they happened
     bool sendNow = false;
     bool stop = false;
     bool woken = false;  // the link's thread was told of this hand-over
@@ -128,7 +125,7 @@ class CViewerServer {
   // On the link's thread.
   void Run();
   void TakeHandOver();
-  void StartStreaming(Start& start);
+  void StartStreaming(Mark& start);
   void Accept();
   void Serve(Connection& connection, uint32_t events);
   bool ReadRequest(Connection& connection);

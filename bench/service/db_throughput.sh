@@ -67,8 +67,6 @@ done
 now() { date +%s.%N; }
 
 ticks=$(getconf CLK_TCK)
-# User plus system clock ticks of process $1 and all its threads (fields 14 and 15 of its stat;
-# the name in parentheses may hold blanks, so the fields are counted after it).
 # The server process that serves the receiver's connection: the one that inserts into TABLE.
 # The query that a prepared statement shows, or the BEGIN and COMMIT around it, say little: the
 # connection is told by the table that the receiver's rows go to, looked up in its locks.

@@ -33,9 +33,11 @@
 // success; the database, the mail action (and with "maildebug" the whole mail dialogue) report
 // failures through the context's reporter.
 //
-// Owned by one engine and used on its thread only. Holds the database connection and the files
-// of "Save to file", which live from the LoadRules that opened them to the next LoadRules or the
-// runner's end.
+// Owned by one engine. Lines are written to files on the engine's thread; with an action worker,
+// the other actions, LoadRules and ReportHeldBack run on the worker's thread, so the open files
+// and the file failure counts are locked. Holds the database connection and the files of "Save
+// to file", which live from the LoadRules that opened them to the next LoadRules or the runner's
+// end.
 
 #include <chrono>
 #include <cstdint>

@@ -330,7 +330,7 @@ TEST_F(SaveToDatabaseTest, AStatementPastDbtimeoutInABatchIsStoppedWhileTheOther
   // Stopped once, not run again: its time is spent.
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
   EXPECT_EQ(SqliteRows(file, "SELECT lower(hex(msg)) FROM log ORDER BY n"), expected);
-  ASSERT_EQ(sink_.reports.size(), 1u) << sink_.reports[0];
+  ASSERT_EQ(sink_.reports.size(), 1u) << ::testing::PrintToString(sink_.reports);
   EXPECT_THAT(sink_.reports[0], HasSubstr("\"slow\" was stopped after 1 s;"));
 }
 

@@ -337,7 +337,8 @@ int32_t CQuorvelView::ShownTimeReceived(ShownPosition position) const {
 void CQuorvelView::ShownTimesReceived(std::vector<int32_t>* out) const { doc_.Store().ShownTimesReceived(out); }
 
 std::optional<CMessageListAccess::Stamp> CQuorvelView::ShownStamp() const {
-  return Stamp{doc_.Store().shownGeneration(), doc_.Store().shownAdded()};
+  const CMessageStore& store = doc_.Store();
+  return Stamp{store.shownGeneration(), store.shownAdded(), store.shownCount()};
 }
 
 bool CQuorvelView::IsFilterShown() const { return doc_.IsFilterShown(); }

@@ -58,6 +58,8 @@ bool CRemoteCommands::ConnectTo(const std::string& address, const std::string& c
 void CRemoteCommands::OnUntrusted(const QString& address, const QString& fingerprint) {
   const CRemoteReception* remote = doc_.Remote();
   if (remote == nullptr || fingerprint.isEmpty()) return;  // the file itself is the trouble: the status says so
+  // Taken now: while the question is open, the user may disconnect or connect elsewhere.
+  RemoteTarget target = remote->target();
   const QString question =
       QString("The server %1 shows a certificate that the CA in your certificate file did not sign.\n\n"
               "Its SHA-256 fingerprint is\n%2\n\n"
@@ -68,7 +70,6 @@ void CRemoteCommands::OnUntrusted(const QString& address, const QString& fingerp
                             QMessageBox::No) != QMessageBox::Yes) {
     return;
   }
-  RemoteTarget target = remote->target();
   PinRemoteFingerprint(target.host, fingerprint.toStdString());
   doc_.ConnectRemote(WithStoredTrust(target));
 }

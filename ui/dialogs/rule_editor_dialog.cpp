@@ -214,7 +214,8 @@ void CRuleEditorDialog::BuildControls() {
                         "$severity, $recvtime, $msg and $all are replaced by the message's fields. A syslog "
                         "server is a dotted address (UDP port 514), tcp://host:port or tls://host:port; ending "
                         "it in #5424 sends RFC 5424, which keeps the sender's time stamp and host."},
-               {valueList_, "The facility or severity the message is given."},
+               {valueList_, "The facility or severity the message is given; for Save to file, the format of its lines "
+                            "(our record line, a traditional syslog line, RFC 5424, or one JSON object per line)."},
                {chooseFile_, "Choose the file with the file chooser."},
                {advanced_, "The action's further parameters: the mail's subject and text, or the trap's details."},
                {enabled_, "Run this rule. A disabled rule is kept and saved but skipped."},

@@ -61,6 +61,9 @@ std::optional<CPreferences::Error> CPreferences::Save(const PreferencesFields& f
     if (!field.ok()) return Error{checks[i].field, field.error};
     values[i] = field.value;
   }
+  // The page's fields follow the others in the same order.
+  static_assert(static_cast<int>(Field::kViewerKey) - static_cast<int>(Field::kTcpPort) ==
+                static_cast<int>(ReceptionField::kViewerKey));
   ReceptionValues reception;
   if (const auto error = CheckReception(f.reception, reception)) {
     return Error{static_cast<Field>(static_cast<int>(Field::kTcpPort) + static_cast<int>(error->field)), error->message};

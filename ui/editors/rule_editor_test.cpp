@@ -198,9 +198,9 @@ TEST(RuleEditorTest, EachActionShowsTheValueControlsItsFlagsAskFor) {
   // "Save to file" takes its file name and, beside it, the file format.
   const ValueControls file = ValueControlsFor(RowOf(kActionSaveToFile));
   EXPECT_TRUE(file.edit && file.fileChooser && file.list);
-  EXPECT_EQ(file.listItems, SaveFileFormatChoices());
-  ASSERT_EQ(file.listItems.size(), 4u);
-  EXPECT_EQ(file.listItems[3], "JSON lines");
+  // In the order of the numbers stored in ActionInt.
+  EXPECT_EQ(file.listItems,
+            (std::vector<std::string>{"Record line", "Traditional syslog line", "RFC 5424 line", "JSON lines"}));
 }
 
 // The "..." chooser opens on the files the action uses; every action with a chooser names one.

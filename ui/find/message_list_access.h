@@ -29,10 +29,12 @@ class CMessageListAccess : public CFilterTarget {
     for (std::size_t i = 0; i < out->size(); ++i) (*out)[i] = ShownTimeReceived(ShownPosition(static_cast<int32_t>(i)));
   }
   // Names the contents of the shown list: two equal stamps mean the same messages in the same
-  // order. Nothing when the list cannot tell; readers then assume it changed.
+  // order. Nothing when the list cannot tell; readers then assume it changed. The count tells
+  // a list whose oldest messages left (a moving time window) from the same list before.
   struct Stamp {
     uint64_t generation = 0;
     uint64_t added = 0;
+    int32_t count = 0;
     bool operator==(const Stamp&) const = default;
   };
   virtual std::optional<Stamp> ShownStamp() const { return std::nullopt; }

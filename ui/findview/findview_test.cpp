@@ -531,7 +531,7 @@ class FindViewTest : public QObject {
     FakeList list;
     for (int i = 0; i < 4; ++i) list.all.push_back(Message("m", 1000 + i));
     list.Rebuild();
-    list.stamp = CMessageListAccess::Stamp{1, 4};
+    list.stamp = CMessageListAccess::Stamp{1, 4, 4};
     StatusPanel panel;
     panel.SetList(&list);
     panel.resize(300, 100);
@@ -540,18 +540,27 @@ class FindViewTest : public QObject {
     QCOMPARE(list.timesRead, 1);
     list.all.push_back(Message("m", 1090));
     list.Rebuild();
-    list.stamp = CMessageListAccess::Stamp{1, 5};
+    list.stamp = CMessageListAccess::Stamp{1, 5, 5};
     panel.grab();
     QCOMPARE(list.timesRead, 2);
     QCOMPARE(panel.Graph().Count(*panel.Graph().ColumnOf(1090)), 1);
-    panel.resize(200, 100);
+    // A moving time window lets its oldest messages go: same generation, same arrivals, fewer.
+    list.all.erase(list.all.begin());
+    list.Rebuild();
+    list.stamp = CMessageListAccess::Stamp{1, 5, 4};
     panel.grab();
     QCOMPARE(list.timesRead, 3);
+    int counted = 0;
+    for (int column = 0; column <= panel.Graph().Width(); ++column) counted += panel.Graph().Count(column);
+    QCOMPARE(counted, 4);
+    panel.resize(200, 100);
+    panel.grab();
+    QCOMPARE(list.timesRead, 4);
     QCOMPARE(panel.Graph().Width(), panel.PlotRect().width());
     list.stamp.reset();
     panel.grab();
     panel.grab();
-    QCOMPARE(list.timesRead, 5);
+    QCOMPARE(list.timesRead, 6);
   }
 
  private:

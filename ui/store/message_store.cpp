@@ -396,22 +396,11 @@ void CMessageStore::ShowAll() {
   ++generation_;
 }
 
-namespace {
-
-std::string UpperCased(std::string_view text) {
-  std::string upper(text);
-  for (char& c : upper) c = c >= 'a' && c <= 'z' ? static_cast<char>(c - ('a' - 'A')) : c;
-  return upper;
-}
-
-}  // namespace
-
 std::optional<ShownPosition> CMessageStore::SetQuickText(std::string_view text, std::optional<ShownPosition> keep) {
   if (text == quick_.needle()) return keep;
   // Every message holding the longer text holds the shorter one, so the list shown now holds
   // every match already.
-  const bool narrow = filterShown_ && !quick_.needle().empty() &&
-                      UpperCased(text).find(UpperCased(quick_.needle())) != std::string::npos;
+  const bool narrow = filterShown_ && !quick_.needle().empty() && quick_.FoundIn(text);
   quick_ = CCaselessSearch(text);
   if (text.empty() && !treeFilter_) {
     const Block* kept = keep ? Shown().At(keep->value) : nullptr;
