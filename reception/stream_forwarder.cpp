@@ -264,17 +264,14 @@ void CStreamForwarder::SayFailure(const std::string& name, const std::string& re
 }
 
 void CStreamForwarder::TakeReports(const std::string& name, Destination& destination) {
-  const uint64_t dropped = destination.TakeDropped();
-  for (uint64_t i = 0; i < dropped; ++i) {
-    if (const auto count = throttle_.Count(name)) SayDropped(name, *count, false);
+  if (const uint64_t dropped = destination.TakeDropped(); dropped > 0) {
+    if (const auto count = throttle_.Count(name, dropped)) SayDropped(name, *count, false);
   }
   std::string reason;
   bool recovered = false;
-  const uint64_t failures = destination.TakeFailures(&reason, &recovered);
-  if (failures > 0) lastFailure_[name] = reason;
-  const std::string kind = "connect " + name;
-  for (uint64_t i = 0; i < failures; ++i) {
-    if (const auto count = throttle_.Count(kind)) SayFailure(name, reason, *count);
+  if (const uint64_t failures = destination.TakeFailures(&reason, &recovered); failures > 0) {
+    lastFailure_[name] = reason;
+    if (const auto count = throttle_.Count("connect " + name, failures)) SayFailure(name, reason, *count);
   }
   // The end of an outage is said when its start was.
   if (recovered && saidDown_.erase(name) > 0 && report_) {

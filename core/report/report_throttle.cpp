@@ -2,14 +2,14 @@
 
 namespace qv {
 
-std::optional<uint64_t> CReportThrottle::Count(std::string_view kind, Clock::time_point now) {
+std::optional<uint64_t> CReportThrottle::Count(std::string_view kind, uint64_t occurrences, Clock::time_point now) {
   auto [it, isNew] = kinds_.try_emplace(std::string(kind));
   Kind& entry = it->second;
   if (!isNew && now - entry.lastSaid < interval_) {
-    ++entry.heldBack;
+    entry.heldBack += occurrences;
     return std::nullopt;
   }
-  const uint64_t count = entry.heldBack + 1;
+  const uint64_t count = entry.heldBack + occurrences;
   entry.heldBack = 0;
   entry.lastSaid = now;
   return count;

@@ -30,7 +30,11 @@ class CReportThrottle {
   // Counts one occurrence of `kind`. When the kind may be said now, returns the count to say
   // (this occurrence and those held back before it) and starts a new interval; otherwise holds
   // the occurrence back and returns nothing.
-  std::optional<uint64_t> Count(std::string_view kind, Clock::time_point now = Clock::now());
+  std::optional<uint64_t> Count(std::string_view kind, Clock::time_point now = Clock::now()) {
+    return Count(kind, 1, now);
+  }
+  // The same for `occurrences` at once (at least one).
+  std::optional<uint64_t> Count(std::string_view kind, uint64_t occurrences, Clock::time_point now = Clock::now());
 
   // The kinds whose interval has passed with occurrences held back, each with its count; they
   // count as said.

@@ -15,6 +15,10 @@ TEST(ReportThrottleTest, OneReportPerKindAndIntervalCarriesTheCountHeldBack) {
   EXPECT_EQ(throttle.Count("mail", start + seconds(5)), 1u) << "kinds are held back separately";
   EXPECT_EQ(throttle.Count("tls", start + seconds(60)), 6u);
   EXPECT_EQ(throttle.Count("tls", start + seconds(61)), std::nullopt);
+  // Many at once (a forwarder's dropped lines) count as that many.
+  EXPECT_EQ(throttle.Count("tls", 500, start + seconds(62)), std::nullopt);
+  EXPECT_EQ(throttle.Count("tls", 3, start + seconds(120)), 504u);
+  EXPECT_EQ(throttle.Count("lines", 7, start + seconds(120)), 7u);
 }
 
 TEST(ReportThrottleTest, HeldBackOccurrencesAreDueOnceTheirIntervalHasPassed) {
