@@ -27,7 +27,8 @@ class CLineHandOver {
   // wait; the caller then takes again later (no wake comes for them).
   bool Take(std::vector<std::string>& out, std::size_t max);
 
-  uint64_t dropped() const { return dropped_.load(std::memory_order_relaxed); }
+  // The lines dropped since the last call.
+  uint64_t TakeDropped() { return dropped_.exchange(0, std::memory_order_relaxed); }
 
  private:
   const std::size_t maxWaiting_;

@@ -75,7 +75,8 @@ class CRemoteReception {
   // target instead of retrying).
   std::string untrustedFingerprint() const;
   const RemoteTarget& target() const { return target_; }
-  uint64_t dropped() const { return handOver_.dropped(); }
+  // Lines dropped since the last call because the owner had stopped taking.
+  uint64_t TakeDropped() { return handOver_.TakeDropped(); }
 
  private:
   void Run();

@@ -170,14 +170,32 @@ bool CQuorvelDoc::OnRelayedLine(std::string_view recordLine, bool refresh) {
   return AddToStore(record, refresh);
 }
 
-void CQuorvelDoc::AddRelayedBatch() {
-  if (!relay_) return;
+bool CQuorvelDoc::AddTakenLines(const std::function<bool(std::vector<std::string>&, std::size_t)>& take) {
   relayed_.clear();
-  const bool more = relay_->Take(relayed_, kRelayedPerTurn);
+  const bool more = take(relayed_, kRelayedPerTurn);
   bool shownGrew = false;
   for (const std::string& line : relayed_) shownGrew = OnRelayedLine(line, false) || shownGrew;
   if (shownGrew && frame_ != nullptr) frame_->RequestRefresh();  // one request per batch
-  if (more) QMetaObject::invokeMethod(this, &CQuorvelDoc::AddRelayedBatch, Qt::QueuedConnection);
+  return more;
+}
+
+void CQuorvelDoc::SayDroppedLines(uint64_t dropped) {
+  const auto say = [this](uint64_t count) {
+    OnLocalMessage("Viewer: " + std::to_string(count) +
+                   " messages were dropped because the window fell behind; the service's history holds them");
+  };
+  if (dropped > 0) {
+    if (const auto count = droppedLines_.Count("lines", dropped)) say(*count);
+  }
+  for (const auto& due : droppedLines_.TakeDue()) say(due.second);
+}
+
+void CQuorvelDoc::AddRelayedBatch() {
+  if (!relay_) return;
+  if (AddTakenLines([this](std::vector<std::string>& lines, std::size_t most) { return relay_->Take(lines, most); })) {
+    QMetaObject::invokeMethod(this, &CQuorvelDoc::AddRelayedBatch, Qt::QueuedConnection);
+  }
+  SayDroppedLines(relay_->TakeDropped());
 }
 
 void CQuorvelDoc::StartReception() {
@@ -209,12 +227,10 @@ void CQuorvelDoc::DisconnectRemote() {
 
 void CQuorvelDoc::OnRemoteWake() {
   if (!remote_) return;  // a wake posted before the link ended
-  relayed_.clear();
-  const bool more = remote_->Take(relayed_, kRelayedPerTurn);
-  bool shownGrew = false;
-  for (const std::string& line : relayed_) shownGrew = OnRelayedLine(line, false) || shownGrew;
-  if (shownGrew && frame_ != nullptr) frame_->RequestRefresh();
-  if (more) QMetaObject::invokeMethod(this, &CQuorvelDoc::OnRemoteWake, Qt::QueuedConnection);
+  if (AddTakenLines([this](std::vector<std::string>& lines, std::size_t most) { return remote_->Take(lines, most); })) {
+    QMetaObject::invokeMethod(this, &CQuorvelDoc::OnRemoteWake, Qt::QueuedConnection);
+  }
+  SayDroppedLines(remote_->TakeDropped());
   UpdateStatus();
   if (remote_->state() == CRemoteReception::State::kUntrusted && !remoteUntrustedTold_) {
     remoteUntrustedTold_ = true;

@@ -44,6 +44,7 @@
 
 #include "core/message/record_formats.h"
 #include "core/message/syslog_message.h"
+#include "core/report/report_throttle.h"
 #include "reception/datagram_reader.h"
 #include "reception/syslog_sink.h"
 #include "rules/action_executor.h"
@@ -240,6 +241,12 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   // Hands the waiting findings of the monitors to OnLocalRecord, and says when some were dropped.
   void DeliverLocalRecords();
   void AddRelayedBatch();
+  // Adds the record lines `take` hands over, a turn's worth at most, with one refresh; true when
+  // more wait.
+  bool AddTakenLines(const std::function<bool(std::vector<std::string>&, std::size_t)>& take);
+  // Says, at most once a minute with the count, lines the relay or the remote link dropped while
+  // the window did not take them.
+  void SayDroppedLines(uint64_t dropped);
   // Takes what the remote link brought and follows its state.
   void OnRemoteWake();
   bool ReadFile(const std::string& path, bool intoRing);
@@ -285,6 +292,7 @@ class CQuorvelDoc : public QObject, public CSyslogSink, private CForwarder {
   bool multiFileOpen_ = false;
   bool mayEmptyOnce_ = false;
   std::vector<std::string> relayed_;  // record lines taken from the relay, reused
+  CReportThrottle droppedLines_;
 };
 
 }  // namespace qv

@@ -39,7 +39,8 @@ class CRelayReception {
   // Returns true when more wait; the caller then takes again later (no wake comes for them).
   bool Take(std::vector<std::string>& out, std::size_t max) { return handOver_.Take(out, max); }
 
-  uint64_t dropped() const { return handOver_.dropped(); }
+  // Lines dropped since the last call because the owner had stopped taking.
+  uint64_t TakeDropped() { return handOver_.TakeDropped(); }
 
  private:
   void Drain();
