@@ -27,6 +27,7 @@
 #include "testing/network_namespace.h"
 #include "testing/temp_home.h"
 #include "testing/test_certificates.h"
+#include "testing/wait_for.h"
 
 namespace qv {
 namespace {
@@ -45,14 +46,7 @@ int ConnectTo(int32_t port) {
   return -1;
 }
 
-bool WaitFor(const std::function<bool()>& condition, std::chrono::seconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(50ms);
-  }
-  return true;
-}
+using qv::testing::WaitFor;
 
 std::string Numbered(int number) {
   char text[32];

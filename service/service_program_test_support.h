@@ -17,19 +17,10 @@
 #include "platform/services/service_state.h"
 #include "testing/free_udp_port.h"
 #include "testing/temp_home.h"
+#include "testing/wait_for.h"
 
 namespace qv::testing {
 
-// Polls `condition` for up to 10 s.
-template <typename Condition>
-inline bool WaitFor(Condition condition) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
 
 // The installed service's start type, or 0 when it cannot be read.
 inline uint32_t StartType() {

@@ -31,6 +31,7 @@
 #include "testing/free_udp_port.h"
 #include "testing/network_namespace.h"
 #include "testing/temp_home.h"
+#include "testing/wait_for.h"
 #include "viewerlink/viewer_protocol.h"
 
 namespace qv {
@@ -39,14 +40,7 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = 30s) {
-  const auto deadline = Clock::now() + limit;
-  while (!condition()) {
-    if (Clock::now() > deadline) return false;
-    std::this_thread::sleep_for(50ms);
-  }
-  return true;
-}
+using qv::testing::WaitFor;
 
 // A blocking TCP connection to 127.0.0.1:`port`, reads timing out after `timeout`; -1 on failure.
 int Connect(int32_t port, std::chrono::milliseconds timeout = 5s) {
